@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs every benchmark once and prints "name: value unit" lines.
+set -u
+build="${1:-build}"
+export QT_QPA_PLATFORM=offscreen
+for b in "$build"/bench/bench_*; do
+    [ -x "$b" ] && "$b"
+done
+exit 0

@@ -1,0 +1,28 @@
+#include "appinfo.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace platform {
+
+AppInfo AppInfo::current()
+{
+    AppInfo info;
+    info.Path = QCoreApplication::applicationDirPath();
+    info.FileDescription = QStringLiteral("Desktop ping monitor");
+    info.LegalCopyright = QStringLiteral("2026 The Tivane developers");
+    info.LegalTrademarks = QStringLiteral("Tivane is free to use and to share.");
+    return info;
+}
+
+QString AppInfo::file(const QString& name) const
+{
+    return QDir::cleanPath(Path + QDir::separator() + name);
+}
+
+QString AppInfo::versionText() const
+{
+    return QString::number(Major) + u'.' + QString::number(Minor) + u'.' + QString::number(Revision);
+}
+
+} // namespace platform

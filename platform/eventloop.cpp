@@ -1,0 +1,12 @@
+#include "eventloop.h"
+
+#include <QCoreApplication>
+
+namespace platform {
+
+void DoEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+} // namespace platform

@@ -1,0 +1,373 @@
+#include "reportlist.h"
+
+#include "imagelist.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <numeric>
+
+namespace platform {
+
+namespace {
+constexpr int Columns = 1 + ReportListModel::SubItems;
+
+int buttonCode(Qt::MouseButton b)
+{
+    switch (b) {
+    case Qt::LeftButton:
+        return 1;
+    case Qt::RightButton:
+        return 2;
+    case Qt::MiddleButton:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+int shiftCode(Qt::KeyboardModifiers m)
+{
+    return (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
+}
+} // namespace
+
+ReportListModel::ReportListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void ReportListModel::setHeaders(const QStringList& headers)
+{
+    m_headers = headers;
+    Q_EMIT headerDataChanged(Qt::Horizontal, 0, Columns - 1);
+}
+
+void ReportListModel::setCheckboxes(bool on)
+{
+    if (m_checkboxes == on)
+        return;
+    m_checkboxes = on;
+    if (!m_rows.isEmpty())
+        Q_EMIT dataChanged(index(0, 0), index(count() - 1, 0), {Qt::CheckStateRole});
+}
+
+void ReportListModel::clear()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_rows.squeeze();
+    endResetModel();
+}
+
+int ReportListModel::add(const QString& text, int smallIcon)
+{
+    const int n = count();
+    beginInsertRows({}, n, n);
+    Row r;
+    r.text = text;
+    r.smallIcon = smallIcon;
+    m_rows.append(std::move(r));
+    endInsertRows();
+    return n + 1;
+}
+
+void ReportListModel::append(QVector<Row>&& rows)
+{
+    if (rows.isEmpty())
+        return;
+    const int n = count();
+    beginInsertRows({}, n, n + static_cast<int>(rows.size()) - 1);
+    if (m_rows.isEmpty())
+        m_rows = std::move(rows);
+    else
+        m_rows.append(rows);
+    endInsertRows();
+}
+
+const ReportListModel::Row& ReportListModel::row(int index) const
+{
+    return m_rows.at(index - 1);
+}
+
+void ReportListModel::removeAt(int index)
+{
+    if (index < 1 || index > count())
+        return;
+    beginRemoveRows({}, index - 1, index - 1);
+    m_rows.removeAt(index - 1);
+    endRemoveRows();
+}
+
+void ReportListModel::cellChanged(int index, int column, const QList<int>& roles)
+{
+    const QModelIndex i = this->index(index - 1, column);
+    Q_EMIT dataChanged(i, i, roles);
+}
+
+void ReportListModel::setText(int index, const QString& text)
+{
+    m_rows[index - 1].text = text;
+    cellChanged(index, 0, {Qt::DisplayRole});
+}
+
+void ReportListModel::setSmallIcon(int index, int icon)
+{
+    m_rows[index - 1].smallIcon = icon;
+    cellChanged(index, 0, {Qt::DecorationRole});
+}
+
+void ReportListModel::setChecked(int index, bool checked)
+{
+    m_rows[index - 1].checked = checked;
+    cellChanged(index, 0, {Qt::CheckStateRole});
+}
+
+void ReportListModel::setSubText(int index, int sub, const QString& text)
+{
+    Row& r = m_rows[index - 1];
+    if (r.sub[sub - 1] == text)
+        return;
+    r.sub[sub - 1] = text;
+    cellChanged(index, sub, {Qt::DisplayRole});
+}
+
+void ReportListModel::setSubIcon(int index, int sub, int icon)
+{
+    Row& r = m_rows[index - 1];
+    if (r.subIcon[sub - 1] == icon)
+        return;
+    r.subIcon[sub - 1] = icon;
+    cellChanged(index, sub, {Qt::DecorationRole});
+}
+
+void ReportListModel::setSubToolTip(int index, int sub, const QString& tip)
+{
+    m_rows[index - 1].subToolTip[sub - 1] = tip;
+    cellChanged(index, sub, {Qt::ToolTipRole});
+}
+
+void ReportListModel::setHidden(int index, bool hidden)
+{
+    m_rows[index - 1].hidden = hidden;
+}
+
+void ReportListModel::sortByColumn(int column)
+{
+    if (column < 0 || column >= Columns || m_rows.size() < 2)
+        return;
+    const auto key = [column](const Row& r) -> const QString& { return column == 0 ? r.text : r.sub[column - 1]; };
+
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> order(m_rows.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return QString::compare(key(m_rows.at(a)), key(m_rows.at(b)), Qt::CaseInsensitive) < 0;
+    });
+
+    QVector<Row> sorted;
+    sorted.reserve(m_rows.size());
+    std::vector<int> newPos(m_rows.size());
+    for (int i = 0; i < static_cast<int>(order.size()); ++i) {
+        sorted.append(std::move(m_rows[order[i]]));
+        newPos[order[i]] = i;
+    }
+    m_rows = std::move(sorted);
+
+    // Keep selection and current row on the same entries.
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& i : from)
+        to.append(index(newPos[i.row()], i.column()));
+    changePersistentIndexList(from, to);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int ReportListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+int ReportListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : Columns;
+}
+
+QVariant ReportListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const Row& r = m_rows.at(index.row());
+    const int c = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        return c == 0 ? r.text : r.sub[c - 1];
+    case Qt::DecorationRole: {
+        const int icon = c == 0 ? r.smallIcon : r.subIcon[c - 1];
+        if (icon <= 0 || !m_images)
+            return {};
+        return m_images->picture(icon);
+    }
+    case Qt::CheckStateRole:
+        if (c == 0 && m_checkboxes)
+            return r.checked ? Qt::Checked : Qt::Unchecked;
+        return {};
+    case Qt::ToolTipRole:
+        if (c > 0 && !r.subToolTip[c - 1].isEmpty())
+            return r.subToolTip[c - 1];
+        return {};
+    default:
+        return {};
+    }
+}
+
+bool ReportListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole || !m_checkboxes)
+        return false;
+    m_rows[index.row()].checked = value.toInt() == Qt::Checked;
+    Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+}
+
+Qt::ItemFlags ReportListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == 0 && m_checkboxes)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant ReportListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_headers.size())
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_headers.at(section);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+}
+
+ReportList::ReportList(QWidget* parent) : QTreeView(parent), m_model(new ReportListModel(this))
+{
+    setModel(m_model);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setIconSize(QSize(16, 16));
+    header()->setSectionsClickable(true);
+    header()->setSectionsMovable(false);
+    header()->setStretchLastSection(false);
+    header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(header(), &QHeaderView::sectionClicked, this, [this](int section) { Q_EMIT columnClicked(section + 1); });
+    // Row hiding lives in the view; re-apply it whenever rows are reordered or replaced.
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] {
+        for (int i = 1; i <= count(); ++i)
+            setRowHidden(i - 1, {}, m_model->row(i).hidden);
+    });
+}
+
+void ReportList::setImageList(const ImageList* images)
+{
+    m_model->setImageList(images);
+    viewport()->update();
+}
+
+void ReportList::setColumns(const QStringList& captions, const QVector<int>& widths)
+{
+    m_model->setHeaders(captions);
+    for (int i = 0; i < widths.size(); ++i)
+        setColumnWidth(i, widths.at(i));
+}
+
+void ReportList::clear()
+{
+    m_model->clear();
+}
+
+void ReportList::removeAt(int index)
+{
+    m_model->removeAt(index);
+}
+
+void ReportList::select(int index)
+{
+    if (index < 1 || index > count())
+        return;
+    const QModelIndex i = m_model->index(index - 1, 0);
+    selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+int ReportList::selectedIndex() const
+{
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? 0 : rows.first().row() + 1;
+}
+
+void ReportList::ensureVisible(int index)
+{
+    if (index < 1 || index > count())
+        return;
+    scrollTo(m_model->index(index - 1, 0), QAbstractItemView::EnsureVisible);
+}
+
+void ReportList::setGridLines(bool on)
+{
+    m_gridLines = on;
+    viewport()->update();
+}
+
+void ReportList::setSorted(bool on)
+{
+    m_sorted = on;
+    if (on)
+        m_model->sortByColumn(m_sortKey);
+}
+
+void ReportList::setRowHiddenAt(int index, bool hidden)
+{
+    if (index < 1 || index > count())
+        return;
+    m_model->setHidden(index, hidden);
+    setRowHidden(index - 1, {}, hidden);
+}
+
+bool ReportList::isRowHiddenAt(int index) const
+{
+    return index >= 1 && index <= count() && m_model->row(index).hidden;
+}
+
+void ReportList::mouseReleaseEvent(QMouseEvent* event)
+{
+    QTreeView::mouseReleaseEvent(event);
+    const QPointF p = event->position();
+    Q_EMIT mouseReleased(buttonCode(event->button()), shiftCode(event->modifiers()), float(p.x()), float(p.y()));
+}
+
+void ReportList::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QTreeView::drawRow(painter, option, index);
+    if (!m_gridLines)
+        return;
+    painter->save();
+    QColor line = palette().color(QPalette::Mid);
+    line.setAlpha(140);
+    painter->setPen(QPen(line, 0));
+    const QRect r = option.rect;
+    painter->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+    const QHeaderView* h = header();
+    for (int s = 0; s < h->count(); ++s) {
+        const int x = h->sectionViewportPosition(s) + h->sectionSize(s) - 1;
+        painter->drawLine(x, r.top(), x, r.bottom());
+    }
+    painter->restore();
+}
+
+} // namespace platform

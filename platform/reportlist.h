@@ -1,0 +1,141 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QTreeView>
+#include <QVector>
+
+namespace platform {
+
+class ImageList;
+
+// Storage behind the report list: one record per row, no per-cell objects, so that
+// tens of thousands of rows stay cheap. Column 0 is the row text, columns 1..3 the sub-items.
+class ReportListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    static constexpr int SubItems = 3;
+
+    struct Row
+    {
+        QString text;
+        int smallIcon = 0;
+        bool checked = false;
+        QString sub[SubItems];
+        int subIcon[SubItems] = {0, 0, 0};
+        QString subToolTip[SubItems];
+        bool hidden = false;
+    };
+
+    explicit ReportListModel(QObject* parent = nullptr);
+
+    void setImageList(const ImageList* images) { m_images = images; }
+    void setHeaders(const QStringList& headers);
+    void setCheckboxes(bool on);
+    bool checkboxes() const { return m_checkboxes; }
+
+    int count() const { return static_cast<int>(m_rows.size()); }
+    void clear();
+    // Appends a row (index = count + 1) and returns its 1-based index.
+    int add(const QString& text, int smallIcon);
+    // Appends many rows with one notification (used by bulk loads).
+    void append(QVector<Row>&& rows);
+    const Row& row(int index) const; // 1-based, must be valid
+    void removeAt(int index);        // 1-based
+
+    void setText(int index, const QString& text);
+    void setSmallIcon(int index, int icon);
+    void setChecked(int index, bool checked);
+    void setSubText(int index, int sub, const QString& text); // sub 1..3
+    void setSubIcon(int index, int sub, int icon);
+    void setSubToolTip(int index, int sub, const QString& tip);
+
+    // Stable ascending sort by the texts of column `column` (0 = row text, 1..3 sub-items).
+    void sortByColumn(int column);
+    void setHidden(int index, bool hidden);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    void cellChanged(int index, int column, const QList<int>& roles);
+
+    const ImageList* m_images = nullptr;
+    QStringList m_headers;
+    bool m_checkboxes = true;
+    QVector<Row> m_rows;
+};
+
+// The report list view: rows addressed by 1-based position in display order, each with
+// a text, a small icon, a check box and three sub-items with text, icon and tool tip.
+class ReportList : public QTreeView
+{
+    Q_OBJECT
+public:
+    explicit ReportList(QWidget* parent = nullptr);
+
+    ReportListModel* items() const { return m_model; }
+    void setImageList(const ImageList* images);
+    // Column captions and widths in pixels.
+    void setColumns(const QStringList& captions, const QVector<int>& widths);
+
+    // ListItems
+    int count() const { return m_model->count(); }
+    void clear();
+    int add(const QString& text, int smallIcon) { return m_model->add(text, smallIcon); }
+    QString text(int index) const { return m_model->row(index).text; }
+    int smallIcon(int index) const { return m_model->row(index).smallIcon; }
+    bool isChecked(int index) const { return m_model->row(index).checked; }
+    void setChecked(int index, bool checked) { m_model->setChecked(index, checked); }
+    QString subText(int index, int sub) const { return m_model->row(index).sub[sub - 1]; }
+    void setSubText(int index, int sub, const QString& text) { m_model->setSubText(index, sub, text); }
+    int subIcon(int index, int sub) const { return m_model->row(index).subIcon[sub - 1]; }
+    void setSubIcon(int index, int sub, int icon) { m_model->setSubIcon(index, sub, icon); }
+    QString subToolTip(int index, int sub) const { return m_model->row(index).subToolTip[sub - 1]; }
+    void setSubToolTip(int index, int sub, const QString& tip) { m_model->setSubToolTip(index, sub, tip); }
+    void removeAt(int index);
+
+    // Selection: one selected row at most; 0 when none.
+    void select(int index);
+    int selectedIndex() const;
+    // Scroll so the row is visible. Cheap: does not relayout the whole view.
+    void ensureVisible(int index);
+
+    bool gridLines() const { return m_gridLines; }
+    void setGridLines(bool on);
+    bool checkboxes() const { return m_model->checkboxes(); }
+    void setCheckboxes(bool on) { m_model->setCheckboxes(on); }
+
+    int sortKey() const { return m_sortKey; }
+    void setSortKey(int key) { m_sortKey = key; }
+    bool sorted() const { return m_sorted; }
+    // Setting true reorders the rows at once by the texts of column sortKey + 1.
+    void setSorted(bool on);
+
+    // Hides or shows a row without removing it (positions are unchanged).
+    void setRowHiddenAt(int index, bool hidden);
+    bool isRowHiddenAt(int index) const;
+
+Q_SIGNALS:
+    // 1-based column index of a header click.
+    void columnClicked(int column);
+    // Button: 1 left, 2 right, 4 middle; shift: 1 shift, 2 control, 4 alt; x, y in pixels.
+    void mouseReleased(int button, int shift, float x, float y);
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    ReportListModel* m_model;
+    bool m_gridLines = false;
+    int m_sortKey = 0;
+    bool m_sorted = false;
+};
+
+} // namespace platform

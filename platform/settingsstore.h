@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <stdexcept>
+
+class QSettings;
+
+namespace platform {
+
+// A stored text that cannot be turned into the wanted type.
+class ConversionError : public std::runtime_error
+{
+public:
+    explicit ConversionError(const QString& message);
+    QString message() const;
+};
+
+// Conversions of stored texts. Each throws ConversionError for text it cannot read.
+// toBool accepts "True"/"False" in any case and numbers (non-zero is true).
+bool toBool(const QString& text);
+int toInt32(const QString& text);
+float toSingle(const QString& text);
+QString boolText(bool value); // "True" / "False"
+
+// Per-user settings: application "Tivane", sections and keys, text values.
+class SettingsStore
+{
+public:
+    // The user's store (INI in the user's configuration folder).
+    SettingsStore();
+    // A store kept in the given INI file (tests).
+    explicit SettingsStore(const QString& iniPath);
+    ~SettingsStore();
+
+    // The stored text, or the default's decimal text when the key is absent.
+    QString read(const QString& section, const QString& key, int defaultValue) const;
+    QString read(const QString& section, const QString& key, const QString& defaultValue) const;
+    void write(const QString& section, const QString& key, const QString& value);
+    bool contains(const QString& section, const QString& key) const;
+    // Flush to disk; returns false when the file could not be written.
+    bool sync();
+    QString fileName() const;
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};
+
+} // namespace platform

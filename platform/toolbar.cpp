@@ -1,0 +1,184 @@
+#include "toolbar.h"
+
+#include "imagelist.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QToolButton>
+
+namespace platform {
+
+namespace {
+constexpr int ButtonWidth = 43;
+constexpr int ButtonHeight = 36;
+constexpr int PlaceholderWidth = 8;
+} // namespace
+
+ToolBar::ToolBar(QWidget* parent) : QToolBar(parent)
+{
+    setMovable(false);
+    setFloatable(false);
+    setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    setIconSize(QSize(16, 16));
+    setContextMenuPolicy(Qt::PreventContextMenu);
+}
+
+int ToolBar::addButton(const QString& caption, const QString& key, Style style, int image,
+                       const QString& description, const QString& toolTip)
+{
+    Entry e;
+    e.key = key;
+    e.style = style;
+    const int index = count() + 1;
+    if (style == Placeholder) {
+        auto* gap = new QWidget(this);
+        gap->setFixedWidth(PlaceholderWidth);
+        gap->setAccessibleName(description);
+        e.action = addWidget(gap);
+        m_buttons.append(e);
+        return index;
+    }
+    auto* b = new QToolButton(this);
+    b->setObjectName(key);
+    b->setText(caption);
+    b->setToolTip(toolTip);
+    b->setAccessibleDescription(description);
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setAutoRaise(true);
+    b->setMinimumSize(ButtonWidth, ButtonHeight);
+    if (m_images)
+        b->setIcon(m_images->picture(image));
+    if (style == Check)
+        b->setCheckable(true);
+    if (style == DropDown) {
+        e.menu = new QMenu(b);
+        b->setMenu(e.menu);
+        b->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    connect(b, &QToolButton::clicked, this, [this, index] { Q_EMIT buttonClicked(index); });
+    e.button = b;
+    e.action = addWidget(b);
+    m_buttons.append(e);
+    return index;
+}
+
+void ToolBar::addMenuItem(int index, const QString& text, const QString& key)
+{
+    const Entry* e = entry(index);
+    if (!e || !e->menu)
+        return;
+    if (text == QLatin1String("-")) {
+        e->menu->addSeparator();
+        return;
+    }
+    QAction* a = e->menu->addAction(text);
+    a->setObjectName(key);
+    a->setData(key);
+    connect(a, &QAction::triggered, this, [this, key] { Q_EMIT buttonMenuClicked(key); });
+}
+
+const ToolBar::Entry* ToolBar::entry(int index) const
+{
+    if (index < 1 || index > count())
+        return nullptr;
+    return &m_buttons.at(index - 1);
+}
+
+bool ToolBar::isButtonEnabled(int index) const
+{
+    const Entry* e = entry(index);
+    return e && e->action->isEnabled() && (!e->button || e->button->isEnabled());
+}
+
+void ToolBar::setButtonEnabled(int index, bool enabled)
+{
+    if (const Entry* e = entry(index)) {
+        if (e->button)
+            e->button->setEnabled(enabled);
+        else
+            e->action->setEnabled(enabled);
+    }
+}
+
+int ToolBar::buttonValue(int index) const
+{
+    const Entry* e = entry(index);
+    return e && e->button && e->button->isChecked() ? 1 : 0;
+}
+
+void ToolBar::setButtonValue(int index, int value)
+{
+    const Entry* e = entry(index);
+    if (e && e->button && e->button->isCheckable())
+        e->button->setChecked(value != 0);
+}
+
+QString ToolBar::buttonKey(int index) const
+{
+    const Entry* e = entry(index);
+    return e ? e->key : QString();
+}
+
+QToolButton* ToolBar::button(int index) const
+{
+    const Entry* e = entry(index);
+    return e ? e->button : nullptr;
+}
+
+QAction* ToolBar::menuItem(const QString& key) const
+{
+    for (const Entry& e : m_buttons) {
+        if (!e.menu)
+            continue;
+        const auto actions = e.menu->actions();
+        for (QAction* a : actions) {
+            if (!a->isSeparator() && a->data().toString() == key)
+                return a;
+        }
+    }
+    return nullptr;
+}
+
+void ToolBar::setMenuItemCheckable(const QString& key, bool checkable)
+{
+    if (QAction* a = menuItem(key))
+        a->setCheckable(checkable);
+}
+
+void ToolBar::setMenuItemChecked(const QString& key, bool checked)
+{
+    if (QAction* a = menuItem(key)) {
+        a->setCheckable(true);
+        a->setChecked(checked);
+    }
+}
+
+bool ToolBar::isMenuItemChecked(const QString& key) const
+{
+    QAction* a = menuItem(key);
+    return a && a->isChecked();
+}
+
+void ToolBar::setMenuItemEnabled(const QString& key, bool enabled)
+{
+    if (QAction* a = menuItem(key))
+        a->setEnabled(enabled);
+}
+
+void ToolBar::clickButton(int index)
+{
+    const Entry* e = entry(index);
+    if (!e)
+        return;
+    if (e->button)
+        e->button->click();
+}
+
+void ToolBar::clickMenuItem(const QString& key)
+{
+    QAction* a = menuItem(key);
+    if (a && a->isEnabled())
+        a->trigger();
+}
+
+} // namespace platform

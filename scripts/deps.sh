@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tivane needs to build, run and test.
+# Only packages that are missing are installed, so running it again is cheap.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ make pkg-config
+    qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 libgl-dev
+    qt6-qpa-plugins
+    libcap2-bin iproute2 procps
+)
+if [ "${1:-}" = "--test" ]; then
+    # The end-to-end test runs the program on a virtual display with a tray host,
+    # and the namespace tests need an unprivileged account to run probes as.
+    packages+=(xvfb xauth trayer x11-utils xdotool imagemagick passwd)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

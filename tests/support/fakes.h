@@ -1,0 +1,72 @@
+#pragma once
+
+#include "messagebox.h"
+#include "prober.h"
+#include "soundplayer.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <functional>
+
+// Records every message box and answers at once with a queued or default answer.
+class RecordingMessageBox : public platform::MessageBox
+{
+public:
+    struct Shown
+    {
+        QString text;
+        int style;
+        QString title;
+    };
+    int show(const QString& text, int style, const QString& title) override;
+    void queueAnswer(int answer) { m_answers.append(answer); }
+    QVector<Shown> shown;
+    // Runs inside show(), as if the user acted while the modal box was up.
+    std::function<void(const Shown&)> onShow;
+
+private:
+    QVector<int> m_answers;
+};
+
+// Records the files the program asked to play.
+class RecordingSoundPlayer : public platform::SoundPlayer
+{
+public:
+    void play(const QString& file) override { played.append(file); }
+    QStringList played;
+};
+
+// A probe engine whose outcomes are scripted per address.
+class ScriptedProber : public Prober
+{
+public:
+    struct Outcome
+    {
+        std::int32_t status = 0;
+        std::int32_t rtt = 0;
+        mdlPing::Failure failure = mdlPing::Failure::None;
+    };
+    bool SocketsStartup() override;
+    void SocketsCleanup() override { ++cleanups; }
+    std::int32_t PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply) override;
+    mdlPing::Failure lastFailure() const override { return m_lastFailure; }
+
+    void set(const QString& address, std::int32_t status, std::int32_t rtt = 0,
+             mdlPing::Failure failure = mdlPing::Failure::None)
+    {
+        outcomes.insert(address, Outcome{status, rtt, failure});
+    }
+
+    QHash<QString, Outcome> outcomes; // addresses not listed answer 0 with 1 ms
+    bool startupResult = true;
+    int startups = 0;
+    int cleanups = 0;
+    QStringList probed;
+    // Runs after each probe, as if the user acted while the probe was running.
+    std::function<void(const QString& address)> onProbe;
+
+private:
+    mdlPing::Failure m_lastFailure = mdlPing::Failure::None;
+};
