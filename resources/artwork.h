@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QIcon>
+
+// The program's pictures, drawn as SVG and compiled into the tivane_resources library.
+namespace artwork {
+
+// Toolbar pictures, 16 x 16:
+// 1 Ping, 2 Stop, 3 IP List, 4 View, 5 Sound Alert, 6 About, 7 Exit.
+enum ToolbarImage
+{
+    Ping = 1,
+    Stop,
+    IpList,
+    View,
+    SoundAlert,
+    About,
+    Exit,
+    ToolbarImageCount = Exit
+};
+
+// Host list pictures, 16 x 16:
+// 1 server up, 2 PC up, 3 unknown, 4 deleted, 5 server down, 6 PC down, 7 tick, 8 warning,
+// 9 alert, 10..13 green/yellow/red/grey status balls, 14 timeout.
+enum ListImage
+{
+    ServerOn = 1,
+    PcOn,
+    Unknown,
+    Deleted,
+    ServerOff,
+    PcOff,
+    Tick,
+    Warning,
+    Alert,
+    GreenBall,
+    YellowBall,
+    RedBall,
+    GrayBall,
+    Timeout,
+    ListImageCount = Timeout
+};
+
+QIcon toolbarIcon(int index); // 1..7, null otherwise
+QIcon listIcon(int index);    // 1..14, null otherwise
+QIcon windowIcon();           // 16, 32 and 48 px, scalable; 16 px and below use a simpler drawing
+QIcon logo();                 // 102 x 102 about-dialog logo
+QIcon tick();                 // green tick for 16, 24, 32 and 48 px
+
+// Resource paths behind the icons, for code that wants to render the SVG itself.
+// Empty for an index out of range.
+QString toolbarIconPath(int index);
+QString listIconPath(int index);
+
+// Registers the compiled-in resources. Every accessor calls it, so calling it directly is only
+// needed before reading ":/artwork/..." paths by hand. Safe to call more than once.
+void init();
+
+} // namespace artwork
