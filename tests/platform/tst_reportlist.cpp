@@ -1,0 +1,367 @@
+#include "imagelist.h"
+#include "reportlist.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QtTest>
+
+using platform::ReportList;
+
+namespace {
+
+QIcon solidIcon(Qt::GlobalColor color)
+{
+    QPixmap p(16, 16);
+    p.fill(color);
+    return QIcon(p);
+}
+
+QStringList texts(const ReportList& list, int column)
+{
+    QStringList out;
+    for (int i = 1; i <= list.count(); ++i)
+        out << (column == 0 ? list.text(i) : list.subText(i, column));
+    return out;
+}
+
+void fill(ReportList& list, const QStringList& names)
+{
+    for (const QString& n : names)
+        list.add(n, 1);
+}
+
+} // namespace
+
+class TestReportList : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rowsAreOneBased();
+    void cellsReachTheModel();
+    void checkBoxesFollowTheSwitch();
+    void selectionIsOneRowOrNone();
+    void removeAndClearKeepPositionsDense();
+    void ensureVisibleScrolls();
+    void bulkAppend();
+
+    void sortOrdersText_data();
+    void sortOrdersText();
+    void sortIsStable();
+    void sortKeepsSelectionAndHiddenRows();
+
+    void gridLinesAreDrawn();
+    void headerClickGivesOneBasedColumn();
+    void mouseReleaseCodes_data();
+    void mouseReleaseCodes();
+};
+
+void TestReportList::rowsAreOneBased()
+{
+    ReportList list;
+    QCOMPARE(list.count(), 0);
+    QCOMPARE(list.add(QStringLiteral("alpha"), 1), 1);
+    QCOMPARE(list.add(QStringLiteral("beta"), 2), 2);
+    QCOMPARE(list.count(), 2);
+    QCOMPARE(list.text(1), QStringLiteral("alpha"));
+    QCOMPARE(list.smallIcon(2), 2);
+    // New rows come unticked, with empty sub-items.
+    QVERIFY(!list.isChecked(1));
+    QVERIFY(list.subText(1, 3).isEmpty());
+    QCOMPARE(list.items()->rowCount(), 2);
+    QCOMPARE(list.items()->columnCount(), 4);
+    QCOMPARE(list.items()->data(list.items()->index(1, 0), Qt::DisplayRole).toString(), QStringLiteral("beta"));
+}
+
+void TestReportList::cellsReachTheModel()
+{
+    platform::ImageList images;
+    images.add(solidIcon(Qt::red), QStringLiteral("red"));
+    images.add(solidIcon(Qt::green), QStringLiteral("green"));
+    ReportList list;
+    list.setImageList(&images);
+    list.add(QStringLiteral("host"), 2);
+    list.setSubText(1, 1, QStringLiteral("10.0.0.1"));
+    list.setSubText(1, 3, QStringLiteral("120"));
+    list.setSubIcon(1, 2, 1);
+    list.setSubToolTip(1, 2, QStringLiteral("timed out"));
+    list.setChecked(1, true);
+
+    auto* model = list.items();
+    QCOMPARE(list.subText(1, 1), QStringLiteral("10.0.0.1"));
+    QCOMPARE(model->data(model->index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("10.0.0.1"));
+    QCOMPARE(model->data(model->index(0, 3), Qt::DisplayRole).toString(), QStringLiteral("120"));
+    QCOMPARE(list.subIcon(1, 2), 1);
+    QCOMPARE(list.subToolTip(1, 2), QStringLiteral("timed out"));
+    QCOMPARE(model->data(model->index(0, 2), Qt::ToolTipRole).toString(), QStringLiteral("timed out"));
+    QVERIFY(!model->data(model->index(0, 1), Qt::ToolTipRole).isValid());
+
+    const QIcon rowIcon = model->data(model->index(0, 0), Qt::DecorationRole).value<QIcon>();
+    QCOMPARE(rowIcon.pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::green));
+    const QIcon subIcon = model->data(model->index(0, 2), Qt::DecorationRole).value<QIcon>();
+    QCOMPARE(subIcon.pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
+    // Icon 0 and indices past the list show nothing.
+    QVERIFY(!model->data(model->index(0, 1), Qt::DecorationRole).isValid());
+    list.setSubIcon(1, 3, 9);
+    QVERIFY(model->data(model->index(0, 3), Qt::DecorationRole).value<QIcon>().isNull());
+
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    list.setSubText(1, 1, QStringLiteral("10.0.0.2"));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).value<QModelIndex>(), model->index(0, 1));
+}
+
+void TestReportList::checkBoxesFollowTheSwitch()
+{
+    ReportList list;
+    list.add(QStringLiteral("a"), 0);
+    auto* model = list.items();
+    const QModelIndex cell = model->index(0, 0);
+    QVERIFY(list.checkboxes());
+    QCOMPARE(model->data(cell, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    QVERIFY(model->flags(cell) & Qt::ItemIsUserCheckable);
+
+    // A tick by the user arrives through setData.
+    QVERIFY(model->setData(cell, Qt::Checked, Qt::CheckStateRole));
+    QVERIFY(list.isChecked(1));
+
+    list.setCheckboxes(false);
+    QVERIFY(!list.checkboxes());
+    QVERIFY(!model->data(cell, Qt::CheckStateRole).isValid());
+    QVERIFY(!(model->flags(cell) & Qt::ItemIsUserCheckable));
+    QVERIFY(!model->setData(cell, Qt::Unchecked, Qt::CheckStateRole));
+    QVERIFY(list.isChecked(1));
+
+    list.setCheckboxes(true);
+    QCOMPARE(model->data(cell, Qt::CheckStateRole).toInt(), int(Qt::Checked));
+}
+
+void TestReportList::selectionIsOneRowOrNone()
+{
+    ReportList list;
+    QCOMPARE(list.selectedIndex(), 0);
+    fill(list, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")});
+    QCOMPARE(list.selectedIndex(), 0);
+    list.select(3);
+    QCOMPARE(list.selectedIndex(), 3);
+    QCOMPARE(list.currentIndex().row(), 2);
+    list.select(1);
+    QCOMPARE(list.selectedIndex(), 1);
+    QCOMPARE(list.selectionModel()->selectedRows().size(), 1);
+    list.select(0);
+    list.select(5);
+    QCOMPARE(list.selectedIndex(), 1);
+}
+
+void TestReportList::removeAndClearKeepPositionsDense()
+{
+    ReportList list;
+    fill(list, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    list.removeAt(2);
+    QCOMPARE(texts(list, 0), (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
+    list.removeAt(0);
+    list.removeAt(3);
+    QCOMPARE(list.count(), 2);
+
+    list.select(2);
+    list.clear();
+    QCOMPARE(list.count(), 0);
+    QCOMPARE(list.selectedIndex(), 0);
+    QCOMPARE(list.add(QStringLiteral("again"), 0), 1);
+}
+
+void TestReportList::ensureVisibleScrolls()
+{
+    ReportList list;
+    for (int i = 1; i <= 300; ++i)
+        list.add(QString::number(i), 0);
+    list.resize(300, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+
+    const QModelIndex target = list.items()->index(249, 0);
+    QVERIFY(!list.viewport()->rect().intersects(list.visualRect(target)));
+    list.ensureVisible(250);
+    QVERIFY(list.viewport()->rect().contains(list.visualRect(target)));
+    list.ensureVisible(1);
+    QVERIFY(list.viewport()->rect().contains(list.visualRect(list.items()->index(0, 0))));
+    list.ensureVisible(0);
+    list.ensureVisible(301);
+}
+
+void TestReportList::bulkAppend()
+{
+    ReportList list;
+    list.add(QStringLiteral("first"), 0);
+    QSignalSpy inserted(list.items(), &QAbstractItemModel::rowsInserted);
+    QVector<platform::ReportListModel::Row> rows(3);
+    for (int i = 0; i < 3; ++i) {
+        rows[i].text = QStringLiteral("bulk %1").arg(i);
+        rows[i].checked = true;
+        rows[i].sub[0] = QStringLiteral("10.0.0.%1").arg(i);
+    }
+    list.items()->append(std::move(rows));
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(inserted.at(0).at(1).toInt(), 1);
+    QCOMPARE(inserted.at(0).at(2).toInt(), 3);
+    QCOMPARE(list.count(), 4);
+    QCOMPARE(list.text(4), QStringLiteral("bulk 2"));
+    QCOMPARE(list.subText(4, 1), QStringLiteral("10.0.0.2"));
+    QVERIFY(list.isChecked(4));
+
+    list.items()->append({});
+    QCOMPARE(inserted.count(), 1);
+}
+
+void TestReportList::sortOrdersText_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QStringList>("column");
+    QTest::addColumn<QStringList>("expected");
+
+    // Text order, not numeric or address order: "10..." sorts before "9...".
+    QTest::newRow("addresses by sub-item 1")
+        << 1 << QStringList{QStringLiteral("9.0.0.1"), QStringLiteral("10.0.0.2"), QStringLiteral("192.168.0.1")}
+        << QStringList{QStringLiteral("10.0.0.2"), QStringLiteral("192.168.0.1"), QStringLiteral("9.0.0.1")};
+    QTest::newRow("names by row text") << 0
+                                       << QStringList{QStringLiteral("mail"), QStringLiteral("Backup"),
+                                                      QStringLiteral("alpha")}
+                                       << QStringList{QStringLiteral("alpha"), QStringLiteral("Backup"),
+                                                      QStringLiteral("mail")};
+    QTest::newRow("timeouts by sub-item 3") << 3 << QStringList{QStringLiteral("120"), QStringLiteral("15"), QString()}
+                                            << QStringList{QString(), QStringLiteral("120"), QStringLiteral("15")};
+}
+
+void TestReportList::sortOrdersText()
+{
+    QFETCH(int, key);
+    QFETCH(QStringList, column);
+    QFETCH(QStringList, expected);
+    ReportList list;
+    for (const QString& text : column) {
+        const int i = list.add(key == 0 ? text : QStringLiteral("row"), 0);
+        if (key > 0)
+            list.setSubText(i, key, text);
+    }
+    list.setSortKey(key);
+    list.setSorted(true);
+    QVERIFY(list.sorted());
+    QCOMPARE(texts(list, key), expected);
+    // Sorting again keeps the same direction.
+    list.setSorted(true);
+    QCOMPARE(texts(list, key), expected);
+}
+
+void TestReportList::sortIsStable()
+{
+    ReportList list;
+    const QStringList names = {QStringLiteral("b1"), QStringLiteral("a1"), QStringLiteral("b2"), QStringLiteral("a2"),
+                               QStringLiteral("b3")};
+    for (const QString& n : names)
+        list.setSubText(list.add(n, 0), 1, n.left(1));
+    list.setSortKey(1);
+    list.setSorted(true);
+    QCOMPARE(texts(list, 0), (QStringList{QStringLiteral("a1"), QStringLiteral("a2"), QStringLiteral("b1"),
+                                          QStringLiteral("b2"), QStringLiteral("b3")}));
+}
+
+void TestReportList::sortKeepsSelectionAndHiddenRows()
+{
+    ReportList list;
+    fill(list, {QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")});
+    list.select(1);               // "c"
+    list.setRowHiddenAt(3, true); // "b"
+    list.setSorted(true);
+    QCOMPARE(texts(list, 0), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    QCOMPARE(list.selectedIndex(), 3);
+    QVERIFY(list.isRowHiddenAt(2));
+    QVERIFY(list.isRowHidden(1, {}));
+    QVERIFY(!list.isRowHiddenAt(3));
+    QVERIFY(!list.isRowHidden(2, {}));
+}
+
+void TestReportList::gridLinesAreDrawn()
+{
+    ReportList list;
+    list.setColumns(
+        {QStringLiteral("Name"), QStringLiteral("Address"), QStringLiteral("Status"), QStringLiteral("Timeout")},
+        {80, 80, 80, 80});
+    fill(list, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    list.resize(400, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+
+    QVERIFY(!list.gridLines());
+    const QImage plain = list.viewport()->grab().toImage();
+    list.setGridLines(true);
+    QVERIFY(list.gridLines());
+    const QImage lined = list.viewport()->grab().toImage();
+    QVERIFY(plain != lined);
+    list.setGridLines(false);
+    QCOMPARE(list.viewport()->grab().toImage(), plain);
+}
+
+void TestReportList::headerClickGivesOneBasedColumn()
+{
+    ReportList list;
+    list.setColumns(
+        {QStringLiteral("Name"), QStringLiteral("Address"), QStringLiteral("Status"), QStringLiteral("Timeout")},
+        {80, 80, 80, 80});
+    list.resize(400, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QCOMPARE(list.items()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Address"));
+
+    QSignalSpy clicked(&list, &ReportList::columnClicked);
+    QHeaderView* header = list.header();
+    for (int section = 0; section < 4; ++section) {
+        const QPoint at(header->sectionViewportPosition(section) + 10, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    }
+    QCOMPARE(clicked.count(), 4);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(clicked.at(i).at(0).toInt(), i + 1);
+}
+
+void TestReportList::mouseReleaseCodes_data()
+{
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("shift");
+    QTest::newRow("left") << Qt::LeftButton << Qt::KeyboardModifiers() << 1 << 0;
+    QTest::newRow("right") << Qt::RightButton << Qt::KeyboardModifiers() << 2 << 0;
+    QTest::newRow("middle") << Qt::MiddleButton << Qt::KeyboardModifiers() << 4 << 0;
+    QTest::newRow("shift left") << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ShiftModifier) << 1 << 1;
+    QTest::newRow("control right") << Qt::RightButton << Qt::KeyboardModifiers(Qt::ControlModifier) << 2 << 2;
+    QTest::newRow("alt shift") << Qt::LeftButton << Qt::KeyboardModifiers(Qt::AltModifier | Qt::ShiftModifier) << 1
+                               << 5;
+}
+
+void TestReportList::mouseReleaseCodes()
+{
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(int, code);
+    QFETCH(int, shift);
+
+    ReportList list;
+    fill(list, {QStringLiteral("a"), QStringLiteral("b")});
+    list.resize(300, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+
+    QSignalSpy released(&list, &ReportList::mouseReleased);
+    const QPoint at(40, 120);
+    QTest::mouseClick(list.viewport(), button, modifiers, at);
+    QCOMPARE(released.count(), 1);
+    const QList<QVariant> args = released.takeFirst();
+    QCOMPARE(args.at(0).toInt(), code);
+    QCOMPARE(args.at(1).toInt(), shift);
+    QCOMPARE(args.at(2).toFloat(), 40.0f);
+    QCOMPARE(args.at(3).toFloat(), 120.0f);
+}
+
+QTEST_MAIN(TestReportList)
+#include "tst_reportlist.moc"

@@ -1,0 +1,253 @@
+#include "settingsstore.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using platform::ConversionError;
+
+class TestSettingsStore : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void toBoolReads_data();
+    void toBoolReads();
+    void toBoolRefuses_data();
+    void toBoolRefuses();
+    void toInt32Reads_data();
+    void toInt32Reads();
+    void toInt32Refuses_data();
+    void toInt32Refuses();
+    void toSingleReads_data();
+    void toSingleReads();
+    void toSingleRefuses_data();
+    void toSingleRefuses();
+    void boolTextReadsBack();
+
+    void missingKeyGivesDefaultText();
+    void valuesSurviveReopen();
+    void booleansAreStoredAsWords();
+    void syncReportsUnwritableFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString iniPath() const { return m_dir->filePath(QStringLiteral("settings.ini")); }
+};
+
+void TestSettingsStore::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestSettingsStore::toBoolReads_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("value");
+    QTest::newRow("True") << QStringLiteral("True") << true;
+    QTest::newRow("TRUE") << QStringLiteral("TRUE") << true;
+    QTest::newRow("true") << QStringLiteral("true") << true;
+    QTest::newRow("False") << QStringLiteral("False") << false;
+    QTest::newRow("false") << QStringLiteral("false") << false;
+    QTest::newRow("FALSE") << QStringLiteral("FALSE") << false;
+    QTest::newRow("1") << QStringLiteral("1") << true;
+    QTest::newRow("0") << QStringLiteral("0") << false;
+    QTest::newRow("-1") << QStringLiteral("-1") << true;
+    QTest::newRow("2 is not zero") << QStringLiteral("2") << true;
+}
+
+void TestSettingsStore::toBoolReads()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, value);
+    QCOMPARE(platform::toBool(text), value);
+}
+
+void TestSettingsStore::toBoolRefuses_data()
+{
+    // QVariant would take any non-empty text other than "0"/"false" as true; a stored "no"
+    // reading as true would flip the user's choice.
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no") << QStringLiteral("no");
+    QTest::newRow("yes") << QStringLiteral("yes");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("abc") << QStringLiteral("abc");
+    QTest::newRow("Truth") << QStringLiteral("Truth");
+}
+
+void TestSettingsStore::toBoolRefuses()
+{
+    QFETCH(QString, text);
+    try {
+        platform::toBool(text);
+        QFAIL("accepted");
+    } catch (const ConversionError& e) {
+        QVERIFY2(e.message().contains(u'"' + text + u'"'), qPrintable(e.message()));
+    }
+}
+
+void TestSettingsStore::toInt32Reads_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value");
+    QTest::newRow("120") << QStringLiteral("120") << 120;
+    QTest::newRow("-15") << QStringLiteral("-15") << -15;
+    QTest::newRow("0") << QStringLiteral("0") << 0;
+    QTest::newRow("largest") << QStringLiteral("2147483647") << 2147483647;
+    QTest::newRow("smallest") << QStringLiteral("-2147483648") << int(-2147483647 - 1);
+    // Fractions round half to even, as whole-number conversions of stored values always did.
+    QTest::newRow("8350.5 down to even") << QStringLiteral("8350.5") << 8350;
+    QTest::newRow("8351.5 up to even") << QStringLiteral("8351.5") << 8352;
+    QTest::newRow("2.4") << QStringLiteral("2.4") << 2;
+    QTest::newRow("-2.5") << QStringLiteral("-2.5") << -2;
+}
+
+void TestSettingsStore::toInt32Reads()
+{
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    QCOMPARE(platform::toInt32(text), value);
+}
+
+void TestSettingsStore::toInt32Refuses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("word") << QStringLiteral("abc");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("too large") << QStringLiteral("2147483648");
+    QTest::newRow("too small") << QStringLiteral("-2147483649");
+    QTest::newRow("infinite") << QStringLiteral("inf");
+    QTest::newRow("not a number") << QStringLiteral("nan");
+    QTest::newRow("number and word") << QStringLiteral("12px");
+}
+
+void TestSettingsStore::toInt32Refuses()
+{
+    QFETCH(QString, text);
+    QVERIFY_THROWS_EXCEPTION(ConversionError, platform::toInt32(text));
+}
+
+void TestSettingsStore::toSingleReads_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<float>("value");
+    QTest::newRow("8350.5") << QStringLiteral("8350.5") << 8350.5f;
+    QTest::newRow("-15") << QStringLiteral("-15") << -15.0f;
+    QTest::newRow("0.1") << QStringLiteral("0.1") << 0.1f;
+    QTest::newRow("120") << QStringLiteral("120") << 120.0f;
+}
+
+void TestSettingsStore::toSingleReads()
+{
+    QFETCH(QString, text);
+    QFETCH(float, value);
+    QCOMPARE(platform::toSingle(text), value);
+}
+
+void TestSettingsStore::toSingleRefuses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("word") << QStringLiteral("abc");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("beyond single range") << QStringLiteral("1e39");
+    QTest::newRow("infinite") << QStringLiteral("inf");
+}
+
+void TestSettingsStore::toSingleRefuses()
+{
+    QFETCH(QString, text);
+    QVERIFY_THROWS_EXCEPTION(ConversionError, platform::toSingle(text));
+}
+
+void TestSettingsStore::boolTextReadsBack()
+{
+    QCOMPARE(platform::boolText(true), QStringLiteral("True"));
+    QCOMPARE(platform::boolText(false), QStringLiteral("False"));
+    QCOMPARE(platform::toBool(platform::boolText(true)), true);
+    QCOMPARE(platform::toBool(platform::boolText(false)), false);
+}
+
+void TestSettingsStore::missingKeyGivesDefaultText()
+{
+    platform::SettingsStore store(iniPath());
+    QVERIFY(!store.contains(QStringLiteral("Options"), QStringLiteral("Timeout")));
+    QCOMPARE(store.read(QStringLiteral("Options"), QStringLiteral("Timeout"), 120), QStringLiteral("120"));
+    QCOMPARE(store.read(QStringLiteral("Options"), QStringLiteral("Timeout"), -15), QStringLiteral("-15"));
+    QCOMPARE(store.read(QStringLiteral("Options"), QStringLiteral("Wave"), QStringLiteral("up.wav")),
+             QStringLiteral("up.wav"));
+}
+
+void TestSettingsStore::valuesSurviveReopen()
+{
+    struct Value
+    {
+        QString section, key, text;
+    };
+    const QVector<Value> values = {
+        {QStringLiteral("Options"), QStringLiteral("Timeout"), QStringLiteral("120")},
+        {QStringLiteral("Options"), QStringLiteral("Interval"), QStringLiteral("8350.5")},
+        {QStringLiteral("Window"), QStringLiteral("Left"), QStringLiteral("-15")},
+        {QStringLiteral("Window Pos"), QStringLiteral("Column Width"), QStringLiteral("1440")},
+        {QStringLiteral("General"), QStringLiteral("Key"), QStringLiteral("in the General section")},
+        {QStringLiteral("Options"), QStringLiteral("List"), QStringLiteral("a, b,c")},
+        {QStringLiteral("Options"), QStringLiteral("Quoted"), QStringLiteral("\"x\";y=z")},
+        {QStringLiteral("Options"), QStringLiteral("Empty"), QString()},
+        {QStringLiteral("Options"), QStringLiteral("Text"), QStringLiteral("Büro Zürich")},
+    };
+    {
+        platform::SettingsStore store(iniPath());
+        for (const Value& v : values)
+            store.write(v.section, v.key, v.text);
+        for (const Value& v : values)
+            QCOMPARE(store.read(v.section, v.key, QStringLiteral("default")), v.text);
+        QVERIFY(store.sync());
+        QCOMPARE(store.fileName(), iniPath());
+    }
+    QVERIFY(QFile::exists(iniPath()));
+
+    platform::SettingsStore reopened(iniPath());
+    for (const Value& v : values) {
+        QVERIFY2(reopened.contains(v.section, v.key), qPrintable(v.key));
+        QCOMPARE(reopened.read(v.section, v.key, QStringLiteral("default")), v.text);
+    }
+    QCOMPARE(platform::toSingle(reopened.read(QStringLiteral("Options"), QStringLiteral("Interval"), 0)), 8350.5f);
+    QCOMPARE(platform::toInt32(reopened.read(QStringLiteral("Window"), QStringLiteral("Left"), 0)), -15);
+}
+
+void TestSettingsStore::booleansAreStoredAsWords()
+{
+    {
+        platform::SettingsStore store(iniPath());
+        store.write(QStringLiteral("Options"), QStringLiteral("Sound"), platform::boolText(true));
+        store.write(QStringLiteral("Options"), QStringLiteral("Grid"), platform::boolText(false));
+        QVERIFY(store.sync());
+    }
+    QFile f(iniPath());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray ini = f.readAll();
+    QVERIFY2(ini.contains("Sound=True"), ini.constData());
+    QVERIFY2(ini.contains("Grid=False"), ini.constData());
+
+    platform::SettingsStore reopened(iniPath());
+    QCOMPARE(platform::toBool(reopened.read(QStringLiteral("Options"), QStringLiteral("Sound"), 0)), true);
+    QCOMPARE(platform::toBool(reopened.read(QStringLiteral("Options"), QStringLiteral("Grid"), 1)), false);
+}
+
+void TestSettingsStore::syncReportsUnwritableFile()
+{
+    // A regular file where the folder should be: nothing can create the INI beneath it.
+    const QString blocker = m_dir->filePath(QStringLiteral("blocker"));
+    {
+        QFile f(blocker);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    platform::SettingsStore store(blocker + QStringLiteral("/settings.ini"));
+    store.write(QStringLiteral("Options"), QStringLiteral("Timeout"), QStringLiteral("120"));
+    QVERIFY(!store.sync());
+}
+
+QTEST_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"
