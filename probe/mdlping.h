@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// The ICMP echo probe: one echo request per call, the outcome as a status code.
+namespace mdlPing {
+
+// The reply record a probe fills. Only Status and RoundTripTime are read by callers;
+// fields a probe does not write keep what an earlier probe left there.
+struct ICMP_ECHO_REPLY
+{
+    std::uint32_t Address = 0;
+    std::int32_t Status = 0;
+    std::int32_t RoundTripTime = 0;
+    std::uint16_t DataSize = 0;
+    std::uint16_t Reserved = 0;
+    std::uint32_t DataPointer = 0;
+    std::uint8_t Ttl = 0;
+    std::uint8_t Tos = 0;
+    std::uint8_t Flags = 0;
+    std::uint8_t OptionsSize = 0;
+    std::uint32_t OptionsData = 0;
+    char Data[250] = {};
+};
+
+// Why the latest PingHost returned -1.
+enum class Failure {
+    None,         // the latest probe sent its request
+    BadAddress,   // not an IPv4 address, or 0.0.0.0 / 255.255.255.255
+    NotPermitted, // neither an ICMP datagram socket nor a raw socket is allowed for this user
+    NoSocket,     // ICMP sockets could not be opened for another reason
+};
+
+bool SocketsStartup();
+void SocketsCleanup();
+
+// Sends one echo request ("hello", 1000 ms) to the dotted IPv4 address. Returns the
+// reply's status code (0 success, 11001..11050 failures, 11010 timed out), or -1 when
+// no request could be sent; in that case the record is left untouched.
+std::int32_t PingHost(const QString& address, ICMP_ECHO_REPLY& reply);
+
+// The text for a status code; "Unknown Response" for codes without one.
+QString GetStatusText(const std::int32_t& status);
+
+// Reason for the latest -1 of this thread's PingHost, and a short English sentence for it.
+Failure LastFailure();
+QString FailureText(Failure failure);
+
+} // namespace mdlPing
