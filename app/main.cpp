@@ -1,10 +1,55 @@
+#include "frmmain.h"
+#include "mdlmore.h"
+#include "messagebox.h"
+#include "prober.h"
+#include "settingsstore.h"
+#include "singleinstance.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QWidget w;
-    w.show();
+    QApplication::setApplicationName(QStringLiteral("Tivane"));
+    QApplication::setOrganizationName(QStringLiteral("Tivane"));
+    QApplication::setApplicationVersion(QStringLiteral("0.1.50"));
+    // The window hides to the tray when minimised; the program ends only through its unload.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance;
+    platform::QtMessageBox messages;
+    platform::SettingsStore settings;
+    IcmpProber prober;
+    mdlMore::WavePlayer sound;
+    mdlMore::TrayIcon tray;
+
+    MainServices services;
+    services.app = platform::AppInfo::current();
+    services.messages = &messages;
+    services.settings = &settings;
+    services.prober = &prober;
+    services.sound = &sound;
+    services.tray = &tray;
+    services.prevInstance = [&instance] {
+        if (!instance.PrevInstance())
+            return false;
+        // Bring the running copy's window back, wherever it is hidden.
+        instance.notifyRunning();
+        return true;
+    };
+    services.endProgram = [] { QCoreApplication::exit(0); };
+    services.showAbout = [&services](QWidget* owner) {
+        services.messages->show(QStringLiteral("About ") + services.app.Title + QStringLiteral("\nVersion: ") +
+                                    services.app.versionText(),
+                                platform::MsgInformation, services.app.Title);
+        Q_UNUSED(owner);
+    };
+
+    frmMain window(services);
+    messages.setOwner(&window);
+    if (!window.Form_Load())
+        return 0;
+    QObject::connect(&instance, &SingleInstance::showRequested, &window, &frmMain::mnuShow_Click);
+    window.show();
     return app.exec();
 }

@@ -1,0 +1,515 @@
+#include "frmmain.h"
+
+#include "artwork.h"
+#include "eventloop.h"
+#include "hostlistfile.h"
+#include "mdlmore.h"
+#include "messagebox.h"
+#include "prober.h"
+#include "progressbar.h"
+#include "reportlist.h"
+#include "settingsstore.h"
+#include "soundplayer.h"
+#include "toolbar.h"
+#include "twips.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QWindow>
+
+using platform::toPixels;
+using platform::toTwips;
+
+namespace {
+// Sizes in twips.
+constexpr int ClientWidth = 8010;
+constexpr int ClientHeight = 8565;
+constexpr int MinOuterHeight = 4800;
+constexpr int MinOuterWidth = 7850;
+constexpr int ListMargin = 60; // between the list and the toolbar above and the progress bar below
+constexpr int ProgressHeight = 270;
+
+const QString SecSettings = QStringLiteral("Settings");
+const QString SecView = QStringLiteral("View");
+const QString SecToolBar = QStringLiteral("ToolBar");
+
+const char* const InstanceMessage = "Одна копия программы уже загружена!\r\nПрограмма будет закрыта.";
+} // namespace
+
+frmMain::frmMain(const MainServices& services, QWidget* parent)
+    : QWidget(parent), tblTivane(new platform::ToolBar(this)), lstPings(new platform::ReportList(this)),
+      pBar(new platform::ProgressBar(this)),
+      m_services(services), m_ctx{*lstPings,          *tblTivane,        *pBar,         *m_services.messages,
+                                  *m_services.prober, *m_services.sound, m_services.app},
+      m_sweep(m_ctx), m_commands(m_sweep, m_ctx)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Tivane"));
+    setWindowIcon(artwork::windowIcon());
+    tblTivane->setObjectName(QStringLiteral("tblTivane"));
+    lstPings->setObjectName(QStringLiteral("lstPings"));
+    pBar->setObjectName(QStringLiteral("pBar"));
+
+    buildImageLists();
+    buildToolbar();
+    buildList();
+    buildMenus();
+
+    pBar->setMin(0);
+    pBar->setMax(100);
+    pBar->setValue(0);
+    pBar->setFixedHeight(toPixels(ProgressHeight));
+
+    setWindowFlag(Qt::WindowMinMaxButtonsHint, true);
+    resize(toPixels(ClientWidth), toPixels(ClientHeight));
+    layoutControls();
+    setTabOrder(lstPings, tblTivane);
+
+    m_commands.hooks.loadList = [this] { LoadList(); };
+    m_commands.hooks.showAbout = [this] {
+        if (m_services.showAbout)
+            m_services.showAbout(this);
+    };
+    m_commands.hooks.unload = [this] { close(); };
+    m_commands.hooks.alwaysOnTop = [this] { setAlwaysOnTop(!m_alwaysOnTop); };
+    m_commands.hooks.saveWndPos = [this] {
+        m_saveWndPos = !m_saveWndPos;
+        syncViewChecks();
+    };
+    m_commands.hooks.hideUnselected = [this] { setHideUnselected(!m_hideUnselected); };
+    m_commands.hooks.viewChanged = [this] { syncViewChecks(); };
+
+    connect(tblTivane, &platform::ToolBar::buttonClicked, this,
+            [this](int index) { m_commands.tblTivane_ButtonClick(index); });
+    connect(tblTivane, &platform::ToolBar::buttonMenuClicked, this,
+            [this](const QString& key) { m_commands.tblTivane_ButtonMenuClick(key); });
+    connect(lstPings, &platform::ReportList::columnClicked, this, &frmMain::lstPings_ColumnClick);
+    connect(lstPings, &platform::ReportList::mouseReleased, this, &frmMain::lstPings_MouseUp);
+    connect(lstPings->items(), &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+                if (m_hideUnselected && roles.contains(Qt::CheckStateRole))
+                    applyHideUnselected();
+            });
+    if (m_services.tray) {
+        connect(m_services.tray, &mdlMore::TrayIcon::mouseEvent, this, &frmMain::pctTrayIcon_MouseMove);
+    }
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildImageLists()
+{
+    static const char* const toolbarKeys[] = {"Ping", "Stop", "IP List", "View", "Sound Alert", "About", "Exit"};
+    for (int i = 1; i <= 7; ++i)
+        mnuImgLst.add(artwork::toolbarIcon(i), QString::fromLatin1(toolbarKeys[i - 1]));
+    static const char* const listKeys[] = {"Srv On", "PC On", "Unknown", "Deleted", "Srv Off", "PC Off", "",
+                                           "",       "",      "Green",   "Yellow",  "Red",     "Gray",   "Timeout"};
+    for (int i = 1; i <= 14; ++i)
+        lstPing.add(artwork::listIcon(i), QString::fromLatin1(listKeys[i - 1]));
+}
+
+void frmMain::buildToolbar()
+{
+    using platform::ToolBar;
+    tblTivane->setImageList(&mnuImgLst);
+    tblTivane->addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::DropDown, 1,
+                         QStringLiteral("Ping Button"), QStringLiteral("Once & conitnous ping"));
+    tblTivane->addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 2,
+                         QStringLiteral("Stop all ping"), QStringLiteral("Stop all pings"));
+    tblTivane->addButton(QString(), QString(), ToolBar::Placeholder, 0, QStringLiteral("Separator"), QString());
+    tblTivane->addButton(QStringLiteral("&IP List"), QStringLiteral("mnuIpList"), ToolBar::DropDown, 3,
+                         QStringLiteral("IP list"), QStringLiteral("IP adress list"));
+    tblTivane->addButton(QStringLiteral("&View"), QStringLiteral("mnuView"), ToolBar::DropDown, 4,
+                         QStringLiteral("View"), QStringLiteral("Vindow view"));
+    tblTivane->addButton(QStringLiteral("Ale&rt"), QStringLiteral("sndAlert"), ToolBar::Check, 5,
+                         QStringLiteral("Sound Alert"), QStringLiteral("Play alert sound"));
+    tblTivane->addButton(QStringLiteral("&About"), QStringLiteral("btnAbout"), ToolBar::Plain, 6,
+                         QStringLiteral("About"), QStringLiteral("About Tivane & Author"));
+    tblTivane->addButton(QStringLiteral("E&xit"), QStringLiteral("cmdExit"), ToolBar::Plain, 7, QStringLiteral("Exit"),
+                         QStringLiteral("Exit Tivane"));
+
+    tblTivane->addMenuItem(1, QStringLiteral("Ping once"), QStringLiteral("mnuPingN"));
+    tblTivane->addMenuItem(1, QStringLiteral("Ping Continuus"), QStringLiteral("mnuPingC"));
+    tblTivane->addMenuItem(4, QStringLiteral("Add IP"), QStringLiteral("mnuAddIp"));
+    tblTivane->addMenuItem(4, QStringLiteral("Edit"), QStringLiteral("mnuEdit"));
+    tblTivane->addMenuItem(4, QStringLiteral("Remove"), QStringLiteral("mnuRem"));
+    tblTivane->addMenuItem(4, QStringLiteral("-"), QString());
+    tblTivane->addMenuItem(4, QStringLiteral("Reload"), QStringLiteral("mnuReload"));
+    tblTivane->addMenuItem(5, QStringLiteral("Show Girds"), QStringLiteral("mnuShGrd"));
+    tblTivane->addMenuItem(5, QStringLiteral("Always on Top"), QStringLiteral("mnuAOT"));
+    tblTivane->addMenuItem(5, QStringLiteral("Checkboxs"), QStringLiteral("mnuChBoxs"));
+    tblTivane->addMenuItem(5, QStringLiteral("Save window postiton"), QStringLiteral("mnuSWndPos"));
+    tblTivane->addMenuItem(5, QStringLiteral("Hide Unselected"), QStringLiteral("mnuHUS"));
+    for (const char* key : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS"})
+        tblTivane->setMenuItemCheckable(QString::fromLatin1(key), true);
+    syncViewChecks();
+}
+
+void frmMain::buildList()
+{
+    lstPings->setImageList(&lstPing);
+    lstPings->setColumns(
+        {QStringLiteral("Name"), QStringLiteral("IP Adress"), QStringLiteral("Status"), QStringLiteral("Timeout")},
+        {toPixels(2000), toPixels(1335), toPixels(3000), toPixels(1000)});
+    lstPings->setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+void frmMain::buildMenus()
+{
+    mnu = new QMenu(this);
+    mnu->setObjectName(QStringLiteral("mnu"));
+    QAction* ins = mnu->addAction(QStringLiteral("&Insert"));
+    ins->setObjectName(QStringLiteral("mnuIns"));
+    QAction* edit = mnu->addAction(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("mnuEdit"));
+    mnu->addSeparator()->setObjectName(QStringLiteral("spacer"));
+    QAction* del = mnu->addAction(QStringLiteral("&Delete"));
+    del->setObjectName(QStringLiteral("mnuDelete"));
+
+    mnuTray = new QMenu(this);
+    mnuTray->setObjectName(QStringLiteral("mnuTray"));
+    QAction* about = mnuTray->addAction(QStringLiteral("&About\u2026"));
+    about->setObjectName(QStringLiteral("mnuABout"));
+    connect(about, &QAction::triggered, this, &frmMain::mnuABout_Click);
+    QAction* show = mnuTray->addAction(QStringLiteral("&Show"));
+    show->setObjectName(QStringLiteral("mnuShow"));
+    connect(show, &QAction::triggered, this, &frmMain::mnuShow_Click);
+    mnuTray->addSeparator()->setObjectName(QStringLiteral("mnuSp"));
+    QAction* exit = mnuTray->addAction(QStringLiteral("E&xit"));
+    exit->setObjectName(QStringLiteral("mnuExit"));
+    connect(exit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+}
+
+QString frmMain::readSetting(const QString& section, const QString& key, int defaultValue) const
+{
+    return m_services.settings->read(section, key, defaultValue);
+}
+
+bool frmMain::readBool(const QString& section, const QString& key, bool defaultValue) const
+{
+    // A value we cannot read is taken as its default, so one bad entry never stops the start-up.
+    try {
+        return platform::toBool(readSetting(section, key, defaultValue ? 1 : 0));
+    } catch (const platform::ConversionError&) {
+        return defaultValue;
+    }
+}
+
+bool frmMain::Form_Load()
+{
+    if (m_services.prevInstance && m_services.prevInstance()) {
+        m_services.messages->show(QString::fromUtf8(InstanceMessage), platform::MsgInformation, m_services.app.Title);
+        return false;
+    }
+    try {
+        setWindowTitle(windowTitle() + QStringLiteral(" - ") + m_services.app.versionText());
+        lstPings->clear();
+        m_trayShown = notifyTray(mdlMore::NIM_ADD, windowIcon(), m_services.app.Title) != 0;
+        lstPings->setGridLines(readBool(SecView, QStringLiteral("GridLines"), false));
+        lstPings->setCheckboxes(readBool(SecView, QStringLiteral("Checkboxes"), true));
+        int alert = 1;
+        try {
+            alert = platform::toInt32(readSetting(SecToolBar, QStringLiteral("sndAlert"), 1));
+        } catch (const platform::ConversionError&) {
+            alert = 1;
+        }
+        tblTivane->setButtonValue(tb::SoundAlert, alert);
+        m_saveWndPos = readBool(SecView, QStringLiteral("SaveWndPos"), true);
+        m_hideUnselected = readBool(SecView, QStringLiteral("HideUnselected"), false);
+        setAlwaysOnTop(readBool(SecView, QStringLiteral("AlwaysOnTop"), false));
+        syncViewChecks();
+        LoadList();
+    } catch (const std::exception& e) {
+        m_services.messages->show(QString::fromUtf8(e.what()), platform::MsgOkOnly, m_services.app.Title);
+    }
+    return true;
+}
+
+void frmMain::LoadList()
+{
+    try {
+        hostlist::LoadList(*lstPings, m_services.app.file(QStringLiteral("list.txt")));
+    } catch (const hostlist::HostListError& e) {
+        applyHideUnselected();
+        m_services.messages->show(e.message(), platform::MsgOkOnly, m_services.app.Title);
+        return;
+    }
+    applyHideUnselected();
+}
+
+void frmMain::Form_Activate()
+{
+    // Only the first activation restores the stored geometry; later ones (a dialog closing,
+    // coming back from the tray) would otherwise undo every move and resize since.
+    if (m_activatedOnce || m_unloaded)
+        return;
+    m_activatedOnce = true;
+    const auto number = [this](const QString& key, int defaultValue) {
+        try {
+            return platform::toSingle(readSetting(SecSettings, key, defaultValue));
+        } catch (const platform::ConversionError&) {
+            return float(defaultValue);
+        }
+    };
+    float top = number(QStringLiteral("WndT"), 120);
+    float left = number(QStringLiteral("WndL"), 120);
+    const float height = number(QStringLiteral("WndH"), 8350);
+    const float width = number(QStringLiteral("WndW"), 7850);
+    if (top < 0)
+        top = 120;
+    if (left < 0)
+        left = 120;
+    setGeometryTwips(int(top), int(left), int(height), int(width));
+}
+
+QRect frmMain::geometryTwips() const
+{
+    const QRect r = m_normalOuter.isValid() ? m_normalOuter : frameGeometry();
+    // Twips are finer than pixels: while the window still sits where stored twips put it,
+    // hand those back, so a geometry survives any number of runs unchanged.
+    if (r == m_twipsAppliedAt)
+        return m_twipsApplied;
+    return QRect(toTwips(r.x()), toTwips(r.y()), toTwips(r.width()), toTwips(r.height()));
+}
+
+void frmMain::setGeometryTwips(int top, int left, int height, int width)
+{
+    const QSize frameExtra = frameGeometry().size() - size();
+    move(toPixels(left), toPixels(top));
+    const int h = toPixels(height) - frameExtra.height();
+    const int w = toPixels(width) - frameExtra.width();
+    resize(std::max(w, 1), std::max(h, 1));
+    Form_Resize();
+    rememberNormalGeometry();
+    const QRect asked(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
+    m_twipsApplied = QRect(left, top, width, height);
+    m_twipsAppliedAt = frameGeometry() == asked ? asked : QRect();
+}
+
+void frmMain::rememberNormalGeometry()
+{
+    if (isVisible() && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+        m_normalOuter = frameGeometry();
+}
+
+void frmMain::Form_Resize()
+{
+    if (m_unloaded)
+        return;
+    if (windowState() & Qt::WindowMinimized) {
+        // Hide only when the tray icon is really there to bring the window back.
+        if (m_trayShown)
+            QTimer::singleShot(0, this, [this] {
+                if (windowState() & Qt::WindowMinimized)
+                    hide();
+            });
+        return;
+    }
+    const int minH = toPixels(MinOuterHeight);
+    const int minW = toPixels(MinOuterWidth);
+    const QSize frameExtra = frameGeometry().size() - size();
+    setMinimumSize(minW - frameExtra.width(), minH - frameExtra.height());
+    if (frameGeometry().height() < minH && !(windowState() & Qt::WindowMaximized))
+        resize(width(), minH - frameExtra.height());
+    if (frameGeometry().width() < minW && !(windowState() & Qt::WindowMaximized))
+        resize(minW - frameExtra.width(), height());
+    layoutControls();
+}
+
+void frmMain::layoutControls()
+{
+    const int w = width();
+    const int tbH = tblTivane->sizeHint().height();
+    tblTivane->setGeometry(0, 0, w, tbH);
+    const int pbH = pBar->height();
+    pBar->setGeometry(0, height() - pbH, w, pbH);
+    const int margin = toPixels(ListMargin);
+    const int top = tbH + margin;
+    lstPings->setGeometry(0, top, w, std::max(0, height() - pbH - margin - top));
+}
+
+void frmMain::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+    rememberNormalGeometry();
+}
+
+void frmMain::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    rememberNormalGeometry();
+}
+
+void frmMain::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+bool frmMain::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return QWidget::event(event);
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (!m_unloaded)
+        Form_Unload();
+    event->accept();
+}
+
+void frmMain::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_sweep.stop();
+    m_unloaded = true;
+
+    platform::SettingsStore& s = *m_services.settings;
+    if (m_saveWndPos) {
+        const QRect g = geometryTwips();
+        s.write(SecSettings, QStringLiteral("WndT"), QString::number(g.y()));
+        s.write(SecSettings, QStringLiteral("WndL"), QString::number(g.x()));
+        s.write(SecSettings, QStringLiteral("WndH"), QString::number(g.height()));
+        s.write(SecSettings, QStringLiteral("WndW"), QString::number(g.width()));
+    }
+    s.write(SecView, QStringLiteral("GridLines"), platform::boolText(lstPings->gridLines()));
+    s.write(SecView, QStringLiteral("Checkboxes"), platform::boolText(lstPings->checkboxes()));
+    s.write(SecView, QStringLiteral("AlwaysOnTop"), platform::boolText(m_alwaysOnTop));
+    s.write(SecView, QStringLiteral("SaveWndPos"), platform::boolText(m_saveWndPos));
+    s.write(SecView, QStringLiteral("HideUnselected"), platform::boolText(m_hideUnselected));
+    s.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(tblTivane->buttonValue(tb::SoundAlert)));
+    s.sync();
+
+    lstPings->clear();
+    notifyTray(mdlMore::NIM_DELETE, QIcon(), QString());
+    m_trayShown = false;
+    hide();
+    if (m_services.endProgram)
+        m_services.endProgram();
+}
+
+int frmMain::notifyTray(int action, const QIcon& icon, const QString& tip)
+{
+    if (m_services.notifyTray)
+        return m_services.notifyTray(action, icon, tip);
+    if (m_services.tray)
+        return mdlMore::NotifyTrayIcon(action, *m_services.tray, icon, tip);
+    return 0;
+}
+
+void frmMain::showFromTray()
+{
+    if (m_unloaded)
+        return;
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void frmMain::pctTrayIcon_MouseMove(int code)
+{
+    m_trayLastCode = code;
+    if (m_trayBusy || m_unloaded)
+        return;
+    m_trayBusy = true;
+    if (m_trayLastCode == mdlMore::TrayLeftDoubleClick)
+        showFromTray();
+    else if (m_trayLastCode == mdlMore::TrayRightUp)
+        mnuTray->exec(QCursor::pos());
+    m_trayBusy = false;
+}
+
+void frmMain::mnuABout_Click()
+{
+    if (m_services.showAbout && !m_unloaded)
+        m_services.showAbout(this);
+}
+
+void frmMain::mnuShow_Click()
+{
+    showFromTray();
+}
+
+void frmMain::mnuExit_Click()
+{
+    close();
+}
+
+void frmMain::lstPings_ColumnClick(int column)
+{
+    lstPings->setSortKey(column - 1);
+    lstPings->setSorted(true);
+}
+
+void frmMain::lstPings_MouseUp(int button, int shift, float x, float y)
+{
+    Q_UNUSED(shift);
+    Q_UNUSED(x);
+    Q_UNUSED(y);
+    if (button != 2)
+        return;
+    const int row = lstPings->selectedIndex();
+    if (row > 0) {
+        ipN = lstPings->text(row);
+        ipA = lstPings->subText(row, 1);
+    }
+    const auto actions = mnu->actions();
+    for (QAction* a : actions) {
+        if (a->objectName() == QLatin1String("mnuEdit") || a->objectName() == QLatin1String("mnuDelete"))
+            a->setEnabled(row > 0);
+    }
+    mnu->exec(QCursor::pos());
+}
+
+void frmMain::setAlwaysOnTop(bool on)
+{
+    m_alwaysOnTop = on;
+    const bool visible = isVisible();
+    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) != on) {
+        setWindowFlag(Qt::WindowStaysOnTopHint, on);
+        if (visible)
+            show();
+    }
+    syncViewChecks();
+}
+
+void frmMain::setHideUnselected(bool on)
+{
+    m_hideUnselected = on;
+    applyHideUnselected();
+    syncViewChecks();
+}
+
+void frmMain::applyHideUnselected()
+{
+    const int n = lstPings->count();
+    for (int i = 1; i <= n; ++i) {
+        const bool hide = m_hideUnselected && !lstPings->isChecked(i);
+        if (lstPings->isRowHiddenAt(i) != hide)
+            lstPings->setRowHiddenAt(i, hide);
+    }
+}
+
+void frmMain::syncViewChecks()
+{
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuShGrd"), lstPings->gridLines());
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuChBoxs"), lstPings->checkboxes());
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuAOT"), m_alwaysOnTop);
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuSWndPos"), m_saveWndPos);
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuHUS"), m_hideUnselected);
+}

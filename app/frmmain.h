@@ -1,0 +1,146 @@
+#pragma once
+
+#include "appinfo.h"
+#include "commands.h"
+#include "imagelist.h"
+#include "sweep.h"
+
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+#include <functional>
+
+class QMenu;
+class QAction;
+class Prober;
+
+namespace platform {
+class ReportList;
+class ToolBar;
+class ProgressBar;
+class MessageBox;
+class SettingsStore;
+class SoundPlayer;
+} // namespace platform
+
+namespace mdlMore {
+class TrayIcon;
+}
+
+// Everything the main window uses from outside; tests hand in fakes.
+struct MainServices
+{
+    platform::AppInfo app;
+    platform::MessageBox* messages = nullptr;
+    platform::SettingsStore* settings = nullptr;
+    Prober* prober = nullptr;
+    platform::SoundPlayer* sound = nullptr;
+    mdlMore::TrayIcon* tray = nullptr;
+    // True when another copy of the program is already running.
+    std::function<bool()> prevInstance;
+    // Ends the program after the window has unloaded.
+    std::function<void()> endProgram;
+    // Adds (action 0) or removes (action 2) the tray icon; non-zero when an icon is really shown.
+    // Left empty, the tray icon above is used.
+    std::function<int(int action, const QIcon& icon, const QString& tip)> notifyTray;
+    // Shows the about dialog modally over the owner.
+    std::function<void(QWidget* owner)> showAbout;
+};
+
+// The main window: toolbar, host list and progress bar, the tray icon, start-up and shut-down.
+class frmMain : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmMain(const MainServices& services, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Start-up steps; false when the program must end at once (another copy runs).
+    bool Form_Load();
+    // Runs at every activation; applies the stored geometry the first time only.
+    void Form_Activate();
+    void Form_Resize();
+    // Stops sweeps, saves the settings, clears the list, removes the tray icon and ends.
+    void Form_Unload();
+
+    void LoadList();
+    void PingList() { m_sweep.PingList(); }
+
+    // Tray icon events by code (515 double click, 517 right-button release).
+    void pctTrayIcon_MouseMove(int code);
+    void mnuABout_Click();
+    void mnuShow_Click();
+    void mnuExit_Click();
+
+    void lstPings_ColumnClick(int column);
+    void lstPings_MouseUp(int button, int shift, float x, float y);
+
+    // Controls, under the names the handlers use.
+    platform::ToolBar* tblTivane = nullptr;
+    platform::ReportList* lstPings = nullptr;
+    platform::ProgressBar* pBar = nullptr;
+    platform::ImageList mnuImgLst;
+    platform::ImageList lstPing;
+    QMenu* mnu = nullptr;
+    QMenu* mnuTray = nullptr;
+
+    Sweep& sweep() { return m_sweep; }
+    Commands& commands() { return m_commands; }
+    const MainServices& services() const { return m_services; }
+    bool isUnloaded() const { return m_unloaded; }
+    bool trayShown() const { return m_trayShown; }
+    int lastTrayCode() const { return m_trayLastCode; }
+
+    // The row last right-clicked: its name and address.
+    QString ipN;
+    QString ipA;
+
+    // View options beyond grid lines and check boxes.
+    bool alwaysOnTop() const { return m_alwaysOnTop; }
+    void setAlwaysOnTop(bool on);
+    bool saveWndPos() const { return m_saveWndPos; }
+    bool hideUnselected() const { return m_hideUnselected; }
+    void setHideUnselected(bool on);
+
+    // Outer geometry in twips, as stored in the settings.
+    QRect geometryTwips() const;
+    void setGeometryTwips(int top, int left, int height, int width);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void buildImageLists();
+    void buildToolbar();
+    void buildList();
+    void buildMenus();
+    void layoutControls();
+    void rememberNormalGeometry();
+    void syncViewChecks();
+    void applyHideUnselected();
+    void showFromTray();
+    int notifyTray(int action, const QIcon& icon, const QString& tip);
+    QString readSetting(const QString& section, const QString& key, int defaultValue) const;
+    bool readBool(const QString& section, const QString& key, bool defaultValue) const;
+
+    MainServices m_services;
+    SweepContext m_ctx;
+    Sweep m_sweep;
+    Commands m_commands;
+
+    bool m_activatedOnce = false;
+    bool m_unloaded = false;
+    bool m_trayShown = false;
+    bool m_trayBusy = false;
+    int m_trayLastCode = 0;
+    bool m_alwaysOnTop = false;
+    bool m_saveWndPos = true;
+    bool m_hideUnselected = false;
+    QRect m_normalOuter;    // outer geometry in pixels while the window was last normal
+    QRect m_twipsApplied;   // the stored geometry last applied, in twips
+    QRect m_twipsAppliedAt; // where it put the window, in pixels
+};

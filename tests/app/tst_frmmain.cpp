@@ -1,0 +1,456 @@
+// The main window's life: start-up settings, first-activation geometry, resizing and
+// minimising, the tray icon's events, and what is saved when it closes.
+#include "fakes.h"
+#include "frmmain.h"
+#include "progressbar.h"
+#include "reportlist.h"
+#include "settingsstore.h"
+#include "toolbar.h"
+#include "twips.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <memory>
+
+namespace {
+
+struct Harness
+{
+    explicit Harness(const QByteArray& list = "1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n")
+    {
+        writeList(list);
+        settings = std::make_unique<platform::SettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
+    }
+
+    void writeList(const QByteArray& bytes)
+    {
+        QFile f(dir.filePath(QStringLiteral("list.txt")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    frmMain& make()
+    {
+        MainServices s;
+        s.app.Path = dir.path();
+        s.messages = &messages;
+        s.settings = settings.get();
+        s.prober = &prober;
+        s.sound = &sound;
+        s.prevInstance = [this] { return otherCopy; };
+        s.endProgram = [this] { ++ends; };
+        s.notifyTray = [this](int action, const QIcon&, const QString& tip) {
+            trayCalls.append({action, tip});
+            return trayAvailable ? 1 : 0;
+        };
+        s.showAbout = [this](QWidget*) { ++abouts; };
+        window = std::make_unique<frmMain>(s);
+        return *window;
+    }
+
+    // Settings as the next run will see them.
+    QString stored(const QString& section, const QString& key)
+    {
+        platform::SettingsStore reread(dir.filePath(QStringLiteral("settings.ini")));
+        return reread.read(section, key, QStringLiteral("<absent>"));
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<platform::SettingsStore> settings;
+    RecordingMessageBox messages;
+    ScriptedProber prober;
+    RecordingSoundPlayer sound;
+    bool otherCopy = false;
+    bool trayAvailable = false;
+    int ends = 0;
+    int abouts = 0;
+    QVector<QPair<int, QString>> trayCalls;
+    std::unique_ptr<frmMain> window;
+};
+
+QRect twipsRect(int top, int left, int height, int width)
+{
+    return QRect(left, top, width, height);
+}
+
+} // namespace
+
+class tst_FrmMain : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void layoutMatchesTheNumbering();
+    void secondCopyEndsWithoutTouchingAnything();
+    void firstRunDefaults();
+    void storedBooleans_data();
+    void storedBooleans();
+    void badStoredValuesFallBackAndListStillLoads();
+    void missingListIsReportedAndWindowRuns();
+    void negativeStoredPositionBecomes120();
+    void geometryIsAppliedAtFirstActivationOnly();
+    void resizeKeepsMinimumAndFillsBetweenBars();
+    void minimiseHidesOnlyWithATray();
+    void trayEventCodes();
+    void trayMenuIsNotOpenedTwice();
+    void settingsWrittenAtExit();
+    void exitDuringContinuousRun();
+    void viewOptionsPersist();
+    void hideUnselectedKeepsRowsAndSweeps();
+};
+
+void tst_FrmMain::layoutMatchesTheNumbering()
+{
+    Harness h;
+    frmMain& w = h.make();
+    platform::ToolBar& tb = *w.tblTivane;
+    QCOMPARE(tb.count(), 8);
+    QCOMPARE(tb.button(3), nullptr); // a real position, so Alert stays 6, About 7 and Exit 8
+    QCOMPARE(tb.buttonKey(6), QStringLiteral("sndAlert"));
+    QCOMPARE(tb.button(6)->text(), QStringLiteral("Ale&rt"));
+    QVERIFY(tb.button(6)->isCheckable());
+    QCOMPARE(tb.button(1)->toolTip(), QStringLiteral("Once & conitnous ping"));
+    QCOMPARE(tb.button(7)->toolTip(), QStringLiteral("About Tivane & Author"));
+    QCOMPARE(tb.button(8)->text(), QStringLiteral("E&xit"));
+    QVERIFY(tb.menuItem(QStringLiteral("mnuPingC")));
+    QCOMPARE(tb.menuItem(QStringLiteral("mnuShGrd"))->text(), QStringLiteral("Show Girds"));
+    QCOMPARE(tb.menuItem(QStringLiteral("mnuSWndPos"))->text(), QStringLiteral("Save window postiton"));
+    QCOMPARE(w.lstPing.count(), 14);
+    QCOMPARE(w.mnuImgLst.count(), 7);
+    QVERIFY(!w.lstPing.picture(14).isNull());
+    QVERIFY(w.lstPing.picture(15).isNull());
+    QAbstractItemModel* m = w.lstPings->model();
+    QCOMPARE(m->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("IP Adress"));
+    QCOMPARE(w.lstPings->columnWidth(2), platform::toPixels(3000));
+    QCOMPARE(w.mnuTray->actions().first()->text(), QStringLiteral("&About\u2026"));
+}
+
+void tst_FrmMain::secondCopyEndsWithoutTouchingAnything()
+{
+    Harness h;
+    h.otherCopy = true;
+    frmMain& w = h.make();
+    QVERIFY(!w.Form_Load());
+    QCOMPARE(h.messages.shown.size(), 1);
+    QCOMPARE(h.messages.shown.first().text,
+             QString::fromUtf8("Одна копия программы уже загружена!\r\nПрограмма будет закрыта."));
+    QCOMPARE(h.messages.shown.first().style, 64);
+    QCOMPARE(h.messages.shown.first().title, QStringLiteral("Tivane"));
+    QVERIFY(h.trayCalls.isEmpty());
+    QCOMPARE(w.lstPings->count(), 0);
+    QVERIFY(!QFile::exists(h.dir.filePath(QStringLiteral("settings.ini"))));
+}
+
+void tst_FrmMain::firstRunDefaults()
+{
+    Harness h;
+    frmMain& w = h.make();
+    QVERIFY(w.Form_Load());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tivane - 0.1.50"));
+    QCOMPARE(h.trayCalls.size(), 1);
+    QCOMPARE(h.trayCalls.first(), qMakePair(0, QStringLiteral("Tivane")));
+    QVERIFY(!w.lstPings->gridLines());
+    QVERIFY(w.lstPings->checkboxes());
+    QCOMPARE(w.tblTivane->buttonValue(6), 1);
+    QCOMPARE(w.lstPings->count(), 3);
+    QVERIFY(h.messages.shown.isEmpty());
+    w.show();
+    w.Form_Activate();
+    QCOMPARE(w.geometryTwips(), twipsRect(120, 120, 8350, 7850));
+}
+
+void tst_FrmMain::storedBooleans_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("on");
+    QTest::newRow("True") << QStringLiteral("True") << true;
+    QTest::newRow("true") << QStringLiteral("true") << true;
+    QTest::newRow("1") << QStringLiteral("1") << true;
+    QTest::newRow("-1") << QStringLiteral("-1") << true;
+    QTest::newRow("False") << QStringLiteral("False") << false;
+    QTest::newRow("0") << QStringLiteral("0") << false;
+}
+
+void tst_FrmMain::storedBooleans()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, on);
+    Harness h;
+    h.settings->write(QStringLiteral("View"), QStringLiteral("GridLines"), text);
+    h.settings->write(QStringLiteral("View"), QStringLiteral("Checkboxes"), text);
+    frmMain& w = h.make();
+    w.Form_Load();
+    QCOMPARE(w.lstPings->gridLines(), on);
+    QCOMPARE(w.lstPings->checkboxes(), on);
+    QCOMPARE(w.tblTivane->isMenuItemChecked(QStringLiteral("mnuShGrd")), on);
+}
+
+void tst_FrmMain::badStoredValuesFallBackAndListStillLoads()
+{
+    Harness h;
+    h.settings->write(QStringLiteral("View"), QStringLiteral("GridLines"), QStringLiteral("no"));
+    h.settings->write(QStringLiteral("ToolBar"), QStringLiteral("sndAlert"), QStringLiteral("loud"));
+    h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndW"), QStringLiteral("wide"));
+    frmMain& w = h.make();
+    w.Form_Load();
+    QVERIFY(!w.lstPings->gridLines());
+    QCOMPARE(w.tblTivane->buttonValue(6), 1);
+    QCOMPARE(w.lstPings->count(), 3);
+    QVERIFY(h.messages.shown.isEmpty());
+    w.show();
+    w.Form_Activate();
+    QCOMPARE(w.geometryTwips().width(), 7850);
+}
+
+void tst_FrmMain::missingListIsReportedAndWindowRuns()
+{
+    Harness h;
+    QFile::remove(h.dir.filePath(QStringLiteral("list.txt")));
+    frmMain& w = h.make();
+    QVERIFY(w.Form_Load());
+    QCOMPARE(h.messages.shown.size(), 1);
+    QVERIFY(h.messages.shown.first().text.contains(h.dir.filePath(QStringLiteral("list.txt"))));
+    QCOMPARE(h.messages.shown.first().style, 0);
+    QCOMPARE(w.lstPings->count(), 0);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tivane - 0.1.50"));
+}
+
+void tst_FrmMain::negativeStoredPositionBecomes120()
+{
+    Harness h;
+    h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndT"), QStringLiteral("-32000"));
+    h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndL"), QStringLiteral("-480"));
+    h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndH"), QStringLiteral("6000"));
+    h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndW"), QStringLiteral("9000"));
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    w.Form_Activate();
+    QCOMPARE(w.geometryTwips(), twipsRect(120, 120, 6000, 9000));
+}
+
+void tst_FrmMain::geometryIsAppliedAtFirstActivationOnly()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    w.Form_Activate();
+    w.move(300, 200);
+    w.resize(700, 500);
+    const QRect moved = w.geometryTwips();
+    w.Form_Activate(); // a dialog closed, or the window came back from the tray
+    QCOMPARE(w.geometryTwips(), moved);
+}
+
+void tst_FrmMain::resizeKeepsMinimumAndFillsBetweenBars()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    w.Form_Activate();
+    w.setGeometryTwips(120, 120, 3000, 5000);
+    // Snapped to the minimum, to the nearest whole pixel.
+    QCOMPARE(w.geometryTwips().height(), 4800);
+    QVERIFY(qAbs(w.geometryTwips().width() - 7850) < 15);
+    const int gap = platform::toPixels(60);
+    QCOMPARE(w.lstPings->y(), w.tblTivane->height() + gap);
+    QCOMPARE(w.lstPings->y() + w.lstPings->height() + gap, w.pBar->y());
+    QCOMPARE(w.pBar->y() + w.pBar->height(), w.height());
+    QCOMPARE(w.lstPings->width(), w.width());
+
+    w.setGeometryTwips(120, 120, 9000, 12000);
+    QCOMPARE(w.lstPings->width(), w.width());
+    QCOMPARE(w.lstPings->y() + w.lstPings->height() + gap, w.pBar->y());
+}
+
+void tst_FrmMain::minimiseHidesOnlyWithATray()
+{
+    {
+        Harness h; // no notification area: an ordinary minimised window, never lost
+        frmMain& w = h.make();
+        w.Form_Load();
+        QVERIFY(!w.trayShown());
+        w.show();
+        w.showMinimized();
+        QTest::qWait(50);
+        QVERIFY(w.isVisible());
+    }
+    {
+        Harness h;
+        h.trayAvailable = true;
+        frmMain& w = h.make();
+        w.Form_Load();
+        QVERIFY(w.trayShown());
+        w.show();
+        w.showMinimized();
+        QTRY_VERIFY(!w.isVisible());
+        w.pctTrayIcon_MouseMove(515);
+        QVERIFY(w.isVisible());
+        QVERIFY(!(w.windowState() & Qt::WindowMinimized));
+    }
+}
+
+void tst_FrmMain::trayEventCodes()
+{
+    Harness h;
+    h.trayAvailable = true;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.hide();
+    for (int code : {512, 513, 514, 516, 518})
+        w.pctTrayIcon_MouseMove(code);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(w.lastTrayCode(), 518);
+    w.pctTrayIcon_MouseMove(515);
+    QVERIFY(w.isVisible());
+    w.pctTrayIcon_MouseMove(515); // showing twice is harmless
+    QVERIFY(w.isVisible());
+}
+
+void tst_FrmMain::trayMenuIsNotOpenedTwice()
+{
+    Harness h;
+    h.trayAvailable = true;
+    frmMain& w = h.make();
+    w.Form_Load();
+    int menusSeen = 0;
+    bool secondBlocked = false;
+    QTimer::singleShot(50, &w, [&] {
+        if (QApplication::activePopupWidget() == w.mnuTray)
+            ++menusSeen;
+        w.pctTrayIcon_MouseMove(517); // must return at once: the first menu is still up
+        secondBlocked = QApplication::activePopupWidget() == w.mnuTray && w.lastTrayCode() == 517;
+        w.mnuTray->close();
+    });
+    w.pctTrayIcon_MouseMove(517);
+    QCOMPARE(menusSeen, 1);
+    QVERIFY(secondBlocked);
+    // Once the menu call has returned, the next release opens it again.
+    QTimer::singleShot(50, &w, [&] {
+        if (QApplication::activePopupWidget() == w.mnuTray)
+            ++menusSeen;
+        w.mnuTray->close();
+    });
+    w.pctTrayIcon_MouseMove(517);
+    QCOMPARE(menusSeen, 2);
+}
+
+void tst_FrmMain::settingsWrittenAtExit()
+{
+    Harness h;
+    h.trayAvailable = true;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    w.Form_Activate();
+    w.setGeometryTwips(300, 450, 6000, 9000);
+    w.commands().tblTivane_ButtonMenuClick(QStringLiteral("mnuShGrd"));
+    w.tblTivane->setButtonValue(6, 0);
+    w.showMinimized(); // the normal geometry is saved, not the minimised one
+    QTest::qWait(20);
+    w.mnuExit_Click();
+    QVERIFY(w.isUnloaded());
+    QCOMPARE(h.ends, 1);
+    QCOMPARE(w.lstPings->count(), 0);
+    QCOMPARE(h.trayCalls.last(), qMakePair(2, QString()));
+    QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndT")), QStringLiteral("300"));
+    QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndL")), QStringLiteral("450"));
+    QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndH")), QStringLiteral("6000"));
+    QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndW")), QStringLiteral("9000"));
+    QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("GridLines")), QStringLiteral("True"));
+    QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("Checkboxes")), QStringLiteral("True"));
+    QCOMPARE(h.stored(QStringLiteral("ToolBar"), QStringLiteral("sndAlert")), QStringLiteral("0"));
+    w.close(); // a second close after the unload does nothing more
+    QCOMPARE(h.ends, 1);
+}
+
+void tst_FrmMain::exitDuringContinuousRun()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.sweep().continuousIntervalMs = 0;
+    int probesAfterExit = 0;
+    bool exited = false;
+    h.prober.onProbe = [&](const QString&) {
+        if (exited)
+            ++probesAfterExit;
+        if (h.prober.probed.size() == 5)
+            QTimer::singleShot(0, &w, [&] {
+                exited = true;
+                w.mnuExit_Click();
+            });
+    };
+    w.commands().tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    QVERIFY(exited);
+    QCOMPARE(probesAfterExit, 0);
+    QCOMPARE(h.ends, 1);
+    QCOMPARE(w.lstPings->count(), 0);
+    QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("Checkboxes")), QStringLiteral("True"));
+}
+
+void tst_FrmMain::viewOptionsPersist()
+{
+    Harness h;
+    {
+        frmMain& w = h.make();
+        w.Form_Load();
+        QVERIFY(w.saveWndPos());
+        w.show();
+        w.Form_Activate();
+        w.setGeometryTwips(600, 600, 6000, 9000);
+        w.commands().tblTivane_ButtonMenuClick(QStringLiteral("mnuAOT"));
+        w.commands().tblTivane_ButtonMenuClick(QStringLiteral("mnuHUS"));
+        QVERIFY(w.alwaysOnTop());
+        QVERIFY(w.windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(w.tblTivane->isMenuItemChecked(QStringLiteral("mnuAOT")));
+        w.mnuExit_Click();
+    }
+    QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("AlwaysOnTop")), QStringLiteral("True"));
+    QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("HideUnselected")), QStringLiteral("True"));
+    QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("SaveWndPos")), QStringLiteral("True"));
+    QVERIFY(h.messages.shown.isEmpty());
+    {
+        frmMain& w = h.make();
+        w.Form_Load();
+        QVERIFY(w.alwaysOnTop());
+        QVERIFY(w.hideUnselected());
+        w.show();
+        w.Form_Activate();
+        QCOMPARE(w.geometryTwips(), twipsRect(600, 600, 6000, 9000));
+        // Unchecked, the geometry is left as it was saved before.
+        w.commands().tblTivane_ButtonMenuClick(QStringLiteral("mnuSWndPos"));
+        QVERIFY(!w.saveWndPos());
+        w.setGeometryTwips(900, 900, 7000, 10000);
+        w.mnuExit_Click();
+    }
+    QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndT")), QStringLiteral("600"));
+    QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("SaveWndPos")), QStringLiteral("False"));
+}
+
+void tst_FrmMain::hideUnselectedKeepsRowsAndSweeps()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.lstPings->setChecked(2, false);
+    w.setHideUnselected(true);
+    QCOMPARE(w.lstPings->count(), 3);
+    QVERIFY(w.lstPings->isRowHidden(1, {}));
+    QVERIFY(!w.lstPings->isRowHidden(0, {}));
+    w.lstPings->setChecked(3, false);
+    QVERIFY(w.lstPings->isRowHidden(2, {}));
+    w.PingList();
+    QCOMPARE(h.prober.probed, QStringList{QStringLiteral("127.0.0.1")});
+    w.setHideUnselected(false);
+    QVERIFY(!w.lstPings->isRowHidden(1, {}));
+}
+
+QTEST_MAIN(tst_FrmMain)
+#include "tst_frmmain.moc"

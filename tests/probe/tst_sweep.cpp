@@ -1,0 +1,480 @@
+// Sweeps and toolbar commands over a scripted probe: what each outcome writes into a row,
+// when the alert sounds, how Stop, Reload and continuous runs end.
+#include "appinfo.h"
+#include "commands.h"
+#include "fakes.h"
+#include "imagelist.h"
+#include "progressbar.h"
+#include "reportlist.h"
+#include "sweep.h"
+#include "toolbar.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+struct Fixture
+{
+    Fixture()
+    {
+        app.Path = QStringLiteral("/opt/tivane");
+        using platform::ToolBar;
+        toolbar.addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::DropDown, 0, {}, {});
+        toolbar.addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 0, {}, {});
+        toolbar.addButton({}, {}, ToolBar::Placeholder, 0, {}, {});
+        toolbar.addButton(QStringLiteral("&IP List"), QStringLiteral("mnuIpList"), ToolBar::DropDown, 0, {}, {});
+        toolbar.addButton(QStringLiteral("&View"), QStringLiteral("mnuView"), ToolBar::DropDown, 0, {}, {});
+        toolbar.addButton(QStringLiteral("Ale&rt"), QStringLiteral("sndAlert"), ToolBar::Check, 0, {}, {});
+        toolbar.addButton(QStringLiteral("&About"), QStringLiteral("btnAbout"), ToolBar::Plain, 0, {}, {});
+        toolbar.addButton(QStringLiteral("E&xit"), QStringLiteral("cmdExit"), ToolBar::Plain, 0, {}, {});
+        for (const char* k : {"mnuPingN", "mnuPingC"})
+            toolbar.addMenuItem(1, QString::fromLatin1(k), QString::fromLatin1(k));
+        for (const char* k : {"mnuAddIp", "mnuEdit", "mnuRem", "mnuReload"})
+            toolbar.addMenuItem(4, QString::fromLatin1(k), QString::fromLatin1(k));
+        for (const char* k : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS"})
+            toolbar.addMenuItem(5, QString::fromLatin1(k), QString::fromLatin1(k));
+        toolbar.setButtonEnabled(tb::Stop, false);
+    }
+
+    void add(const QString& name, const QString& address, bool ticked = true)
+    {
+        const int i = list.add(name, 3);
+        list.setChecked(i, ticked);
+        list.setSubText(i, 1, address);
+    }
+
+    platform::AppInfo app;
+    platform::ReportList list;
+    platform::ToolBar toolbar;
+    platform::ProgressBar bar;
+    RecordingMessageBox messages;
+    ScriptedProber prober;
+    RecordingSoundPlayer sound;
+    SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
+    Sweep sweep{ctx};
+    Commands commands{sweep, ctx};
+};
+
+QString notifyWav()
+{
+    return QStringLiteral("/opt/tivane/Notify.wav");
+}
+
+} // namespace
+
+class tst_Sweep : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void emptyListStartsAndReleasesSockets();
+    void untickedRowsAreClearedNotProbed();
+    void rttIconThresholds_data();
+    void rttIconThresholds();
+    void outcomesWriteStatusAndAlert_data();
+    void outcomesWriteStatusAndAlert();
+    void failedSendKeepsNoStaleTime();
+    void notPermittedIsExplainedOncePerRun();
+    void threeFailuresAlertInListOrder();
+    void stopDuringThirdOfFiveEntries();
+    void rowAddedDuringSweepCountsButIsNotVisited();
+    void startupFailureIsReported();
+    void rowsRemovedDuringSweepAreNeverVisited();
+    void dispatchByPosition();
+    void dispatchByKey();
+    void continuousRunStopsDuringSweep();
+    void continuousRunStopsBetweenSweeps();
+    void continuousRunOverEmptyListIsPacedAndStoppable();
+    void reloadEndsContinuousRun();
+};
+
+void tst_Sweep::emptyListStartsAndReleasesSockets()
+{
+    Fixture f;
+    f.bar.setMin(0);
+    f.bar.setMax(100);
+    f.bar.setValue(42);
+    f.sweep.PingList();
+    QCOMPARE(f.prober.startups, 1);
+    QCOMPARE(f.prober.cleanups, 1);
+    QVERIFY(f.prober.probed.isEmpty());
+    QCOMPARE(f.bar.Value(), 42.0f);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+void tst_Sweep::untickedRowsAreClearedNotProbed()
+{
+    Fixture f;
+    f.toolbar.setButtonValue(tb::SoundAlert, 1);
+    f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"), false);
+    f.add(QStringLiteral("b"), QStringLiteral("bad address"), false);
+    for (int i = 1; i <= 2; ++i) {
+        f.list.setSubText(i, 2, QStringLiteral("OK"));
+        f.list.setSubIcon(i, 2, icons::Ok);
+        f.list.setSubText(i, 3, QStringLiteral("5"));
+        f.list.setSubIcon(i, 3, icons::Green);
+    }
+    f.sweep.PingList();
+    QVERIFY(f.prober.probed.isEmpty());
+    QVERIFY(f.sound.played.isEmpty());
+    for (int i = 1; i <= 2; ++i) {
+        QCOMPARE(f.list.subText(i, 2), QString());
+        QCOMPARE(f.list.subIcon(i, 2), 0);
+        QCOMPARE(f.list.subText(i, 3), QString());
+        QCOMPARE(f.list.subIcon(i, 3), 0);
+    }
+    QCOMPARE(f.sweep.CurrentIP, QStringLiteral("bad address"));
+    QCOMPARE(f.list.selectedIndex(), 2);
+}
+
+void tst_Sweep::rttIconThresholds_data()
+{
+    QTest::addColumn<int>("rtt");
+    QTest::addColumn<int>("icon");
+    QTest::newRow("0") << 0 << icons::Green;
+    QTest::newRow("100") << 100 << icons::Green;
+    QTest::newRow("101") << 101 << icons::Yellow;
+    QTest::newRow("5000") << 5000 << icons::Yellow;
+    QTest::newRow("5001") << 5001 << icons::Red;
+    QTest::newRow("10000") << 10000 << icons::Red;
+    QTest::newRow("10001") << 10001 << icons::Gray;
+}
+
+void tst_Sweep::rttIconThresholds()
+{
+    QFETCH(int, rtt);
+    QFETCH(int, icon);
+    Fixture f;
+    f.add(QStringLiteral("h"), QStringLiteral("127.0.0.1"));
+    f.prober.set(QStringLiteral("127.0.0.1"), 0, rtt);
+    f.sweep.PingList();
+    QCOMPARE(f.list.subText(1, 2), QStringLiteral("OK"));
+    QCOMPARE(f.list.subIcon(1, 2), icons::Ok);
+    QCOMPARE(f.list.subText(1, 3), QString::number(rtt));
+    QCOMPARE(f.list.subIcon(1, 3), icon);
+}
+
+void tst_Sweep::outcomesWriteStatusAndAlert_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("alertPressed");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<bool>("sounds");
+    QTest::newRow("ok, alert on") << 0 << true << QStringLiteral("OK") << icons::Ok << false;
+    QTest::newRow("timeout, alert on") << 11010 << true << QStringLiteral("11010: Request Timed Out") << icons::Timeout
+                                       << false;
+    QTest::newRow("unreachable, alert on")
+        << 11003 << true << QStringLiteral("11003: Destination Host Unreachable") << icons::Failed << true;
+    QTest::newRow("unreachable, alert off")
+        << 11003 << false << QStringLiteral("11003: Destination Host Unreachable") << icons::Failed << false;
+    QTest::newRow("unlisted code") << 11020 << true << QStringLiteral("11020: Unknown Response") << icons::Failed
+                                   << true;
+    QTest::newRow("not sent, alert on") << -1 << true << QStringLiteral("-1: Unknown Response") << icons::Failed
+                                        << true;
+}
+
+void tst_Sweep::outcomesWriteStatusAndAlert()
+{
+    QFETCH(int, status);
+    QFETCH(bool, alertPressed);
+    QFETCH(QString, text);
+    QFETCH(int, icon);
+    QFETCH(bool, sounds);
+    Fixture f;
+    f.toolbar.setButtonValue(tb::SoundAlert, alertPressed ? 1 : 0);
+    f.add(QStringLiteral("h"), QStringLiteral("198.18.0.9"));
+    f.prober.set(QStringLiteral("198.18.0.9"), status, 1000);
+    f.sweep.PingList();
+    QCOMPARE(f.sweep.LastStatus, status);
+    QCOMPARE(f.list.subText(1, 2), text);
+    QCOMPARE(f.list.subIcon(1, 2), icon);
+    QCOMPARE(f.sound.played, sounds ? QStringList{notifyWav()} : QStringList{});
+    QCOMPARE(f.list.smallIcon(1), 3); // the type icon is never touched
+}
+
+void tst_Sweep::failedSendKeepsNoStaleTime()
+{
+    Fixture f;
+    f.add(QStringLiteral("good"), QStringLiteral("127.0.0.1"));
+    f.add(QStringLiteral("bad"), QStringLiteral("no.such.host"));
+    f.prober.set(QStringLiteral("127.0.0.1"), 0, 42);
+    f.prober.set(QStringLiteral("no.such.host"), -1, 0, mdlPing::Failure::BadAddress);
+    f.sweep.PingList();
+    QCOMPARE(f.list.subText(1, 3), QStringLiteral("42"));
+    // The record still holds 42 from the first host; that time was never measured for this one.
+    QCOMPARE(f.sweep.EchoReply.RoundTripTime, 42);
+    QCOMPARE(f.list.subText(2, 3), QString());
+    QCOMPARE(f.list.subIcon(2, 3), 0);
+    QCOMPARE(f.list.subToolTip(2, 2), mdlPing::FailureText(mdlPing::Failure::BadAddress));
+}
+
+void tst_Sweep::notPermittedIsExplainedOncePerRun()
+{
+    Fixture f;
+    f.toolbar.setButtonValue(tb::SoundAlert, 0);
+    f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    f.add(QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    f.prober.set(QStringLiteral("127.0.0.1"), -1, 0, mdlPing::Failure::NotPermitted);
+    f.prober.set(QStringLiteral("127.0.0.2"), -1, 0, mdlPing::Failure::NotPermitted);
+    f.sweep.PingList();
+    f.sweep.PingList();
+    QCOMPARE(f.messages.shown.size(), 1);
+    QVERIFY(f.messages.shown.first().text.contains(QStringLiteral("cap_net_raw")));
+    QVERIFY(f.messages.shown.first().text.contains(QStringLiteral("ping_group_range")));
+    QCOMPARE(f.messages.shown.first().style, int(platform::MsgExclamation));
+    QCOMPARE(f.messages.shown.first().title, QStringLiteral("Tivane"));
+    QCOMPARE(f.list.subText(2, 2), QStringLiteral("-1: Unknown Response"));
+}
+
+void tst_Sweep::threeFailuresAlertInListOrder()
+{
+    Fixture f;
+    f.toolbar.setButtonValue(tb::SoundAlert, 1);
+    const QStringList hosts{QStringLiteral("198.18.0.1"), QStringLiteral("198.18.0.2"), QStringLiteral("127.0.0.1"),
+                            QStringLiteral("198.18.0.3")};
+    for (const QString& h : hosts)
+        f.add(h, h);
+    f.prober.set(hosts[0], 11002);
+    f.prober.set(hosts[1], -1, 0, mdlPing::Failure::BadAddress);
+    f.prober.set(hosts[3], 11050);
+    f.sweep.PingList();
+    QCOMPARE(f.prober.probed, hosts);
+    QCOMPARE(f.sound.played, QStringList(3, notifyWav()));
+}
+
+void tst_Sweep::stopDuringThirdOfFiveEntries()
+{
+    Fixture f;
+    for (int i = 1; i <= 5; ++i) {
+        f.add(QString::number(i), QStringLiteral("127.0.0.%1").arg(i));
+        f.list.setSubText(i, 2, QStringLiteral("earlier"));
+    }
+    f.prober.onProbe = [&](const QString& address) {
+        QVERIFY(!f.toolbar.isButtonEnabled(tb::Ping));
+        QVERIFY(f.toolbar.isButtonEnabled(tb::Stop));
+        if (address == QStringLiteral("127.0.0.3"))
+            QTimer::singleShot(0, &f.toolbar, [&] { f.toolbar.clickButton(tb::Stop); });
+    };
+    connect(&f.toolbar, &platform::ToolBar::buttonClicked, &f.toolbar,
+            [&](int i) { f.commands.tblTivane_ButtonClick(i); });
+    f.sweep.PingList();
+    QCOMPARE(f.prober.probed.size(), 3);
+    QCOMPARE(f.list.subText(3, 2), QStringLiteral("OK"));
+    QCOMPARE(f.list.subText(4, 2), QStringLiteral("earlier"));
+    QCOMPARE(f.list.subText(5, 2), QStringLiteral("earlier"));
+    QCOMPARE(f.list.selectedIndex(), 3);
+    QCOMPARE(f.prober.cleanups, 1);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+void tst_Sweep::rowAddedDuringSweepCountsButIsNotVisited()
+{
+    Fixture f;
+    f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    f.add(QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    f.prober.onProbe = [&](const QString& address) {
+        if (address == QStringLiteral("127.0.0.1"))
+            f.add(QStringLiteral("late"), QStringLiteral("127.0.0.9"));
+    };
+    f.sweep.PingList();
+    QCOMPARE(f.prober.probed, (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}));
+    QCOMPARE(f.bar.Min(), 1.0f);
+    QCOMPARE(f.bar.Max(), 3.0f);
+    QCOMPARE(f.bar.Value(), 2.0f);
+    QCOMPARE(f.list.subText(3, 2), QString());
+}
+
+void tst_Sweep::startupFailureIsReported()
+{
+    Fixture f;
+    f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    f.prober.startupResult = false;
+    f.sweep.PingList();
+    QCOMPARE(f.messages.shown.size(), 1);
+    QCOMPARE(f.messages.shown.first().text, QStringLiteral("Windows Sockets not responding correctly."));
+    QCOMPARE(f.messages.shown.first().style, 48);
+    QVERIFY(f.prober.probed.isEmpty());
+    QCOMPARE(f.prober.cleanups, 0);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+void tst_Sweep::rowsRemovedDuringSweepAreNeverVisited()
+{
+    Fixture f;
+    for (int i = 1; i <= 4; ++i)
+        f.add(QString::number(i), QStringLiteral("127.0.0.%1").arg(i));
+    f.prober.onProbe = [&](const QString& address) {
+        if (address == QStringLiteral("127.0.0.2")) {
+            f.list.removeAt(4);
+            f.list.removeAt(3);
+        }
+    };
+    f.sweep.PingList();
+    QCOMPARE(f.prober.probed.size(), 2);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+}
+
+void tst_Sweep::dispatchByPosition()
+{
+    Fixture f;
+    f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    int abouts = 0;
+    int unloads = 0;
+    QStringList playedAtAbout;
+    f.commands.hooks.showAbout = [&] {
+        ++abouts;
+        playedAtAbout = f.sound.played;
+    };
+    f.commands.hooks.unload = [&] { ++unloads; };
+    for (int i : {3, 4, 5, 6, 9, 0, -1})
+        f.commands.tblTivane_ButtonClick(i);
+    QVERIFY(f.prober.probed.isEmpty());
+    QCOMPARE(abouts + unloads, 0);
+    QVERIFY(f.messages.shown.isEmpty());
+
+    f.commands.tblTivane_ButtonClick(tb::Ping);
+    QCOMPARE(f.prober.probed.size(), 1);
+    f.commands.tblTivane_ButtonClick(tb::About);
+    QCOMPARE(abouts, 1);
+    QCOMPARE(playedAtAbout, QStringList{QStringLiteral("/opt/tivane/Info.wav")});
+    f.commands.tblTivane_ButtonClick(tb::Exit);
+    QCOMPARE(unloads, 1);
+}
+
+void tst_Sweep::dispatchByKey()
+{
+    Fixture f;
+    f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const bool grid = f.list.gridLines();
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuShGrd"));
+    QCOMPARE(f.list.gridLines(), !grid);
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuShGrd"));
+    QCOMPARE(f.list.gridLines(), grid);
+    const bool boxes = f.list.checkboxes();
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuChBoxs"));
+    QCOMPARE(f.list.checkboxes(), !boxes);
+    QVERIFY(f.list.isChecked(1)); // hiding the boxes keeps the ticks
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuChBoxs"));
+    QCOMPARE(f.list.checkboxes(), boxes);
+
+    // Items without a command answer with their key; matching is exact.
+    for (const char* k : {"mnuAOT", "mnuSWndPos", "mnuHUS", "mnuAddIp", "mnuEdit", "mnuRem", "mnupingn", ""})
+        f.commands.tblTivane_ButtonMenuClick(QString::fromLatin1(k));
+    QCOMPARE(f.messages.shown.size(), 8);
+    QCOMPARE(f.messages.shown.first().text, QStringLiteral("mnuAOT"));
+    QCOMPARE(f.messages.shown.first().style, 0);
+    QCOMPARE(f.messages.shown.at(6).text, QStringLiteral("mnupingn"));
+    QVERIFY(f.prober.probed.isEmpty());
+
+    int hooked = 0;
+    f.commands.hooks.alwaysOnTop = [&] { ++hooked; };
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuAOT"));
+    QCOMPARE(hooked, 1);
+    QCOMPARE(f.messages.shown.size(), 8);
+
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingN"));
+    QCOMPARE(f.prober.probed.size(), 1);
+}
+
+void tst_Sweep::continuousRunStopsDuringSweep()
+{
+    Fixture f;
+    f.sweep.continuousIntervalMs = 0;
+    for (int i = 1; i <= 3; ++i)
+        f.add(QString::number(i), QStringLiteral("127.0.0.%1").arg(i));
+    int sweeps = 0;
+    f.sweep.onContinuousSweep = [&] { ++sweeps; };
+    f.prober.onProbe = [&](const QString& address) {
+        // Between probes of a run, Stop stays available.
+        QVERIFY(!f.toolbar.isButtonEnabled(tb::Ping));
+        QVERIFY(f.toolbar.isButtonEnabled(tb::Stop));
+        if (sweeps == 3 && address == QStringLiteral("127.0.0.2"))
+            f.commands.tblTivane_ButtonClick(tb::Stop);
+    };
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    QCOMPARE(sweeps, 3);
+    QCOMPARE(f.prober.probed.size(), 2 * 3 + 2);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+    QVERIFY(!f.sweep.isRunning());
+}
+
+void tst_Sweep::continuousRunStopsBetweenSweeps()
+{
+    Fixture f;
+    f.sweep.continuousIntervalMs = 60000;
+    f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    int sweeps = 0;
+    f.sweep.onContinuousSweep = [&] { ++sweeps; };
+    // Stop while the run waits for its next sweep: it must end at once, not after a minute.
+    QTimer::singleShot(200, &f.toolbar, [&] {
+        QVERIFY(!f.toolbar.isButtonEnabled(tb::Ping));
+        QVERIFY(f.toolbar.isButtonEnabled(tb::Stop));
+        f.commands.tblTivane_ButtonClick(tb::Stop);
+    });
+    QElapsedTimer t;
+    t.start();
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    QVERIFY2(t.elapsed() < 10000, "the run did not end when stopped between sweeps");
+    QCOMPARE(sweeps, 1);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+void tst_Sweep::continuousRunOverEmptyListIsPacedAndStoppable()
+{
+    Fixture f;
+    f.sweep.continuousIntervalMs = 300;
+    QVector<qint64> starts;
+    QElapsedTimer t;
+    t.start();
+    f.sweep.onContinuousSweep = [&] {
+        starts.append(t.elapsed());
+        if (starts.size() == 3)
+            QTimer::singleShot(0, &f.toolbar, [&] { f.toolbar.clickButton(tb::Stop); });
+    };
+    connect(&f.toolbar, &platform::ToolBar::buttonClicked, &f.toolbar,
+            [&](int i) { f.commands.tblTivane_ButtonClick(i); });
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    QCOMPARE(starts.size(), 3);
+    // Sweeps start no closer than the interval; a generous lower bound only.
+    QVERIFY2(starts[1] - starts[0] >= 290, qPrintable(QString::number(starts[1] - starts[0])));
+    QVERIFY2(starts[2] - starts[1] >= 290, qPrintable(QString::number(starts[2] - starts[1])));
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+void tst_Sweep::reloadEndsContinuousRun()
+{
+    Fixture f;
+    f.sweep.continuousIntervalMs = 0;
+    for (int i = 1; i <= 3; ++i)
+        f.add(QString::number(i), QStringLiteral("127.0.0.%1").arg(i));
+    int loads = 0;
+    f.commands.hooks.loadList = [&] {
+        ++loads;
+        f.add(QStringLiteral("fresh"), QStringLiteral("127.0.0.7"));
+    };
+    f.prober.onProbe = [&](const QString& address) {
+        // The user's Reload runs in the yield after this probe.
+        if (address == QStringLiteral("127.0.0.2") && loads == 0)
+            QTimer::singleShot(0, &f.toolbar,
+                               [&] { f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuReload")); });
+    };
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    QCOMPARE(loads, 1);
+    QCOMPARE(f.list.count(), 1);
+    QCOMPARE(f.list.text(1), QStringLiteral("fresh"));
+    QCOMPARE(f.list.subText(1, 2), QString()); // the sweep never touched the refilled list
+    QCOMPARE(f.prober.probed.size(), 2);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+QTEST_MAIN(tst_Sweep)
+#include "tst_sweep.moc"
