@@ -8,7 +8,7 @@ namespace platform {
 // Path is injectable so tests can point list.txt and the wave files at a temporary folder.
 struct AppInfo
 {
-    QString Path;  // the executable's directory, no trailing separator
+    QString Path; // the executable's directory, no trailing separator
     QString Title = QStringLiteral("Tivane");
     QString ProductName = QStringLiteral("Tivane");
     int Major = TIVANE_VERSION_MAJOR;

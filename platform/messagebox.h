@@ -7,7 +7,8 @@ class QWidget;
 namespace platform {
 
 // Message box styles, as the callers number them.
-enum MsgStyle : int {
+enum MsgStyle : int
+{
     MsgOkOnly = 0,
     MsgYesNo = 4,
     MsgCritical = 16,
@@ -16,7 +17,8 @@ enum MsgStyle : int {
     MsgInformation = 64,
 };
 
-enum MsgResult : int {
+enum MsgResult : int
+{
     MsgResultOk = 1,
     MsgResultYes = 6,
     MsgResultNo = 7,

@@ -23,8 +23,8 @@ ToolBar::ToolBar(QWidget* parent) : QToolBar(parent)
     setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
-int ToolBar::addButton(const QString& caption, const QString& key, Style style, int image,
-                       const QString& description, const QString& toolTip)
+int ToolBar::addButton(const QString& caption, const QString& key, Style style, int image, const QString& description,
+                       const QString& toolTip)
 {
     Entry e;
     e.key = key;

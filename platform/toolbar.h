@@ -17,7 +17,13 @@ class ToolBar : public QToolBar
 {
     Q_OBJECT
 public:
-    enum Style { Plain, DropDown, Check, Placeholder };
+    enum Style
+    {
+        Plain,
+        DropDown,
+        Check,
+        Placeholder
+    };
 
     explicit ToolBar(QWidget* parent = nullptr);
 
