@@ -1,0 +1,290 @@
+// The probe on this host's loopback network: address parsing, the reply record, failures
+// before anything is sent, and probes from several threads at once.
+
+#include "mdlping.h"
+#include "mdlping_p.h"
+#include "prober.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+mdlPing::ICMP_ECHO_REPLY sentinelRecord()
+{
+    mdlPing::ICMP_ECHO_REPLY reply;
+    std::memset(static_cast<void*>(&reply), 0xa5, sizeof reply);
+    return reply;
+}
+
+bool sameBytes(const mdlPing::ICMP_ECHO_REPLY& a, const mdlPing::ICMP_ECHO_REPLY& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::uint32_t address(const char* dotted)
+{
+    return ::inet_addr(dotted);
+}
+
+} // namespace
+
+class tst_MdlPing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startupNeedsNothing();
+    void invalidAddresses_data();
+    void invalidAddresses();
+    void loopback_data();
+    void loopback();
+    void consecutiveProbesShareRecord();
+    void lastFailurePerThread();
+    void socketsExhausted();
+    void concurrentProbes();
+    void sendErrorsOutsideNamespaces_data();
+    void sendErrorsOutsideNamespaces();
+
+private:
+    bool m_icmpPermitted = false;
+};
+
+void tst_MdlPing::initTestCase()
+{
+    mdlPing::ICMP_ECHO_REPLY reply;
+    m_icmpPermitted = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply) != -1;
+    if (!m_icmpPermitted)
+        qWarning("ICMP is not permitted here (%s); loopback probes are skipped",
+                 qPrintable(mdlPing::FailureText(mdlPing::LastFailure())));
+}
+
+void tst_MdlPing::startupNeedsNothing()
+{
+    QVERIFY(mdlPing::SocketsStartup());
+    mdlPing::SocketsCleanup();
+    QVERIFY(mdlPing::SocketsStartup());
+    IcmpProber prober;
+    QVERIFY(prober.SocketsStartup());
+}
+
+void tst_MdlPing::invalidAddresses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blank") << QStringLiteral("   ");
+    QTest::newRow("host name") << QStringLiteral("localhost");
+    QTest::newRow("dotted host name") << QStringLiteral("no.such.host");
+    QTest::newRow("letters") << QStringLiteral("abc");
+    QTest::newRow("any address") << QStringLiteral("0.0.0.0");
+    QTest::newRow("any address, one part") << QStringLiteral("0");
+    QTest::newRow("limited broadcast") << QStringLiteral("255.255.255.255");
+    QTest::newRow("limited broadcast, hex") << QStringLiteral("0xffffffff");
+    QTest::newRow("five parts") << QStringLiteral("1.2.3.4.5");
+    QTest::newRow("part too big") << QStringLiteral("1.2.3.256");
+    QTest::newRow("bad octal digit") << QStringLiteral("127.0.0.08");
+    QTest::newRow("IPv6") << QStringLiteral("::1");
+    QTest::newRow("trailing dot") << QStringLiteral("127.0.0.1.");
+    // The C library would stop at the NUL and probe 127.0.0.1.
+    QTest::newRow("embedded NUL") << (QStringLiteral("127.0.0.1") + QChar(0) + QStringLiteral("evil"));
+    QTest::newRow("full-width digits") << QString::fromUtf8("\xef\xbc\x91\xef\xbc\x92\xef\xbc\x97.0.0.1");
+}
+
+void tst_MdlPing::invalidAddresses()
+{
+    QFETCH(QString, text);
+    mdlPing::ICMP_ECHO_REPLY reply = sentinelRecord();
+    const mdlPing::ICMP_ECHO_REPLY before = reply;
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(mdlPing::PingHost(text, reply), -1);
+    // Nothing waited for a reply (the namespace tests count the requests sent).
+    QVERIFY(timer.elapsed() < 50);
+    QVERIFY(sameBytes(reply, before));
+    QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
+    QCOMPARE(mdlPing::FailureText(mdlPing::LastFailure()), QStringLiteral("not an IPv4 address"));
+}
+
+void tst_MdlPing::loopback_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<quint32>("from");
+    QTest::newRow("127.0.0.1") << QStringLiteral("127.0.0.1") << 0 << address("127.0.0.1");
+    QTest::newRow("127.0.0.2") << QStringLiteral("127.0.0.2") << 0 << address("127.0.0.2");
+    QTest::newRow("two parts") << QStringLiteral("127.1") << 0 << address("127.0.0.1");
+    QTest::newRow("three parts") << QStringLiteral("127.0.3") << 0 << address("127.0.0.3");
+    QTest::newRow("one number") << QStringLiteral("2130706436") << 0 << address("127.0.0.4");
+    QTest::newRow("hex") << QStringLiteral("0x7f.0.0.0x5") << 0 << address("127.0.0.5");
+    QTest::newRow("octal") << QStringLiteral("0177.0.0.06") << 0 << address("127.0.0.6");
+    // Subnet broadcast without SO_BROADCAST: the send is refused, nothing answers.
+    QTest::newRow("loopback broadcast") << QStringLiteral("127.255.255.255") << 11018 << 0xa5a5a5a5u;
+}
+
+void tst_MdlPing::loopback()
+{
+    if (!m_icmpPermitted)
+        QSKIP("ICMP is not permitted for this user");
+    QFETCH(QString, text);
+    QFETCH(int, status);
+    QFETCH(quint32, from);
+    mdlPing::ICMP_ECHO_REPLY reply = sentinelRecord();
+    QCOMPARE(mdlPing::PingHost(text, reply), status);
+    QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::None);
+    QCOMPARE(reply.Status, status);
+    QVERIFY2(reply.RoundTripTime >= 0 && reply.RoundTripTime < 50, qPrintable(QString::number(reply.RoundTripTime)));
+    QCOMPARE(reply.Address, from);
+}
+
+void tst_MdlPing::consecutiveProbesShareRecord()
+{
+    if (!m_icmpPermitted)
+        QSKIP("ICMP is not permitted for this user");
+    // Callers keep one record for all probes; fields a probe does not write must
+    // still show what was there before.
+    mdlPing::ICMP_ECHO_REPLY reply = sentinelRecord();
+    for (const char* target : {"127.0.0.1", "127.0.0.2"}) {
+        QCOMPARE(mdlPing::PingHost(QString::fromLatin1(target), reply), 0);
+        QCOMPARE(reply.Status, 0);
+        QVERIFY(reply.RoundTripTime >= 0 && reply.RoundTripTime < 50);
+        QCOMPARE(reply.Address, address(target));
+        QCOMPARE(int(reply.DataSize), 5);
+        QCOMPARE(QByteArray(reply.Data, 5), QByteArray("hello"));
+        QCOMPARE(reply.Reserved, 0xa5a5);
+        QCOMPARE(reply.DataPointer, 0xa5a5a5a5u);
+        QCOMPARE(reply.Ttl, 0xa5);
+        QCOMPARE(reply.Tos, 0xa5);
+        QCOMPARE(reply.Flags, 0xa5);
+        QCOMPARE(reply.OptionsSize, 0xa5);
+        QCOMPARE(reply.OptionsData, 0xa5a5a5a5u);
+        QCOMPARE(QByteArray(reply.Data + 5, sizeof reply.Data - 5), QByteArray(sizeof reply.Data - 5, '\xa5'));
+    }
+
+    // A refused send writes the status and the time only.
+    const std::uint32_t lastFrom = reply.Address;
+    QCOMPARE(mdlPing::PingHost(QStringLiteral("127.255.255.255"), reply), 11018);
+    QCOMPARE(reply.Address, lastFrom);
+    QCOMPARE(int(reply.DataSize), 5);
+
+    // An invalid address leaves even the status alone.
+    const mdlPing::ICMP_ECHO_REPLY before = reply;
+    QCOMPARE(mdlPing::PingHost(QStringLiteral("0.0.0.0"), reply), -1);
+    QVERIFY(sameBytes(reply, before));
+}
+
+void tst_MdlPing::lastFailurePerThread()
+{
+    mdlPing::ICMP_ECHO_REPLY reply;
+    QCOMPARE(mdlPing::PingHost(QStringLiteral("abc"), reply), -1);
+    QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
+
+    mdlPing::Failure seenElsewhere = mdlPing::Failure::BadAddress;
+    std::thread([&] { seenElsewhere = mdlPing::LastFailure(); }).join();
+    QCOMPARE(seenElsewhere, mdlPing::Failure::None);
+    QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
+
+    if (m_icmpPermitted) {
+        QCOMPARE(mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply), 0);
+        QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::None);
+    }
+}
+
+void tst_MdlPing::socketsExhausted()
+{
+    // With no descriptor left, the probe must say the socket could not be opened
+    // (not blame permissions) and leave the record alone.
+    rlimit original{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    const int probeFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    QVERIFY(probeFd >= 0);
+    rlimit lowered = original;
+    lowered.rlim_cur = static_cast<rlim_t>(probeFd) + 8;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> held{probeFd};
+    while (held.size() < 64) {
+        const int fd = ::dup(probeFd);
+        if (fd < 0)
+            break;
+        held.push_back(fd);
+    }
+
+    mdlPing::ICMP_ECHO_REPLY reply = sentinelRecord();
+    const mdlPing::ICMP_ECHO_REPLY before = reply;
+    const std::int32_t status = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
+    const mdlPing::Failure failure = mdlPing::LastFailure();
+    const QString text = mdlPing::FailureText(failure);
+
+    for (const int fd : held)
+        ::close(fd);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &original), 0);
+
+    QCOMPARE(status, -1);
+    QCOMPARE(failure, mdlPing::Failure::NoSocket);
+    QVERIFY(sameBytes(reply, before));
+    QCOMPARE(text, QStringLiteral("ICMP sockets could not be opened: ") + qt_error_string(EMFILE));
+    QVERIFY(mdlPing::FailureText(mdlPing::Failure::NotPermitted).contains(QLatin1String("cap_net_raw")));
+    QVERIFY(mdlPing::FailureText(mdlPing::Failure::NotPermitted).contains(QLatin1String("ping_group_range")));
+}
+
+void tst_MdlPing::concurrentProbes()
+{
+    if (!m_icmpPermitted)
+        QSKIP("ICMP is not permitted for this user");
+    // Probes of one process share the echo identifier on raw sockets and every raw
+    // socket sees every reply, so each probe must pick its own reply out of the others.
+    constexpr int kThreads = 8;
+    constexpr int kProbes = 25;
+    std::vector<int> wrong(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrong] {
+            const QString target = QStringLiteral("127.0.1.") + QString::number(t + 1);
+            const std::uint32_t expected = ::inet_addr(target.toLatin1().constData());
+            for (int i = 0; i < kProbes; ++i) {
+                mdlPing::ICMP_ECHO_REPLY reply;
+                if (mdlPing::PingHost(target, reply) != 0 || reply.Address != expected || reply.RoundTripTime > 100)
+                    ++wrong[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; ++t)
+        QCOMPARE(wrong[t], 0);
+}
+
+void tst_MdlPing::sendErrorsOutsideNamespaces_data()
+{
+    // The errors a test network cannot provoke; the others are sent for real in
+    // tst_mdlping_netns.
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("status");
+    QTest::newRow("EHOSTDOWN") << EHOSTDOWN << 11003;
+    QTest::newRow("ENONET") << ENONET << 11003;
+    QTest::newRow("ENOMEM") << ENOMEM << 11006;
+    QTest::newRow("EAGAIN") << EAGAIN << 11006;
+    QTest::newRow("EMSGSIZE") << EMSGSIZE << 11009;
+    QTest::newRow("EPERM (firewall)") << EPERM << 11050;
+    QTest::newRow("EIO") << EIO << 11050;
+}
+
+void tst_MdlPing::sendErrorsOutsideNamespaces()
+{
+    QFETCH(int, error);
+    QFETCH(int, status);
+    QCOMPARE(mdlPing::detail::statusForSendError(error), status);
+}
+
+QTEST_GUILESS_MAIN(tst_MdlPing)
+#include "tst_mdlping.moc"

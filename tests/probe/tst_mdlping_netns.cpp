@@ -1,0 +1,421 @@
+// Probe outcomes against a real network: namespaces, a router that sends ICMP errors,
+// local routes that refuse the send, and a responder that answers late or with crafted
+// errors. Both socket kinds go through the same outcomes.
+
+#include "mdlping.h"
+#include "mdlping_p.h"
+#include "netlab.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using mdlPing::detail::SocketKind;
+
+Q_DECLARE_METATYPE(SocketKind)
+
+namespace {
+
+constexpr std::int32_t kSameStatus = -2;
+
+struct Scenario
+{
+    const char* name;
+    const char* address;
+    const char* responder; // the responder's actions for the address; null: the network answers
+    std::int32_t status;
+    int minRtt;
+    int maxRtt;
+    const char* from; // expected reply.Address; null: left as it was
+    // What a datagram socket reports instead, where the kernel keeps an error from it.
+    std::int32_t datagramStatus = kSameStatus;
+};
+
+// Responder delays are long enough for the decoys before them to have arrived, so a
+// probe that took a decoy shows a round trip below the delay.
+const Scenario kScenarios[] = {
+    {"router replies", "198.18.0.2", nullptr, 0, 0, 50, "198.18.0.2"},
+    {"silent host", "198.18.1.2", nullptr, 11010, 950, 1150, nullptr},
+    {"router drops into a blackhole", "198.18.2.3", nullptr, 11010, 950, 1150, nullptr},
+    {"router has no route (net unreachable)", "198.18.3.1", nullptr, 11002, 0, 50, "198.18.0.2"},
+    {"router unreachable route (host unreachable)", "198.18.2.1", nullptr, 11003, 0, 50, "198.18.0.2"},
+    {"router prohibit route (administratively prohibited)", "198.18.2.2", nullptr, 11003, 0, 50, "198.18.0.2"},
+    {"neighbour never answers", "198.18.0.77", nullptr, 11003, 50, 900, "198.18.0.1"},
+    {"local prohibit route (EACCES)", "198.18.10.1", nullptr, 11018, 0, 50, nullptr},
+    {"broadcast address (EACCES)", "198.18.0.255", nullptr, 11018, 0, 50, nullptr},
+    {"local unreachable route (EHOSTUNREACH)", "198.18.11.1", nullptr, 11003, 0, 50, nullptr},
+    {"no route at all (ENETUNREACH)", "198.19.0.1", nullptr, 11002, 0, 50, nullptr},
+    {"local blackhole route (EINVAL)", "198.18.12.1", nullptr, 11050, 0, 50, nullptr},
+    {"queue drops the request (ENOBUFS)", "198.18.20.2", nullptr, 11006, 0, 50, nullptr},
+
+    {"late reply after decoys", "198.18.1.10", "decoys@0,reply@300", 0, 300, 450, "198.18.1.10"},
+    {"reply with IP options", "198.18.1.11", "reply:opts@0", 0, 0, 100, "198.18.1.11"},
+    {"redirect, then the reply", "198.18.1.12", "decoys@0,error:5:1@0,reply@100", 0, 100, 250, "198.18.1.12"},
+    {"reply after the timeout", "198.18.1.13", "reply@1150", 11010, 950, 1150, nullptr},
+    {"net unreachable", "198.18.1.20", "decoys@0,error:3:0@40", 11002, 40, 200, "198.18.1.20"},
+    {"host unreachable", "198.18.1.21", "decoys@0,error:3:1@40", 11003, 40, 200, "198.18.1.21"},
+    {"protocol unreachable", "198.18.1.22", "decoys@0,error:3:2@40", 11004, 40, 200, "198.18.1.22"},
+    {"port unreachable", "198.18.1.23", "decoys@0,error:3:3@40", 11005, 40, 200, "198.18.1.23"},
+    {"fragmentation needed", "198.18.1.24", "decoys@0,error:3:4@40", 11009, 40, 200, "198.18.1.24"},
+    {"source route failed", "198.18.1.25", "decoys@0,error:3:5@40", 11012, 40, 200, "198.18.1.25"},
+    {"destination net unknown", "198.18.1.26", "decoys@0,error:3:6@40", 11002, 40, 200, "198.18.1.26"},
+    {"destination host unknown", "198.18.1.27", "decoys@0,error:3:7@40", 11003, 40, 200, "198.18.1.27"},
+    {"source host isolated", "198.18.1.28", "decoys@0,error:3:8@40", 11003, 40, 200, "198.18.1.28"},
+    {"net administratively prohibited", "198.18.1.29", "decoys@0,error:3:9@40", 11002, 40, 200, "198.18.1.29"},
+    {"host administratively prohibited", "198.18.1.30", "decoys@0,error:3:10@40", 11003, 40, 200, "198.18.1.30"},
+    {"net unreachable for TOS", "198.18.1.31", "decoys@0,error:3:11@40", 11002, 40, 200, "198.18.1.31"},
+    {"host unreachable for TOS", "198.18.1.32", "decoys@0,error:3:12@40", 11003, 40, 200, "198.18.1.32"},
+    {"communication prohibited", "198.18.1.33", "decoys@0,error:3:13@40", 11003, 40, 200, "198.18.1.33"},
+    {"host precedence violation", "198.18.1.34", "decoys@0,error:3:14@40", 11003, 40, 200, "198.18.1.34"},
+    {"precedence cutoff", "198.18.1.35", "decoys@0,error:3:15@40", 11003, 40, 200, "198.18.1.35"},
+    {"time exceeded in transit, from another node", "198.18.1.40", "decoys@0,error:11:0:from=198.18.1.3@40", 11013, 40,
+     200, "198.18.1.3"},
+    // The kernel drops reassembly timeouts before they reach ICMP sockets.
+    {"time exceeded in reassembly", "198.18.1.41", "decoys@0,error:11:1@40", 11014, 40, 200, "198.18.1.41", 11010},
+    {"parameter problem", "198.18.1.42", "decoys@0,error:12:0@40", 11015, 40, 200, "198.18.1.42"},
+    {"source quench", "198.18.1.43", "decoys@0,error:4:0@40", 11016, 40, 200, "198.18.1.43"},
+    {"error quoting a header with options", "198.18.1.44", "decoys@0,error:3:3:opts@40", 11005, 40, 200, "198.18.1.44"},
+};
+
+constexpr std::uint32_t kUntouchedAddress = 0xa5a5a5a5;
+
+struct ProbeResult
+{
+    std::int32_t status = -2;
+    mdlPing::ICMP_ECHO_REPLY reply;
+    mdlPing::Failure failure = mdlPing::Failure::None;
+};
+
+std::uint32_t toAddress(const char* text)
+{
+    return ::inet_addr(text);
+}
+
+// Sends echo requests and replies that are not the probe's into P while a probe runs:
+// the kernel's replies to pings of 127.0.0.1 (one of them with the probe's identifier
+// and sequence), and forged replies and errors from the probed address that carry the
+// probe's identifier with other sequence numbers.
+class StrayTraffic
+{
+public:
+    StrayTraffic(NetLab& lab, std::uint32_t target, std::uint16_t sequence)
+    {
+        m_thread = std::thread([this, &lab, target, sequence] {
+            lab.runIn(QStringLiteral("P"), [this, target, sequence] { flood(target, sequence); });
+        });
+    }
+    ~StrayTraffic()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    int sent() const { return m_sent; }
+
+private:
+    void flood(std::uint32_t target, std::uint16_t sequence)
+    {
+        const int ping = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        const int forge = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+        const std::uint16_t ours = mdlPing::detail::rawIdentifier();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (int round = 0; !m_stop && round < 2000 && std::chrono::steady_clock::now() < end; ++round) {
+            for (int i = 0; i < 8; ++i) {
+                const std::uint16_t id = i == 0 ? ours : static_cast<std::uint16_t>(ours + 17 * i);
+                sendIcmp(ping, 0, toAddress("127.0.0.1"), echo(8, id, sequence));
+                const auto wrongSequence = static_cast<std::uint16_t>(sequence + 1 + i);
+                sendIcmp(forge, target, toAddress("198.18.0.1"), echo(0, ours, wrongSequence));
+                sendIcmp(forge, target, toAddress("198.18.0.1"), portUnreachable(target, echo(8, ours, wrongSequence)));
+            }
+            m_sent += 24;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ::close(ping);
+        ::close(forge);
+    }
+
+    static std::vector<std::uint8_t> echo(std::uint8_t type, std::uint16_t id, std::uint16_t sequence)
+    {
+        std::vector<std::uint8_t> icmp = {type,
+                                          0,
+                                          0,
+                                          0,
+                                          std::uint8_t(id >> 8),
+                                          std::uint8_t(id),
+                                          std::uint8_t(sequence >> 8),
+                                          std::uint8_t(sequence),
+                                          'h',
+                                          'e',
+                                          'l',
+                                          'l',
+                                          'o'};
+        setChecksum(icmp);
+        return icmp;
+    }
+
+    static std::vector<std::uint8_t> portUnreachable(std::uint32_t target, const std::vector<std::uint8_t>& request)
+    {
+        std::vector<std::uint8_t> icmp = {3, 3, 0, 0, 0, 0, 0, 0};
+        std::vector<std::uint8_t> quoted = ipHeader(toAddress("198.18.0.1"), target, request.size());
+        icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+        icmp.insert(icmp.end(), request.begin(), request.end());
+        setChecksum(icmp);
+        return icmp;
+    }
+
+    static std::vector<std::uint8_t> ipHeader(std::uint32_t from, std::uint32_t to, std::size_t payload)
+    {
+        std::vector<std::uint8_t> header(20, 0);
+        header[0] = 0x45;
+        header[2] = std::uint8_t((20 + payload) >> 8);
+        header[3] = std::uint8_t(20 + payload);
+        header[8] = 64;
+        header[9] = IPPROTO_ICMP;
+        std::memcpy(&header[12], &from, 4);
+        std::memcpy(&header[16], &to, 4);
+        return header;
+    }
+
+    static void setChecksum(std::vector<std::uint8_t>& icmp)
+    {
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i + 1 < icmp.size(); i += 2)
+            sum += (icmp[i] << 8) | icmp[i + 1];
+        if (icmp.size() % 2)
+            sum += icmp.back() << 8;
+        while (sum >> 16)
+            sum = (sum & 0xffff) + (sum >> 16);
+        icmp[2] = std::uint8_t(~sum >> 8);
+        icmp[3] = std::uint8_t(~sum);
+    }
+
+    // from == 0: the kernel adds the IP header; otherwise a forged one from that address.
+    static void sendIcmp(int fd, std::uint32_t from, std::uint32_t to, const std::vector<std::uint8_t>& icmp)
+    {
+        std::vector<std::uint8_t> packet;
+        if (from) {
+            packet = ipHeader(from, to, icmp.size());
+        }
+        packet.insert(packet.end(), icmp.begin(), icmp.end());
+        sockaddr_in destination{};
+        destination.sin_family = AF_INET;
+        destination.sin_addr.s_addr = to;
+        ::sendto(fd, packet.data(), packet.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&destination),
+                 sizeof destination);
+    }
+
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_sent{0};
+};
+
+} // namespace
+
+class tst_MdlPingNetns : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void outcomes_data();
+    void outcomes();
+    void invalidAddressesSendNothing();
+    void oneRequestPerProbe_data();
+    void oneRequestPerProbe();
+    void strayTrafficDoesNotDisturb_data();
+    void strayTrafficDoesNotDisturb();
+
+private:
+    ProbeResult probe(const QString& address, SocketKind kind);
+    void addKinds();
+
+    std::unique_ptr<NetLab> m_lab;
+    QProcess m_responder;
+};
+
+void tst_MdlPingNetns::initTestCase()
+{
+    const QString reason = NetLab::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason + QStringLiteral("; run as root to test probes against namespaces")));
+    m_lab = std::make_unique<NetLab>(QStringLiteral("n"));
+    QVERIFY2(m_lab->buildProbeNetwork(), qPrintable(m_lab->error()));
+    // Root may open datagram ICMP sockets in P too, so both kinds can be compared there.
+    QVERIFY2(m_lab->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=0 2147483647")}),
+             qPrintable(m_lab->error()));
+
+    QStringList addresses;
+    QStringList rules;
+    for (const Scenario& s : kScenarios) {
+        if (!s.responder)
+            continue;
+        addresses.append(QLatin1String(s.address));
+        rules.append(QLatin1String(s.address) + QLatin1Char('=') + QLatin1String(s.responder));
+    }
+    QVERIFY2(m_lab->addHostAddresses(addresses), qPrintable(m_lab->error()));
+
+    m_responder.start(QStringLiteral("ip"),
+                      QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_lab->name(QStringLiteral("H")),
+                                  QStringLiteral(TIVANE_ICMP_RESPONDER)} +
+                          rules);
+    QVERIFY2(m_responder.waitForReadyRead(5000) && m_responder.readLine().trimmed() == "ready",
+             m_responder.readAllStandardError().constData());
+}
+
+void tst_MdlPingNetns::cleanupTestCase()
+{
+    if (m_responder.state() != QProcess::NotRunning) {
+        m_responder.kill();
+        m_responder.waitForFinished(2000);
+    }
+    mdlPing::detail::setSocketKind(SocketKind::Automatic);
+    m_lab.reset();
+}
+
+ProbeResult tst_MdlPingNetns::probe(const QString& address, SocketKind kind)
+{
+    ProbeResult result;
+    std::memset(static_cast<void*>(&result.reply), 0xa5, sizeof result.reply);
+    mdlPing::detail::setSocketKind(kind);
+    const bool entered = m_lab->runIn(QStringLiteral("P"), [&] {
+        result.status = mdlPing::PingHost(address, result.reply);
+        result.failure = mdlPing::LastFailure();
+    });
+    mdlPing::detail::setSocketKind(SocketKind::Automatic);
+    if (!entered)
+        qWarning("%s", qPrintable(m_lab->error()));
+    return result;
+}
+
+void tst_MdlPingNetns::addKinds()
+{
+    QTest::addColumn<SocketKind>("kind");
+}
+
+void tst_MdlPingNetns::outcomes_data()
+{
+    addKinds();
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("minRtt");
+    QTest::addColumn<int>("maxRtt");
+    QTest::addColumn<quint32>("from");
+    for (const SocketKind kind : {SocketKind::Raw, SocketKind::Datagram}) {
+        const char* path = kind == SocketKind::Raw ? "raw" : "datagram";
+        for (const Scenario& s : kScenarios) {
+            if (kind == SocketKind::Datagram && s.datagramStatus != kSameStatus) {
+                QTest::addRow("%s: %s", path, s.name) << kind << QString::fromLatin1(s.address) << int(s.datagramStatus)
+                                                      << 950 << 1150 << kUntouchedAddress;
+                continue;
+            }
+            QTest::addRow("%s: %s", path, s.name) << kind << QString::fromLatin1(s.address) << int(s.status) << s.minRtt
+                                                  << s.maxRtt << (s.from ? toAddress(s.from) : kUntouchedAddress);
+        }
+    }
+}
+
+void tst_MdlPingNetns::outcomes()
+{
+    QFETCH(SocketKind, kind);
+    QFETCH(QString, address);
+    QFETCH(int, status);
+    QFETCH(int, minRtt);
+    QFETCH(int, maxRtt);
+    QFETCH(quint32, from);
+
+    const ProbeResult result = probe(address, kind);
+    QCOMPARE(result.status, status);
+    QCOMPARE(result.reply.Status, status);
+    QCOMPARE(result.failure, mdlPing::Failure::None);
+    QVERIFY2(result.reply.RoundTripTime >= minRtt && result.reply.RoundTripTime <= maxRtt,
+             qPrintable(QString::number(result.reply.RoundTripTime) + QStringLiteral(" ms")));
+    QCOMPARE(result.reply.Address, from);
+    if (status == 0) {
+        QCOMPARE(int(result.reply.DataSize), 5);
+        QCOMPARE(QByteArray(result.reply.Data, 5), QByteArray("hello"));
+    } else {
+        QCOMPARE(int(result.reply.DataSize), 0xa5a5);
+    }
+}
+
+void tst_MdlPingNetns::invalidAddressesSendNothing()
+{
+    const qint64 before = m_lab->snmpCounter(QStringLiteral("P"), QStringLiteral("Icmp"), QStringLiteral("OutEchos"));
+    QVERIFY(before >= 0);
+    for (const char* text : {"", "0.0.0.0", "255.255.255.255", "1.2.3.4.5", "abc", "no.such.host"}) {
+        const ProbeResult result = probe(QString::fromLatin1(text), SocketKind::Raw);
+        QCOMPARE(result.status, -1);
+        QCOMPARE(result.failure, mdlPing::Failure::BadAddress);
+    }
+    QCOMPARE(m_lab->snmpCounter(QStringLiteral("P"), QStringLiteral("Icmp"), QStringLiteral("OutEchos")), before);
+    // The counter does see our requests.
+    QCOMPARE(probe(lab::kRouter, SocketKind::Raw).status, 0);
+    QCOMPARE(m_lab->snmpCounter(QStringLiteral("P"), QStringLiteral("Icmp"), QStringLiteral("OutEchos")), before + 1);
+}
+
+void tst_MdlPingNetns::oneRequestPerProbe_data()
+{
+    addKinds();
+    QTest::newRow("raw") << SocketKind::Raw;
+    QTest::newRow("datagram") << SocketKind::Datagram;
+}
+
+void tst_MdlPingNetns::oneRequestPerProbe()
+{
+    // A silent host is where a retry would show.
+    QFETCH(SocketKind, kind);
+    const qint64 before = m_lab->snmpCounter(QStringLiteral("P"), QStringLiteral("Icmp"), QStringLiteral("OutEchos"));
+    QCOMPARE(probe(lab::kSilentHost, kind).status, 11010);
+    QCOMPARE(m_lab->snmpCounter(QStringLiteral("P"), QStringLiteral("Icmp"), QStringLiteral("OutEchos")), before + 1);
+}
+
+void tst_MdlPingNetns::strayTrafficDoesNotDisturb_data()
+{
+    addKinds();
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("minRtt");
+    QTest::addColumn<int>("maxRtt");
+    for (const SocketKind kind : {SocketKind::Raw, SocketKind::Datagram}) {
+        const char* path = kind == SocketKind::Raw ? "raw" : "datagram";
+        QTest::addRow("%s: silent host", path) << kind << lab::kSilentHost << 11010 << 950 << 1150;
+        QTest::addRow("%s: late reply", path) << kind << QStringLiteral("198.18.1.10") << 0 << 300 << 450;
+    }
+}
+
+void tst_MdlPingNetns::strayTrafficDoesNotDisturb()
+{
+    QFETCH(SocketKind, kind);
+    QFETCH(QString, address);
+    QFETCH(int, status);
+    QFETCH(int, minRtt);
+    QFETCH(int, maxRtt);
+
+    ProbeResult result;
+    int stray = 0;
+    {
+        StrayTraffic traffic(*m_lab, toAddress(address.toLatin1().constData()), mdlPing::detail::nextSequence());
+        // Let the flood get going before the request leaves.
+        QTest::qWait(20);
+        result = probe(address, kind);
+        stray = traffic.sent();
+    }
+    QVERIFY2(stray > 100, qPrintable(QString::number(stray)));
+    QCOMPARE(result.status, status);
+    QVERIFY2(result.reply.RoundTripTime >= minRtt && result.reply.RoundTripTime <= maxRtt,
+             qPrintable(QString::number(result.reply.RoundTripTime) + QStringLiteral(" ms")));
+}
+
+QTEST_GUILESS_MAIN(tst_MdlPingNetns)
+#include "tst_mdlping_netns.moc"

@@ -1,0 +1,263 @@
+// The tivane-probe command: its output lines and exit codes, and the probe as an ordinary
+// user, through the datagram socket or refused altogether.
+
+#include "mdlping.h"
+#include "netlab.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kTool = QStringLiteral(TIVANE_PROBE_TOOL);
+
+struct Run
+{
+    int exitCode = -1;
+    QStringList lines;
+    QString errors;
+    qint64 elapsedMs = 0;
+};
+
+Run runProgram(const QString& program, const QStringList& args)
+{
+    Run run;
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, args);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.elapsedMs = timer.elapsed();
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+Run runTool(const QStringList& args)
+{
+    return runProgram(kTool, args);
+}
+
+// ADDRESS, STATUS, RTT, TEXT
+QStringList fields(const QString& line)
+{
+    return line.split(QLatin1Char('\t'));
+}
+
+bool localIcmpPermitted()
+{
+    mdlPing::ICMP_ECHO_REPLY reply;
+    return mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply) != -1;
+}
+
+} // namespace
+
+class tst_TivaneProbe : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void usage_data();
+    void usage();
+    void oneLinePerAddress();
+    void exitCodeFollowsReplies_data();
+    void exitCodeFollowsReplies();
+    void invalidAddressesSendNothing();
+    void unprivilegedUsesDatagramSocket();
+    void unprivilegedWithoutPermission();
+    void cleanupTestCase();
+
+private:
+    // The probe network, built on first use by the tests that need it.
+    NetLab* lab();
+    // Runs the tool inside P as an unprivileged user that file capabilities cannot help.
+    Run runUnprivileged(const QStringList& addresses);
+
+    std::unique_ptr<NetLab> m_lab;
+};
+
+NetLab* tst_TivaneProbe::lab()
+{
+    if (m_lab)
+        return m_lab.get();
+    if (!NetLab::unavailableReason().isEmpty())
+        return nullptr;
+    m_lab = std::make_unique<NetLab>(QStringLiteral("t"));
+    if (!m_lab->buildProbeNetwork())
+        qFatal("cannot build the probe network: %s", qPrintable(m_lab->error()));
+    return m_lab.get();
+}
+
+void tst_TivaneProbe::cleanupTestCase()
+{
+    m_lab.reset();
+}
+
+Run tst_TivaneProbe::runUnprivileged(const QStringList& addresses)
+{
+    return runProgram(QStringLiteral("ip"),
+                      QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_lab->name(QStringLiteral("P")),
+                                  QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                                  QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                                  QStringLiteral("--no-new-privs"), kTool} +
+                          addresses);
+}
+
+void tst_TivaneProbe::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("usageOnStdout");
+    QTest::newRow("no arguments") << QStringList() << 2 << false;
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << true;
+    QTest::newRow("-h") << QStringList{QStringLiteral("-h")} << 0 << true;
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("-x")} << 2 << false;
+    // Options are checked before anything is probed.
+    QTest::newRow("unknown option after an address")
+        << QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("--bogus")} << 2 << false;
+}
+
+void tst_TivaneProbe::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(bool, usageOnStdout);
+    const Run run = runTool(args);
+    QCOMPARE(run.exitCode, exitCode);
+    if (usageOnStdout) {
+        QVERIFY(run.lines.value(0).startsWith(QLatin1String("Usage: tivane-probe")));
+    } else {
+        QVERIFY(run.lines.isEmpty());
+        QVERIFY(run.errors.contains(QLatin1String("Usage: tivane-probe")));
+    }
+}
+
+void tst_TivaneProbe::oneLinePerAddress()
+{
+    if (!localIcmpPermitted())
+        QSKIP("ICMP is not permitted for this user");
+    const Run run = runTool({QStringLiteral("127.0.0.1"), QStringLiteral("0.0.0.0"), QStringLiteral("no.such.host"),
+                             QStringLiteral("127.1")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.lines.size(), 4);
+
+    const QStringList first = fields(run.lines[0]);
+    QCOMPARE(first.size(), 4);
+    QCOMPARE(first[0], QStringLiteral("127.0.0.1"));
+    QCOMPARE(first[1], QStringLiteral("0"));
+    QVERIFY(first[2].toInt() >= 0 && first[2].toInt() < 50);
+    QCOMPARE(first[3], QStringLiteral("OK"));
+    QCOMPARE(run.lines[1], QStringLiteral("0.0.0.0\t-1\t\tUnknown Response"));
+    QCOMPARE(run.lines[2], QStringLiteral("no.such.host\t-1\t\tUnknown Response"));
+    QVERIFY(run.lines[3].startsWith(QLatin1String("127.1\t0\t")));
+    QVERIFY(run.lines[3].endsWith(QLatin1String("\tOK")));
+
+    QCOMPARE(run.errors, QStringLiteral("tivane-probe: 0.0.0.0: not an IPv4 address\n"
+                                        "tivane-probe: no.such.host: not an IPv4 address\n"));
+    // Addresses that cannot be probed do not wait for anything.
+    QVERIFY2(run.elapsedMs < 900, qPrintable(QString::number(run.elapsedMs)));
+}
+
+void tst_TivaneProbe::exitCodeFollowsReplies_data()
+{
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("lastStatus");
+    QTest::addColumn<QString>("lastText");
+    QTest::newRow("all replied") << QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")} << 0
+                                 << QStringLiteral("0") << QStringLiteral("OK");
+    QTest::newRow("refused send") << QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.255.255.255")} << 1
+                                  << QStringLiteral("11018") << QStringLiteral("Bad Destination");
+}
+
+void tst_TivaneProbe::exitCodeFollowsReplies()
+{
+    if (!localIcmpPermitted())
+        QSKIP("ICMP is not permitted for this user");
+    QFETCH(QStringList, addresses);
+    QFETCH(int, exitCode);
+    QFETCH(QString, lastStatus);
+    QFETCH(QString, lastText);
+    const Run run = runTool(addresses);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.lines.size(), addresses.size());
+    const QStringList last = fields(run.lines.last());
+    QCOMPARE(last.size(), 4);
+    QCOMPARE(last[0], addresses.last());
+    QCOMPARE(last[1], lastStatus);
+    QVERIFY(last[2].toInt() >= 0 && last[2].toInt() < 50);
+    QCOMPARE(last[3], lastText);
+}
+
+void tst_TivaneProbe::invalidAddressesSendNothing()
+{
+    NetLab* net = lab();
+    if (!net)
+        QSKIP(qPrintable(NetLab::unavailableReason()));
+    const QString P = QStringLiteral("P");
+    const qint64 before = net->snmpCounter(P, QStringLiteral("Icmp"), QStringLiteral("OutEchos"));
+    QVERIFY(before >= 0);
+    const Run run =
+        runProgram(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), net->name(P), kTool,
+                                          lab::kRouter, QStringLiteral("0.0.0.0"), QStringLiteral("no.such.host")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.lines.size(), 3);
+    QCOMPARE(net->snmpCounter(P, QStringLiteral("Icmp"), QStringLiteral("OutEchos")), before + 1);
+}
+
+void tst_TivaneProbe::unprivilegedUsesDatagramSocket()
+{
+    NetLab* net = lab();
+    if (!net)
+        QSKIP(qPrintable(NetLab::unavailableReason()));
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("setpriv (util-linux) is needed to run the probe as another user");
+    QVERIFY(net->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=0 2147483647")}));
+    if (runUnprivileged({QStringLiteral("--help")}).exitCode != 0)
+        QSKIP("the unprivileged user cannot run the tool from the build directory");
+
+    // Without cap_net_raw only the datagram socket is left, so every answer below came
+    // through it.
+    const Run run = runUnprivileged(
+        {lab::kRouter, lab::kSilentHost, lab::kRouterUnreachable, lab::kLocalProhibited, QStringLiteral("0.0.0.0")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.lines.size(), 5);
+    QCOMPARE(fields(run.lines[0]).value(1), QStringLiteral("0"));
+    const QStringList silent = fields(run.lines[1]);
+    QCOMPARE(silent.value(1), QStringLiteral("11010"));
+    QVERIFY2(silent.value(2).toInt() >= 950 && silent.value(2).toInt() <= 1150, qPrintable(run.lines[1]));
+    QCOMPARE(silent.value(3), QStringLiteral("Request Timed Out"));
+    QCOMPARE(fields(run.lines[2]).value(1), QStringLiteral("11003"));
+    QCOMPARE(fields(run.lines[3]).value(1), QStringLiteral("11018"));
+    QCOMPARE(run.lines[4], QStringLiteral("0.0.0.0\t-1\t\tUnknown Response"));
+}
+
+void tst_TivaneProbe::unprivilegedWithoutPermission()
+{
+    NetLab* net = lab();
+    if (!net)
+        QSKIP(qPrintable(NetLab::unavailableReason()));
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("setpriv (util-linux) is needed to run the probe as another user");
+    if (runUnprivileged({QStringLiteral("--help")}).exitCode != 0)
+        QSKIP("the unprivileged user cannot run the tool from the build directory");
+    QVERIFY(net->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=1 0")}));
+
+    const Run run = runUnprivileged({lab::kRouter});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.lines, QStringList{lab::kRouter + QStringLiteral("\t-1\t\tUnknown Response")});
+    QCOMPARE(run.errors, QStringLiteral("tivane-probe: ") + lab::kRouter + QStringLiteral(": ") +
+                             mdlPing::FailureText(mdlPing::Failure::NotPermitted) + QLatin1Char('\n'));
+}
+
+QTEST_GUILESS_MAIN(tst_TivaneProbe)
+#include "tst_tivane_probe.moc"
