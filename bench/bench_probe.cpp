@@ -1,0 +1,117 @@
+// Probe cost on loopback (the probe's own overhead, since the network adds nothing) and
+// how long a probe of a host that never answers really takes.
+
+#include "mdlping.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long percentile(std::vector<long long> values, int percent)
+{
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(percent / 100.0 * static_cast<double>(values.size())));
+    return values[std::max<std::size_t>(rank, 1) - 1];
+}
+
+void loopback()
+{
+    constexpr int kProbes = 1000;
+    std::vector<long long> micros;
+    micros.reserve(kProbes);
+    mdlPing::ICMP_ECHO_REPLY reply;
+    for (int i = 0; i < kProbes; ++i) {
+        const Clock::time_point start = Clock::now();
+        const std::int32_t status = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
+        const Clock::time_point end = Clock::now();
+        if (status != 0) {
+            const QString reason =
+                status == -1 ? mdlPing::FailureText(mdlPing::LastFailure()) : mdlPing::GetStatusText(status);
+            std::printf("probe_loopback_p50_us: skipped (%s)\n", qPrintable(reason));
+            std::printf("probe_loopback_p99_us: skipped (%s)\n", qPrintable(reason));
+            return;
+        }
+        micros.push_back(std::chrono::duration_cast<std::chrono::microseconds>(end - start).count());
+    }
+    std::printf("probe_loopback_p50_us: %lld us\n", percentile(micros, 50));
+    std::printf("probe_loopback_p99_us: %lld us\n", percentile(micros, 99));
+}
+
+bool run(const QStringList& args)
+{
+    QProcess ip;
+    ip.start(QStringLiteral("ip"), args);
+    return ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+}
+
+// Two namespaces joined by a veth pair; the far one's kernel ignores echo requests.
+void silent()
+{
+    if (::geteuid() != 0) {
+        std::printf("probe_silent_ms: skipped (needs root for network namespaces)\n");
+        return;
+    }
+    const QString prober = QStringLiteral("tvbench%1p").arg(::getpid());
+    const QString host = QStringLiteral("tvbench%1h").arg(::getpid());
+    const QString ns = QStringLiteral("netns");
+    auto split = [](const char* text) { return QString::fromLatin1(text).split(QLatin1Char(' ')); };
+    const bool built = run({ns, QStringLiteral("add"), prober}) && run({ns, QStringLiteral("add"), host}) &&
+                       run(QStringList{QStringLiteral("-n"), prober} +
+                           split("link add b0 type veth peer name b1 netns") + QStringList{host}) &&
+                       run(QStringList{QStringLiteral("-n"), prober} + split("addr add 198.18.0.1/24 dev b0")) &&
+                       run(QStringList{QStringLiteral("-n"), host} + split("addr add 198.18.0.2/24 dev b1")) &&
+                       run(QStringList{QStringLiteral("-n"), prober} + split("link set b0 up")) &&
+                       run(QStringList{QStringLiteral("-n"), host} + split("link set b1 up")) &&
+                       run(QStringList{ns, QStringLiteral("exec"), host, QStringLiteral("sysctl"),
+                                       QStringLiteral("-qw"), QStringLiteral("net.ipv4.icmp_echo_ignore_all=1")});
+
+    long long elapsed = -1;
+    if (built) {
+        // Only this thread enters the namespace.
+        std::thread([&] {
+            const int fd = ::open(qPrintable(QStringLiteral("/run/netns/") + prober), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0)
+                return;
+            ::close(fd);
+            mdlPing::ICMP_ECHO_REPLY reply;
+            const Clock::time_point start = Clock::now();
+            if (mdlPing::PingHost(QStringLiteral("198.18.0.2"), reply) == 11010)
+                elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        }).join();
+    }
+    run({ns, QStringLiteral("delete"), host});
+    run({ns, QStringLiteral("delete"), prober});
+
+    if (elapsed < 0)
+        std::printf("probe_silent_ms: skipped (the test namespaces could not be set up)\n");
+    else
+        std::printf("probe_silent_ms: %lld ms\n", elapsed);
+}
+
+} // namespace
+
+int main()
+{
+    if (!mdlPing::SocketsStartup())
+        return 1;
+    loopback();
+    silent();
+    mdlPing::SocketsCleanup();
+    return 0;
+}
