@@ -360,7 +360,37 @@ bool frmMain::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate)
         Form_Activate();
+    if (event->type() == QEvent::UpdateRequest && deferPaint())
+        return true;
     return QWidget::event(event);
+}
+
+bool frmMain::deferPaint()
+{
+    // A sweep yields after every row; painting the window at each yield would cost more than
+    // probing a fast host. While sweeping, repaint at a steady frame rate instead. The request
+    // is posted again later, which the repaint manager is still waiting for.
+    constexpr qint64 FrameMs = 40;
+    if (!m_sweep.isRunning()) {
+        m_lastPaintMs = -FrameMs;
+        return false;
+    }
+    if (!m_paintClock.isValid())
+        m_paintClock.start();
+    const qint64 now = m_paintClock.elapsed();
+    const qint64 wait = m_lastPaintMs + FrameMs - now;
+    if (wait <= 0) {
+        m_lastPaintMs = now;
+        return false;
+    }
+    if (!m_paintDeferred) {
+        m_paintDeferred = true;
+        QTimer::singleShot(int(wait), this, [this] {
+            m_paintDeferred = false;
+            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+        });
+    }
+    return true;
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

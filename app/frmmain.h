@@ -5,6 +5,7 @@
 #include "imagelist.h"
 #include "sweep.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
@@ -123,6 +124,7 @@ private:
     void syncViewChecks();
     void applyHideUnselected();
     void showFromTray();
+    bool deferPaint();
     int notifyTray(int action, const QIcon& icon, const QString& tip);
     QString readSetting(const QString& section, const QString& key, int defaultValue) const;
     bool readBool(const QString& section, const QString& key, bool defaultValue) const;
@@ -140,7 +142,10 @@ private:
     bool m_alwaysOnTop = false;
     bool m_saveWndPos = true;
     bool m_hideUnselected = false;
-    QRect m_normalOuter;    // outer geometry in pixels while the window was last normal
+    QRect m_normalOuter; // outer geometry in pixels while the window was last normal
+    QElapsedTimer m_paintClock;
+    qint64 m_lastPaintMs = -1000;
+    bool m_paintDeferred = false;
     QRect m_twipsApplied;   // the stored geometry last applied, in twips
     QRect m_twipsAppliedAt; // where it put the window, in pixels
 };
