@@ -1,5 +1,6 @@
 #include "progressbar.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform {

@@ -16,8 +16,9 @@ public:
     QString message() const;
 };
 
-// Conversions of stored texts. Each throws ConversionError for text it cannot read.
-// toBool accepts "True"/"False" in any case and numbers (non-zero is true).
+// Conversions of stored texts. Each throws ConversionError for text it cannot read and
+// ignores surrounding spaces. toBool accepts "True"/"False" in any case and numbers
+// (non-zero is true); toInt32 rounds a fraction half to even.
 bool toBool(const QString& text);
 int toInt32(const QString& text);
 float toSingle(const QString& text);
