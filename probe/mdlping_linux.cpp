@@ -174,6 +174,29 @@ void installRawFilters(int fd, std::uint16_t identifier)
     ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &fprog, sizeof fprog);
 }
 
+std::int32_t statusForSendError(int error)
+{
+    switch (error) {
+    case ENETUNREACH:
+        return kStatusNetUnreachable;
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+    case ENONET:
+        return kStatusHostUnreachable;
+    case ENOBUFS:
+    case ENOMEM:
+    case EAGAIN:
+        return kStatusNoResources;
+    case EMSGSIZE:
+        return kStatusPacketTooBig;
+    case EACCES:
+        // A broadcast address, or a route of type prohibit.
+        return kStatusBadDestination;
+    default:
+        return kStatusGeneralFailure;
+    }
+}
+
 std::optional<std::int32_t> statusForIcmpError(int type, int code)
 {
     switch (type) {
@@ -331,7 +354,7 @@ public:
                 ::sendto(fd, request, sizeof request, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         } while (sent < 0 && errno == EINTR);
         if (sent < 0)
-            return finish(reply, Outcome{detail::statusForSendError(errno), {}, nullptr, 0}, Clock::now());
+            return finish(reply, Outcome{statusForSendError(errno), {}, nullptr, 0}, Clock::now());
 
         if (!m_socket.isRaw()) {
             // The kernel replaced our identifier with the socket's port, and only
@@ -374,8 +397,8 @@ private:
             if (drained == Drain::Matched)
                 return finish(reply, m_outcome, m_received);
         }
-        // Like the platform echo service, a timed-out request reports how long we
-        // waited, which is the full timeout give or take the scheduler.
+        // A timed-out request still reports how long it waited (the full timeout, give or
+        // take the scheduler), so a caller showing round trips has a real figure for it.
         return finish(reply, Outcome{kStatusTimedOut, {}, nullptr, 0}, Clock::now());
     }
 
@@ -479,7 +502,7 @@ private:
                                                  const sockaddr_in& original, std::size_t size) const
     {
         if (error.ee_origin == SO_EE_ORIGIN_LOCAL)
-            return Outcome{detail::statusForSendError(static_cast<int>(error.ee_errno)), {}, nullptr, 0};
+            return Outcome{statusForSendError(static_cast<int>(error.ee_errno)), {}, nullptr, 0};
         // A raw socket's queue holds every ICMP error about anybody's ICMP traffic; it
         // judges errors by the packets it reads, which carry the quoted request whole.
         if (error.ee_origin != SO_EE_ORIGIN_ICMP || m_socket.isRaw())
@@ -548,29 +571,6 @@ std::uint16_t rawIdentifier()
 std::uint16_t nextSequence()
 {
     return s_sequence.load(std::memory_order_relaxed);
-}
-
-std::int32_t statusForSendError(int error)
-{
-    switch (error) {
-    case ENETUNREACH:
-        return kStatusNetUnreachable;
-    case EHOSTUNREACH:
-    case EHOSTDOWN:
-    case ENONET:
-        return kStatusHostUnreachable;
-    case ENOBUFS:
-    case ENOMEM:
-    case EAGAIN:
-        return kStatusNoResources;
-    case EMSGSIZE:
-        return kStatusPacketTooBig;
-    case EACCES:
-        // A broadcast address, or a route of type prohibit.
-        return kStatusBadDestination;
-    default:
-        return kStatusGeneralFailure;
-    }
 }
 
 } // namespace detail

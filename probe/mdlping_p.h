@@ -23,7 +23,4 @@ std::uint16_t rawIdentifier();
 // The sequence number the next probe of this process will use.
 std::uint16_t nextSequence();
 
-// Status code for an errno that sending the request (or the local error queue) reported.
-std::int32_t statusForSendError(int error);
-
 } // namespace mdlPing::detail

@@ -54,8 +54,6 @@ private slots:
     void lastFailurePerThread();
     void socketsExhausted();
     void concurrentProbes();
-    void sendErrorsOutsideNamespaces_data();
-    void sendErrorsOutsideNamespaces();
 
 private:
     bool m_icmpPermitted = false;
@@ -202,6 +200,9 @@ void tst_MdlPing::lastFailurePerThread()
 
 void tst_MdlPing::socketsExhausted()
 {
+    // Where ICMP is not permitted the permission checks come before the descriptor.
+    if (!m_icmpPermitted)
+        QSKIP("ICMP is not permitted for this user");
     // With no descriptor left, the probe must say the socket could not be opened
     // (not blame permissions) and leave the record alone.
     rlimit original{};
@@ -262,28 +263,6 @@ void tst_MdlPing::concurrentProbes()
         thread.join();
     for (int t = 0; t < kThreads; ++t)
         QCOMPARE(wrong[t], 0);
-}
-
-void tst_MdlPing::sendErrorsOutsideNamespaces_data()
-{
-    // The errors a test network cannot provoke; the others are sent for real in
-    // tst_mdlping_netns.
-    QTest::addColumn<int>("error");
-    QTest::addColumn<int>("status");
-    QTest::newRow("EHOSTDOWN") << EHOSTDOWN << 11003;
-    QTest::newRow("ENONET") << ENONET << 11003;
-    QTest::newRow("ENOMEM") << ENOMEM << 11006;
-    QTest::newRow("EAGAIN") << EAGAIN << 11006;
-    QTest::newRow("EMSGSIZE") << EMSGSIZE << 11009;
-    QTest::newRow("EPERM (firewall)") << EPERM << 11050;
-    QTest::newRow("EIO") << EIO << 11050;
-}
-
-void tst_MdlPing::sendErrorsOutsideNamespaces()
-{
-    QFETCH(int, error);
-    QFETCH(int, status);
-    QCOMPARE(mdlPing::detail::statusForSendError(error), status);
 }
 
 QTEST_GUILESS_MAIN(tst_MdlPing)
