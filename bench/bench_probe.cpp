@@ -3,7 +3,6 @@
 
 #include "mdlping.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>

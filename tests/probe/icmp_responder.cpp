@@ -15,6 +15,11 @@
 //                            errors quoting another request or another destination
 // Addresses without a rule get no answer. Prints "ready" once it listens, and exits
 // when its parent goes away or after a minute at the latest.
+//
+//   icmp_responder --stray TARGET ID SEQUENCE
+//
+// Run in the prober's namespace instead: for three seconds, ICMP that must not be taken
+// for the answer to the probe of TARGET with that identifier and sequence.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -32,6 +37,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -147,14 +153,79 @@ Bytes ipHeader(std::uint32_t source, std::uint32_t destination, bool options)
     return header;
 }
 
+// Sends ICMP with IP headers of its own making, so any source address will do.
+class Forger
+{
+public:
+    bool open()
+    {
+        m_fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+        return m_fd >= 0;
+    }
+
+    void sendEcho(std::uint32_t from, std::uint32_t to, Bytes echo, std::uint16_t id, std::uint16_t seq, bool options,
+                  bool corrupt)
+    {
+        echo[0] = 0;
+        echo[1] = 0;
+        write16(&echo[4], id);
+        write16(&echo[6], seq);
+        write16(&echo[2], 0);
+        write16(&echo[2], checksum(echo.data(), echo.size()));
+        if (corrupt)
+            echo[2] ^= 0x5a;
+        transmit(from, to, echo, options);
+    }
+
+    void sendError(std::uint32_t from, std::uint32_t to, const Bytes& request, int type, int code, bool quotedOptions)
+    {
+        Bytes icmp(8, 0);
+        icmp[0] = static_cast<std::uint8_t>(type);
+        icmp[1] = static_cast<std::uint8_t>(code);
+        if (type == 3 && code == 4)
+            write16(&icmp[6], 1280); // next-hop MTU
+        if (type == 5) {
+            const std::uint32_t gateway = htonl(ntohl(to) ^ 0x7f); // somewhere on the prober's net
+            std::memcpy(&icmp[4], &gateway, 4);
+        }
+        if (type == 12)
+            icmp[4] = 1; // pointer into the quoted header
+        const std::size_t ihl = (request[0] & 0x0f) * 4u;
+        if (quotedOptions) {
+            Bytes quoted = ipHeader(address(&request[12]), address(&request[16]), true);
+            quoted[8] = request[8];
+            write16(&quoted[2], static_cast<std::uint16_t>(quoted.size() + request.size() - ihl));
+            icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+            icmp.insert(icmp.end(), request.begin() + static_cast<long>(ihl), request.end());
+        } else {
+            icmp.insert(icmp.end(), request.begin(), request.end());
+        }
+        write16(&icmp[2], checksum(icmp.data(), icmp.size()));
+        transmit(from, to, icmp, false);
+    }
+
+private:
+    void transmit(std::uint32_t from, std::uint32_t to, const Bytes& icmp, bool options)
+    {
+        Bytes packet = ipHeader(from, to, options);
+        packet.insert(packet.end(), icmp.begin(), icmp.end());
+        sockaddr_in destination{};
+        destination.sin_family = AF_INET;
+        destination.sin_addr.s_addr = to;
+        sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&destination),
+               sizeof destination);
+    }
+
+    int m_fd = -1;
+};
+
 class Responder
 {
 public:
     bool open()
     {
         m_listen = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-        m_send = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
-        return m_listen >= 0 && m_send >= 0;
+        return m_listen >= 0 && m_forger.open();
     }
 
     std::map<std::uint32_t, std::vector<Action>> rules;
@@ -218,94 +289,84 @@ private:
         const std::uint16_t seq = read16(&echo[6]);
         switch (p.action.kind) {
         case Action::Reply:
-            sendEcho(probed, prober, echo, id, seq, p.action.options, false);
+            m_forger.sendEcho(probed, prober, echo, id, seq, p.action.options, false);
             break;
         case Action::Error:
-            sendError(p.action.from ? p.action.from : probed, prober, request, p.action.type, p.action.code,
-                      p.action.options);
+            m_forger.sendError(p.action.from ? p.action.from : probed, prober, request, p.action.type, p.action.code,
+                               p.action.options);
             break;
         case Action::Decoys: {
             // What a late reply to the previous probe, somebody else's ping and a
             // corrupted copy of our reply look like.
-            sendEcho(probed, prober, echo, id, static_cast<std::uint16_t>(seq - 1), false, false);
-            sendEcho(probed, prober, echo, static_cast<std::uint16_t>(id ^ 0x0101), seq, false, false);
-            sendEcho(probed, prober, echo, id, seq, false, true);
-            sendEcho(htonl(ntohl(probed) ^ 0xff), prober, echo, id, seq, false, false);
+            m_forger.sendEcho(probed, prober, echo, id, static_cast<std::uint16_t>(seq - 1), false, false);
+            m_forger.sendEcho(probed, prober, echo, static_cast<std::uint16_t>(id ^ 0x0101), seq, false, false);
+            m_forger.sendEcho(probed, prober, echo, id, seq, false, true);
+            m_forger.sendEcho(htonl(ntohl(probed) ^ 0xff), prober, echo, id, seq, false, false);
             // Errors about requests that are not ours.
             Bytes other = request;
             write16(&other[ihl + 6], static_cast<std::uint16_t>(seq + 1));
-            sendError(probed, prober, other, 3, 3, false);
+            m_forger.sendError(probed, prober, other, 3, 3, false);
             other = request;
             const std::uint32_t elsewhere = htonl(ntohl(probed) ^ 0xff);
             std::memcpy(&other[16], &elsewhere, 4);
-            sendError(probed, prober, other, 3, 1, false);
+            m_forger.sendError(probed, prober, other, 3, 1, false);
             break;
         }
         }
     }
 
-    void sendEcho(std::uint32_t from, std::uint32_t to, Bytes echo, std::uint16_t id, std::uint16_t seq, bool options,
-                  bool corrupt)
-    {
-        echo[0] = 0;
-        echo[1] = 0;
-        write16(&echo[4], id);
-        write16(&echo[6], seq);
-        write16(&echo[2], 0);
-        write16(&echo[2], checksum(echo.data(), echo.size()));
-        if (corrupt)
-            echo[2] ^= 0x5a;
-        transmit(from, to, echo, options);
-    }
-
-    void sendError(std::uint32_t from, std::uint32_t to, const Bytes& request, int type, int code, bool quotedOptions)
-    {
-        Bytes icmp(8, 0);
-        icmp[0] = static_cast<std::uint8_t>(type);
-        icmp[1] = static_cast<std::uint8_t>(code);
-        if (type == 3 && code == 4)
-            write16(&icmp[6], 1280); // next-hop MTU
-        if (type == 5) {
-            const std::uint32_t gateway = htonl(ntohl(to) ^ 0x7f); // somewhere on the prober's net
-            std::memcpy(&icmp[4], &gateway, 4);
-        }
-        if (type == 12)
-            icmp[4] = 1; // pointer into the quoted header
-        const std::size_t ihl = (request[0] & 0x0f) * 4u;
-        if (quotedOptions) {
-            Bytes quoted = ipHeader(address(&request[12]), address(&request[16]), true);
-            quoted[8] = request[8];
-            write16(&quoted[2], static_cast<std::uint16_t>(quoted.size() + request.size() - ihl));
-            icmp.insert(icmp.end(), quoted.begin(), quoted.end());
-            icmp.insert(icmp.end(), request.begin() + static_cast<long>(ihl), request.end());
-        } else {
-            icmp.insert(icmp.end(), request.begin(), request.end());
-        }
-        write16(&icmp[2], checksum(icmp.data(), icmp.size()));
-        transmit(from, to, icmp, false);
-    }
-
-    void transmit(std::uint32_t from, std::uint32_t to, const Bytes& icmp, bool options)
-    {
-        Bytes packet = ipHeader(from, to, options);
-        packet.insert(packet.end(), icmp.begin(), icmp.end());
-        sockaddr_in destination{};
-        destination.sin_family = AF_INET;
-        destination.sin_addr.s_addr = to;
-        sendto(m_send, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&destination),
-               sizeof destination);
-    }
-
     int m_listen = -1;
-    int m_send = -1;
+    Forger m_forger;
     std::vector<Pending> m_pending;
 };
+
+// Fills the prober's namespace with ICMP that is not the probe's answer: kernel replies to
+// pings of 127.0.0.1 (one with the probe's identifier and sequence, but the wrong source),
+// and forged replies and errors from the probed address with other sequence numbers.
+int stray(std::uint32_t target, std::uint16_t id, std::uint16_t seq)
+{
+    const int ping = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    Forger forger;
+    if (ping < 0 || !forger.open()) {
+        std::perror("icmp_responder: raw sockets");
+        return 1;
+    }
+    std::puts("ready");
+    std::fflush(stdout);
+    const std::uint32_t loopback = htonl(INADDR_LOOPBACK);
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(3);
+    for (int round = 0; round < 3000 && Clock::now() < end && getppid() != 1; ++round) {
+        for (int i = 0; i < 8; ++i) {
+            Bytes echo = {8, 0, 0, 0, 0, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'};
+            write16(&echo[4], static_cast<std::uint16_t>(id + 17 * i));
+            write16(&echo[6], seq);
+            write16(&echo[2], checksum(echo.data(), echo.size()));
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_addr.s_addr = loopback;
+            sendto(ping, echo.data(), echo.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+
+            const auto other = static_cast<std::uint16_t>(seq + 1 + i);
+            forger.sendEcho(target, loopback, echo, id, other, false, false);
+            Bytes request = ipHeader(loopback, target, false);
+            write16(&request[2], static_cast<std::uint16_t>(request.size() + echo.size()));
+            write16(&echo[6], other);
+            request.insert(request.end(), echo.begin(), echo.end());
+            forger.sendError(target, loopback, request, 3, 3, false);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return 0;
+}
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (argc == 5 && std::strcmp(argv[1], "--stray") == 0)
+        return stray(inet_addr(argv[2]), static_cast<std::uint16_t>(std::atoi(argv[3])),
+                     static_cast<std::uint16_t>(std::atoi(argv[4])));
     Responder responder;
     for (int i = 1; i < argc; ++i) {
         const std::string rule = argv[i];
