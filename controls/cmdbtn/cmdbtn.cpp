@@ -239,7 +239,6 @@ CmdBtn::CmdBtn(QWidget* parent) : QWidget(parent), m_backColor(syscolor::ButtonF
     m_pctIcon->setMouseTracking(true);
     m_pctIcon->installEventFilter(this);
 
-    m_caption.color = SystemColorFlag | 18u;
     m_caption.font = QWidget::font();
 
     m_lines = {{

@@ -175,7 +175,7 @@ private:
         float width = 3;
         float height = 13;
         QString text;
-        quint32 color;
+        quint32 color = 0; // every layout pass sets it, the first one in the constructor
         bool visible = true;
         QFont font;
     };
