@@ -1,3 +1,4 @@
+#include "frmabout.h"
 #include "frmmain.h"
 #include "mdlmore.h"
 #include "messagebox.h"
@@ -38,12 +39,7 @@ int main(int argc, char* argv[])
         return true;
     };
     services.endProgram = [] { QCoreApplication::exit(0); };
-    services.showAbout = [&services](QWidget* owner) {
-        services.messages->show(QStringLiteral("About ") + services.app.Title + QStringLiteral("\nVersion: ") +
-                                    services.app.versionText(),
-                                platform::MsgInformation, services.app.Title);
-        Q_UNUSED(owner);
-    };
+    services.showAbout = [&services](QWidget* owner) { frmAbout::showModal(services.app, owner); };
 
     frmMain window(services);
     messages.setOwner(&window);

@@ -9,9 +9,9 @@ AppInfo AppInfo::current()
 {
     AppInfo info;
     info.Path = QCoreApplication::applicationDirPath();
-    info.FileDescription = QStringLiteral("Desktop ping monitor");
-    info.LegalCopyright = QStringLiteral("2026 The Tivane developers");
-    info.LegalTrademarks = QStringLiteral("Tivane is free to use and to share.");
+    info.FileDescription = QStringLiteral("Ping monitor");
+    info.LegalCopyright = QStringLiteral("2026 Tivane authors");
+    info.LegalTrademarks = QStringLiteral("Free to use and to share.");
     return info;
 }
 

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPaintEngine>
 #include <QPainter>
@@ -222,6 +223,16 @@ void frmAbout::Form_Load()
                     QStringLiteral("\r\n\r\n") + m_app.LegalTrademarks;
     // The text box takes a CR LF pair as one line break, so the text goes in as built.
     m_txtDescr->setPlainText(m_description);
+}
+
+void frmAbout::keyPressEvent(QKeyEvent* event)
+{
+    // The self-drawn OK button takes no focus, so Enter would otherwise do nothing here.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        cmdOK_Click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void frmAbout::cmdOK_Click()
