@@ -127,12 +127,14 @@ bool NetLab::buildProbeNetwork()
            ip(P, split("neigh add 198.18.20.2 lladdr 02:00:00:00:00:01 dev q0 nud permanent")) &&
            run(QStringLiteral("tc"),
                QStringList{QStringLiteral("-n"), name(P)} + split("qdisc add dev q0 root pfifo limit 0")) &&
-           // A neighbour that never answers fails after 100 ms instead of 3 s.
-           sysctl(P, split("net.ipv4.icmp_ratelimit=0 net.ipv4.neigh.p0.retrans_time_ms=100 "
+           // A neighbour that never answers fails after 100 ms instead of 3 s, and no
+           // rate limit may hold back an ICMP error a test waits for.
+           sysctl(P, split("net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_ratemask=0 net.ipv4.neigh.p0.retrans_time_ms=100 "
                            "net.ipv4.neigh.p0.mcast_solicit=1 net.ipv4.neigh.p0.app_solicit=0")) &&
            ip(R, split("route add unreachable 198.18.2.1/32")) && ip(R, split("route add prohibit 198.18.2.2/32")) &&
            ip(R, split("route add blackhole 198.18.2.3/32")) &&
-           sysctl(R, split("net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0 net.ipv4.conf.all.rp_filter=0 "
+           sysctl(R, split("net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_ratemask=0 "
+                           "net.ipv4.conf.all.rp_filter=0 "
                            "net.ipv4.conf.default.rp_filter=0 net.ipv4.conf.r0.rp_filter=0 "
                            "net.ipv4.conf.r1.rp_filter=0")) &&
            ip(H, split("route add default via 198.18.1.1")) && sysctl(H, split("net.ipv4.icmp_echo_ignore_all=1"));

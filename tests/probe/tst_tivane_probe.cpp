@@ -77,23 +77,22 @@ private slots:
     void cleanupTestCase();
 
 private:
-    // The probe network, built on first use by the tests that need it.
+    // The probe network, built on first use by the tests that need it; null where
+    // namespaces cannot be used.
     NetLab* lab();
     // Runs the tool inside P as an unprivileged user that file capabilities cannot help.
     Run runUnprivileged(const QStringList& addresses);
 
     std::unique_ptr<NetLab> m_lab;
+    bool m_labBuilt = false;
 };
 
 NetLab* tst_TivaneProbe::lab()
 {
-    if (m_lab)
-        return m_lab.get();
-    if (!NetLab::unavailableReason().isEmpty())
-        return nullptr;
-    m_lab = std::make_unique<NetLab>(QStringLiteral("t"));
-    if (!m_lab->buildProbeNetwork())
-        qFatal("cannot build the probe network: %s", qPrintable(m_lab->error()));
+    if (!m_lab && NetLab::unavailableReason().isEmpty()) {
+        m_lab = std::make_unique<NetLab>(QStringLiteral("t"));
+        m_labBuilt = m_lab->buildProbeNetwork();
+    }
     return m_lab.get();
 }
 
@@ -203,6 +202,7 @@ void tst_TivaneProbe::invalidAddressesSendNothing()
     NetLab* net = lab();
     if (!net)
         QSKIP(qPrintable(NetLab::unavailableReason()));
+    QVERIFY2(m_labBuilt, qPrintable(net->error()));
     const QString P = QStringLiteral("P");
     const qint64 before = net->snmpCounter(P, QStringLiteral("Icmp"), QStringLiteral("OutEchos"));
     QVERIFY(before >= 0);
@@ -219,6 +219,7 @@ void tst_TivaneProbe::unprivilegedUsesDatagramSocket()
     NetLab* net = lab();
     if (!net)
         QSKIP(qPrintable(NetLab::unavailableReason()));
+    QVERIFY2(m_labBuilt, qPrintable(net->error()));
     if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         QSKIP("setpriv (util-linux) is needed to run the probe as another user");
     QVERIFY(net->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=0 2147483647")}));
@@ -234,7 +235,7 @@ void tst_TivaneProbe::unprivilegedUsesDatagramSocket()
     QCOMPARE(fields(run.lines[0]).value(1), QStringLiteral("0"));
     const QStringList silent = fields(run.lines[1]);
     QCOMPARE(silent.value(1), QStringLiteral("11010"));
-    QVERIFY2(silent.value(2).toInt() >= 1000 && silent.value(2).toInt() <= 1200, qPrintable(run.lines[1]));
+    QVERIFY2(silent.value(2).toInt() >= 1000 && silent.value(2).toInt() <= 1100, qPrintable(run.lines[1]));
     QCOMPARE(silent.value(3), QStringLiteral("Request Timed Out"));
     QCOMPARE(fields(run.lines[2]).value(1), QStringLiteral("11003"));
     QCOMPARE(fields(run.lines[3]).value(1), QStringLiteral("11018"));
@@ -246,6 +247,7 @@ void tst_TivaneProbe::unprivilegedWithoutPermission()
     NetLab* net = lab();
     if (!net)
         QSKIP(qPrintable(NetLab::unavailableReason()));
+    QVERIFY2(m_labBuilt, qPrintable(net->error()));
     if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         QSKIP("setpriv (util-linux) is needed to run the probe as another user");
     if (runUnprivileged({QStringLiteral("--help")}).exitCode != 0)
