@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStringDecoder>
 #include <algorithm>
 #include <utility>
@@ -24,12 +25,13 @@ QString shownPath(const QString& path)
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
+// Editors on other systems like to start UTF-8 files with a byte order mark.
+constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF", 3);
+
 QString decode(QByteArrayView data)
 {
-    // Editors on other systems like to start UTF-8 files with a byte order mark.
-    constexpr QByteArrayView bom("\xEF\xBB\xBF", 3);
-    if (data.startsWith(bom))
-        data = data.sliced(bom.size());
+    if (data.startsWith(ByteOrderMark))
+        data = data.sliced(ByteOrderMark.size());
     // QString::fromUtf8 would drop one more mark; a second one is text and makes the line bad.
     // Stateless: a sequence cut off by the end of the file becomes a replacement character
     // instead of waiting in the decoder for bytes that never come.
@@ -44,8 +46,8 @@ struct ScanFailure
     QString cause;
 };
 
-// Walks the lines of a decoded file and hands every entry to sink, so that the loader can
-// build view rows directly while the pure parser collects HostLine values.
+// Walks the lines of a decoded file and hands every entry with its 1-based physical line number to
+// sink, so that the loader can build view rows directly while the pure parser collects HostLine values.
 template <typename Sink> ScanFailure scan(QStringView text, Sink&& sink)
 {
     const qsizetype size = text.size();
@@ -71,11 +73,55 @@ template <typename Sink> ScanFailure scan(QStringView text, Sink&& sink)
         std::optional<HostLine> entry = parseHostLine(line);
         if (!entry)
             return {lineNumber, QStringLiteral("a line must start with a type digit 0 to 9")};
-        sink(std::move(*entry));
+        sink(std::move(*entry), lineNumber);
         ++entries;
     }
     return {};
 }
+
+// The physical lines of the undecoded file, split and numbered the way scan() splits the decoded
+// text: a UTF-8 character never holds a CR or LF byte, and the decoder never swallows one into a
+// broken sequence. The byte order mark belongs to the file, not to its first line, so removing that
+// line leaves the mark in place.
+class RawLines
+{
+public:
+    explicit RawLines(QByteArrayView data) : m_data(data)
+    {
+        if (data.startsWith(ByteOrderMark))
+            m_next = ByteOrderMark.size();
+    }
+
+    // Steps to the following line; false after the last one.
+    bool advance()
+    {
+        const qsizetype size = m_data.size();
+        if (m_next >= size)
+            return false;
+        m_start = m_next;
+        m_end = m_start;
+        while (m_end < size && m_data[m_end] != '\n' && m_data[m_end] != '\r')
+            ++m_end;
+        m_next = m_end;
+        if (m_next < size)
+            m_next += (m_data[m_next] == '\r' && m_next + 1 < size && m_data[m_next + 1] == '\n') ? 2 : 1;
+        ++m_number;
+        return true;
+    }
+
+    int number() const { return m_number; }
+    QByteArrayView bytes() const { return m_data.sliced(m_start, m_end - m_start); }
+    qsizetype start() const { return m_start; }
+    // Where the following line starts: just past this line's break.
+    qsizetype next() const { return m_next; }
+
+private:
+    QByteArrayView m_data;
+    qsizetype m_start = 0;
+    qsizetype m_end = 0;
+    qsizetype m_next = 0;
+    int m_number = 0;
+};
 
 QByteArray readWhole(const QString& path)
 {
@@ -139,7 +185,7 @@ ParsedHostList parseHostList(QByteArrayView data)
 {
     ParsedHostList parsed;
     const QString text = decode(data);
-    ScanFailure failure = scan(text, [&parsed](HostLine&& entry) { parsed.entries.append(std::move(entry)); });
+    ScanFailure failure = scan(text, [&parsed](HostLine&& entry, int) { parsed.entries.append(std::move(entry)); });
     parsed.errorLine = failure.line;
     parsed.errorCause = std::move(failure.cause);
     return parsed;
@@ -155,8 +201,13 @@ void LoadList(platform::ReportList& list, const QString& path)
     const qsizetype breaks = std::max(data.count('\n'), data.count('\r'));
     rows.reserve(std::min<qsizetype>(breaks + 1, MaxEntries));
 
-    const ScanFailure failure = scan(decode(data), [&rows](HostLine&& entry) {
+    RawLines raw(data);
+    const ScanFailure failure = scan(decode(data), [&rows, &raw](HostLine&& entry, int lineNumber) {
+        while (raw.number() < lineNumber && raw.advance()) {
+        }
         Row row;
+        row.sourceLine = lineNumber;
+        row.sourceBytes = raw.bytes().toByteArray();
         row.text = std::move(entry.name);
         row.smallIcon = entry.type;
         row.checked = true;
@@ -211,6 +262,54 @@ void AppendHostEntry(const QString& path, int type, const QString& name, const Q
     file.close();
     if (file.error() != QFileDevice::NoError)
         throwWriteError(path, file.errorString());
+}
+
+void RemoveHostEntry(const QString& path, int sourceLine, const QByteArray& sourceBytes)
+{
+    // The row knows only what the file held when it was loaded. Removing by position alone could
+    // hit a neighbour after an edit by hand, so the line must still be there, byte for byte.
+    const auto changed = [&path] {
+        return HostListError(QStringLiteral("%1 has changed since it was loaded; choose Reload and try again.")
+                                 .arg(QFileInfo(path).fileName()),
+                             path);
+    };
+    if (!QFileInfo::exists(path))
+        throw changed();
+    const QByteArray data = readWhole(path);
+
+    RawLines raw(data);
+    while (raw.number() < sourceLine && raw.advance()) {
+    }
+    if (sourceLine < 1 || raw.number() != sourceLine || raw.bytes() != sourceBytes)
+        throw changed();
+
+    QByteArray kept;
+    kept.reserve(data.size() - (raw.next() - raw.start()));
+    kept += QByteArrayView(data).first(raw.start());
+    kept += QByteArrayView(data).sliced(raw.next());
+
+    // Written beside the file and renamed over it: a full disk or a crash halfway leaves the old
+    // list whole instead of a truncated one.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throwWriteError(path, file.errorString());
+    if (file.write(kept) != kept.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throwWriteError(path, reason);
+    }
+    if (!file.commit())
+        throwWriteError(path, file.errorString());
+}
+
+void shiftSourceLines(platform::ReportList& list, int removedLine)
+{
+    platform::ReportListModel* items = list.items();
+    for (int i = 1; i <= items->count(); ++i) {
+        const platform::ReportListModel::Row& row = items->row(i);
+        if (row.sourceLine > removedLine)
+            items->setSource(i, row.sourceLine - 1, row.sourceBytes);
+    }
 }
 
 } // namespace hostlist

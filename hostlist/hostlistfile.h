@@ -60,7 +60,8 @@ struct ParsedHostList
 ParsedHostList parseHostList(QByteArrayView data);
 
 // Replaces the rows of the list with the entries of the file at path: each ticked, its
-// address as sub-item 1, status and timeout empty; the last row is scrolled into view.
+// address as sub-item 1, status and timeout empty, and its sourceLine and sourceBytes telling
+// which physical line it came from; the last row is scrolled into view.
 // Throws HostListError when the file cannot be read or a line is bad; the rows read before
 // that line stay in the list.
 void LoadList(platform::ReportList& list, const QString& path);
@@ -68,5 +69,16 @@ void LoadList(platform::ReportList& list, const QString& path);
 // Adds one entry at the end of the file at path (created when missing) as
 // "<type>|<name>|<address>" CR LF in UTF-8, texts as given. Throws HostListError on failure.
 void AppendHostEntry(const QString& path, int type, const QString& name, const QString& address);
+
+// Takes one physical line, with its break, out of the file at path: the line numbered sourceLine
+// (1-based, empty lines counted), provided it still holds exactly sourceBytes. Every other byte
+// stays as it is. The file is replaced through a temporary copy and a rename, keeping its
+// permissions. Throws HostListError when the line is no longer there as loaded (the file changed
+// since; the message asks for a Reload) or the file cannot be read or written.
+void RemoveHostEntry(const QString& path, int sourceLine, const QByteArray& sourceBytes);
+
+// After a removal the lines below the removed one move up by one. Updates the sourceLine of the
+// rows read from them, so that a second removal works without a Reload.
+void shiftSourceLines(platform::ReportList& list, int removedLine);
 
 } // namespace hostlist

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QString>
 #include <QTreeView>
 #include <QVector>
@@ -26,6 +27,10 @@ public:
         int subIcon[SubItems] = {0, 0, 0};
         QString subToolTip[SubItems];
         bool hidden = false;
+        // Where the row was read from, so that it can be taken out of the file again:
+        // the 1-based physical line and that line's exact bytes without its break. 0: not from a file.
+        int sourceLine = 0;
+        QByteArray sourceBytes;
     };
 
     explicit ReportListModel(QObject* parent = nullptr);
@@ -50,6 +55,8 @@ public:
     void setSubText(int index, int sub, const QString& text); // sub 1..3
     void setSubIcon(int index, int sub, int icon);
     void setSubToolTip(int index, int sub, const QString& tip);
+    // Not shown anywhere, so no view is told.
+    void setSource(int index, int line, const QByteArray& bytes);
 
     // Stable ascending sort by the texts of column `column` (0 = row text, 1..3 sub-items).
     void sortByColumn(int column);
