@@ -1,0 +1,294 @@
+#include "frmedit.h"
+
+#include "artwork.h"
+#include "cmdbtn.h"
+#include "colors.h"
+#include "hostlistfile.h"
+#include "imagelist.h"
+#include "messagebox.h"
+#include "propertybag.h"
+#include "twips.h"
+
+#include <QButtonGroup>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QToolButton>
+#include <QValidator>
+#include <algorithm>
+
+namespace {
+
+constexpr double HimetricPerInch = 2540.0;
+constexpr double TwipsPerInch = 1440.0;
+constexpr qint32 RaisedFrame = 2;
+constexpr int ButtonWidthTwips = 1335;
+constexpr int ButtonHeightTwips = 375;
+constexpr int TypePictureSize = 16;
+// Where the text boxes and option buttons start; the labels sit left of it.
+constexpr int BoxColumnTwips = 960;
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    using platform::toPixels;
+    return QRect(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
+}
+
+int toHimetric(int twips)
+{
+    return static_cast<int>(twips * HimetricPerInch / TwipsPerInch + 0.5);
+}
+
+// The form's font: the application's family at the size the layout was measured for.
+QFont formFont()
+{
+    QFont font(QGuiApplication::font().family());
+    font.setPointSizeF(8.25);
+    font.setWeight(QFont::Normal);
+    font.setStyle(QFont::StyleNormal);
+    return font;
+}
+
+PropertyBag buttonState(const QString& caption)
+{
+    PropertyBag bag;
+    bag.write(QStringLiteral("Caption"), caption);
+    bag.write(QStringLiteral("BrdMode"), RaisedFrame);
+    bag.write(QStringLiteral("TextColor"), cmdbtn::syscolor::MenuText);
+    bag.write(QStringLiteral("Font"), formFont().toString());
+    bag.write(QStringLiteral("_extentx"), toHimetric(ButtonWidthTwips));
+    bag.write(QStringLiteral("_extenty"), toHimetric(ButtonHeightTwips));
+    return bag;
+}
+
+// A "|" in a name would end it when the line is read back and push the rest into the address, so
+// the name box never takes one: a typed one is dropped, pasted text arrives without them.
+class NoBarValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& pos) const override
+    {
+        if (!input.contains(u'|'))
+            return Acceptable;
+        pos -= static_cast<int>(QStringView(input).first(std::clamp<qsizetype>(pos, 0, input.size())).count(u'|'));
+        input.remove(u'|');
+        return Acceptable;
+    }
+};
+
+// A value loaded from the list is shown whole, even when it is longer than what may be typed or
+// holds a "|": cutting it would show the entry as something it is not. The box then takes typing
+// up to that length.
+void setTextAsIs(QLineEdit* box, const QString& text, int limit)
+{
+    const QValidator* validator = box->validator();
+    box->setValidator(nullptr);
+    box->setMaxLength(std::max(limit, static_cast<int>(text.size())));
+    box->setText(text);
+    box->setValidator(validator);
+}
+
+QPointer<frmEdit>& openDialog()
+{
+    static QPointer<frmEdit> dialog;
+    return dialog;
+}
+
+// There is one entry dialog at a time; asking again brings the open one forward.
+bool raiseOpenDialog()
+{
+    frmEdit* open = openDialog();
+    if (!open)
+        return false;
+    open->raise();
+    open->activateWindow();
+    return true;
+}
+
+} // namespace
+
+frmEdit::frmEdit(const Services& services, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_services(services)
+{
+    setObjectName(QStringLiteral("frmEdit"));
+    setFixedSize(platform::toPixels(ClientWidthTwips), platform::toPixels(ClientHeightTwips));
+    setFont(formFont());
+
+    // Created in tab order, which is also the focus chain.
+    const auto label = [this](int index, const QString& text, QRect geometry, bool twoLines = false) {
+        auto* lbl = new QLabel(text, this);
+        lbl->setObjectName(QStringLiteral("lbl%1").arg(index));
+        lbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        lbl->setWordWrap(twoLines);
+        // The twips were measured for a narrower font than most desktops have: each label takes
+        // the room up to the boxes, and the height its text needs there, so no colon is cut off.
+        const int room = platform::toPixels(BoxColumnTwips) - geometry.left();
+        geometry.setWidth(room);
+        geometry.setHeight(std::max(geometry.height(), lbl->heightForWidth(room)));
+        lbl->setGeometry(geometry);
+        m_lbl[static_cast<std::size_t>(index)] = lbl;
+        return lbl;
+    };
+
+    label(0, QStringLiteral("Name:"), twipsRect(120, 120, 465, 195));
+    txtName = new QLineEdit(this);
+    txtName->setObjectName(QStringLiteral("txtName"));
+    txtName->setGeometry(twipsRect(960, 120, 2775, 285));
+    txtName->setMaxLength(NameMaxLength);
+    txtName->setValidator(new NoBarValidator(txtName));
+
+    label(1, QStringLiteral("IP Adress:"), twipsRect(120, 480, 720, 195));
+    txtIP = new QLineEdit(this);
+    txtIP->setObjectName(QStringLiteral("txtIP"));
+    txtIP->setGeometry(twipsRect(960, 480, 1575, 285));
+    txtIP->setMaxLength(AddressMaxLength);
+
+    label(2, QStringLiteral("Type (icon):"), twipsRect(120, 960, 480, 390), true);
+    m_types = new QButtonGroup(this);
+    const QString typeNames[] = {QStringLiteral("Server"), QStringLiteral("PC"), QStringLiteral("Unknown")};
+    for (int i = 1; i <= 3; ++i) {
+        auto* option = new QToolButton(this);
+        option->setObjectName(QStringLiteral("optType%1").arg(i));
+        option->setGeometry(twipsRect(960 + 480 * (i - 1), 960, 495, 435));
+        option->setCheckable(true);
+        option->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        option->setIconSize(QSize(TypePictureSize, TypePictureSize));
+        // The picture is all the user sees; a screen reader gets the word.
+        option->setAccessibleName(typeNames[i - 1]);
+        m_types->addButton(option, i);
+        m_optType[static_cast<std::size_t>(i - 1)] = option;
+    }
+    selectType(3);
+
+    const auto button = [this](const QString& name, const PropertyBag& state, int leftTwips) {
+        auto* btn = new CmdBtn(this);
+        btn->setObjectName(name);
+        btn->readExtent(state);
+        btn->ReadState(state);
+        btn->move(twipsRect(leftTwips, 1560, 0, 0).topLeft());
+        return btn;
+    };
+    cmdOk = button(QStringLiteral("cmdOk"), okButtonState(), 960);
+    CancelButton = button(QStringLiteral("CancelButton"), cancelButtonState(), 2400);
+    connect(cmdOk, &CmdBtn::Click, this, &frmEdit::cmdOk_Click);
+    connect(CancelButton, &CmdBtn::Click, this, &frmEdit::CancelButton_Click);
+
+    txtName->setFocus();
+    Form_Load();
+}
+
+frmEdit::~frmEdit() = default;
+
+bool frmEdit::showInsert(QWidget* owner, const Services& services)
+{
+    if (raiseOpenDialog())
+        return false;
+    QPointer<frmEdit> dialog = new frmEdit(services, owner);
+    openDialog() = dialog;
+    dialog->prepareInsert();
+    dialog->exec();
+    // The owner may have gone, and the dialog with it, while the dialog was open.
+    const bool written = dialog && dialog->appended();
+    delete dialog.data();
+    return written;
+}
+
+void frmEdit::showEdit(QWidget* owner, const Services& services, const QString& name, const QString& address, int type)
+{
+    if (raiseOpenDialog())
+        return;
+    QPointer<frmEdit> dialog = new frmEdit(services, owner);
+    openDialog() = dialog;
+    dialog->prepareEdit(name, address, type);
+    dialog->exec();
+    delete dialog.data();
+}
+
+void frmEdit::prepareInsert()
+{
+    setTag(QStringLiteral("insert"));
+    setWindowTitle(QStringLiteral("Insert new item"));
+}
+
+void frmEdit::prepareEdit(const QString& name, const QString& address, int type)
+{
+    setTag(QStringLiteral("edit"));
+    setTextAsIs(txtName, name, NameMaxLength);
+    setTextAsIs(txtIP, address, AddressMaxLength);
+    selectType(type);
+    setWindowTitle(txtName->text() + QStringLiteral(" properties"));
+}
+
+int frmEdit::selectedType() const
+{
+    return std::max(m_types->checkedId(), 0);
+}
+
+void frmEdit::selectType(int type)
+{
+    if (type >= 1 && type <= 3) {
+        optType(type)->setChecked(true);
+        return;
+    }
+    // An entry of type 0 has no icon, and none of the three may pretend to be it.
+    m_types->setExclusive(false);
+    for (QAbstractButton* option : m_types->buttons())
+        option->setChecked(false);
+    m_types->setExclusive(true);
+}
+
+void frmEdit::Form_Load()
+{
+    for (int i = 1; i <= 3; ++i)
+        optType(i)->setIcon(m_services.images ? m_services.images->picture(i) : artwork::listIcon(i));
+}
+
+void frmEdit::cmdOk_Click()
+{
+    if (m_tag == QStringLiteral("insert")) {
+        try {
+            hostlist::AppendHostEntry(m_services.listPath, selectedType(), txtName->text(), txtIP->text());
+        } catch (const hostlist::HostListError& e) {
+            // The dialog stays as it is, so nothing typed is lost and the user can try again.
+            m_services.messages.show(e.message(), platform::MsgExclamation, m_services.title);
+            return;
+        }
+        m_appended = true;
+    } else {
+        m_services.messages.show(m_tag, platform::MsgOkOnly, m_services.title);
+    }
+    accept();
+}
+
+void frmEdit::CancelButton_Click()
+{
+    reject();
+}
+
+PropertyBag frmEdit::okButtonState()
+{
+    return buttonState(QStringLiteral("OK"));
+}
+
+PropertyBag frmEdit::cancelButtonState()
+{
+    return buttonState(QStringLiteral("Cancel"));
+}
+
+void frmEdit::keyPressEvent(QKeyEvent* event)
+{
+    // There is no default push button to take Enter, so the dialog maps it to OK itself. Escape
+    // reaches reject() through QDialog.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        cmdOk_Click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

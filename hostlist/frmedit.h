@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <array>
+
+class CmdBtn;
+class PropertyBag;
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+namespace platform {
+class ImageList;
+class MessageBox;
+} // namespace platform
+
+// The entry dialog: a name, an address and one of three icon types, either to be appended to the
+// host list as a new entry ("insert") or shown for an existing one ("edit", which stores nothing).
+//
+// One dialog serves one opening: the static entry points build a fresh one, run it modally over
+// the owner and destroy it, so every opening starts from the same state.
+class frmEdit : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Client area in twips.
+    static constexpr int ClientWidthTwips = 3900;
+    static constexpr int ClientHeightTwips = 2100;
+    // What the user may type; loaded values may be longer.
+    static constexpr int NameMaxLength = 25;
+    static constexpr int AddressMaxLength = 15;
+
+    struct Services
+    {
+        QString listPath; // list.txt, where inserts go
+        QString title;    // the application title, for message boxes
+        platform::MessageBox& messages;
+        // The list pictures; null uses the compiled-in artwork.
+        const platform::ImageList* images = nullptr;
+    };
+
+    explicit frmEdit(const Services& services, QWidget* owner = nullptr);
+    ~frmEdit() override;
+
+    // Asks for a new entry and appends it to the list file. True when an entry was written; the
+    // caller reloads the list to show it.
+    static bool showInsert(QWidget* owner, const Services& services);
+    // Shows an existing entry. type 1..3 selects that option; any other leaves all three clear.
+    static void showEdit(QWidget* owner, const Services& services, const QString& name, const QString& address,
+                         int type);
+
+    // The set-ups the entry points run before showing the dialog; tests call them on a dialog
+    // they show without blocking.
+    void prepareInsert();
+    void prepareEdit(const QString& name, const QString& address, int type);
+
+    // "insert" appends on OK; anything else shows the tag and stores nothing.
+    QString tag() const { return m_tag; }
+    void setTag(const QString& tag) { m_tag = tag; }
+    // 1..3 for the selected option, 0 when none is.
+    int selectedType() const;
+    // True once OK has appended an entry.
+    bool appended() const { return m_appended; }
+
+    void Form_Load();
+    void cmdOk_Click();
+    void CancelButton_Click();
+
+    // The stored states the two buttons are loaded from.
+    static PropertyBag okButtonState();
+    static PropertyBag cancelButtonState();
+
+    // Controls, under the names the handlers use. optType(i) and lbl(i) are the control arrays.
+    QLabel* lbl(int index) const { return m_lbl.at(static_cast<std::size_t>(index)); }
+    QToolButton* optType(int index) const { return m_optType.at(static_cast<std::size_t>(index - 1)); }
+    QLineEdit* txtName = nullptr;
+    QLineEdit* txtIP = nullptr;
+    CmdBtn* cmdOk = nullptr;
+    CmdBtn* CancelButton = nullptr;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void selectType(int type);
+
+    Services m_services;
+    QString m_tag;
+    bool m_appended = false;
+    std::array<QLabel*, 3> m_lbl{};
+    std::array<QToolButton*, 3> m_optType{};
+    QButtonGroup* m_types = nullptr;
+};

@@ -1,0 +1,495 @@
+#include "frmedit.h"
+
+#include "cmdbtn.h"
+#include "fakes.h"
+#include "hostlistfile.h"
+#include "imagelist.h"
+#include "propertybag.h"
+#include "reportlist.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <functional>
+
+namespace {
+
+const QString Title = QStringLiteral("Tivane Test");
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+// Types text key by key; QTest::keyClicks knows ASCII only.
+void typeInto(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80)
+            QTest::keyClick(widget, static_cast<char>(c.unicode()));
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+// Runs `whileOpen` once the next modal entry dialog is up. A dialog still open after a while is
+// closed so that a failing test ends instead of hanging in exec(); the guard goes with `context`,
+// so it cannot reach into a later test.
+void whenModalOpens(QObject* context, std::function<void(frmEdit&)> whileOpen)
+{
+    QTimer::singleShot(0, context, [whileOpen] {
+        if (auto* dialog = qobject_cast<frmEdit*>(QApplication::activeModalWidget()))
+            whileOpen(*dialog);
+    });
+    QTimer::singleShot(5000, context, [] {
+        if (QWidget* stuck = QApplication::activeModalWidget())
+            stuck->close();
+    });
+}
+
+} // namespace
+
+class TestFrmEdit : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void insertAppendsWhatWasTyped_data();
+    void insertAppendsWhatWasTyped();
+    void identicalInsertsAppendTwoLines();
+    void editShowsItsTagAndStoresNothing_data();
+    void editShowsItsTagAndStoresNothing();
+    void cancellingStoresNothing_data();
+    void cancellingStoresNothing();
+    void typingStopsAtTheLengthLimits();
+    void nameRefusesBarsTypedOrPasted();
+    void failedAppendKeepsEverythingTyped_data();
+    void failedAppendKeepsEverythingTyped();
+    void editShowsTheRowAsLoaded_data();
+    void editShowsTheRowAsLoaded();
+    void insertAfterEditStartsFresh();
+    void onlyOneDialogAtATime();
+    void buttonsLoadFromTheirStoredState();
+    void controlsSitOnTheirTwipsAndShowTheirText();
+    void typePicturesComeFromTheImageList();
+
+private:
+    frmEdit::Services services() { return {m_path, Title, m_box, nullptr}; }
+    // A dialog shown without blocking, set up as the insert entry point does.
+    std::unique_ptr<frmEdit> openInsert();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+    RecordingMessageBox m_box;
+};
+
+void TestFrmEdit::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_path = m_dir->filePath(QStringLiteral("list.txt"));
+    m_box.shown.clear();
+}
+
+void TestFrmEdit::cleanup()
+{
+    m_dir.reset();
+}
+
+std::unique_ptr<frmEdit> TestFrmEdit::openInsert()
+{
+    auto dialog = std::make_unique<frmEdit>(services());
+    dialog->prepareInsert();
+    dialog->show();
+    if (!QTest::qWaitForWindowExposed(dialog.get()))
+        qWarning("the dialog was not exposed");
+    return dialog;
+}
+
+void TestFrmEdit::insertAppendsWhatWasTyped_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("option"); // 0: left as it opened
+    QTest::addColumn<bool>("byEnter");
+    QTest::addColumn<QByteArray>("line");
+
+    QTest::newRow("second option") << QStringLiteral("gw") << QStringLiteral("10.0.0.1") << 2 << false
+                                   << QByteArray("2|gw|10.0.0.1\r\n");
+    QTest::newRow("untouched") << QString() << QString() << 0 << false << QByteArray("3||\r\n");
+    QTest::newRow("Enter acts as OK") << QStringLiteral("gw") << QStringLiteral("10.0.0.1") << 1 << true
+                                      << QByteArray("1|gw|10.0.0.1\r\n");
+    QTest::newRow("texts as typed") << QStringLiteral(" a  b ") << QStringLiteral("h|x") << 3 << true
+                                    << QByteArray("3| a  b |h|x\r\n");
+    QTest::newRow("UTF-8") << QString::fromUtf8("r\xC3\xA9seau") << QStringLiteral("::1") << 1 << false
+                           << QByteArray("1|r\xC3\xA9seau|::1\r\n");
+}
+
+void TestFrmEdit::insertAppendsWhatWasTyped()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, address);
+    QFETCH(int, option);
+    QFETCH(bool, byEnter);
+    QFETCH(QByteArray, line);
+
+    const auto dialog = openInsert();
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Insert new item"));
+    typeInto(dialog->txtName, name);
+    typeInto(dialog->txtIP, address);
+    if (option != 0)
+        QTest::mouseClick(dialog->optType(option), Qt::LeftButton);
+    if (byEnter)
+        QTest::keyClick(dialog->txtIP, Qt::Key_Return);
+    else
+        QTest::mouseClick(dialog->cmdOk, Qt::LeftButton);
+
+    QCOMPARE(readBytes(m_path), line);
+    QVERIFY(m_box.shown.isEmpty());
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    QVERIFY(dialog->appended());
+}
+
+void TestFrmEdit::identicalInsertsAppendTwoLines()
+{
+    for (int round = 0; round < 2; ++round) {
+        QObject guard;
+        whenModalOpens(&guard, [](frmEdit& dialog) {
+            QTest::keyClicks(dialog.txtName, QStringLiteral("gw"));
+            QTest::keyClicks(dialog.txtIP, QStringLiteral("10.0.0.1"));
+            QTest::mouseClick(dialog.optType(2), Qt::LeftButton);
+            QTest::keyClick(dialog.txtName, Qt::Key_Enter, Qt::KeypadModifier);
+        });
+        QVERIFY(frmEdit::showInsert(nullptr, services()));
+    }
+    QCOMPARE(readBytes(m_path), QByteArray("2|gw|10.0.0.1\r\n2|gw|10.0.0.1\r\n"));
+}
+
+void TestFrmEdit::editShowsItsTagAndStoresNothing_data()
+{
+    QTest::addColumn<QString>("tag");
+    QTest::newRow("edit") << QStringLiteral("edit");
+    // Only the exact word appends.
+    QTest::newRow("Insert") << QStringLiteral("Insert");
+    QTest::newRow("empty") << QString();
+}
+
+void TestFrmEdit::editShowsItsTagAndStoresNothing()
+{
+    QFETCH(QString, tag);
+
+    frmEdit dialog(services());
+    dialog.prepareEdit(QStringLiteral("gw"), QStringLiteral("10.0.0.1"), 2);
+    dialog.setTag(tag);
+    dialog.show();
+    QTest::keyClicks(dialog.txtName, QStringLiteral("x"));
+    QTest::mouseClick(dialog.cmdOk, Qt::LeftButton);
+
+    QCOMPARE(m_box.shown.size(), 1);
+    QCOMPARE(m_box.shown[0].text, tag);
+    QCOMPARE(m_box.shown[0].style, int(platform::MsgOkOnly));
+    QCOMPARE(m_box.shown[0].title, Title);
+    QVERIFY(!QFile::exists(m_path));
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(!dialog.appended());
+}
+
+void TestFrmEdit::cancellingStoresNothing_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::newRow("Cancel") << 0;
+    QTest::newRow("Escape") << 1;
+    QTest::newRow("close box") << 2;
+}
+
+void TestFrmEdit::cancellingStoresNothing()
+{
+    QFETCH(int, how);
+
+    const auto dialog = openInsert();
+    QTest::keyClicks(dialog->txtName, QStringLiteral("gw"));
+    QTest::keyClicks(dialog->txtIP, QStringLiteral("10.0.0.1"));
+    switch (how) {
+    case 0:
+        QTest::mouseClick(dialog->CancelButton, Qt::LeftButton);
+        break;
+    case 1:
+        QTest::keyClick(dialog->txtIP, Qt::Key_Escape);
+        break;
+    default:
+        dialog->close();
+    }
+
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(dialog->result(), int(QDialog::Rejected));
+    QVERIFY(!QFile::exists(m_path));
+    QVERIFY(m_box.shown.isEmpty());
+}
+
+void TestFrmEdit::typingStopsAtTheLengthLimits()
+{
+    const auto dialog = openInsert();
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+    QCOMPARE(QApplication::focusWidget(), dialog->txtName);
+    QTest::keyClicks(dialog->txtName, QStringLiteral("abcdefghijklmnopqrstuvwxyz"));
+    QCOMPARE(dialog->txtName->text(), QStringLiteral("abcdefghijklmnopqrstuvwxy"));
+    QTest::keyClicks(dialog->txtIP, QStringLiteral("255.255.255.2550"));
+    QCOMPARE(dialog->txtIP->text(), QStringLiteral("255.255.255.255"));
+}
+
+void TestFrmEdit::nameRefusesBarsTypedOrPasted()
+{
+    const auto dialog = openInsert();
+    QTest::keyClicks(dialog->txtName, QStringLiteral("a|b"));
+    QCOMPARE(dialog->txtName->text(), QStringLiteral("ab"));
+
+    // Pasted text arrives without its bars, at the cursor.
+    QTest::keyClick(dialog->txtName, Qt::Key_Left);
+    QApplication::clipboard()->setText(QStringLiteral("|x|y|"));
+    QTest::keyClick(dialog->txtName, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(dialog->txtName->text(), QStringLiteral("axyb"));
+    QTest::keyClicks(dialog->txtName, QStringLiteral("z"));
+    QCOMPARE(dialog->txtName->text(), QStringLiteral("axyzb"));
+
+    QTest::keyClicks(dialog->txtIP, QStringLiteral("a|b"));
+    QCOMPARE(dialog->txtIP->text(), QStringLiteral("a|b"));
+    QTest::mouseClick(dialog->cmdOk, Qt::LeftButton);
+    QCOMPARE(readBytes(m_path), QByteArray("3|axyzb|a|b\r\n"));
+}
+
+void TestFrmEdit::failedAppendKeepsEverythingTyped_data()
+{
+    QTest::addColumn<QString>("folder"); // made before the retry; empty: none
+    QTest::addColumn<QString>("blocker");
+
+    QTest::newRow("missing folder") << QStringLiteral("missing") << QString();
+    QTest::newRow("folder in the file's place") << QString() << QStringLiteral("list.txt");
+}
+
+void TestFrmEdit::failedAppendKeepsEverythingTyped()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, blocker);
+
+    if (!folder.isEmpty())
+        m_path = m_dir->filePath(folder + QStringLiteral("/list.txt"));
+    if (!blocker.isEmpty())
+        QVERIFY(QDir(m_dir->path()).mkdir(blocker));
+
+    const auto dialog = openInsert();
+    QTest::keyClicks(dialog->txtName, QStringLiteral("gw"));
+    QTest::keyClicks(dialog->txtIP, QStringLiteral("10.0.0.1"));
+    QTest::mouseClick(dialog->optType(1), Qt::LeftButton);
+    QTest::mouseClick(dialog->cmdOk, Qt::LeftButton);
+
+    QCOMPARE(m_box.shown.size(), 1);
+    QCOMPARE(m_box.shown[0].style, int(platform::MsgExclamation));
+    QCOMPARE(m_box.shown[0].title, Title);
+    QVERIFY2(m_box.shown[0].text.contains(QDir::toNativeSeparators(m_path)), qPrintable(m_box.shown[0].text));
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->txtName->text(), QStringLiteral("gw"));
+    QCOMPARE(dialog->txtIP->text(), QStringLiteral("10.0.0.1"));
+    QCOMPARE(dialog->selectedType(), 1);
+    QVERIFY(!dialog->appended());
+
+    // Once the cause is gone, OK stores what was kept.
+    if (folder.isEmpty())
+        return;
+    QVERIFY(QDir(m_dir->path()).mkdir(folder));
+    QTest::mouseClick(dialog->cmdOk, Qt::LeftButton);
+    QCOMPARE(readBytes(m_path), QByteArray("1|gw|10.0.0.1\r\n"));
+    QVERIFY(!dialog->isVisible());
+}
+
+void TestFrmEdit::editShowsTheRowAsLoaded_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("selected"); // 0: no option
+    QTest::addColumn<QString>("caption");
+
+    QTest::newRow("type 1") << QByteArray("1|core|10.0.0.2") << 1 << QStringLiteral("core properties");
+    QTest::newRow("type 2") << QByteArray("2|pc|10.0.0.3") << 2 << QStringLiteral("pc properties");
+    QTest::newRow("type 0") << QByteArray("0|bare|10.0.0.4") << 0 << QStringLiteral("bare properties");
+    QTest::newRow("7 reads as 3") << QByteArray("7|odd|10.0.0.5") << 3 << QStringLiteral("odd properties");
+    QTest::newRow("no name") << QByteArray("3||x") << 3 << QStringLiteral(" properties");
+    // Hand-made entries may be longer than what can be typed; they are shown whole.
+    QTest::newRow("long values") << QByteArray("1|abcdefghijklmnopqrstuvwxyz0123|fe80::1:2:3:4%eth0|x") << 1
+                                 << QStringLiteral("abcdefghijklmnopqrstuvwxyz0123 properties");
+}
+
+void TestFrmEdit::editShowsTheRowAsLoaded()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, selected);
+    QFETCH(QString, caption);
+
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(line + "\r\n");
+    file.close();
+    platform::ReportList list;
+    hostlist::LoadList(list, m_path);
+    QCOMPARE(list.count(), 1);
+
+    frmEdit dialog(services());
+    dialog.prepareEdit(list.text(1), list.subText(1, 1), list.smallIcon(1));
+    QCOMPARE(dialog.txtName->text(), list.text(1));
+    QCOMPARE(dialog.txtIP->text(), list.subText(1, 1));
+    QCOMPARE(dialog.selectedType(), selected);
+    for (int i = 1; i <= 3; ++i)
+        QCOMPARE(dialog.optType(i)->isChecked(), i == selected);
+    QCOMPARE(dialog.windowTitle(), caption);
+}
+
+void TestFrmEdit::insertAfterEditStartsFresh()
+{
+    QWidget owner;
+    owner.setGeometry(40, 30, 600, 400);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+
+    QObject guard;
+    bool seen = false;
+    whenModalOpens(&guard, [&seen](frmEdit& dialog) {
+        seen = true;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("core properties"));
+        QCOMPARE(dialog.selectedType(), 1);
+        QTest::keyClicks(dialog.txtName, QStringLiteral("more"));
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    });
+    frmEdit::showEdit(&owner, services(), QStringLiteral("core"), QStringLiteral("10.0.0.2"), 1);
+    QVERIFY(seen);
+
+    seen = false;
+    whenModalOpens(&guard, [&seen, &owner](frmEdit& dialog) {
+        seen = true;
+        QCOMPARE(dialog.parentWidget(), &owner);
+        QVERIFY((dialog.geometry().center() - owner.geometry().center()).manhattanLength() <= 2);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Insert new item"));
+        QCOMPARE(dialog.txtName->text(), QString());
+        QCOMPARE(dialog.txtIP->text(), QString());
+        QCOMPARE(dialog.selectedType(), 3);
+        QCOMPARE(dialog.tag(), QStringLiteral("insert"));
+        QCOMPARE(dialog.focusWidget(), dialog.txtName);
+        dialog.CancelButton_Click();
+    });
+    QVERIFY(!frmEdit::showInsert(&owner, services()));
+    QVERIFY(seen);
+    QVERIFY(!QFile::exists(m_path));
+    QVERIFY(m_box.shown.isEmpty());
+}
+
+void TestFrmEdit::onlyOneDialogAtATime()
+{
+    QObject guard;
+    int opened = 0;
+    whenModalOpens(&guard, [this, &opened](frmEdit& dialog) {
+        ++opened;
+        // A second request, say from the tray menu, brings this one forward instead.
+        QVERIFY(!frmEdit::showInsert(nullptr, services()));
+        frmEdit::showEdit(nullptr, services(), QStringLiteral("a"), QStringLiteral("b"), 1);
+        QCOMPARE(QApplication::activeModalWidget(), &dialog);
+        dialog.reject();
+    });
+    frmEdit::showInsert(nullptr, services());
+    QCOMPARE(opened, 1);
+    QVERIFY(m_box.shown.isEmpty());
+}
+
+void TestFrmEdit::buttonsLoadFromTheirStoredState()
+{
+    const QStringList keys = {QStringLiteral("Caption"), QStringLiteral("BrdMode"),  QStringLiteral("TextColor"),
+                              QStringLiteral("Font"),    QStringLiteral("_extentx"), QStringLiteral("_extenty")};
+    QCOMPARE(frmEdit::cancelButtonState().keys(), keys);
+    QCOMPARE(frmEdit::okButtonState().keys(), keys);
+    // 1335 x 375 twips in HIMETRIC.
+    QCOMPARE(frmEdit::cancelButtonState().read(QStringLiteral("_extentx")).toInt(), 2355);
+    QCOMPARE(frmEdit::cancelButtonState().read(QStringLiteral("_extenty")).toInt(), 661);
+
+    frmEdit dialog(services());
+    QCOMPARE(dialog.size(), QSize(260, 140));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+
+    const struct
+    {
+        CmdBtn* button;
+        QString caption;
+        QPoint at;
+    } buttons[] = {{dialog.cmdOk, QStringLiteral("OK"), {64, 104}},
+                   {dialog.CancelButton, QStringLiteral("Cancel"), {160, 104}}};
+    for (const auto& b : buttons) {
+        QCOMPARE(b.button->Caption(), b.caption);
+        QCOMPARE(b.button->geometry(), QRect(b.at, QSize(89, 25)));
+        QVERIFY(b.button->Enabled());
+        QVERIFY(b.button->isEnabled());
+        QCOMPARE(b.button->BtnMode(), CmdBtn::CaptionOnly);
+        QCOMPARE(b.button->HAlign(), CmdBtn::AlignCentre);
+        QCOMPARE(b.button->VAlign(), CmdBtn::AlignCentre);
+        QCOMPARE(b.button->BrdMode(), 2);
+        QCOMPARE(b.button->Font().family(), QApplication::font().family());
+        QCOMPARE(b.button->Font().pointSizeF(), 8.25);
+        QCOMPARE(b.button->Font().weight(), QFont::Normal);
+        QVERIFY(!b.button->Font().italic());
+        // The caption fits inside the frame.
+        QVERIFY(QRectF(1, 1, 87, 23).contains(b.button->captionRect()));
+    }
+}
+
+void TestFrmEdit::controlsSitOnTheirTwipsAndShowTheirText()
+{
+    frmEdit dialog(services());
+    QCOMPARE(dialog.txtName->geometry(), QRect(64, 8, 185, 19));
+    QCOMPARE(dialog.txtIP->geometry(), QRect(64, 32, 105, 19));
+    for (int i = 1; i <= 3; ++i)
+        QCOMPARE(dialog.optType(i)->geometry(), QRect(32 + 32 * i, 64, 33, 29));
+
+    // Each label keeps its place, stays left of the boxes and is not cut off by the font in use.
+    const QPoint places[] = {{8, 8}, {8, 32}, {8, 64}};
+    for (int i = 0; i < 3; ++i) {
+        const QLabel* label = dialog.lbl(i);
+        QCOMPARE(label->pos(), places[i]);
+        QVERIFY(label->geometry().right() < dialog.txtName->x());
+        QVERIFY2(label->heightForWidth(label->width()) <= label->height(), qPrintable(label->text()));
+        if (!label->wordWrap())
+            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
+    }
+    QVERIFY(dialog.lbl(2)->wordWrap());
+}
+
+void TestFrmEdit::typePicturesComeFromTheImageList()
+{
+    platform::ImageList images;
+    for (const QColor& colour : {QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue)}) {
+        QPixmap pixmap(16, 16);
+        pixmap.fill(colour);
+        images.add(QIcon(pixmap));
+    }
+    frmEdit::Services withImages = services();
+    withImages.images = &images;
+    frmEdit dialog(withImages);
+    for (int i = 1; i <= 3; ++i) {
+        QCOMPARE(dialog.optType(i)->icon().cacheKey(), images.picture(i).cacheKey());
+        QVERIFY(dialog.optType(i)->text().isEmpty());
+    }
+
+    // Without a list the dialog draws the program's own pictures.
+    frmEdit plain(services());
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(!plain.optType(i)->icon().isNull());
+}
+
+QTEST_MAIN(TestFrmEdit)
+#include "tst_frmedit.moc"
