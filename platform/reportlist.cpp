@@ -79,7 +79,7 @@ void ReportListModel::append(QVector<Row>&& rows)
     if (m_rows.isEmpty())
         m_rows = std::move(rows);
     else
-        m_rows.append(rows);
+        m_rows.append(std::move(rows));
     endInsertRows();
 }
 
@@ -154,6 +154,8 @@ void ReportListModel::setSource(int index, int line, const QByteArray& bytes)
 
 void ReportListModel::setHidden(int index, bool hidden)
 {
+    if (index < 1 || index > count())
+        return;
     m_rows[index - 1].hidden = hidden;
 }
 
@@ -276,6 +278,8 @@ ReportList::ReportList(QWidget* parent) : QTreeView(parent), m_model(new ReportL
     connect(header(), &QHeaderView::sectionClicked, this, [this](int section) { Q_EMIT columnClicked(section + 1); });
     // Row hiding lives in the view; re-apply it whenever rows are reordered or replaced.
     connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] {
+        if (!m_anyHidden)
+            return;
         for (int i = 1; i <= count(); ++i)
             setRowHidden(i - 1, {}, m_model->row(i).hidden);
     });
@@ -344,6 +348,8 @@ void ReportList::setRowHiddenAt(int index, bool hidden)
         return;
     m_model->setHidden(index, hidden);
     setRowHidden(index - 1, {}, hidden);
+    if (hidden)
+        m_anyHidden = true;
 }
 
 bool ReportList::isRowHiddenAt(int index) const

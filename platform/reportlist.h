@@ -143,6 +143,7 @@ private:
     bool m_gridLines = false;
     int m_sortKey = 0;
     bool m_sorted = false;
+    bool m_anyHidden = false; // rows were ever hidden; until then a reorder has nothing to re-apply
 };
 
 } // namespace platform
