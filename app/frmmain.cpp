@@ -2,6 +2,7 @@
 
 #include "artwork.h"
 #include "eventloop.h"
+#include "frmedit.h"
 #include "hostlistfile.h"
 #include "mdlmore.h"
 #include "messagebox.h"
@@ -86,6 +87,16 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     };
     m_commands.hooks.hideUnselected = [this] { setHideUnselected(!m_hideUnselected); };
     m_commands.hooks.viewChanged = [this] { syncViewChecks(); };
+    m_commands.hooks.addIp = [this] { mnuIns_Click(); };
+    m_commands.hooks.editIp = [this] {
+        const int row = lstPings->selectedIndex();
+        if (row == 0)
+            return;
+        ipN = lstPings->text(row);
+        ipA = lstPings->subText(row, 1);
+        mnuEdit_Click();
+    };
+    m_commands.hooks.removeIp = [this] { mnuDelete_Click(); };
 
     connect(tblTivane, &platform::ToolBar::buttonClicked, this,
             [this](int index) { m_commands.tblTivane_ButtonClick(index); });
@@ -98,9 +109,20 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
                 if (m_hideUnselected && roles.contains(Qt::CheckStateRole))
                     applyHideUnselected();
             });
+    connect(lstPings->selectionModel(), &QItemSelectionModel::selectionChanged, this, &frmMain::syncListItems);
+    connect(lstPings->items(), &QAbstractItemModel::modelReset, this, &frmMain::syncListItems);
+    syncListItems();
     if (m_services.tray) {
         connect(m_services.tray, &mdlMore::TrayIcon::mouseEvent, this, &frmMain::pctTrayIcon_MouseMove);
     }
+}
+
+void frmMain::syncListItems()
+{
+    // Edit and Remove act on the selected row; without one they are unavailable.
+    const bool selected = lstPings->selectedIndex() > 0;
+    tblTivane->setMenuItemEnabled(QStringLiteral("mnuEdit"), selected);
+    tblTivane->setMenuItemEnabled(QStringLiteral("mnuRem"), selected);
 }
 
 frmMain::~frmMain() = default;
@@ -168,11 +190,14 @@ void frmMain::buildMenus()
     mnu->setObjectName(QStringLiteral("mnu"));
     QAction* ins = mnu->addAction(QStringLiteral("&Insert"));
     ins->setObjectName(QStringLiteral("mnuIns"));
+    connect(ins, &QAction::triggered, this, &frmMain::mnuIns_Click);
     QAction* edit = mnu->addAction(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("mnuEdit"));
+    connect(edit, &QAction::triggered, this, &frmMain::mnuEdit_Click);
     mnu->addSeparator()->setObjectName(QStringLiteral("spacer"));
     QAction* del = mnu->addAction(QStringLiteral("&Delete"));
     del->setObjectName(QStringLiteral("mnuDelete"));
+    connect(del, &QAction::triggered, this, &frmMain::mnuDelete_Click);
 
     mnuTray = new QMenu(this);
     mnuTray->setObjectName(QStringLiteral("mnuTray"));
@@ -504,6 +529,66 @@ void frmMain::lstPings_MouseUp(int button, int shift, float x, float y)
             a->setEnabled(row > 0);
     }
     mnu->exec(QCursor::pos());
+}
+
+void frmMain::mnuIns_Click()
+{
+    if (m_unloaded)
+        return;
+    if (m_services.showInsert) {
+        m_services.showInsert(this);
+        return;
+    }
+    // The new entry shows at the next Reload; reloading here would end a running sweep.
+    frmEdit::showInsert(
+        this, {m_services.app.file(QStringLiteral("list.txt")), m_services.app.Title, *m_services.messages, &lstPing});
+}
+
+void frmMain::mnuEdit_Click()
+{
+    if (m_unloaded)
+        return;
+    const int row = lstPings->selectedIndex();
+    const int type = row > 0 ? lstPings->smallIcon(row) : 0;
+    if (m_services.showEdit) {
+        m_services.showEdit(this, ipN, ipA, type);
+        return;
+    }
+    frmEdit::showEdit(
+        this, {m_services.app.file(QStringLiteral("list.txt")), m_services.app.Title, *m_services.messages, &lstPing},
+        ipN, ipA, type);
+}
+
+void frmMain::mnuDelete_Click()
+{
+    if (m_unloaded)
+        return;
+    const int row = lstPings->selectedIndex();
+    if (row == 0)
+        return;
+    const QString name = lstPings->text(row);
+    const QString address = lstPings->subText(row, 1);
+    const QString question = QStringLiteral("Remove \"%1\" (%2) from the list?").arg(name, address);
+    if (m_services.messages->show(question, platform::MsgYesNo | platform::MsgQuestion, m_services.app.Title) !=
+        platform::MsgResultYes)
+        return;
+    // A sweep must never visit a position that no longer exists: stop it first, as Reload does.
+    m_sweep.stop();
+    // The question was modal, but find the row again: the list may have been reloaded meanwhile.
+    const int now = lstPings->selectedIndex();
+    if (now == 0 || lstPings->text(now) != name || lstPings->subText(now, 1) != address)
+        return;
+    const platform::ReportListModel::Row& r = lstPings->items()->row(now);
+    const int line = r.sourceLine;
+    try {
+        hostlist::RemoveHostEntry(m_services.app.file(QStringLiteral("list.txt")), line, r.sourceBytes);
+    } catch (const hostlist::HostListError& e) {
+        m_services.messages->show(e.message(), platform::MsgExclamation, m_services.app.Title);
+        return;
+    }
+    lstPings->removeAt(now);
+    hostlist::shiftSourceLines(*lstPings, line);
+    syncListItems();
 }
 
 void frmMain::setAlwaysOnTop(bool on)

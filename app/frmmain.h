@@ -44,6 +44,10 @@ struct MainServices
     // Adds (action 0) or removes (action 2) the tray icon; non-zero when an icon is really shown.
     // Left empty, the tray icon above is used.
     std::function<int(int action, const QIcon& icon, const QString& tip)> notifyTray;
+    // The entry dialog, modal over the owner: a new entry, or an existing one shown.
+    // Left empty, the real dialog is used.
+    std::function<void(QWidget* owner)> showInsert;
+    std::function<void(QWidget* owner, const QString& name, const QString& address, int type)> showEdit;
     // Shows the about dialog modally over the owner.
     std::function<void(QWidget* owner)> showAbout;
 };
@@ -75,6 +79,10 @@ public:
 
     void lstPings_ColumnClick(int column);
     void lstPings_MouseUp(int button, int shift, float x, float y);
+    void mnuIns_Click();
+    void mnuEdit_Click();
+    // Removes the selected entry from the list and from list.txt, after asking.
+    void mnuDelete_Click();
 
     // Controls, under the names the handlers use.
     platform::ToolBar* tblTivane = nullptr;
@@ -124,6 +132,7 @@ private:
     void syncViewChecks();
     void applyHideUnselected();
     void showFromTray();
+    void syncListItems();
     bool deferPaint();
     int notifyTray(int action, const QIcon& icon, const QString& tip);
     QString readSetting(const QString& section, const QString& key, int defaultValue) const;

@@ -49,6 +49,10 @@ struct Harness
             return trayAvailable ? 1 : 0;
         };
         s.showAbout = [this](QWidget*) { ++abouts; };
+        s.showInsert = [this](QWidget*) { ++inserts; };
+        s.showEdit = [this](QWidget*, const QString& name, const QString& address, int type) {
+            edits.append({name, address, type});
+        };
         window = std::make_unique<frmMain>(s);
         return *window;
     }
@@ -60,6 +64,12 @@ struct Harness
         return reread.read(section, key, QStringLiteral("<absent>"));
     }
 
+    QByteArray listBytes()
+    {
+        QFile f(dir.filePath(QStringLiteral("list.txt")));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
     QTemporaryDir dir;
     std::unique_ptr<platform::SettingsStore> settings;
     RecordingMessageBox messages;
@@ -69,6 +79,14 @@ struct Harness
     bool trayAvailable = false;
     int ends = 0;
     int abouts = 0;
+    int inserts = 0;
+    struct Edit
+    {
+        QString name;
+        QString address;
+        int type;
+    };
+    QVector<Edit> edits;
     QVector<QPair<int, QString>> trayCalls;
     std::unique_ptr<frmMain> window;
 };
@@ -101,6 +119,13 @@ private Q_SLOTS:
     void exitDuringContinuousRun();
     void viewOptionsPersist();
     void hideUnselectedKeepsRowsAndSweeps();
+    void columnClickSortsAscendingByText();
+    void onlyRightReleaseOpensTheMenu();
+    void editShowsTheSelectedRow();
+    void insertAndEditFromTheToolbar();
+    void removeAsksAndDropsExactlyThatLine();
+    void removeRefusesWhenTheFileChanged();
+    void removeDuringASweepStopsIt();
 };
 
 void tst_FrmMain::layoutMatchesTheNumbering()
@@ -450,6 +475,183 @@ void tst_FrmMain::hideUnselectedKeepsRowsAndSweeps()
     QCOMPARE(h.prober.probed, QStringList{QStringLiteral("127.0.0.1")});
     w.setHideUnselected(false);
     QVERIFY(!w.lstPings->isRowHidden(1, {}));
+}
+
+void tst_FrmMain::columnClickSortsAscendingByText()
+{
+    Harness h("1|b|9.0.0.1\r\n1|a|10.0.0.2\r\n1|c|10.0.0.10\r\n");
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.lstPings->setSubText(1, 2, QStringLiteral("OK"));
+    w.lstPings->setSubText(3, 2, QStringLiteral("11010: Request Timed Out"));
+    Q_EMIT w.lstPings->columnClicked(2); // "IP Adress"
+    QCOMPARE(w.lstPings->sortKey(), 1);
+    QVERIFY(w.lstPings->sorted());
+    // Text order, not numeric order.
+    QCOMPARE(w.lstPings->subText(1, 1), QStringLiteral("10.0.0.10"));
+    QCOMPARE(w.lstPings->subText(2, 1), QStringLiteral("10.0.0.2"));
+    QCOMPARE(w.lstPings->subText(3, 1), QStringLiteral("9.0.0.1"));
+    Q_EMIT w.lstPings->columnClicked(3); // "Status": empty text first, and the same direction on a second click
+    QCOMPARE(w.lstPings->sortKey(), 2);
+    const QStringList once{w.lstPings->text(1), w.lstPings->text(2), w.lstPings->text(3)};
+    QCOMPARE(once, (QStringList{QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("b")}));
+    Q_EMIT w.lstPings->columnClicked(3);
+    QCOMPARE((QStringList{w.lstPings->text(1), w.lstPings->text(2), w.lstPings->text(3)}), once);
+    QCOMPARE(h.listBytes(), QByteArray("1|b|9.0.0.1\r\n1|a|10.0.0.2\r\n1|c|10.0.0.10\r\n"));
+}
+
+void tst_FrmMain::onlyRightReleaseOpensTheMenu()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    w.lstPings->select(2);
+    int menus = 0;
+    const auto closeMenuSoon = [&] {
+        QTimer::singleShot(30, &w, [&] {
+            if (QApplication::activePopupWidget() == w.mnu) {
+                ++menus;
+                w.mnu->close();
+            }
+        });
+    };
+    closeMenuSoon();
+    w.lstPings_MouseUp(1, 0, 5, 5);
+    w.lstPings_MouseUp(4, 0, 5, 5);
+    QTest::qWait(60);
+    QCOMPARE(menus, 0);
+    QCOMPARE(w.ipN, QString());
+    closeMenuSoon();
+    w.lstPings_MouseUp(2, 0, 5, 5);
+    QCOMPARE(menus, 1);
+    QCOMPARE(w.ipN, QStringLiteral("pc"));
+    QCOMPARE(w.ipA, QStringLiteral("127.0.0.2"));
+
+    // With nothing selected the menu still opens, offering Insert only.
+    w.lstPings->clearSelection();
+    bool editEnabled = true;
+    QTimer::singleShot(30, &w, [&] {
+        for (QAction* a : w.mnu->actions())
+            if (a->objectName() == QStringLiteral("mnuEdit"))
+                editEnabled = a->isEnabled();
+        w.mnu->close();
+    });
+    w.lstPings_MouseUp(2, 0, 5, 5);
+    QVERIFY(!editEnabled);
+    QCOMPARE(w.ipN, QStringLiteral("pc")); // kept from the last right-click on a row
+}
+
+void tst_FrmMain::editShowsTheSelectedRow()
+{
+    Harness h("7|seven|10.0.0.7\r\n0|zero|10.0.0.8\r\n2|gw|10.0.0.1\r\n");
+    frmMain& w = h.make();
+    w.Form_Load();
+    for (int row : {1, 2, 3}) {
+        w.lstPings->select(row);
+        w.ipN = w.lstPings->text(row);
+        w.ipA = w.lstPings->subText(row, 1);
+        w.mnuEdit_Click();
+    }
+    QCOMPARE(h.edits.size(), 3);
+    QCOMPARE(h.edits[0].type, 3);
+    QCOMPARE(h.edits[1].type, 0);
+    QCOMPARE(h.edits[2].name, QStringLiteral("gw"));
+    QCOMPARE(h.edits[2].address, QStringLiteral("10.0.0.1"));
+    QCOMPARE(h.edits[2].type, 2);
+    w.mnuIns_Click();
+    QCOMPARE(h.inserts, 1);
+}
+
+void tst_FrmMain::insertAndEditFromTheToolbar()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.lstPings->clearSelection();
+    QVERIFY(!w.tblTivane->menuItem(QStringLiteral("mnuEdit"))->isEnabled());
+    QVERIFY(!w.tblTivane->menuItem(QStringLiteral("mnuRem"))->isEnabled());
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuAddIp"));
+    QCOMPARE(h.inserts, 1);
+    w.lstPings->select(3);
+    QVERIFY(w.tblTivane->menuItem(QStringLiteral("mnuEdit"))->isEnabled());
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuEdit"));
+    QCOMPARE(h.edits.size(), 1);
+    QCOMPARE(h.edits[0].name, QStringLiteral("x"));
+    QCOMPARE(h.edits[0].type, 3);
+    QVERIFY(h.messages.shown.isEmpty()); // no longer answered with the item's key
+}
+
+void tst_FrmMain::removeAsksAndDropsExactlyThatLine()
+{
+    // Two identical lines, an empty line between them and no line break at the end.
+    Harness h("1|a|127.0.0.1\r\n2|dup|127.0.0.2\r\n\r\n2|dup|127.0.0.2\r\n3|z|127.0.0.3");
+    frmMain& w = h.make();
+    w.Form_Load();
+    QCOMPARE(w.lstPings->count(), 4);
+
+    w.lstPings->select(2);
+    h.messages.queueAnswer(platform::MsgResultNo);
+    w.mnuDelete_Click();
+    QCOMPARE(h.messages.shown.last().text, QStringLiteral("Remove \"dup\" (127.0.0.2) from the list?"));
+    QCOMPARE(h.messages.shown.last().style, platform::MsgYesNo | platform::MsgQuestion);
+    QCOMPARE(w.lstPings->count(), 4);
+
+    // After a sort by name the rows are a, dup, dup, z: the third row came from the file's fourth line.
+    Q_EMIT w.lstPings->columnClicked(1);
+    QCOMPARE(w.lstPings->text(3), QStringLiteral("dup"));
+    w.lstPings->select(3);
+    h.messages.queueAnswer(platform::MsgResultYes);
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuRem"));
+    QCOMPARE(w.lstPings->count(), 3);
+    QCOMPARE(h.listBytes(), QByteArray("1|a|127.0.0.1\r\n2|dup|127.0.0.2\r\n\r\n3|z|127.0.0.3"));
+
+    // Line numbers below the removed line moved up; a second removal works without a Reload.
+    for (int i = 1; i <= w.lstPings->count(); ++i)
+        if (w.lstPings->text(i) == QStringLiteral("z"))
+            w.lstPings->select(i);
+    h.messages.queueAnswer(platform::MsgResultYes);
+    w.mnuDelete_Click();
+    QCOMPARE(h.listBytes(), QByteArray("1|a|127.0.0.1\r\n2|dup|127.0.0.2\r\n\r\n"));
+    QCOMPARE(w.lstPings->count(), 2);
+}
+
+void tst_FrmMain::removeRefusesWhenTheFileChanged()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    const QByteArray edited = "1|srv|127.0.0.1\r\n2|pc renamed|127.0.0.2\r\n3|x|127.0.0.3\r\n";
+    h.writeList(edited);
+    w.lstPings->select(2);
+    h.messages.queueAnswer(platform::MsgResultYes);
+    w.mnuDelete_Click();
+    QCOMPARE(h.messages.shown.last().style, int(platform::MsgExclamation));
+    QVERIFY(h.messages.shown.last().text.contains(QStringLiteral("Reload")));
+    QCOMPARE(w.lstPings->count(), 3);
+    QCOMPARE(h.listBytes(), edited);
+}
+
+void tst_FrmMain::removeDuringASweepStopsIt()
+{
+    Harness h("1|a|127.0.0.1\r\n1|b|127.0.0.2\r\n1|c|127.0.0.3\r\n1|d|127.0.0.4\r\n");
+    frmMain& w = h.make();
+    w.Form_Load();
+    h.prober.onProbe = [&](const QString& address) {
+        if (address != QStringLiteral("127.0.0.2"))
+            return;
+        QTimer::singleShot(0, &w, [&] {
+            w.lstPings->select(4);
+            h.messages.queueAnswer(platform::MsgResultYes);
+            w.mnuDelete_Click();
+        });
+    };
+    w.PingList();
+    QCOMPARE(h.prober.probed.size(), 2);
+    QCOMPARE(w.lstPings->count(), 3);
+    QVERIFY(w.tblTivane->isButtonEnabled(1));
+    QVERIFY(!w.tblTivane->isButtonEnabled(2));
+    QCOMPARE(h.listBytes(), QByteArray("1|a|127.0.0.1\r\n1|b|127.0.0.2\r\n1|c|127.0.0.3\r\n"));
 }
 
 QTEST_MAIN(tst_FrmMain)
