@@ -10,9 +10,9 @@ packages=(
     libcap2-bin iproute2 procps
 )
 if [ "${1:-}" = "--test" ]; then
-    # The end-to-end test runs the program on a virtual display with a tray host,
-    # and the namespace tests need an unprivileged account to run probes as.
-    packages+=(xvfb xauth trayer x11-utils xdotool imagemagick passwd)
+    # The end-to-end test runs the program on a virtual display with a tray host; the
+    # namespace tests run probes as another user and shape a link with tc.
+    packages+=(xvfb xauth trayer x11-utils xdotool util-linux iproute2 dbus)
 fi
 
 missing=()
