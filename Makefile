@@ -21,6 +21,7 @@ build: configure
 
 run: deps build
 	@scripts/grant-icmp.sh $(BUILD_DIR)/bin
+	@[ -e $(BUILD_DIR)/bin/list.txt ] || cp resources/list.example.txt $(BUILD_DIR)/bin/list.txt
 	@cd $(BUILD_DIR)/bin && ./tivane
 
 test: deps test-deps build
