@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DTIVANE_WERROR=ON
 
-.PHONY: all deps test-deps configure build run test bench clean
+.PHONY: all deps test-deps configure build build-app run test bench clean
 
 all: build
 
@@ -19,7 +19,11 @@ configure:
 build: configure
 	@cmake --build $(BUILD_DIR) --parallel
 
-run: deps build
+# Only what the program needs, so a first start does not wait for the tests to compile.
+build-app: configure
+	@cmake --build $(BUILD_DIR) --parallel --target tivane tivane-probe tivane_sounds
+
+run: deps build-app
 	@scripts/grant-icmp.sh $(BUILD_DIR)/bin
 	@[ -e $(BUILD_DIR)/bin/list.txt ] || cp resources/list.example.txt $(BUILD_DIR)/bin/list.txt
 	@cd $(BUILD_DIR)/bin && ./tivane
