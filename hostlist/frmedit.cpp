@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr double HimetricPerInch = 2540.0;
-constexpr double TwipsPerInch = 1440.0;
 constexpr qint32 RaisedFrame = 2;
 constexpr int ButtonWidthTwips = 1335;
 constexpr int ButtonHeightTwips = 375;
@@ -30,16 +28,8 @@ constexpr int TypePictureSize = 16;
 // Where the text boxes and option buttons start; the labels sit left of it.
 constexpr int BoxColumnTwips = 960;
 
-QRect twipsRect(int left, int top, int width, int height)
-{
-    using platform::toPixels;
-    return QRect(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
-}
-
-int toHimetric(int twips)
-{
-    return static_cast<int>(twips * HimetricPerInch / TwipsPerInch + 0.5);
-}
+using platform::toHimetric;
+using platform::twipsRect;
 
 // The form's font: the application's family at the size the layout was measured for.
 QFont formFont()

@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr double HimetricPerInch = 2540.0;
-constexpr double TwipsPerInch = 1440.0;
-
 // Stored colours: 0x00BBGGRR, or the system flag plus a system colour index.
 constexpr quint32 MenuTextColour = 0x80000007u;
 constexpr quint32 OkBackColour = 0x00A4723Eu; // red 62, green 114, blue 164
@@ -29,16 +26,8 @@ constexpr qint32 PictureLeftOfCaption = 4;
 constexpr qint32 RaisedFrame = 2;
 constexpr int OkPicturePixels = 16;
 
-QRect twipsRect(int left, int top, int width, int height)
-{
-    using platform::toPixels;
-    return QRect(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
-}
-
-int toHimetric(int twips)
-{
-    return static_cast<int>(twips * HimetricPerInch / TwipsPerInch + 0.5);
-}
+using platform::toHimetric;
+using platform::twipsRect;
 
 // Shows an icon scaled to the box. Nothing is painted behind it: the dialog's white shows through.
 class PictureBox : public QWidget

@@ -20,8 +20,6 @@ namespace {
 constexpr float MinimumOuterTwips = 120.0f;
 // Space between the frame, the picture and the caption.
 constexpr float Gap = 5.0f;
-constexpr double HimetricPerInch = 2540.0;
-constexpr double TwipsPerInch = 1440.0;
 
 const auto KeyEnabled = QStringLiteral("Enabled");
 const auto KeyFont = QStringLiteral("Font");
@@ -147,11 +145,6 @@ void loadPicture(PictureSurface& surface, const QVariant& value, const QString& 
         throw PropertyBagError(key, QStringLiteral("not a picture"));
     }
     surface.setPicture(pixmap);
-}
-
-int toHimetric(float twips)
-{
-    return static_cast<int>(std::lround(twips * HimetricPerInch / TwipsPerInch));
 }
 
 // 0 left, 1 right/bottom, 2 centre, anything else keeps where it is.
@@ -443,14 +436,14 @@ void CmdBtn::WriteState(PropertyBag& bag) const
     bag.write(KeyPicture, m_pctIcon->pictureAsPng(), QByteArray());
     bag.write(KeyDownPicture, m_pctDn->pictureAsPng(), QByteArray());
     bag.write(KeyPictureBackColor, m_pctIcon->backColor(), syscolor::ButtonFace);
-    bag.write(KeyExtentX, toHimetric(outerWidthTwips()));
-    bag.write(KeyExtentY, toHimetric(outerHeightTwips()));
+    bag.write(KeyExtentX, platform::toHimetric(outerWidthTwips()));
+    bag.write(KeyExtentY, platform::toHimetric(outerHeightTwips()));
 }
 
 void CmdBtn::readExtent(const PropertyBag& bag)
 {
     const auto twips = [&bag](const QString& key) {
-        return static_cast<float>(toInteger(bag.read(key), key) * TwipsPerInch / HimetricPerInch);
+        return static_cast<float>(platform::himetricToTwips(toInteger(bag.read(key), key)));
     };
     if (bag.contains(KeyExtentX))
         setOuterWidthTwips(twips(KeyExtentX));
