@@ -87,6 +87,7 @@ private Q_SLOTS:
     void continuousRunStopsBetweenSweeps();
     void continuousRunOverEmptyListIsPacedAndStoppable();
     void reloadEndsContinuousRun();
+    void realProbeSweepsLoopbackHosts();
 };
 
 void tst_Sweep::emptyListStartsAndReleasesSockets()
@@ -474,6 +475,43 @@ void tst_Sweep::reloadEndsContinuousRun()
     QCOMPARE(f.prober.probed.size(), 2);
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+void tst_Sweep::realProbeSweepsLoopbackHosts()
+{
+    platform::AppInfo app;
+    platform::ReportList list;
+    platform::ToolBar toolbar;
+    platform::ProgressBar bar;
+    RecordingMessageBox messages;
+    RecordingSoundPlayer sound;
+    IcmpProber prober;
+    using platform::ToolBar;
+    for (int i = 1; i <= 8; ++i)
+        toolbar.addButton(QString::number(i), {}, i == 6 ? ToolBar::Check : ToolBar::Plain, 0, {}, {});
+    toolbar.setButtonValue(tb::SoundAlert, 1);
+    const QStringList addresses{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2"), QStringLiteral("127.1"),
+                                QStringLiteral("not an address")};
+    for (const QString& a : addresses) {
+        const int i = list.add(a, 1);
+        list.setChecked(i, true);
+        list.setSubText(i, 1, a);
+    }
+    SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
+    Sweep sweep(ctx);
+    sweep.PingList();
+    if (list.subText(1, 2) == QStringLiteral("-1: Unknown Response"))
+        QSKIP("this user may not send ICMP (run as root, or open net.ipv4.ping_group_range)");
+    for (int i = 1; i <= 3; ++i) {
+        QCOMPARE(list.subText(i, 2), QStringLiteral("OK"));
+        QCOMPARE(list.subIcon(i, 2), icons::Ok);
+        QVERIFY(list.subText(i, 3).toInt() < 1000);
+        QCOMPARE(list.subIcon(i, 3), icons::Green);
+    }
+    QCOMPARE(list.subText(4, 2), QStringLiteral("-1: Unknown Response"));
+    QCOMPARE(list.subText(4, 3), QString());
+    QCOMPARE(sound.played.size(), 1);
+    QCOMPARE(bar.Value(), 4.0f);
 }
 
 QTEST_MAIN(tst_Sweep)
