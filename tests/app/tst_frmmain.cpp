@@ -5,6 +5,7 @@
 #include "progressbar.h"
 #include "reportlist.h"
 #include "settingsstore.h"
+#include "testfiles.h"
 #include "toolbar.h"
 #include "twips.h"
 
@@ -27,12 +28,7 @@ struct Harness
         settings = std::make_unique<platform::SettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
     }
 
-    void writeList(const QByteArray& bytes)
-    {
-        QFile f(dir.filePath(QStringLiteral("list.txt")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    void writeList(const QByteArray& bytes) { writeBytes(dir.filePath(QStringLiteral("list.txt")), bytes); }
 
     frmMain& make()
     {
@@ -64,11 +60,7 @@ struct Harness
         return reread.read(section, key, QStringLiteral("<absent>"));
     }
 
-    QByteArray listBytes()
-    {
-        QFile f(dir.filePath(QStringLiteral("list.txt")));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray listBytes() { return readBytes(dir.filePath(QStringLiteral("list.txt"))); }
 
     QTemporaryDir dir;
     std::unique_ptr<platform::SettingsStore> settings;

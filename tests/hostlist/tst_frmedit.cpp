@@ -1,4 +1,5 @@
 #include "frmedit.h"
+#include "testfiles.h"
 
 #include "cmdbtn.h"
 #include "fakes.h"
@@ -19,14 +20,6 @@
 namespace {
 
 const QString Title = QStringLiteral("Tivane Test");
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
 
 // Runs `whileOpen` once the next modal entry dialog is up. Dialogs still open after a while are
 // closed, one every few seconds, so that a failing test ends instead of hanging in exec(); the

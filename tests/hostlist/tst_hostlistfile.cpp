@@ -1,5 +1,6 @@
 #include "hostlistfile.h"
 #include "reportlist.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,21 +24,6 @@ struct Expected
 QString s(const char* utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(f.errorString()));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
 }
 
 QByteArray numberedLines(int count, const QByteArray& lineBreak = "\r\n")

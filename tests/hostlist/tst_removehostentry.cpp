@@ -1,5 +1,6 @@
 #include "hostlistfile.h"
 #include "reportlist.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,21 +10,6 @@
 using hostlist::HostListError;
 
 namespace {
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(f.errorString()));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
 
 // Removes the line row `index` of the list came from; returns the error message, empty on success.
 QString removeRow(const platform::ReportList& list, const QString& path, int index)
