@@ -4,6 +4,6 @@ set -u
 build="${1:-build}"
 export QT_QPA_PLATFORM=offscreen
 for b in "$build"/bench/bench_*; do
-    [ -x "$b" ] && "$b"
+    [ -f "$b" ] && [ -x "$b" ] && "$b"
 done
 exit 0
