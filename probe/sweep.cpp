@@ -92,6 +92,10 @@ void Sweep::PingList()
     }
 
     --m_depth;
+    // A sweep started inside another one's yield (Stop, then Ping) replaces it: the outer
+    // sweep ends at its next check instead of carrying on over the newer results.
+    if (m_depth > 0)
+        StopPing = true;
     // A continuous run keeps Ping disabled and Stop enabled between its sweeps.
     if (m_continuous && !StopPing)
         setBusyButtons();
@@ -117,6 +121,7 @@ void Sweep::probeRow(int i)
     }
 
     LastStatus = m_ctx.prober.PingHost(CurrentIP, EchoReply);
+    bool explain = false;
     list.setSubText(i, StatusCol, statusText(LastStatus));
     if (LastStatus == 0) {
         list.setSubIcon(i, StatusCol, icons::Ok);
@@ -131,17 +136,7 @@ void Sweep::probeRow(int i)
                            LastStatus == -1 ? mdlPing::FailureText(why) : mdlPing::GetStatusText(LastStatus));
         if (m_ctx.toolbar.buttonValue(tb::SoundAlert) == 1)
             m_ctx.sound.play(m_ctx.app.file(QStringLiteral("Notify.wav")));
-        if (why == mdlPing::Failure::NotPermitted && !m_toldNotPermitted) {
-            m_toldNotPermitted = true;
-            m_ctx.messages.show(
-                QStringLiteral("This user may not send ICMP echo requests, so no host can be probed.\n\n"
-                               "To allow it, grant the program the raw-socket capability:\n"
-                               "    sudo setcap cap_net_raw+ep %1\n"
-                               "or open unprivileged ICMP sockets to your group:\n"
-                               "    sudo sysctl net.ipv4.ping_group_range=\"0 2147483647\"")
-                    .arg(m_ctx.app.file(QStringLiteral("tivane"))),
-                platform::MsgExclamation, m_ctx.app.Title);
-        }
+        explain = why == mdlPing::Failure::NotPermitted && !m_toldNotPermitted;
     }
 
     if (LastStatus == -1) {
@@ -151,6 +146,19 @@ void Sweep::probeRow(int i)
     } else {
         list.setSubText(i, TimeCol, QString::number(EchoReply.RoundTripTime));
         list.setSubIcon(i, TimeCol, rttIcon(EchoReply.RoundTripTime));
+    }
+
+    // Last, once the row is written: the message box runs its own event loop, in which the
+    // list may be cleared or the window closed.
+    if (explain) {
+        m_toldNotPermitted = true;
+        m_ctx.messages.show(QStringLiteral("This user may not send ICMP echo requests, so no host can be probed.\n\n"
+                                           "To allow it, grant the program the raw-socket capability:\n"
+                                           "    sudo setcap cap_net_raw+ep %1\n"
+                                           "or open unprivileged ICMP sockets to your group:\n"
+                                           "    sudo sysctl net.ipv4.ping_group_range=\"0 2147483647\"")
+                                .arg(m_ctx.app.file(QStringLiteral("tivane"))),
+                            platform::MsgExclamation, m_ctx.app.Title);
     }
 }
 

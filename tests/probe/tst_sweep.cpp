@@ -88,6 +88,8 @@ private Q_SLOTS:
     void continuousRunOverEmptyListIsPacedAndStoppable();
     void reloadEndsContinuousRun();
     void realProbeSweepsLoopbackHosts();
+    void listClearedWhileExplainingIsNeverTouched();
+    void pingAfterStopReplacesTheRunningSweep();
 };
 
 void tst_Sweep::emptyListStartsAndReleasesSockets()
@@ -512,6 +514,46 @@ void tst_Sweep::realProbeSweepsLoopbackHosts()
     QCOMPARE(list.subText(4, 3), QString());
     QCOMPARE(sound.played.size(), 1);
     QCOMPARE(bar.Value(), 4.0f);
+}
+
+void tst_Sweep::listClearedWhileExplainingIsNeverTouched()
+{
+    // The explanation is a modal box with its own event loop: the window may close inside it.
+    Fixture f;
+    f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    f.add(QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    f.prober.set(QStringLiteral("127.0.0.1"), -1, 0, mdlPing::Failure::NotPermitted);
+    f.messages.onShow = [&](const RecordingMessageBox::Shown&) {
+        f.sweep.stop();
+        f.list.clear();
+    };
+    f.sweep.PingList();
+    QCOMPARE(f.list.count(), 0);
+    QCOMPARE(f.prober.probed.size(), 1);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+}
+
+void tst_Sweep::pingAfterStopReplacesTheRunningSweep()
+{
+    Fixture f;
+    for (int i = 1; i <= 4; ++i)
+        f.add(QString::number(i), QStringLiteral("127.0.0.%1").arg(i));
+    bool restarted = false;
+    f.prober.onProbe = [&](const QString& address) {
+        if (address == QStringLiteral("127.0.0.2") && !restarted) {
+            restarted = true;
+            // Both clicks wait in the queue while the probe blocks, and run in the next yield.
+            QTimer::singleShot(0, &f.toolbar, [&] {
+                f.commands.tblTivane_ButtonClick(tb::Stop);
+                f.commands.tblTivane_ButtonClick(tb::Ping);
+            });
+        }
+    };
+    f.sweep.PingList();
+    // The first sweep did 1 and 2, the new one all four; the first one did not resume afterwards.
+    QCOMPARE(f.prober.probed.size(), 2 + 4);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
 }
 
 QTEST_MAIN(tst_Sweep)
