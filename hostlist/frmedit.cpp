@@ -53,21 +53,27 @@ PropertyBag buttonState(const QString& caption)
     return bag;
 }
 
-// A "|" in a name would end it when the line is read back and push the rest into the address, so
-// the name box never takes one: a typed one is dropped, pasted text arrives without them.
-class NoBarValidator : public QValidator
+// Characters a box never takes: a typed one is dropped, pasted text arrives without them.
+// A line break in either box would split the entry over two lines of the file, and a "|" in a
+// name would end it when the line is read back and push the rest into the address.
+class DropCharsValidator : public QValidator
 {
 public:
-    using QValidator::QValidator;
+    DropCharsValidator(QString dropped, QObject* parent) : QValidator(parent), m_dropped(std::move(dropped)) {}
 
     State validate(QString& input, int& pos) const override
     {
-        if (!input.contains(u'|'))
+        const auto drop = [this](QChar c) { return m_dropped.contains(c); };
+        if (std::none_of(input.cbegin(), input.cend(), drop))
             return Acceptable;
-        pos -= static_cast<int>(QStringView(input).first(std::clamp<qsizetype>(pos, 0, input.size())).count(u'|'));
-        input.remove(u'|');
+        const qsizetype before = std::clamp<qsizetype>(pos, 0, input.size());
+        pos -= static_cast<int>(std::count_if(input.cbegin(), input.cbegin() + before, drop));
+        input.removeIf(drop);
         return Acceptable;
     }
+
+private:
+    QString m_dropped;
 };
 
 // A value loaded from the list is shown whole, even when it is longer than what may be typed or
@@ -131,13 +137,14 @@ frmEdit::frmEdit(const Services& services, QWidget* owner)
     txtName->setObjectName(QStringLiteral("txtName"));
     txtName->setGeometry(twipsRect(960, 120, 2775, 285));
     txtName->setMaxLength(NameMaxLength);
-    txtName->setValidator(new NoBarValidator(txtName));
+    txtName->setValidator(new DropCharsValidator(QStringLiteral("|\r\n"), txtName));
 
     label(1, QStringLiteral("IP Adress:"), twipsRect(120, 480, 720, 195));
     txtIP = new QLineEdit(this);
     txtIP->setObjectName(QStringLiteral("txtIP"));
     txtIP->setGeometry(twipsRect(960, 480, 1575, 285));
     txtIP->setMaxLength(AddressMaxLength);
+    txtIP->setValidator(new DropCharsValidator(QStringLiteral("\r\n"), txtIP));
 
     label(2, QStringLiteral("Type (icon):"), twipsRect(120, 960, 480, 390), true);
     m_types = new QButtonGroup(this);

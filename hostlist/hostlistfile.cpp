@@ -230,6 +230,14 @@ void LoadList(platform::ReportList& list, const QString& path)
 
 void AppendHostEntry(const QString& path, int type, const QString& name, const QString& address)
 {
+    // A line break inside a text would split the entry over two lines, and the second would
+    // stop every later load at itself.
+    const auto hasBreak = [](const QString& text) { return text.contains(u'\r') || text.contains(u'\n'); };
+    if (hasBreak(name) || hasBreak(address))
+        throw HostListError(
+            QStringLiteral("A host name or address cannot hold a line break; nothing was written to %1.")
+                .arg(QDir::toNativeSeparators(path)),
+            path);
     // Append mode makes the kernel place each write at the end, even if another program
     // appends to the same file at the same time.
     QFile file(path);

@@ -245,8 +245,13 @@ void TestFrmEdit::nameRefusesBarsTypedOrPasted()
 
     QTest::keyClicks(dialog->txtIP, QStringLiteral("a|b"));
     QCOMPARE(dialog->txtIP->text(), QStringLiteral("a|b"));
+    // A pasted line break would split the entry over two lines of the file.
+    QApplication::clipboard()->setText(QStringLiteral("\r\nc\n"));
+    QTest::keyClick(dialog->txtName, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(dialog->txtIP, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(dialog->txtIP->text(), QStringLiteral("a|bc"));
     QTest::mouseClick(dialog->cmdOk, Qt::LeftButton);
-    QCOMPARE(readBytes(m_path), QByteArray("3|axyzb|a|b\r\n"));
+    QCOMPARE(readBytes(m_path), QByteArray("3|axyzcb|a|bc\r\n"));
 }
 
 void TestFrmEdit::failedAppendKeepsEverythingTyped_data()

@@ -92,6 +92,7 @@ private Q_SLOTS:
     void appendAfterLastLineWithoutBreak();
     void appendFailuresNameThePath_data();
     void appendFailuresNameThePath();
+    void appendRefusesLineBreaks();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -531,6 +532,22 @@ void TestHostListFile::appendFailuresNameThePath()
         QCOMPARE(e.path(), where);
         QCOMPARE(QString::fromUtf8(e.what()), e.message());
     }
+}
+
+void TestHostListFile::appendRefusesLineBreaks()
+{
+    // Written as given, a break would split the entry and stop every later load at its tail.
+    writeBytes(path(), "1|a|127.0.0.1\r\n");
+    for (const auto& [name, address] : {std::pair{QStringLiteral("x\ny"), QStringLiteral("b")},
+                                        std::pair{QStringLiteral("x"), QStringLiteral("127.0.0.2\r\n2|y|z")}}) {
+        try {
+            hostlist::AppendHostEntry(path(), 2, name, address);
+            QFAIL("a text with a line break was written");
+        } catch (const HostListError& e) {
+            QVERIFY2(e.message().contains(QStringLiteral("line break")), qPrintable(e.message()));
+        }
+    }
+    QCOMPARE(readBytes(path()), QByteArray("1|a|127.0.0.1\r\n"));
 }
 
 QTEST_MAIN(TestHostListFile)
