@@ -66,9 +66,11 @@ qint64 waveDurationMs(const QString& file)
                 return -1;
             // Writers that stream leave the size open (0 or all ones); the file length is what plays.
             const qint64 present = size - (pos + 8);
-            const qint64 bytes = qMin<qint64>(length, present);
+            const qint64 bytes = length == 0 ? present : qMin<qint64>(length, present);
             // Round up: better to hold the next sound back a moment than to start it over this one.
-            return (bytes * 1000 + byteRate - 1) / byteRate;
+            // A header with an absurd byte rate must not silence every later sound for hours.
+            constexpr qint64 LongestMs = 60000;
+            return qMin((bytes * 1000 + byteRate - 1) / byteRate, LongestMs);
         }
         pos += 8 + qint64(length) + (length & 1);
     }

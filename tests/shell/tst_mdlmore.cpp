@@ -73,6 +73,10 @@ private Q_SLOTS:
         QTest::newRow("odd chunk before fmt") << wave(250, 1, chunk("LIST", "abc", 3)) << qint64(250);
         QTest::newRow("float samples") << wave(100, 3) << qint64(100);
         QTest::newRow("streamed, size open") << wave(500, 1, {}, 0xFFFFFFFF) << qint64(500);
+        QTest::newRow("streamed, size zero") << wave(500, 1, {}, 0) << qint64(500);
+        QByteArray slow = wave(500);
+        slow.replace(slow.indexOf("fmt ") + 16, 4, le32(1)); // one byte a second: hours long
+        QTest::newRow("absurd byte rate is capped") << slow << qint64(60000);
         QTest::newRow("compressed format") << wave(500, 2) << qint64(-1);
         QTest::newRow("not a wave") << QByteArray("ID3\x03 some mp3 bytes and more bytes") << qint64(-1);
         QTest::newRow("header only") << QByteArray("RIFF\x04\0\0\0WAVE", 12) << qint64(-1);
