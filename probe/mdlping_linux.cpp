@@ -392,6 +392,9 @@ private:
                 drained = drainErrorQueue();
             if (drained == Drain::Empty && (watched.revents & POLLIN))
                 drained = m_socket.isRaw() ? drainRaw() : drainDatagram();
+            // A socket that hangs up or goes invalid would otherwise wake us until the deadline.
+            if (drained == Drain::Empty && (watched.revents & (POLLHUP | POLLNVAL)))
+                drained = Drain::Failed;
             if (drained == Drain::Failed)
                 return finish(reply, Outcome{kStatusGeneralFailure, {}, nullptr, 0}, Clock::now());
             if (drained == Drain::Matched)
