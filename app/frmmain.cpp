@@ -1,7 +1,6 @@
 #include "frmmain.h"
 
 #include "artwork.h"
-#include "eventloop.h"
 #include "frmedit.h"
 #include "hostlistfile.h"
 #include "mdlmore.h"
@@ -18,13 +17,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QGuiApplication>
-#include <QHeaderView>
 #include <QMenu>
-#include <QScreen>
 #include <QTimer>
-#include <QToolButton>
-#include <QWindow>
 
 using platform::toPixels;
 using platform::toTwips;

@@ -6,7 +6,6 @@
 #include "sweep.h"
 
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QRect>
 #include <QWidget>
 #include <functional>
