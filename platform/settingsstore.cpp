@@ -1,8 +1,14 @@
 #include "settingsstore.h"
 
+#include <QFileDevice>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStorageInfo>
 #include <QStringList>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace platform {
@@ -29,6 +35,170 @@ bool parseNumber(const QString& text, double* out)
 QString quoted(const QString& text)
 {
     return u'"' + text + u'"';
+}
+
+// The INI layout Qt writes, read and written by us so that a failed write is seen: Qt 6.4
+// reports success when its buffered data could not reach the disk (ENOSPC at close) and then
+// replaces the good file with a cut-off one. Our writer flushes and checks before QSettings
+// commits, so a failure leaves the old file as it was.
+
+// A settings file is a few hundred bytes; anything far larger is no file of ours.
+constexpr qint64 MaxIniBytes = 1 << 20;
+
+// Why the latest write failed, for the message at exit. Settings are written on the GUI thread.
+QString& lastWriteError()
+{
+    static QString error;
+    return error;
+}
+
+QString unescapeKey(QStringView text)
+{
+    QByteArray bytes = text.toUtf8();
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(bytes));
+}
+
+QString escapeKey(const QString& key)
+{
+    // Spaces and anything outside plain letters and digits are percent-encoded, as Qt does.
+    return QString::fromLatin1(key.toUtf8().toPercentEncoding("_-.", " "));
+}
+
+QString unescapeValue(QStringView text)
+{
+    const QStringView t = text.trimmed();
+    if (!t.startsWith(u'"'))
+        return t.toString();
+    QString out;
+    qsizetype i = 1;
+    for (; i < t.size() && t[i] != u'"'; ++i) {
+        if (t[i] != u'\\' || i + 1 >= t.size()) {
+            out += t[i];
+            continue;
+        }
+        const QChar c = t[++i];
+        if (c == u'n') {
+            out += u'\n';
+        } else if (c == u'r') {
+            out += u'\r';
+        } else if (c == u't') {
+            out += u'\t';
+        } else if (c == u'x') {
+            char16_t unit = 0;
+            int digits = 0;
+            while (digits < 4 && i + 1 < t.size() && isxdigit(t[i + 1].toLatin1())) {
+                unit = char16_t(unit * 16 + QStringView(t.mid(++i, 1)).toUInt(nullptr, 16));
+                ++digits;
+            }
+            out += QChar(unit);
+        } else {
+            out += c;
+        }
+    }
+    // Text after the closing quote is kept as written rather than dropped.
+    if (i + 1 < t.size())
+        out += t.mid(i + 1);
+    return out;
+}
+
+QString escapeValue(const QString& value)
+{
+    bool plain = !value.startsWith(u'@') && value.trimmed().size() == value.size();
+    for (const QChar c : value) {
+        if (c == u'"' || c == u'\\' || c == u';' || c == u',' || c == u'=' || c.unicode() < 0x20)
+            plain = false;
+    }
+    if (plain)
+        return value;
+    QString out = QStringLiteral("\"");
+    for (const QChar c : value) {
+        if (c == u'"' || c == u'\\')
+            out += u'\\' + QString(c);
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c.unicode() < 0x20)
+            out += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QChar(u'0'));
+        else
+            out += c;
+    }
+    return out + u'"';
+}
+
+bool readIni(QIODevice& device, QSettings::SettingsMap& map)
+{
+    if (device.size() > MaxIniBytes)
+        return false;
+    const QString text = QString::fromUtf8(device.read(MaxIniBytes));
+    QString group;
+    for (QStringView line : QStringView(text).split(u'\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
+            continue;
+        if (line.startsWith(u'[')) {
+            const qsizetype end = line.indexOf(u']');
+            group = unescapeKey(line.mid(1, end < 0 ? -1 : end - 1).trimmed());
+            // Qt keeps keys without a section under [General], and a real "General" as [%General].
+            if (group == QLatin1String("General"))
+                group.clear();
+            else if (group == QLatin1String("%General"))
+                group = QStringLiteral("General");
+            continue;
+        }
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq <= 0)
+            continue;
+        const QString key = unescapeKey(line.left(eq).trimmed());
+        map.insert(group.isEmpty() ? key : group + u'/' + key, unescapeValue(line.mid(eq + 1)));
+    }
+    return true;
+}
+
+bool writeIni(QIODevice& device, const QSettings::SettingsMap& map)
+{
+    // The map is sorted by key, so each section's keys arrive together.
+    QString text;
+    QString current;
+    bool first = true;
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        const QString& path = it.key();
+        const qsizetype slash = path.lastIndexOf(u'/');
+        QString group = slash < 0 ? QString() : path.left(slash);
+        const QString key = slash < 0 ? path : path.mid(slash + 1);
+        if (first || group != current) {
+            if (!first)
+                text += u'\n';
+            const QString heading = group.isEmpty()                     ? QStringLiteral("General")
+                                    : group == QLatin1String("General") ? QStringLiteral("%General")
+                                                                        : escapeKey(group);
+            text += u'[' + heading + QStringLiteral("]\n");
+            current = group;
+            first = false;
+        }
+        const QVariant& v = it.value();
+        const QString value = v.typeId() == QMetaType::QStringList ? v.toStringList().join(u',') : v.toString();
+        text += escapeKey(key) + u'=' + escapeValue(value) + u'\n';
+    }
+    const QByteArray bytes = text.toUtf8();
+    auto* file = qobject_cast<QFileDevice*>(&device);
+    errno = 0;
+    if (device.write(bytes) != bytes.size() || (file && !file->flush())) {
+        // QFileDevice keeps only "Unknown error" for a failed flush; the system's reason is in errno.
+        const int code = errno;
+        lastWriteError() = code != 0 ? QString::fromLocal8Bit(std::strerror(code)) : device.errorString();
+        return false;
+    }
+    return true;
+}
+
+QSettings::Format iniFormat()
+{
+    static const QSettings::Format format =
+        QSettings::registerFormat(QStringLiteral("ini"), readIni, writeIni, Qt::CaseSensitive);
+    return format;
 }
 
 } // namespace
@@ -72,15 +242,12 @@ QString boolText(bool value)
 }
 
 SettingsStore::SettingsStore()
-    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tivane"),
+    : m_settings(std::make_unique<QSettings>(iniFormat(), QSettings::UserScope, QStringLiteral("Tivane"),
                                              QStringLiteral("Tivane")))
 {
 }
 
-SettingsStore::SettingsStore(const QString& iniPath)
-    : m_settings(std::make_unique<QSettings>(iniPath, QSettings::IniFormat))
-{
-}
+SettingsStore::SettingsStore(const QString& iniPath) : m_settings(std::make_unique<QSettings>(iniPath, iniFormat())) {}
 
 SettingsStore::~SettingsStore() = default;
 
@@ -112,8 +279,26 @@ bool SettingsStore::contains(const QString& section, const QString& key) const
 
 bool SettingsStore::sync()
 {
+    lastWriteError().clear();
     m_settings->sync();
-    return m_settings->status() == QSettings::NoError;
+    if (m_settings->status() == QSettings::NoError) {
+        m_error.clear();
+        return true;
+    }
+    m_error = lastWriteError();
+    if (m_error.isEmpty()) {
+        // QSettings failed before our writer ran (its lock file or the temporary copy); tell the
+        // likeliest cause we can see.
+        const QFileInfo info(fileName());
+        const QStorageInfo volume(info.absolutePath());
+        if (info.isDir())
+            m_error = QStringLiteral("a folder stands where the file should be");
+        else if (volume.isValid() && volume.bytesAvailable() == 0)
+            m_error = QString::fromLocal8Bit(std::strerror(ENOSPC));
+        else
+            m_error = QStringLiteral("the file or its folder cannot be written");
+    }
+    return false;
 }
 
 QString SettingsStore::fileName() const

@@ -41,10 +41,13 @@ public:
     bool contains(const QString& section, const QString& key) const;
     // Flush to disk; returns false when the file could not be written.
     bool sync();
+    // Why the latest sync failed, in plain words ("No space left on device").
+    QString errorString() const { return m_error; }
     QString fileName() const;
 
 private:
     std::unique_ptr<QSettings> m_settings;
+    QString m_error;
 };
 
 } // namespace platform

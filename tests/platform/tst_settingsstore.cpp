@@ -1,4 +1,6 @@
 #include "settingsstore.h"
+#include "smalldisk.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -31,6 +33,9 @@ private Q_SLOTS:
     void valuesSurviveReopen();
     void booleansAreStoredAsWords();
     void syncReportsUnwritableFile();
+    void fullDiskKeepsTheOldFileAndSaysWhy_data();
+    void fullDiskKeepsTheOldFileAndSaysWhy();
+    void hugeOrHostileFileReadsAsDefaults();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -247,6 +252,57 @@ void TestSettingsStore::syncReportsUnwritableFile()
     platform::SettingsStore store(blocker + QStringLiteral("/settings.ini"));
     store.write(QStringLiteral("Options"), QStringLiteral("Timeout"), QStringLiteral("120"));
     QVERIFY(!store.sync());
+}
+
+void TestSettingsStore::fullDiskKeepsTheOldFileAndSaysWhy_data()
+{
+    QTest::addColumn<int>("freeBytes");
+    QTest::newRow("nothing free") << 0;
+    QTest::newRow("room for the lock, not the file") << 8192;
+}
+
+void TestSettingsStore::fullDiskKeepsTheOldFileAndSaysWhy()
+{
+    // Qt's own writer reported success here and left a cut-off file in place of the good one.
+    QFETCH(int, freeBytes);
+    SmallDisk disk;
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.why()));
+    const QString ini = disk.filePath(QStringLiteral("Tivane.ini"));
+    {
+        platform::SettingsStore store(ini);
+        store.write(QStringLiteral("Settings"), QStringLiteral("WndT"), QStringLiteral("120"));
+        QVERIFY(store.sync());
+    }
+    const QByteArray before = readBytes(ini);
+    QVERIFY(!before.isEmpty());
+    QVERIFY(disk.fill());
+    QVERIFY(disk.release(freeBytes));
+
+    platform::SettingsStore store(ini);
+    for (int i = 0; i < 200; ++i)
+        store.write(QStringLiteral("View"), QStringLiteral("Key%1").arg(i), QString(40, u'v'));
+    QVERIFY(!store.sync());
+    QVERIFY2(store.errorString().contains(QLatin1String("No space")), qPrintable(store.errorString()));
+    QCOMPARE(readBytes(ini), before);
+}
+
+void TestSettingsStore::hugeOrHostileFileReadsAsDefaults()
+{
+    // Another program may leave anything there; none of it may stop the start-up or take memory.
+    {
+        QFile f(iniPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(qint64(512) << 20)); // sparse: costs no disk
+    }
+    platform::SettingsStore huge(iniPath());
+    QCOMPARE(huge.read(QStringLiteral("Settings"), QStringLiteral("WndT"), 120), QStringLiteral("120"));
+
+    writeBytes(iniPath(),
+               QByteArray("[Settings\nWndT=\"\\x\nWndL=\"unterminated\n=novalue\n[]\nx\n\x00\xff[View]\n", 61));
+    platform::SettingsStore odd(iniPath());
+    QCOMPARE(odd.read(QStringLiteral("Settings"), QStringLiteral("WndL"), 0), QStringLiteral("unterminated"));
+    QCOMPARE(odd.read(QStringLiteral("View"), QStringLiteral("GridLines"), 0), QStringLiteral("0"));
 }
 
 QTEST_MAIN(TestSettingsStore)
