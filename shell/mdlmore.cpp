@@ -181,15 +181,13 @@ QString TrayIcon::toolTip() const
 bool TrayIcon::add(const QIcon& icon, const QString& tip)
 {
     m_icon->setToolTip(trayTip(tip));
-    if (icon.isNull() || !QSystemTrayIcon::isSystemTrayAvailable())
+    if (icon.isNull())
         return false;
     m_icon->setIcon(icon);
+    // Left visible even without a tray host: Qt embeds the icon by itself once one appears (a
+    // panel often starts after the program at login). isShown() tells the caller when that happened.
     m_icon->show();
-    if (isShown())
-        return true;
-    // Left visible, Qt would add the icon by itself once a tray host appears, behind the caller's back.
-    m_icon->hide();
-    return false;
+    return isShown();
 }
 
 bool TrayIcon::modify(const QIcon& icon, const QString& tip)
@@ -226,8 +224,13 @@ void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)
 {
     // Ask the bus only for single activations, the one case where the answer changes the code.
     const bool statusNotifier = reason == QSystemTrayIcon::Trigger && statusNotifierHost();
-    if (const int code = trayEventCode(reason, statusNotifier))
-        Q_EMIT mouseEvent(code);
+    const int code = trayEventCode(reason, statusNotifier);
+    if (code == 0)
+        return;
+    // Handled once the tray's own window has returned from its mouse handler: what the handler
+    // does (a menu's Exit removes the icon) may destroy that window.
+    QMetaObject::invokeMethod(
+        this, [this, code] { Q_EMIT mouseEvent(code); }, Qt::QueuedConnection);
 }
 
 int NotifyTrayIcon(int action, TrayIcon& tray, const QIcon& icon, const QString& tip)
