@@ -17,8 +17,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 using platform::toPixels;
 using platform::toTwips;
@@ -31,6 +36,11 @@ constexpr int MinOuterHeight = 4800;
 constexpr int MinOuterWidth = 7850;
 constexpr int ListMargin = 60; // between the list and the toolbar above and the progress bar below
 constexpr int ProgressHeight = 270;
+// Stored geometry beyond any real desktop (about 66,000 px) is clamped while still a float, so
+// that turning it into pixels cannot overflow.
+constexpr float MaxStoredTwips = 1'000'000.f;
+// How often the window looks whether a notification area came or went.
+constexpr int TrayWatchMs = 2000;
 
 const QString SecSettings = QStringLiteral("Settings");
 const QString SecView = QStringLiteral("View");
@@ -93,9 +103,9 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     m_commands.hooks.removeIp = [this] { mnuDelete_Click(); };
 
     connect(tblTivane, &platform::ToolBar::buttonClicked, this,
-            [this](int index) { m_commands.tblTivane_ButtonClick(index); });
+            [this](int index) { runGuarded([this, index] { m_commands.tblTivane_ButtonClick(index); }); });
     connect(tblTivane, &platform::ToolBar::buttonMenuClicked, this,
-            [this](const QString& key) { m_commands.tblTivane_ButtonMenuClick(key); });
+            [this](const QString& key) { runGuarded([this, key] { m_commands.tblTivane_ButtonMenuClick(key); }); });
     connect(lstPings, &platform::ReportList::columnClicked, this, &frmMain::lstPings_ColumnClick);
     connect(lstPings, &platform::ReportList::mouseReleased, this, &frmMain::lstPings_MouseUp);
     connect(lstPings->items(), &QAbstractItemModel::dataChanged, this,
@@ -108,6 +118,24 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     syncListItems();
     if (m_services.tray) {
         connect(m_services.tray, &mdlMore::TrayIcon::mouseEvent, this, &frmMain::pctTrayIcon_MouseMove);
+    }
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setInterval(TrayWatchMs);
+    connect(m_trayWatch, &QTimer::timeout, this, &frmMain::followTray);
+}
+
+void frmMain::runGuarded(const std::function<void()>& command)
+{
+    // An exception must never reach the event loop: Qt would end the program, settings unsaved.
+    try {
+        command();
+    } catch (const hostlist::HostListError& e) {
+        m_services.messages->show(e.message(), platform::MsgExclamation, m_services.app.Title);
+    } catch (const std::bad_alloc&) {
+        m_services.messages->show(QStringLiteral("There is not enough memory to finish the command."),
+                                  platform::MsgExclamation, m_services.app.Title);
+    } catch (const std::exception& e) {
+        m_services.messages->show(QString::fromLocal8Bit(e.what()), platform::MsgExclamation, m_services.app.Title);
     }
 }
 
@@ -232,6 +260,7 @@ bool frmMain::Form_Load()
         setWindowTitle(windowTitle() + QStringLiteral(" - ") + m_services.app.versionText());
         lstPings->clear();
         m_trayShown = notifyTray(mdlMore::NIM_ADD, windowIcon(), m_services.app.Title) != 0;
+        m_trayWatch->start();
         lstPings->setGridLines(readBool(SecView, QStringLiteral("GridLines"), false));
         lstPings->setCheckboxes(readBool(SecView, QStringLiteral("Checkboxes"), true));
         int alert = 1;
@@ -254,14 +283,21 @@ bool frmMain::Form_Load()
 
 void frmMain::LoadList()
 {
+    const QString path = m_services.app.file(QStringLiteral("list.txt"));
+    QString failure;
     try {
-        hostlist::LoadList(*lstPings, m_services.app.file(QStringLiteral("list.txt")));
+        hostlist::LoadList(*lstPings, path);
     } catch (const hostlist::HostListError& e) {
-        applyHideUnselected();
-        m_services.messages->show(e.message(), platform::MsgOkOnly, m_services.app.Title);
-        return;
+        failure = e.message();
+    } catch (const std::bad_alloc&) {
+        failure = QStringLiteral("The host list %1 is too large to be held in memory.").arg(path);
+    } catch (const std::exception& e) {
+        failure =
+            QStringLiteral("The host list %1 could not be loaded: %2").arg(path, QString::fromLocal8Bit(e.what()));
     }
     applyHideUnselected();
+    if (!failure.isEmpty())
+        m_services.messages->show(failure, platform::MsgOkOnly, m_services.app.Title);
 }
 
 void frmMain::Form_Activate()
@@ -272,51 +308,107 @@ void frmMain::Form_Activate()
         return;
     m_activatedOnce = true;
     const auto number = [this](const QString& key, int defaultValue) {
+        float v = float(defaultValue);
         try {
-            return platform::toSingle(readSetting(SecSettings, key, defaultValue));
+            v = platform::toSingle(readSetting(SecSettings, key, defaultValue));
         } catch (const platform::ConversionError&) {
-            return float(defaultValue);
         }
+        return int(std::clamp(v, -MaxStoredTwips, MaxStoredTwips));
     };
-    float top = number(QStringLiteral("WndT"), 120);
-    float left = number(QStringLiteral("WndL"), 120);
-    const float height = number(QStringLiteral("WndH"), 8350);
-    const float width = number(QStringLiteral("WndW"), 7850);
+    int top = number(QStringLiteral("WndT"), 120);
+    int left = number(QStringLiteral("WndL"), 120);
+    const int height = number(QStringLiteral("WndH"), 8350);
+    const int width = number(QStringLiteral("WndW"), 7850);
     if (top < 0)
         top = 120;
     if (left < 0)
         left = 120;
-    setGeometryTwips(int(top), int(left), int(height), int(width));
+    setGeometryTwips(top, left, height, width);
+}
+
+QSize frmMain::frameExtra() const
+{
+    // Zero until a window manager has framed the window.
+    return frameGeometry().size() - size();
 }
 
 QRect frmMain::geometryTwips() const
 {
-    const QRect r = m_normalOuter.isValid() ? m_normalOuter : frameGeometry();
+    const QRect outer = m_normalOuter.isValid() ? m_normalOuter : frameGeometry();
+    const QSize client = m_normalOuter.isValid() ? m_normalClient.size() : size();
     // Twips are finer than pixels: while the window still sits where stored twips put it,
     // hand those back, so a geometry survives any number of runs unchanged.
-    if (r == m_twipsAppliedAt)
-        return m_twipsApplied;
-    return QRect(toTwips(r.x()), toTwips(r.y()), toTwips(r.width()), toTwips(r.height()));
+    if (m_applied.twips.isValid() && outer.topLeft() == m_applied.framePos && client == m_applied.client)
+        return m_applied.twips;
+    return QRect(toTwips(outer.x()), toTwips(outer.y()), toTwips(outer.width()), toTwips(outer.height()));
 }
 
 void frmMain::setGeometryTwips(int top, int left, int height, int width)
 {
-    const QSize frameExtra = frameGeometry().size() - size();
-    move(toPixels(left), toPixels(top));
-    const int h = toPixels(height) - frameExtra.height();
-    const int w = toPixels(width) - frameExtra.width();
-    resize(std::max(w, 1), std::max(h, 1));
-    Form_Resize();
+    const int minW = toPixels(MinOuterWidth);
+    const int minH = toPixels(MinOuterHeight);
+    const QRect twips(left, top, std::max(width, MinOuterWidth), std::max(height, MinOuterHeight));
+    QRect outer(toPixels(twips.x()), toPixels(twips.y()), std::max(toPixels(twips.width()), minW),
+                std::max(toPixels(twips.height()), minH));
+
+    // Keep the whole window, and so its title bar, on the screen it is meant for; a window larger
+    // than that screen (a stored size from a bigger monitor, or a high scale factor) is shrunk.
+    const QPoint titleBar(outer.x() + std::min(outer.width() / 2, 100), outer.y() + 10);
+    QScreen* target = QGuiApplication::screenAt(titleBar);
+    if (!target) {
+        qint64 best = -1;
+        for (QScreen* screen : QGuiApplication::screens()) {
+            const QRect common = screen->availableGeometry().intersected(outer);
+            const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+            if (area > best) {
+                best = area;
+                target = screen;
+            }
+        }
+    }
+    if (!target)
+        target = QGuiApplication::primaryScreen();
+    if (target) {
+        const QRect avail = target->availableGeometry();
+        outer.setWidth(std::min(outer.width(), avail.width()));
+        outer.setHeight(std::min(outer.height(), avail.height()));
+        outer.moveLeft(std::clamp(outer.x(), avail.left(), avail.right() + 1 - outer.width()));
+        outer.moveTop(std::clamp(outer.y(), avail.top(), avail.bottom() + 1 - outer.height()));
+    }
+
+    // The minimum and the size are for the client area: take the frame off, as far as it is known.
+    const QSize frame = frameExtra();
+    setMinimumSize(std::max(1, std::min(minW, outer.width()) - frame.width()),
+                   std::max(1, std::min(minH, outer.height()) - frame.height()));
+    move(outer.topLeft());
+    resize(std::max(1, outer.width() - frame.width()), std::max(1, outer.height() - frame.height()));
+    layoutControls();
+
+    const bool asStored = outer.topLeft() == QPoint(toPixels(twips.x()), toPixels(twips.y())) &&
+                          outer.width() == std::max(toPixels(twips.width()), minW) &&
+                          outer.height() == std::max(toPixels(twips.height()), minH);
+    m_applied.twips = asStored ? twips : QRect();
+    m_applied.framePos = outer.topLeft();
+    m_applied.client = size();
+    m_applied.frame = frame;
     rememberNormalGeometry();
-    const QRect asked(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
-    m_twipsApplied = QRect(left, top, width, height);
-    m_twipsAppliedAt = frameGeometry() == asked ? asked : QRect();
 }
 
 void frmMain::rememberNormalGeometry()
 {
-    if (isVisible() && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+    if (isVisible() && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
         m_normalOuter = frameGeometry();
+        m_normalClient = geometry();
+    }
+    // A window manager may frame the window only after the stored geometry was applied; apply it
+    // again then, so that the outer size is what was stored, not the stored size plus the frame.
+    if (m_applied.twips.isValid() && m_applied.reapplied < 2 && frameExtra() != m_applied.frame &&
+        size() == m_applied.client && isVisible()) {
+        const QRect t = m_applied.twips;
+        const int reapplied = m_applied.reapplied + 1;
+        setGeometryTwips(t.y(), t.x(), t.height(), t.width());
+        m_applied.reapplied = reapplied;
+    }
 }
 
 void frmMain::Form_Resize()
@@ -325,6 +417,7 @@ void frmMain::Form_Resize()
         return;
     if (windowState() & Qt::WindowMinimized) {
         // Hide only when the tray icon is really there to bring the window back.
+        followTray();
         if (m_trayShown)
             QTimer::singleShot(0, this, [this] {
                 if (windowState() & Qt::WindowMinimized)
@@ -332,14 +425,15 @@ void frmMain::Form_Resize()
             });
         return;
     }
-    const int minH = toPixels(MinOuterHeight);
-    const int minW = toPixels(MinOuterWidth);
-    const QSize frameExtra = frameGeometry().size() - size();
-    setMinimumSize(minW - frameExtra.width(), minH - frameExtra.height());
-    if (frameGeometry().height() < minH && !(windowState() & Qt::WindowMaximized))
-        resize(width(), minH - frameExtra.height());
-    if (frameGeometry().width() < minW && !(windowState() & Qt::WindowMaximized))
-        resize(minW - frameExtra.width(), height());
+    // The outer minimum, never more than the screen can show.
+    QSize minOuter(toPixels(MinOuterWidth), toPixels(MinOuterHeight));
+    if (const QScreen* s = screen())
+        minOuter = minOuter.boundedTo(s->availableGeometry().size());
+    const QSize frame = frameExtra();
+    const QSize minClient = (minOuter - frame).expandedTo(QSize(1, 1));
+    setMinimumSize(minClient);
+    if (!(windowState() & Qt::WindowMaximized) && (width() < minClient.width() || height() < minClient.height()))
+        resize(size().expandedTo(minClient));
     layoutControls();
 }
 
@@ -425,7 +519,28 @@ void frmMain::Form_Unload()
         return;
     m_sweep.stop();
     m_unloaded = true;
+    m_trayWatch->stop();
 
+    int exitCode = 0;
+    if (!saveSettings()) {
+        exitCode = 1;
+        const QString text = QStringLiteral("The settings could not be saved to %1: %2.")
+                                 .arg(m_services.settings->fileName(), m_services.settings->errorString());
+        std::fprintf(stderr, "tivane: %s\n", qPrintable(text));
+        if (isVisible() && !(windowState() & Qt::WindowMinimized))
+            m_services.messages->show(text, platform::MsgExclamation, m_services.app.Title);
+    }
+
+    lstPings->clear();
+    notifyTray(mdlMore::NIM_DELETE, QIcon(), QString());
+    m_trayShown = false;
+    hide();
+    if (m_services.endProgram)
+        m_services.endProgram(exitCode);
+}
+
+bool frmMain::saveSettings()
+{
     platform::SettingsStore& s = *m_services.settings;
     if (m_saveWndPos) {
         const QRect g = geometryTwips();
@@ -440,14 +555,20 @@ void frmMain::Form_Unload()
     s.write(SecView, QStringLiteral("SaveWndPos"), platform::boolText(m_saveWndPos));
     s.write(SecView, QStringLiteral("HideUnselected"), platform::boolText(m_hideUnselected));
     s.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(tblTivane->buttonValue(tb::SoundAlert)));
-    s.sync();
+    return s.sync();
+}
 
-    lstPings->clear();
-    notifyTray(mdlMore::NIM_DELETE, QIcon(), QString());
-    m_trayShown = false;
-    hide();
-    if (m_services.endProgram)
-        m_services.endProgram();
+void frmMain::followTray()
+{
+    if (m_unloaded)
+        return;
+    const bool shown = notifyTray(mdlMore::NIM_MODIFY, QIcon(), m_services.app.Title) != 0;
+    if (shown == m_trayShown)
+        return;
+    m_trayShown = shown;
+    // Without a notification area a hidden window could never be brought back.
+    if (!shown && isHidden())
+        showFromTray();
 }
 
 int frmMain::notifyTray(int action, const QIcon& icon, const QString& tip)

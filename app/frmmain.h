@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 
@@ -38,8 +39,9 @@ struct MainServices
     mdlMore::TrayIcon* tray = nullptr;
     // True when another copy of the program is already running.
     std::function<bool()> prevInstance;
-    // Ends the program after the window has unloaded.
-    std::function<void()> endProgram;
+    // Ends the program after the window has unloaded, with the exit code (non-zero when the
+    // settings could not be saved).
+    std::function<void(int exitCode)> endProgram;
     // Adds (action 0) or removes (action 2) the tray icon; non-zero when an icon is really shown.
     // Left empty, the tray icon above is used.
     std::function<int(int action, const QIcon& icon, const QString& tip)> notifyTray;
@@ -66,6 +68,12 @@ public:
     void Form_Resize();
     // Stops sweeps, saves the settings, clears the list, removes the tray icon and ends.
     void Form_Unload();
+    // Writes the view settings and the window's place; false (and the reason in the settings
+    // store) when they could not be written.
+    bool saveSettings();
+    // Looks again whether a notification area shows the icon: one may appear after the
+    // program started, or go away while the window is hidden in it.
+    void followTray();
 
     void LoadList();
     void PingList() { m_sweep.PingList(); }
@@ -134,6 +142,8 @@ private:
     void syncListItems();
     bool deferPaint();
     int notifyTray(int action, const QIcon& icon, const QString& tip);
+    void runGuarded(const std::function<void()>& command);
+    QSize frameExtra() const;
     QString readSetting(const QString& section, const QString& key, int defaultValue) const;
     bool readBool(const QString& section, const QString& key, bool defaultValue) const;
 
@@ -154,6 +164,16 @@ private:
     QElapsedTimer m_paintClock;
     qint64 m_lastPaintMs = -1000;
     bool m_paintDeferred = false;
-    QRect m_twipsApplied;   // the stored geometry last applied, in twips
-    QRect m_twipsAppliedAt; // where it put the window, in pixels
+    QRect m_normalClient; // client geometry at the same moment
+    // The stored geometry last applied and what it became, so that an untouched window writes
+    // back exactly the twips it was given (pixels are coarser than twips).
+    struct AppliedGeometry
+    {
+        QRect twips;       // x = left, y = top, in twips; invalid when nothing is applied
+        QPoint framePos;   // where the frame was put, in pixels
+        QSize client;      // the client size it was given
+        QSize frame;       // the frame's extra size known at that time
+        int reapplied = 0; // times re-applied because the frame became known later
+    } m_applied;
+    QTimer* m_trayWatch = nullptr;
 };

@@ -1,3 +1,4 @@
+#include "endsignals.h"
 #include "frmabout.h"
 #include "frmmain.h"
 #include "mdlmore.h"
@@ -7,6 +8,8 @@
 #include "singleinstance.h"
 
 #include <QApplication>
+#include <QSessionManager>
+#include <csignal>
 
 int main(int argc, char* argv[])
 {
@@ -38,7 +41,7 @@ int main(int argc, char* argv[])
         instance.notifyRunning();
         return true;
     };
-    services.endProgram = [] { QCoreApplication::exit(0); };
+    services.endProgram = [](int exitCode) { QCoreApplication::exit(exitCode); };
     services.showAbout = [&services](QWidget* owner) { frmAbout::showModal(services.app, owner); };
 
     frmMain window(services);
@@ -46,6 +49,14 @@ int main(int argc, char* argv[])
     if (!window.Form_Load())
         return 0;
     QObject::connect(&instance, &SingleInstance::showRequested, &window, &frmMain::mnuShow_Click);
+    // Asked to end by a signal: close as the Exit command does, so nothing of the run is lost.
+    EndSignals endSignals({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&endSignals, &EndSignals::received, &window, [&window] { window.close(); });
+    // A session manager may end the session without closing the window first.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager&) {
+        if (!window.isUnloaded())
+            window.saveSettings();
+    });
     window.show();
     return app.exec();
 }

@@ -11,8 +11,9 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
     # The end-to-end test runs the program on a virtual display with a tray host; the
-    # namespace tests run probes as another user and shape a link with tc.
-    packages+=(xvfb xauth trayer x11-utils xdotool util-linux iproute2 dbus)
+    # namespace tests run probes as another user and shape a link with tc. openbox frames the
+    # windows there, so that geometry is tested as a window manager places it.
+    packages+=(xvfb xauth trayer openbox x11-utils xdotool util-linux iproute2 dbus)
 fi
 
 missing=()

@@ -10,8 +10,10 @@
 #include "twips.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -39,7 +41,10 @@ struct Harness
         s.prober = &prober;
         s.sound = &sound;
         s.prevInstance = [this] { return otherCopy; };
-        s.endProgram = [this] { ++ends; };
+        s.endProgram = [this](int code) {
+            ++ends;
+            exitCode = code;
+        };
         s.notifyTray = [this](int action, const QIcon&, const QString& tip) {
             trayCalls.append({action, tip});
             return trayAvailable ? 1 : 0;
@@ -70,6 +75,7 @@ struct Harness
     bool otherCopy = false;
     bool trayAvailable = false;
     int ends = 0;
+    int exitCode = -1;
     int abouts = 0;
     int inserts = 0;
     struct Edit
@@ -108,6 +114,11 @@ private Q_SLOTS:
     void trayEventCodes();
     void trayMenuIsNotOpenedTwice();
     void settingsWrittenAtExit();
+    void failedSettingsWriteIsToldAndEndsNonZero();
+    void trayThatComesLaterIsUsedAndOneThatGoesGivesTheWindowBack();
+    void storedGeometryFarOffTheScreenComesBack_data();
+    void storedGeometryFarOffTheScreenComesBack();
+    void storedSizeBelowTheMinimumOpensAtTheMinimum();
     void exitDuringContinuousRun();
     void viewOptionsPersist();
     void hideUnselectedKeepsRowsAndSweeps();
@@ -385,6 +396,91 @@ void tst_FrmMain::settingsWrittenAtExit()
     QCOMPARE(h.stored(QStringLiteral("ToolBar"), QStringLiteral("sndAlert")), QStringLiteral("0"));
     w.close(); // a second close after the unload does nothing more
     QCOMPARE(h.ends, 1);
+}
+
+void tst_FrmMain::failedSettingsWriteIsToldAndEndsNonZero()
+{
+    // A folder where the settings file belongs: the write fails, and the user must hear of it.
+    Harness h;
+    const QString ini = h.dir.filePath(QStringLiteral("blocked.ini"));
+    QVERIFY(QDir().mkpath(ini));
+    h.settings = std::make_unique<platform::SettingsStore>(ini);
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    QTest::mouseClick(w.tblTivane->button(8), Qt::LeftButton);
+    QTRY_VERIFY(w.isUnloaded());
+    QCOMPARE(h.ends, 1);
+    QCOMPARE(h.exitCode, 1);
+    QCOMPARE(h.messages.shown.size(), 1);
+    QVERIFY2(h.messages.shown.first().text.contains(ini), qPrintable(h.messages.shown.first().text));
+}
+
+void tst_FrmMain::trayThatComesLaterIsUsedAndOneThatGoesGivesTheWindowBack()
+{
+    Harness h; // no notification area at start, as when the panel starts after the program
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    QVERIFY(!w.trayShown());
+    h.trayAvailable = true;
+    QTRY_VERIFY_WITH_TIMEOUT(w.trayShown(), 6000);
+    w.showMinimized();
+    QTRY_VERIFY(!w.isVisible()); // hidden in the tray that came
+    h.trayAvailable = false;
+    // The tray went away: the window must not stay hidden with no way back.
+    QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), 6000);
+    QVERIFY(!w.trayShown());
+    w.showMinimized();
+    QTest::qWait(50);
+    QVERIFY(w.isVisible());
+}
+
+void tst_FrmMain::storedGeometryFarOffTheScreenComesBack_data()
+{
+    QTest::addColumn<QString>("position");
+    QTest::addColumn<QString>("size");
+    QTest::newRow("30000") << QStringLiteral("30000") << QStringLiteral("8000");
+    QTest::newRow("2000000000") << QStringLiteral("2000000000") << QStringLiteral("8000");
+    QTest::newRow("1e30") << QStringLiteral("1e30") << QStringLiteral("1e30");
+    QTest::newRow("larger than the screen") << QStringLiteral("120") << QStringLiteral("90000");
+}
+
+void tst_FrmMain::storedGeometryFarOffTheScreenComesBack()
+{
+    QFETCH(QString, position);
+    QFETCH(QString, size);
+    Harness h;
+    for (const char* key : {"WndT", "WndL"})
+        h.settings->write(QStringLiteral("Settings"), QString::fromLatin1(key), position);
+    for (const char* key : {"WndH", "WndW"})
+        h.settings->write(QStringLiteral("Settings"), QString::fromLatin1(key), size);
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    w.Form_Activate();
+    const QRect screen = w.screen()->availableGeometry();
+    QVERIFY2(screen.contains(w.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                .arg(w.frameGeometry().x())
+                                                                .arg(w.frameGeometry().y())
+                                                                .arg(w.frameGeometry().width())
+                                                                .arg(w.frameGeometry().height())));
+}
+
+void tst_FrmMain::storedSizeBelowTheMinimumOpensAtTheMinimum()
+{
+    // The minimum is an outer size; it must neither grow by the frame nor swallow a larger stored size.
+    Harness h;
+    h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndH"), QStringLiteral("3000"));
+    h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndW"), QStringLiteral("5000"));
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.show();
+    w.Form_Activate();
+    QCOMPARE(w.geometryTwips(), twipsRect(120, 120, 4800, 7850));
+    w.close();
+    QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndW")), QStringLiteral("7850"));
+    QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndH")), QStringLiteral("4800"));
 }
 
 void tst_FrmMain::exitDuringContinuousRun()
