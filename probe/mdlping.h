@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <cstdint>
 
@@ -25,7 +26,8 @@ struct ICMP_ECHO_REPLY
 };
 
 // Why the latest PingHost returned -1.
-enum class Failure {
+enum class Failure
+{
     None,         // the latest probe sent its request
     BadAddress,   // not an IPv4 address, or 0.0.0.0 / 255.255.255.255
     NotPermitted, // neither an ICMP datagram socket nor a raw socket is allowed for this user
@@ -48,3 +50,5 @@ Failure LastFailure();
 QString FailureText(Failure failure);
 
 } // namespace mdlPing
+
+Q_DECLARE_METATYPE(mdlPing::Failure)

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "mdlping.h"
+
 #include <cstdint>
 
 // Internals of the ICMP engine for its tests, the benchmark and the diagnostic tool.
 namespace mdlPing::detail {
 
-// Which kind of ICMP socket a probe opens. Automatic prefers the unprivileged datagram
+// Which kind of ICMP socket an endpoint opens. Automatic prefers the unprivileged datagram
 // socket and falls back to a raw socket when the datagram socket is refused.
 enum class SocketKind
 {
@@ -14,13 +16,19 @@ enum class SocketKind
     Raw,
 };
 
+// The kind of the process's endpoint; changing it closes the endpoint, and the next probe
+// opens one of the new kind. Only while no probe is in flight.
 void setSocketKind(SocketKind kind);
 SocketKind socketKind();
 
-// The echo identifier this process puts on requests sent through a raw socket.
+// The echo identifier on the requests of the process's endpoint: drawn at random for a raw
+// socket, the socket's port for a datagram socket; 0 before the endpoint is open.
 std::uint16_t rawIdentifier();
 
-// The sequence number the next probe of this process will use.
+// The sequence number the next probe of the process's endpoint will use.
 std::uint16_t nextSequence();
+
+// What LastFailure() and FailureText() report on this thread.
+void setLastFailure(Failure failure, int error);
 
 } // namespace mdlPing::detail

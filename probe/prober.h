@@ -2,22 +2,64 @@
 
 #include "mdlping.h"
 
+#include <QObject>
+#include <QSet>
+
+#include <cstdint>
+#include <memory>
+
+namespace mdlPing {
+class IcmpEngine;
+}
+
 // What the sweep needs of a probe engine; tests script their own.
-class Prober
+//
+// Two ways to probe: the blocking PingHost, and startProbe, whose outcome arrives later
+// through probeFinished from the event loop (never from inside startProbe). A scripted
+// prober only needs PingHost: the asynchronous calls are built on it by default.
+class Prober : public QObject
 {
+    Q_OBJECT
+
 public:
-    virtual ~Prober() = default;
+    explicit Prober(QObject* parent = nullptr);
+    ~Prober() override;
+
     virtual bool SocketsStartup() = 0;
     virtual void SocketsCleanup() = 0;
     virtual std::int32_t PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply) = 0;
     // Why the latest PingHost returned -1.
     virtual mdlPing::Failure lastFailure() const = 0;
+
+    // Sends one echo request and returns the probe's id (never 0); its outcome comes
+    // through probeFinished once control is back in the event loop.
+    virtual quint64 startProbe(const QString& address);
+    // The probe's outcome is never reported.
+    virtual void cancelProbe(quint64 id);
+    virtual void cancelAll();
+
+signals:
+    // status: 0 success, 11001..11050 failures (11010 timed out), -1 nothing was sent and
+    // failure says why. roundTripUs is the measured round trip in microseconds.
+    void probeFinished(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
+                       mdlPing::Failure failure);
+
+private:
+    void runQueued(quint64 id, const QString& address);
+
+    quint64 m_lastId = 0;
+    QSet<quint64> m_queued;
 };
 
-// The real ICMP engine.
+// The real ICMP engine: the process's endpoint, probes waiting in the event loop.
 class IcmpProber : public Prober
 {
+    Q_OBJECT
+
 public:
+    explicit IcmpProber(QObject* parent = nullptr);
+    ~IcmpProber() override;
+
     bool SocketsStartup() override { return mdlPing::SocketsStartup(); }
     void SocketsCleanup() override { mdlPing::SocketsCleanup(); }
     std::int32_t PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply) override
@@ -25,4 +67,13 @@ public:
         return mdlPing::PingHost(address, reply);
     }
     mdlPing::Failure lastFailure() const override { return mdlPing::LastFailure(); }
+
+    quint64 startProbe(const QString& address) override;
+    void cancelProbe(quint64 id) override;
+    void cancelAll() override;
+
+private:
+    mdlPing::IcmpEngine& engine();
+
+    std::unique_ptr<mdlPing::IcmpEngine> m_engine;
 };

@@ -6,12 +6,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
 
-#include <thread>
+#include <memory>
 
 namespace {
 
@@ -153,10 +154,11 @@ bool NetLab::addHostAddresses(const QStringList& addresses)
 bool NetLab::runIn(const QString& role, const std::function<void()>& work)
 {
     // Entering a network namespace only moves the calling thread, so the test's other
-    // threads (and the host's network) stay where they are.
+    // threads (and the host's network) stay where they are. A QThread, so the work may run
+    // an event loop of its own.
     bool entered = false;
     const QByteArray path = QFile::encodeName(QStringLiteral("/run/netns/") + name(role));
-    std::thread thread([&] {
+    std::unique_ptr<QThread> thread(QThread::create([&] {
         const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return;
@@ -164,8 +166,9 @@ bool NetLab::runIn(const QString& role, const std::function<void()>& work)
         ::close(fd);
         if (entered)
             work();
-    });
-    thread.join();
+    }));
+    thread->start();
+    thread->wait();
     if (!entered)
         m_error = QStringLiteral("could not enter ") + name(role);
     return entered;

@@ -1,6 +1,7 @@
 // The probe on this host's loopback network: address parsing, the reply record, failures
 // before anything is sent, and probes from several threads at once.
 
+#include "icmpcore.h"
 #include "mdlping.h"
 #include "mdlping_p.h"
 #include "prober.h"
@@ -203,8 +204,10 @@ void tst_MdlPing::socketsExhausted()
     // Where ICMP is not permitted the permission checks come before the descriptor.
     if (!m_icmpPermitted)
         QSKIP("ICMP is not permitted for this user");
-    // With no descriptor left, the probe must say the socket could not be opened
-    // (not blame permissions) and leave the record alone.
+    // With no descriptor left, an endpoint that still has to open its socket must say the
+    // socket could not be opened (not blame permissions) and leave the record alone; the
+    // process's endpoint, open since the first probe, keeps probing.
+    mdlPing::detail::IcmpCore fresh;
     rlimit original{};
     QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);
     const int probeFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -222,9 +225,11 @@ void tst_MdlPing::socketsExhausted()
 
     mdlPing::ICMP_ECHO_REPLY reply = sentinelRecord();
     const mdlPing::ICMP_ECHO_REPLY before = reply;
-    const std::int32_t status = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
+    const std::int32_t status = mdlPing::detail::pingHost(fresh, QStringLiteral("127.0.0.1"), reply);
     const mdlPing::Failure failure = mdlPing::LastFailure();
     const QString text = mdlPing::FailureText(failure);
+    mdlPing::ICMP_ECHO_REPLY kept;
+    const std::int32_t processStatus = mdlPing::PingHost(QStringLiteral("127.0.0.1"), kept);
 
     for (const int fd : held)
         ::close(fd);
@@ -236,6 +241,7 @@ void tst_MdlPing::socketsExhausted()
     QCOMPARE(text, QStringLiteral("ICMP sockets could not be opened: ") + qt_error_string(EMFILE));
     QVERIFY(mdlPing::FailureText(mdlPing::Failure::NotPermitted).contains(QLatin1String("cap_net_raw")));
     QVERIFY(mdlPing::FailureText(mdlPing::Failure::NotPermitted).contains(QLatin1String("ping_group_range")));
+    QCOMPARE(processStatus, 0);
 }
 
 void tst_MdlPing::concurrentProbes()

@@ -1,19 +1,29 @@
 // Probe outcomes against a real network: namespaces, a router that sends ICMP errors,
 // local routes that refuse the send, and a responder that answers late or with crafted
-// errors. Both socket kinds go through the same outcomes.
+// errors. Both socket kinds go through the same outcomes, one probe at a time and all at
+// once, each through one endpoint kept for the whole run as the programs keep theirs.
 
+#include "icmpcore.h"
+#include "icmpengine.h"
 #include "mdlping.h"
 #include "mdlping_p.h"
 #include "netlab.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHash>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <cstring>
 #include <memory>
 
+using mdlPing::detail::IcmpCore;
 using mdlPing::detail::SocketKind;
 
 Q_DECLARE_METATYPE(SocketKind)
@@ -111,13 +121,25 @@ private slots:
     void oneRequestPerProbe();
     void strayTrafficDoesNotDisturb_data();
     void strayTrafficDoesNotDisturb();
+    void outcomesAllAtOnce_data();
+    void outcomesAllAtOnce();
+    void silentHostsAllAtOnceTakeOneTimeout_data();
+    void silentHostsAllAtOnceTakeOneTimeout();
+    void transientErrorsKeepTheEndpoint_data();
+    void transientErrorsKeepTheEndpoint();
+    void brokenEndpointIsReplaced_data();
+    void brokenEndpointIsReplaced();
 
 private:
     ProbeResult probe(const QString& address, SocketKind kind);
     void addKinds();
+    IcmpCore& endpoint(SocketKind kind) { return kind == SocketKind::Raw ? *m_raw : *m_datagram; }
 
     std::unique_ptr<NetLab> m_lab;
     QProcess m_responder;
+    // Opened inside P; a socket stays in the namespace it was made in.
+    std::shared_ptr<IcmpCore> m_raw;
+    std::shared_ptr<IcmpCore> m_datagram;
 };
 
 void tst_MdlPingNetns::initTestCase()
@@ -130,6 +152,20 @@ void tst_MdlPingNetns::initTestCase()
     // Root may open datagram ICMP sockets in P too, so both kinds can be compared there.
     QVERIFY2(m_lab->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=0 2147483647")}),
              qPrintable(m_lab->error()));
+    int rawError = -1;
+    int datagramError = -1;
+    QVERIFY2(m_lab->runIn(QStringLiteral("P"),
+                          [&] {
+                              m_raw = std::make_shared<IcmpCore>(SocketKind::Raw);
+                              m_datagram = std::make_shared<IcmpCore>(SocketKind::Datagram);
+                              rawError = m_raw->open();
+                              datagramError = m_datagram->open();
+                          }),
+             qPrintable(m_lab->error()));
+    QCOMPARE(rawError, 0);
+    QCOMPARE(datagramError, 0);
+    QVERIFY(m_raw->isRaw());
+    QVERIFY(!m_datagram->isRaw());
 
     QStringList addresses;
     QStringList rules;
@@ -155,7 +191,8 @@ void tst_MdlPingNetns::cleanupTestCase()
         m_responder.kill();
         m_responder.waitForFinished(2000);
     }
-    mdlPing::detail::setSocketKind(SocketKind::Automatic);
+    m_raw.reset();
+    m_datagram.reset();
     m_lab.reset();
 }
 
@@ -163,14 +200,8 @@ ProbeResult tst_MdlPingNetns::probe(const QString& address, SocketKind kind)
 {
     ProbeResult result;
     std::memset(static_cast<void*>(&result.reply), 0xa5, sizeof result.reply);
-    mdlPing::detail::setSocketKind(kind);
-    const bool entered = m_lab->runIn(QStringLiteral("P"), [&] {
-        result.status = mdlPing::PingHost(address, result.reply);
-        result.failure = mdlPing::LastFailure();
-    });
-    mdlPing::detail::setSocketKind(SocketKind::Automatic);
-    if (!entered)
-        qWarning("%s", qPrintable(m_lab->error()));
+    result.status = mdlPing::detail::pingHost(endpoint(kind), address, result.reply);
+    result.failure = mdlPing::LastFailure();
     return result;
 }
 
@@ -282,7 +313,7 @@ void tst_MdlPingNetns::strayTrafficDoesNotDisturb()
     stray.start(QStringLiteral("ip"),
                 {QStringLiteral("netns"), QStringLiteral("exec"), m_lab->name(QStringLiteral("P")),
                  QStringLiteral(TIVANE_ICMP_RESPONDER), QStringLiteral("--stray"), address,
-                 QString::number(mdlPing::detail::rawIdentifier()), QString::number(mdlPing::detail::nextSequence())});
+                 QString::number(endpoint(kind).identifier()), QString::number(endpoint(kind).nextSequence())});
     QVERIFY(stray.waitForReadyRead(5000));
     // Let the flood get going before the request leaves.
     QTest::qWait(20);
@@ -294,6 +325,152 @@ void tst_MdlPingNetns::strayTrafficDoesNotDisturb()
     QCOMPARE(result.status, status);
     QVERIFY2(result.reply.RoundTripTime >= minRtt && result.reply.RoundTripTime <= maxRtt,
              qPrintable(QString::number(result.reply.RoundTripTime) + QStringLiteral(" ms")));
+}
+
+void tst_MdlPingNetns::outcomesAllAtOnce_data()
+{
+    addKinds();
+    QTest::newRow("raw") << SocketKind::Raw;
+    QTest::newRow("datagram") << SocketKind::Datagram;
+}
+
+void tst_MdlPingNetns::outcomesAllAtOnce()
+{
+    // Every scenario in flight together through one socket: each outcome must still find
+    // its own probe among the decoys, errors and late replies of all the others.
+    QFETCH(SocketKind, kind);
+    mdlPing::IcmpEngine engine(kind == SocketKind::Raw ? m_raw : m_datagram);
+    QSignalSpy finished(&engine, &mdlPing::IcmpEngine::finished);
+    QHash<quint64, const Scenario*> started;
+    for (const Scenario& s : kScenarios)
+        started.insert(engine.start(QString::fromLatin1(s.address)), &s);
+    QCOMPARE(started.size(), int(std::size(kScenarios)));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), started.size(), 3000);
+    QCOMPARE(engine.pending(), 0);
+
+    QStringList wrong;
+    for (const QList<QVariant>& outcome : finished) {
+        const Scenario* s = started.take(outcome.at(0).toULongLong());
+        QVERIFY(s);
+        const bool datagramDiffers = kind == SocketKind::Datagram && s->datagramStatus != kSameStatus;
+        const int status = datagramDiffers ? s->datagramStatus : s->status;
+        const int minRtt = datagramDiffers ? 1000 : s->minRtt;
+        const int maxRtt = datagramDiffers ? 1100 : s->maxRtt;
+        const int gotStatus = outcome.at(1).toInt();
+        const int gotRtt = outcome.at(2).toInt();
+        const qint64 gotUs = outcome.at(3).toLongLong();
+        if (gotStatus != status || gotRtt < minRtt || gotRtt > maxRtt || gotUs / 1000 != gotRtt ||
+            outcome.at(4).value<mdlPing::Failure>() != mdlPing::Failure::None)
+            wrong.append(QStringLiteral("%1: status %2, %3 ms (%4 us)")
+                             .arg(QLatin1String(s->name))
+                             .arg(gotStatus)
+                             .arg(gotRtt)
+                             .arg(gotUs));
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+    QVERIFY(started.isEmpty());
+}
+
+void tst_MdlPingNetns::silentHostsAllAtOnceTakeOneTimeout_data()
+{
+    outcomesAllAtOnce_data();
+}
+
+void tst_MdlPingNetns::silentHostsAllAtOnceTakeOneTimeout()
+{
+    QFETCH(SocketKind, kind);
+    constexpr int kProbes = 20;
+    mdlPing::IcmpEngine engine(kind == SocketKind::Raw ? m_raw : m_datagram);
+    QSignalSpy finished(&engine, &mdlPing::IcmpEngine::finished);
+    const qint64 before = m_lab->snmpCounter(QStringLiteral("P"), QStringLiteral("Icmp"), QStringLiteral("OutEchos"));
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < kProbes; ++i)
+        engine.start(i % 2 ? lab::kSilentHost : lab::kRouterBlackhole);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), kProbes, 3000);
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY2(elapsed >= 1000 && elapsed < 1300, qPrintable(QString::number(elapsed)));
+    for (const QList<QVariant>& outcome : finished) {
+        QCOMPARE(outcome.at(1).toInt(), 11010);
+        QVERIFY2(outcome.at(2).toInt() >= 1000 && outcome.at(2).toInt() <= 1100, qPrintable(outcome.at(2).toString()));
+    }
+    QCOMPARE(m_lab->snmpCounter(QStringLiteral("P"), QStringLiteral("Icmp"), QStringLiteral("OutEchos")),
+             before + kProbes);
+}
+
+void tst_MdlPingNetns::transientErrorsKeepTheEndpoint_data()
+{
+    outcomesAllAtOnce_data();
+}
+
+void tst_MdlPingNetns::transientErrorsKeepTheEndpoint()
+{
+    // A full queue or a refused destination is the request's own failure; the socket
+    // stays and the next request goes through it.
+    QFETCH(SocketKind, kind);
+    const unsigned generation = endpoint(kind).generation();
+    const int fd = endpoint(kind).descriptor();
+    for (const QString& failing : {lab::kFullQueue, lab::kLocalProhibited, lab::kNoRoute, lab::kFullQueue}) {
+        const ProbeResult failed = probe(failing, kind);
+        QVERIFY2(failed.status > 11000 && failed.reply.RoundTripTime < 100, qPrintable(failing));
+        const ProbeResult next = probe(lab::kRouter, kind);
+        QCOMPARE(next.status, 0);
+        QVERIFY(next.reply.RoundTripTime < 100);
+    }
+    QCOMPARE(endpoint(kind).generation(), generation);
+    QCOMPARE(endpoint(kind).descriptor(), fd);
+}
+
+void tst_MdlPingNetns::brokenEndpointIsReplaced_data()
+{
+    outcomesAllAtOnce_data();
+}
+
+void tst_MdlPingNetns::brokenEndpointIsReplaced()
+{
+    // A socket that hangs up ends the request waiting on it at once, and the endpoint
+    // opens a new one for the next (a datagram socket needs no rights for that).
+    QFETCH(SocketKind, kind);
+    std::int32_t first = -2;
+    std::int32_t after = -2;
+    QList<QVariant> inFlight;
+    qint64 waitedMs = -1;
+    unsigned generations[2] = {};
+    const bool entered = m_lab->runIn(QStringLiteral("P"), [&] {
+        auto core = std::make_shared<IcmpCore>(kind);
+        if (core->open() != 0)
+            return;
+        generations[0] = core->generation();
+        mdlPing::ICMP_ECHO_REPLY reply;
+        first = mdlPing::detail::pingHost(*core, lab::kRouter, reply);
+        {
+            // This thread runs an event loop of its own, so the socket is reopened in P.
+            mdlPing::IcmpEngine engine(core);
+            QEventLoop loop;
+            QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &loop,
+                             [&](quint64 id, std::int32_t status, std::int32_t rtt, qint64 us, mdlPing::Failure f) {
+                                 inFlight = {id, status, rtt, us, QVariant::fromValue(f)};
+                                 loop.quit();
+                             });
+            QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+            QElapsedTimer timer;
+            timer.start();
+            engine.start(lab::kSilentHost);
+            ::shutdown(core->descriptor(), SHUT_RDWR);
+            loop.exec();
+            waitedMs = timer.elapsed();
+        }
+        after = mdlPing::detail::pingHost(*core, lab::kRouter, reply);
+        generations[1] = core->generation();
+    });
+    QVERIFY2(entered, qPrintable(m_lab->error()));
+    QCOMPARE(first, 0);
+    QCOMPARE(inFlight.size(), 5);
+    QCOMPARE(inFlight.at(1).toInt(), 11050);
+    QVERIFY2(waitedMs < 500, qPrintable(QString::number(waitedMs)));
+    QVERIFY(inFlight.at(2).toInt() < 500);
+    QCOMPARE(after, 0);
+    QVERIFY(generations[1] > generations[0]);
 }
 
 QTEST_GUILESS_MAIN(tst_MdlPingNetns)

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "mdlping.h"
+#include "mdlping_p.h"
+
+#include <QString>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+// The ICMP endpoint every probe of the process goes through: one socket, opened once and
+// kept, with the requests in flight told apart by sequence number. Thread-safe: blocking
+// probes may wait on several threads while an IcmpEngine drives others from the event loop.
+namespace mdlPing::detail {
+
+using Clock = std::chrono::steady_clock;
+inline constexpr std::chrono::milliseconds kReplyTimeout{1000};
+
+// How one probe ended.
+struct ProbeOutcome
+{
+    std::int32_t status = -1; // -1: nothing was sent, failure says why
+    Failure failure = Failure::None;
+    int error = 0; // errno behind Failure::NoSocket / NotPermitted
+    std::int32_t roundTripMs = 0;
+    std::int64_t roundTripUs = 0;
+    std::optional<std::uint32_t> from; // network order
+    std::optional<std::uint16_t> dataSize;
+    std::array<char, sizeof(ICMP_ECHO_REPLY::Data)> data{};
+};
+
+// The dotted IPv4 address in network order, in the classic forms saved host lists use
+// ("10.1", octal, hex); empty for anything else, 0.0.0.0 and 255.255.255.255 included.
+std::optional<std::uint32_t> parseAddress(const QString& address);
+
+class IcmpCore;
+// PingHost through the given endpoint.
+std::int32_t pingHost(IcmpCore& core, const QString& address, ICMP_ECHO_REPLY& reply);
+
+class IcmpCore
+{
+public:
+    // Who receives an asynchronous probe's outcome: a token from addOwner().
+    using Owner = std::uint64_t;
+
+    explicit IcmpCore(SocketKind kind = SocketKind::Automatic);
+    ~IcmpCore();
+    IcmpCore(const IcmpCore&) = delete;
+    IcmpCore& operator=(const IcmpCore&) = delete;
+
+    // The endpoint of this process (PingHost, IcmpEngine's default).
+    static const std::shared_ptr<IcmpCore>& process();
+
+    // Opens the socket unless it is open; 0 or the errno of the failed open.
+    int open();
+    // Closes the socket; the next probe opens one of this kind. Only while nothing is in flight.
+    void reset(SocketKind kind);
+    SocketKind kind() const;
+
+    // Test and diagnostic views of the endpoint.
+    int descriptor() const;
+    bool isRaw() const;
+    // Counts the sockets opened so far: it grows when a broken one is replaced.
+    unsigned generation() const;
+    std::uint16_t identifier() const;
+    std::uint16_t nextSequence() const;
+
+    // Sends one request and blocks until its outcome; never runs an event loop.
+    ProbeOutcome ping(std::uint32_t destination);
+
+    // Asynchronous probes. The owner's wake descriptor (an eventfd) is written whenever
+    // another thread finished one of its probes.
+    Owner addOwner(int wakeFd);
+    void removeOwner(Owner owner);
+    // False when the probe ended at once; its outcome is then waiting in takeFinished().
+    bool start(Owner owner, std::uint64_t id, std::uint32_t destination);
+    void cancel(Owner owner, std::uint64_t id);
+    void cancelAll(Owner owner);
+    // Reads what the socket holds unless a blocking probe is reading it already.
+    void tryPump();
+    // Ends the owner's probes whose deadline has passed.
+    void expire(Owner owner);
+    std::vector<std::pair<std::uint64_t, ProbeOutcome>> takeFinished(Owner owner);
+    std::optional<Clock::time_point> nextDeadline(Owner owner) const;
+    int inFlight(Owner owner) const;
+
+private:
+    struct Record
+    {
+        Owner owner = 0; // 0: a blocking probe
+        std::uint64_t id = 0;
+        std::uint32_t destination = 0;
+        Clock::time_point sent;
+        Clock::time_point deadline;
+        bool done = false;
+        ProbeOutcome outcome;
+    };
+    using Lock = std::unique_lock<std::mutex>;
+
+    int openLocked();
+    void closeLocked();
+    // Reads and clears the socket's pending error.
+    int clearPendingErrorLocked();
+    // Sends a request; the sequence of the record in flight, or empty with the outcome
+    // already filed.
+    std::optional<std::uint16_t> sendLocked(Owner owner, std::uint64_t id, std::uint32_t destination,
+                                            ProbeOutcome* immediate);
+    void pumpLocked(short revents);
+    bool drainPacketsLocked();
+    bool drainErrorQueueLocked();
+    void dispatchLocked(std::uint16_t sequence, std::uint32_t destination, ProbeOutcome outcome);
+    void completeLocked(std::unordered_map<std::uint16_t, Record>::iterator it, ProbeOutcome outcome,
+                        Clock::time_point at);
+    void breakLocked();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    SocketKind m_kind;
+    int m_fd = -1;
+    bool m_raw = false;
+    unsigned m_generation = 0;
+    std::uint16_t m_identifier = 0;
+    std::uint16_t m_sequence = 0;
+    bool m_pumping = false;
+    Owner m_lastOwner = 0;
+    std::unordered_map<Owner, int> m_owners; // owner -> wake descriptor
+    std::unordered_map<std::uint16_t, Record> m_inFlight;
+    std::unordered_map<Owner, std::vector<std::pair<std::uint64_t, ProbeOutcome>>> m_finished;
+    alignas(8) std::uint8_t m_buffer[4096];
+};
+
+} // namespace mdlPing::detail

@@ -1,0 +1,187 @@
+#include "icmppacket.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace mdlPing::packet {
+
+namespace {
+
+std::uint16_t read16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+void write16(std::uint8_t* p, std::uint16_t value)
+{
+    p[0] = static_cast<std::uint8_t>(value >> 8);
+    p[1] = static_cast<std::uint8_t>(value);
+}
+
+std::uint32_t readAddress(const std::uint8_t* p)
+{
+    std::uint32_t networkOrder;
+    std::memcpy(&networkOrder, p, sizeof networkOrder);
+    return networkOrder;
+}
+
+// The length of a well-formed IPv4 header carrying ICMP at the start of size bytes; 0 if
+// there is none.
+std::size_t icmpIpHeaderSize(const std::uint8_t* packet, std::size_t size)
+{
+    if (size < kMinIpHeaderSize || (packet[0] >> 4) != 4)
+        return 0;
+    const std::size_t headerSize = (packet[0] & 0x0f) * 4u;
+    if (headerSize < kMinIpHeaderSize || size < headerSize || packet[9] != kProtocolIcmp)
+        return 0;
+    return headerSize;
+}
+
+} // namespace
+
+std::uint16_t internetChecksum(const std::uint8_t* data, std::size_t size)
+{
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        sum += read16(data + i);
+    if (size % 2)
+        sum += static_cast<std::uint32_t>(data[size - 1]) << 8;
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum);
+}
+
+std::array<std::uint8_t, kRequestSize> echoRequest(std::uint16_t identifier, std::uint16_t sequence, bool withChecksum)
+{
+    std::array<std::uint8_t, kRequestSize> request{};
+    request[0] = kEchoRequest;
+    write16(request.data() + 4, identifier);
+    write16(request.data() + 6, sequence);
+    std::memcpy(request.data() + kIcmpHeaderSize, kPayload.data(), kPayload.size());
+    if (withChecksum)
+        write16(request.data() + 2, internetChecksum(request.data(), request.size()));
+    return request;
+}
+
+std::int32_t statusForSendError(int error)
+{
+    switch (error) {
+    case ENETUNREACH:
+        return kStatusNetUnreachable;
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+    case ENONET:
+        return kStatusHostUnreachable;
+    case ENOBUFS:
+    case ENOMEM:
+    case EAGAIN:
+        return kStatusNoResources;
+    case EMSGSIZE:
+        return kStatusPacketTooBig;
+    case EACCES:
+        // A broadcast address, or a route of type prohibit.
+        return kStatusBadDestination;
+    default:
+        return kStatusGeneralFailure;
+    }
+}
+
+std::optional<std::int32_t> statusForIcmpError(int type, int code)
+{
+    switch (type) {
+    case kDestUnreachable:
+        switch (code) {
+        case 0:
+        case 6:
+        case 9:
+        case 11:
+            return kStatusNetUnreachable;
+        case 2:
+            return kStatusProtocolUnreachable;
+        case 3:
+            return kStatusPortUnreachable;
+        case 4:
+            return kStatusPacketTooBig;
+        case 5:
+            return kStatusBadRoute;
+        default:
+            // Codes 1, 7, 8, 10 and 12..15, and codes no router should send: whatever
+            // the reason, the host cannot be reached.
+            return kStatusHostUnreachable;
+        }
+    case kTimeExceeded:
+        return code == 1 ? kStatusTtlExpiredReassembly : kStatusTtlExpiredTransit;
+    case kParameterProblem:
+        return kStatusParameterProblem;
+    case kSourceQuench:
+        return kStatusSourceQuench;
+    default:
+        // Redirects only tell us about a better gateway; the reply may still come.
+        return std::nullopt;
+    }
+}
+
+std::optional<Packet> parseRawPacket(const std::uint8_t* packet, std::size_t size)
+{
+    const std::size_t ipHeaderSize = icmpIpHeaderSize(packet, size);
+    if (ipHeaderSize == 0 || size < ipHeaderSize + kIcmpHeaderSize)
+        return std::nullopt;
+    const std::uint8_t* icmp = packet + ipHeaderSize;
+    const std::size_t icmpSize = size - ipHeaderSize;
+    if (internetChecksum(icmp, icmpSize) != 0)
+        return std::nullopt;
+
+    Packet parsed;
+    parsed.source = readAddress(packet + 12);
+    if (icmp[0] == kEchoReply) {
+        parsed.kind = Packet::Kind::EchoReply;
+        parsed.identifier = read16(icmp + 4);
+        parsed.sequence = read16(icmp + 6);
+        parsed.data = icmp + kIcmpHeaderSize;
+        parsed.dataSize = icmpSize - kIcmpHeaderSize;
+        return parsed;
+    }
+
+    const std::optional<std::int32_t> status = statusForIcmpError(icmp[0], icmp[1]);
+    if (!status)
+        return std::nullopt;
+    // The error quotes the request: its IP header (options included) and at least the
+    // first eight bytes of the echo request.
+    const std::uint8_t* inner = icmp + kIcmpHeaderSize;
+    const std::size_t innerSize = icmpSize - kIcmpHeaderSize;
+    const std::size_t innerHeaderSize = icmpIpHeaderSize(inner, innerSize);
+    if (innerHeaderSize == 0)
+        return std::nullopt;
+    const std::optional<EchoId> quoted = parseQuotedEcho(inner + innerHeaderSize, innerSize - innerHeaderSize);
+    if (!quoted)
+        return std::nullopt;
+    parsed.kind = Packet::Kind::Error;
+    parsed.identifier = quoted->identifier;
+    parsed.sequence = quoted->sequence;
+    parsed.quotedDestination = readAddress(inner + 16);
+    parsed.status = *status;
+    return parsed;
+}
+
+std::optional<Packet> parseDatagramReply(const std::uint8_t* icmp, std::size_t size, std::uint32_t source)
+{
+    if (size < kIcmpHeaderSize || icmp[0] != kEchoReply)
+        return std::nullopt;
+    Packet parsed;
+    parsed.kind = Packet::Kind::EchoReply;
+    parsed.source = source;
+    parsed.identifier = read16(icmp + 4);
+    parsed.sequence = read16(icmp + 6);
+    parsed.data = icmp + kIcmpHeaderSize;
+    parsed.dataSize = size - kIcmpHeaderSize;
+    return parsed;
+}
+
+std::optional<EchoId> parseQuotedEcho(const std::uint8_t* icmp, std::size_t size)
+{
+    if (size < kIcmpHeaderSize || icmp[0] != kEchoRequest)
+        return std::nullopt;
+    return EchoId{read16(icmp + 4), read16(icmp + 6)};
+}
+
+} // namespace mdlPing::packet

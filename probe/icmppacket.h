@@ -1,0 +1,90 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+// The bytes of ICMP echo: requests we send, replies and errors we read. Pure functions
+// over buffers, so every rule about what counts as an answer can be tested without a socket.
+namespace mdlPing::packet {
+
+inline constexpr std::size_t kIcmpHeaderSize = 8;
+inline constexpr std::size_t kMinIpHeaderSize = 20;
+inline constexpr std::uint8_t kProtocolIcmp = 1;
+inline constexpr std::uint8_t kEchoReply = 0;
+inline constexpr std::uint8_t kDestUnreachable = 3;
+inline constexpr std::uint8_t kSourceQuench = 4;
+inline constexpr std::uint8_t kRedirect = 5;
+inline constexpr std::uint8_t kEchoRequest = 8;
+inline constexpr std::uint8_t kTimeExceeded = 11;
+inline constexpr std::uint8_t kParameterProblem = 12;
+
+inline constexpr std::int32_t kStatusSuccess = 0;
+inline constexpr std::int32_t kStatusNetUnreachable = 11002;
+inline constexpr std::int32_t kStatusHostUnreachable = 11003;
+inline constexpr std::int32_t kStatusProtocolUnreachable = 11004;
+inline constexpr std::int32_t kStatusPortUnreachable = 11005;
+inline constexpr std::int32_t kStatusNoResources = 11006;
+inline constexpr std::int32_t kStatusPacketTooBig = 11009;
+inline constexpr std::int32_t kStatusTimedOut = 11010;
+inline constexpr std::int32_t kStatusBadRoute = 11012;
+inline constexpr std::int32_t kStatusTtlExpiredTransit = 11013;
+inline constexpr std::int32_t kStatusTtlExpiredReassembly = 11014;
+inline constexpr std::int32_t kStatusParameterProblem = 11015;
+inline constexpr std::int32_t kStatusSourceQuench = 11016;
+inline constexpr std::int32_t kStatusBadDestination = 11018;
+inline constexpr std::int32_t kStatusGeneralFailure = 11050;
+
+// What every request carries after the ICMP header.
+inline constexpr std::array<std::uint8_t, 5> kPayload = {'h', 'e', 'l', 'l', 'o'};
+inline constexpr std::size_t kRequestSize = kIcmpHeaderSize + kPayload.size();
+
+std::uint16_t internetChecksum(const std::uint8_t* data, std::size_t size);
+
+// An echo request. The kernel fills in the checksum of a datagram socket's requests and
+// replaces their identifier, so only a raw socket's request needs withChecksum.
+std::array<std::uint8_t, kRequestSize> echoRequest(std::uint16_t identifier, std::uint16_t sequence, bool withChecksum);
+
+// The status for an errno of sendto() (or of a locally queued error).
+std::int32_t statusForSendError(int error);
+// The status for an ICMP error; none for messages that do not end a probe (redirects).
+std::optional<std::int32_t> statusForIcmpError(int type, int code);
+
+// An echo reply, or an ICMP error about an echo request, as read from a socket.
+struct Packet
+{
+    enum class Kind
+    {
+        EchoReply,
+        Error,
+    };
+    Kind kind = Kind::EchoReply;
+    std::uint32_t source = 0;     // network order: who sent this packet
+    std::uint16_t identifier = 0; // of the reply, or of the quoted request
+    std::uint16_t sequence = 0;
+    std::uint32_t quotedDestination = 0; // errors: where the quoted request was going
+    std::int32_t status = kStatusSuccess;
+    const std::uint8_t* data = nullptr; // replies: the echoed payload
+    std::size_t dataSize = 0;
+};
+
+// A packet as a raw socket reads it, IP header in front. Empty for anything that cannot be
+// an answer to an echo request: other types, bad checksums, malformed or truncated headers,
+// errors that quote something other than an echo request.
+std::optional<Packet> parseRawPacket(const std::uint8_t* packet, std::size_t size);
+
+// An echo reply as a datagram socket reads it (ICMP header onwards; the source comes
+// from recvfrom).
+std::optional<Packet> parseDatagramReply(const std::uint8_t* icmp, std::size_t size, std::uint32_t source);
+
+// The identifier and sequence of an echo request quoted in a datagram socket's error
+// queue (ICMP header onwards).
+struct EchoId
+{
+    std::uint16_t identifier = 0;
+    std::uint16_t sequence = 0;
+};
+std::optional<EchoId> parseQuotedEcho(const std::uint8_t* icmp, std::size_t size);
+
+} // namespace mdlPing::packet
