@@ -192,7 +192,8 @@ void frmMain::buildToolbar()
     tblTivane->addMenuItem(5, QStringLiteral("Checkboxs"), QStringLiteral("mnuChBoxs"));
     tblTivane->addMenuItem(5, QStringLiteral("Save window postiton"), QStringLiteral("mnuSWndPos"));
     tblTivane->addMenuItem(5, QStringLiteral("Hide Unselected"), QStringLiteral("mnuHUS"));
-    for (const char* key : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS"})
+    tblTivane->addMenuItem(5, QStringLiteral("Ping All at Once"), QStringLiteral("mnuPAAO"));
+    for (const char* key : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS", "mnuPAAO"})
         tblTivane->setMenuItemCheckable(QString::fromLatin1(key), true);
     syncViewChecks();
 }
@@ -272,6 +273,7 @@ bool frmMain::Form_Load()
         tblTivane->setButtonValue(tb::SoundAlert, alert);
         m_saveWndPos = readBool(SecView, QStringLiteral("SaveWndPos"), true);
         m_hideUnselected = readBool(SecView, QStringLiteral("HideUnselected"), false);
+        m_sweep.setAllAtOnce(readBool(SecView, QStringLiteral("PingAllAtOnce"), false));
         setAlwaysOnTop(readBool(SecView, QStringLiteral("AlwaysOnTop"), false));
         syncViewChecks();
         LoadList();
@@ -517,7 +519,7 @@ void frmMain::Form_Unload()
 {
     if (m_unloaded)
         return;
-    m_sweep.stop();
+    m_sweep.abandon();
     m_unloaded = true;
     m_trayWatch->stop();
 
@@ -554,6 +556,7 @@ bool frmMain::saveSettings()
     s.write(SecView, QStringLiteral("AlwaysOnTop"), platform::boolText(m_alwaysOnTop));
     s.write(SecView, QStringLiteral("SaveWndPos"), platform::boolText(m_saveWndPos));
     s.write(SecView, QStringLiteral("HideUnselected"), platform::boolText(m_hideUnselected));
+    s.write(SecView, QStringLiteral("PingAllAtOnce"), platform::boolText(m_sweep.allAtOnce()));
     s.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(tblTivane->buttonValue(tb::SoundAlert)));
     return s.sync();
 }
@@ -687,8 +690,6 @@ void frmMain::mnuDelete_Click()
     if (m_services.messages->show(question, platform::MsgYesNo | platform::MsgQuestion, m_services.app.Title) !=
         platform::MsgResultYes)
         return;
-    // A sweep must never visit a position that no longer exists: stop it first, as Reload does.
-    m_sweep.stop();
     // The question was modal, but find the row again: the list may have been reloaded meanwhile.
     const int now = lstPings->selectedIndex();
     if (now == 0 || lstPings->text(now) != name || lstPings->subText(now, 1) != address)
@@ -742,4 +743,5 @@ void frmMain::syncViewChecks()
     tblTivane->setMenuItemChecked(QStringLiteral("mnuAOT"), m_alwaysOnTop);
     tblTivane->setMenuItemChecked(QStringLiteral("mnuSWndPos"), m_saveWndPos);
     tblTivane->setMenuItemChecked(QStringLiteral("mnuHUS"), m_hideUnselected);
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuPAAO"), m_sweep.allAtOnce());
 }

@@ -3,8 +3,11 @@
 #include "imagelist.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <numeric>
 
@@ -276,6 +279,9 @@ ReportList::ReportList(QWidget* parent) : QTreeView(parent), m_model(new ReportL
     header()->setStretchLastSection(false);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int section) { Q_EMIT columnClicked(section + 1); });
+    // Only the user's own use of the scroll bars triggers actions; scrollTo() does not.
+    for (QScrollBar* bar : {verticalScrollBar(), horizontalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this] { Q_EMIT userInteracted(); });
     // Row hiding lives in the view; re-apply it whenever rows are reordered or replaced.
     connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] {
         if (!m_anyHidden)
@@ -355,6 +361,24 @@ void ReportList::setRowHiddenAt(int index, bool hidden)
 bool ReportList::isRowHiddenAt(int index) const
 {
     return index >= 1 && index <= count() && m_model->row(index).hidden;
+}
+
+void ReportList::mousePressEvent(QMouseEvent* event)
+{
+    Q_EMIT userInteracted();
+    QTreeView::mousePressEvent(event);
+}
+
+void ReportList::keyPressEvent(QKeyEvent* event)
+{
+    Q_EMIT userInteracted();
+    QTreeView::keyPressEvent(event);
+}
+
+void ReportList::wheelEvent(QWheelEvent* event)
+{
+    Q_EMIT userInteracted();
+    QTreeView::wheelEvent(event);
 }
 
 void ReportList::mouseReleaseEvent(QMouseEvent* event)

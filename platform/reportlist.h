@@ -133,9 +133,15 @@ Q_SIGNALS:
     void columnClicked(int column);
     // Button: 1 left, 2 right, 4 middle; shift: 1 shift, 2 control, 4 alt; x, y in pixels.
     void mouseReleased(int button, int shift, float x, float y);
+    // The user pressed a mouse button or a key in the list, or scrolled it; never raised for
+    // what the program itself selects or scrolls.
+    void userInteracted();
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:

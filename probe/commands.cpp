@@ -61,6 +61,10 @@ void Commands::tblTivane_ButtonMenuClick(const QString& key)
         byKeyOrMessage(hooks.saveWndPos, key);
     } else if (key == QLatin1String("mnuHUS")) {
         byKeyOrMessage(hooks.hideUnselected, key);
+    } else if (key == QLatin1String("mnuPAAO")) {
+        m_sweep.setAllAtOnce(!m_sweep.allAtOnce());
+        if (hooks.viewChanged)
+            hooks.viewChanged();
     } else {
         m_ctx.messages.show(key, platform::MsgOkOnly, m_ctx.app.Title);
     }
@@ -76,7 +80,8 @@ void Commands::byKeyOrMessage(const std::function<void()>& hook, const QString& 
 
 void Commands::reload()
 {
-    m_sweep.stop();
+    // Nothing of a sweep may be written into the list once it is refilled.
+    m_sweep.abandon();
     m_ctx.list.clear();
     if (hooks.loadList)
         hooks.loadList();

@@ -1,7 +1,6 @@
 #include "sweep.h"
 
 #include "appinfo.h"
-#include "eventloop.h"
 #include "messagebox.h"
 #include "prober.h"
 #include "progressbar.h"
@@ -10,13 +9,15 @@
 #include "toolbar.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr std::int32_t TimedOut = 11010;
 constexpr int StatusCol = 2;
 constexpr int TimeCol = 3;
+// Longest stretch of entries visited in one go before the event loop gets its turn.
+constexpr qint64 SliceMs = 8;
 
 qint64 nowMs()
 {
@@ -45,6 +46,24 @@ QString Sweep::statusText(std::int32_t status)
     return QString::number(status) + QStringLiteral(": ") + mdlPing::GetStatusText(status);
 }
 
+Sweep::Sweep(const SweepContext& context, QObject* parent) : QObject(parent), m_ctx(context)
+{
+    m_nextSweep = new QTimer(this);
+    m_nextSweep->setSingleShot(true);
+    connect(m_nextSweep, &QTimer::timeout, this, &Sweep::startContinuousSweep);
+    // Sweeps are paced from start to start; a coarse timer could start one early.
+    m_nextSweep->setTimerType(Qt::PreciseTimer);
+    connect(&m_ctx.prober, &Prober::probeFinished, this, &Sweep::onProbeFinished);
+    // Once the user works in the list, the sweep no longer moves the selection or the view.
+    connect(&m_ctx.list, &platform::ReportList::userInteracted, this, &Sweep::userTookOver);
+}
+
+Sweep::~Sweep()
+{
+    // The prober outlives us; leave nothing of ours in it.
+    cancelOutstanding();
+}
+
 void Sweep::setBusyButtons()
 {
     m_ctx.toolbar.setButtonEnabled(tb::Ping, false);
@@ -57,142 +76,288 @@ void Sweep::setIdleButtons()
     m_ctx.toolbar.setButtonEnabled(tb::Stop, false);
 }
 
+void Sweep::userTookOver()
+{
+    if (isRunning())
+        m_userTookOver = true;
+}
+
 void Sweep::stop()
 {
     m_ctx.toolbar.setButtonEnabled(tb::Stop, false);
     StopPing = true;
     m_ctx.toolbar.setButtonEnabled(tb::Ping, true);
-    if (m_wait)
-        m_wait->quit();
+    m_continuous = false;
+    m_nextSweep->stop();
+    const bool wasSweeping = m_sweeping;
+    m_sweeping = false;
+    // One at a time, the entry being probed is finished and written; all at once there is no
+    // current entry, so nothing in flight is waited for.
+    if (m_sweepAllAtOnce)
+        cancelOutstanding();
+    if (wasSweeping)
+        Q_EMIT sweepFinished();
+    settle();
+}
+
+void Sweep::abandon()
+{
+    stop();
+    cancelOutstanding();
+    settle();
+}
+
+void Sweep::cancelOutstanding()
+{
+    for (auto it = m_inFlight.cbegin(); it != m_inFlight.cend(); ++it)
+        m_ctx.prober.cancelProbe(it.key());
+    m_inFlight.clear();
+}
+
+void Sweep::settle()
+{
+    if (m_sweeping || !m_inFlight.isEmpty())
+        return;
+    if (m_socketsStarted) {
+        m_socketsStarted = false;
+        m_ctx.prober.SocketsCleanup();
+    }
+    if (!isRunning())
+        Q_EMIT idle();
 }
 
 void Sweep::PingList()
 {
-    setBusyButtons();
-    StopPing = false;
-    ++m_depth;
-
-    if (!m_ctx.prober.SocketsStartup()) {
-        m_ctx.messages.show(QStringLiteral("Windows Sockets not responding correctly."), platform::MsgExclamation,
-                            m_ctx.app.Title);
-    } else {
-        const int n = m_ctx.list.count();
-        for (int i = 1; i <= n; ++i) {
-            // Rows may have gone while we yielded (the list is the only store); never visit them.
-            if (i > m_ctx.list.count())
-                break;
-            probeRow(i);
-            m_ctx.bar.setValue(float(i));
-            m_ctx.list.ensureVisible(i);
-            platform::DoEvents();
-            if (StopPing)
-                break;
-        }
-        m_ctx.prober.SocketsCleanup();
+    // A newer sweep replaces whatever is left of an older one: a stopped sweep's last probe is
+    // not written later over the newer results.
+    cancelOutstanding();
+    if (m_sweeping) {
+        m_sweeping = false;
+        Q_EMIT sweepFinished();
     }
-
-    --m_depth;
-    // A sweep started inside another one's yield (Stop, then Ping) replaces it: the outer
-    // sweep ends at its next check instead of carrying on over the newer results.
-    if (m_depth > 0)
-        StopPing = true;
-    // A continuous run keeps Ping disabled and Stop enabled between its sweeps.
-    if (m_continuous && !StopPing)
-        setBusyButtons();
-    else
-        setIdleButtons();
-}
-
-void Sweep::probeRow(int i)
-{
-    platform::ReportList& list = m_ctx.list;
-    CurrentIP = list.subText(i, 1);
-    list.select(i);
-    m_ctx.bar.setMin(1.0f);
-    m_ctx.bar.setMax(float(list.count()));
-
-    if (!list.isChecked(i)) {
-        list.setSubText(i, StatusCol, QString());
-        list.setSubIcon(i, StatusCol, 0);
-        list.setSubToolTip(i, StatusCol, QString());
-        list.setSubText(i, TimeCol, QString());
-        list.setSubIcon(i, TimeCol, 0);
-        return;
-    }
-
-    LastStatus = m_ctx.prober.PingHost(CurrentIP, EchoReply);
-    bool explain = false;
-    list.setSubText(i, StatusCol, statusText(LastStatus));
-    if (LastStatus == 0) {
-        list.setSubIcon(i, StatusCol, icons::Ok);
-        list.setSubToolTip(i, StatusCol, QString());
-    } else if (LastStatus == TimedOut) {
-        list.setSubIcon(i, StatusCol, icons::Timeout);
-        list.setSubToolTip(i, StatusCol, mdlPing::GetStatusText(LastStatus));
-    } else {
-        list.setSubIcon(i, StatusCol, icons::Failed);
-        const mdlPing::Failure why = LastStatus == -1 ? m_ctx.prober.lastFailure() : mdlPing::Failure::None;
-        list.setSubToolTip(i, StatusCol,
-                           LastStatus == -1 ? mdlPing::FailureText(why) : mdlPing::GetStatusText(LastStatus));
-        if (m_ctx.toolbar.buttonValue(tb::SoundAlert) == 1)
-            m_ctx.sound.play(m_ctx.app.file(QStringLiteral("Notify.wav")));
-        explain = why == mdlPing::Failure::NotPermitted && !m_toldNotPermitted;
-    }
-
-    if (LastStatus == -1) {
-        // Nothing was sent, so there is no time to show; the record still holds an earlier probe's.
-        list.setSubText(i, TimeCol, QString());
-        list.setSubIcon(i, TimeCol, 0);
-    } else {
-        list.setSubText(i, TimeCol, QString::number(EchoReply.RoundTripTime));
-        list.setSubIcon(i, TimeCol, rttIcon(EchoReply.RoundTripTime));
-    }
-
-    // Last, once the row is written: the message box runs its own event loop, in which the
-    // list may be cleared or the window closed.
-    if (explain) {
-        m_toldNotPermitted = true;
-        m_ctx.messages.show(QStringLiteral("This user may not send ICMP echo requests, so no host can be probed.\n\n"
-                                           "To allow it, grant the program the raw-socket capability:\n"
-                                           "    sudo setcap cap_net_raw+ep %1\n"
-                                           "or open unprivileged ICMP sockets to your group:\n"
-                                           "    sudo sysctl net.ipv4.ping_group_range=\"0 2147483647\"")
-                                .arg(m_ctx.app.file(QStringLiteral("tivane"))),
-                            platform::MsgExclamation, m_ctx.app.Title);
-    }
+    settle();
+    if (!m_continuous)
+        m_userTookOver = false;
+    beginSweep();
 }
 
 void Sweep::PingContinuous()
 {
     if (m_continuous)
         return;
+    cancelOutstanding();
+    if (m_sweeping) {
+        m_sweeping = false;
+        Q_EMIT sweepFinished();
+    }
+    settle();
     m_continuous = true;
+    m_userTookOver = false;
     setBusyButtons();
     StopPing = false;
-    while (!StopPing) {
-        const qint64 started = nowMs();
-        if (onContinuousSweep)
-            onContinuousSweep();
-        PingList();
-        if (StopPing)
-            break;
-        waitForNextSweep(started);
-    }
-    m_continuous = false;
-    setIdleButtons();
+    startContinuousSweep();
 }
 
-void Sweep::waitForNextSweep(qint64 startedMs)
+void Sweep::startContinuousSweep()
 {
-    // The rest of the second is spent in the event loop, so the window stays live and
-    // an empty or fast list does not spin the processor or flood the network.
-    platform::DoEvents();
-    const qint64 remaining = startedMs + continuousIntervalMs - nowMs();
-    if (StopPing || remaining <= 0)
+    if (!m_continuous || StopPing)
         return;
-    QEventLoop loop;
-    QTimer::singleShot(int(remaining), &loop, &QEventLoop::quit);
-    m_wait = &loop;
-    loop.exec();
-    m_wait = nullptr;
+    if (onContinuousSweep)
+        onContinuousSweep();
+    if (!m_continuous || StopPing)
+        return;
+    beginSweep();
+}
+
+void Sweep::scheduleNextSweep()
+{
+    const qint64 remaining = m_sweepStartedMs + continuousIntervalMs - nowMs();
+    m_nextSweep->start(int(std::clamp<qint64>(remaining, 0, continuousIntervalMs)));
+}
+
+void Sweep::beginSweep()
+{
+    setBusyButtons();
+    StopPing = false;
+    m_sweepAllAtOnce = m_allAtOnce;
+    m_sweepStartedMs = nowMs();
+
+    if (!m_ctx.prober.SocketsStartup()) {
+        m_ctx.messages.show(QStringLiteral("Windows Sockets not responding correctly."), platform::MsgExclamation,
+                            m_ctx.app.Title);
+        // The box was modal: a Stop, a Reload or the window's end may have come meanwhile.
+        Q_EMIT sweepFinished();
+        if (m_continuous && !StopPing) {
+            setBusyButtons();
+            scheduleNextSweep();
+        } else {
+            m_continuous = false;
+            setIdleButtons();
+            settle();
+        }
+        return;
+    }
+    m_socketsStarted = true;
+
+    // Entries are held by persistent index: a sort moves them, a removal invalidates them.
+    const QAbstractItemModel* model = m_ctx.list.items();
+    const int n = m_ctx.list.count();
+    m_entries.clear();
+    m_entries.reserve(n);
+    for (int r = 0; r < n; ++r)
+        m_entries.append(QPersistentModelIndex(model->index(r, 0)));
+    m_next = 0;
+    m_done = 0;
+    m_sweeping = true;
+    step();
+}
+
+void Sweep::step()
+{
+    m_stepQueued = false;
+    QElapsedTimer slice;
+    slice.start();
+    while (m_sweeping && !StopPing) {
+        if (m_sweepAllAtOnce ? m_inFlight.size() >= MaxInFlight : !m_inFlight.isEmpty())
+            return; // the next outcome moves us on
+        if (m_next >= m_entries.size()) {
+            if (m_inFlight.isEmpty())
+                endSweep();
+            return;
+        }
+        if (slice.elapsed() >= SliceMs) {
+            // A long run of unticked entries: let the window breathe, then go on.
+            if (!m_stepQueued) {
+                m_stepQueued = true;
+                QTimer::singleShot(0, this, &Sweep::step);
+            }
+            return;
+        }
+        visit(m_next++);
+    }
+}
+
+void Sweep::visit(int k)
+{
+    const QPersistentModelIndex index = m_entries.at(k);
+    if (!index.isValid()) {
+        ++m_done; // removed since the sweep began
+        return;
+    }
+    const int row = index.row() + 1;
+    platform::ReportList& list = m_ctx.list;
+    CurrentIP = list.subText(row, 1);
+    if (!m_userTookOver && !m_sweepAllAtOnce)
+        list.select(row);
+    m_ctx.bar.setMin(1.0f);
+    m_ctx.bar.setMax(float(list.count()));
+
+    if (!list.isChecked(row)) {
+        list.setSubText(row, StatusCol, QString());
+        list.setSubIcon(row, StatusCol, 0);
+        list.setSubToolTip(row, StatusCol, QString());
+        list.setSubText(row, TimeCol, QString());
+        list.setSubIcon(row, TimeCol, 0);
+        entryDone(k, row);
+        return;
+    }
+    const quint64 id = m_ctx.prober.startProbe(CurrentIP);
+    m_inFlight.insert(id, k);
+}
+
+void Sweep::onProbeFinished(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
+                            mdlPing::Failure failure)
+{
+    Q_UNUSED(roundTripUs);
+    const auto it = m_inFlight.find(id);
+    if (it == m_inFlight.end())
+        return; // abandoned, or a probe of someone else
+    const int k = it.value();
+    m_inFlight.erase(it);
+    const QPersistentModelIndex index = m_entries.value(k);
+    if (index.isValid()) {
+        const int row = index.row() + 1;
+        LastStatus = status;
+        EchoReply.Status = status;
+        if (status != -1)
+            EchoReply.RoundTripTime = roundTripMs;
+        writeOutcome(row, status, roundTripMs, failure);
+        entryDone(k, row);
+    } else {
+        ++m_done;
+    }
+    if (m_sweeping)
+        step();
+    else
+        settle();
+}
+
+void Sweep::entryDone(int k, int row)
+{
+    ++m_done;
+    m_ctx.bar.setValue(float(m_sweepAllAtOnce ? m_done : k + 1));
+    if (m_userTookOver)
+        return;
+    if (m_sweepAllAtOnce)
+        m_ctx.list.select(row);
+    m_ctx.list.ensureVisible(row);
+}
+
+void Sweep::endSweep()
+{
+    m_sweeping = false;
+    Q_EMIT sweepFinished();
+    if (m_continuous && !StopPing) {
+        // A continuous run keeps Ping disabled and Stop enabled between its sweeps.
+        setBusyButtons();
+        scheduleNextSweep();
+    } else {
+        m_continuous = false;
+        setIdleButtons();
+    }
+    settle();
+}
+
+void Sweep::writeOutcome(int row, std::int32_t status, std::int32_t roundTripMs, mdlPing::Failure failure)
+{
+    platform::ReportList& list = m_ctx.list;
+    list.setSubText(row, StatusCol, statusText(status));
+    if (status == 0) {
+        list.setSubIcon(row, StatusCol, icons::Ok);
+        list.setSubToolTip(row, StatusCol, QString());
+    } else if (status == TimedOut) {
+        list.setSubIcon(row, StatusCol, icons::Timeout);
+        list.setSubToolTip(row, StatusCol, mdlPing::GetStatusText(status));
+    } else {
+        list.setSubIcon(row, StatusCol, icons::Failed);
+        list.setSubToolTip(row, StatusCol,
+                           status == -1 ? mdlPing::FailureText(failure) : mdlPing::GetStatusText(status));
+        if (m_ctx.toolbar.buttonValue(tb::SoundAlert) == 1)
+            m_ctx.sound.play(m_ctx.app.file(QStringLiteral("Notify.wav")));
+        if (status == -1 && failure == mdlPing::Failure::NotPermitted && !m_toldNotPermitted) {
+            m_toldNotPermitted = true;
+            // Not from inside the engine's report: the box runs an event loop of its own.
+            QTimer::singleShot(0, this, &Sweep::explainNotPermitted);
+        }
+    }
+
+    if (status == -1) {
+        // Nothing was sent, so there is no time to show.
+        list.setSubText(row, TimeCol, QString());
+        list.setSubIcon(row, TimeCol, 0);
+    } else {
+        list.setSubText(row, TimeCol, QString::number(roundTripMs));
+        list.setSubIcon(row, TimeCol, rttIcon(roundTripMs));
+    }
+}
+
+void Sweep::explainNotPermitted()
+{
+    m_ctx.messages.show(QStringLiteral("This user may not send ICMP echo requests, so no host can be probed.\n\n"
+                                       "To allow it, grant the program the raw-socket capability:\n"
+                                       "    sudo setcap cap_net_raw+ep %1\n"
+                                       "or open unprivileged ICMP sockets to your group:\n"
+                                       "    sudo sysctl net.ipv4.ping_group_range=\"0 2147483647\"")
+                            .arg(m_ctx.app.file(QStringLiteral("tivane"))),
+                        platform::MsgExclamation, m_ctx.app.Title);
 }

@@ -10,6 +10,7 @@
 #include "toolbar.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 
@@ -57,6 +58,9 @@ struct Fixture
     Commands commands{sweep, ctx};
 };
 
+// Waits until the sweep has nothing under way and no outcome outstanding.
+#define SETTLE(f) QTRY_VERIFY_WITH_TIMEOUT((f).sweep.isIdle(), 10000)
+
 QString notifyWav()
 {
     return QStringLiteral("/opt/tivane/Notify.wav");
@@ -90,6 +94,14 @@ private Q_SLOTS:
     void realProbeSweepsLoopbackHosts();
     void listClearedWhileExplainingIsNeverTouched();
     void pingAfterStopReplacesTheRunningSweep();
+    void stopAndRunFlipButtonsWhileAProbeWaits();
+    void stopThenContinuousRunDuringOneWaitKeepsRunning();
+    void resultsFollowTheirHostThroughASort_data();
+    void resultsFollowTheirHostThroughASort();
+    void reloadDuringAWaitWritesNothingIntoTheNewList();
+    void userSelectionIsLeftAlone();
+    void allAtOnceSendsEveryRequestWithoutWaiting();
+    void allAtOnceStopAbandonsEveryRequest();
 };
 
 void tst_Sweep::emptyListStartsAndReleasesSockets()
@@ -99,6 +111,7 @@ void tst_Sweep::emptyListStartsAndReleasesSockets()
     f.bar.setMax(100);
     f.bar.setValue(42);
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.prober.startups, 1);
     QCOMPARE(f.prober.cleanups, 1);
     QVERIFY(f.prober.probed.isEmpty());
@@ -120,6 +133,7 @@ void tst_Sweep::untickedRowsAreClearedNotProbed()
         f.list.setSubIcon(i, 3, icons::Green);
     }
     f.sweep.PingList();
+    SETTLE(f);
     QVERIFY(f.prober.probed.isEmpty());
     QVERIFY(f.sound.played.isEmpty());
     for (int i = 1; i <= 2; ++i) {
@@ -153,6 +167,7 @@ void tst_Sweep::rttIconThresholds()
     f.add(QStringLiteral("h"), QStringLiteral("127.0.0.1"));
     f.prober.set(QStringLiteral("127.0.0.1"), 0, rtt);
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.list.subText(1, 2), QStringLiteral("OK"));
     QCOMPARE(f.list.subIcon(1, 2), icons::Ok);
     QCOMPARE(f.list.subText(1, 3), QString::number(rtt));
@@ -161,26 +176,31 @@ void tst_Sweep::rttIconThresholds()
 
 void tst_Sweep::outcomesWriteStatusAndAlert_data()
 {
+    QTest::addColumn<bool>("allAtOnce");
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("alertPressed");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("icon");
     QTest::addColumn<bool>("sounds");
-    QTest::newRow("ok, alert on") << 0 << true << QStringLiteral("OK") << icons::Ok << false;
-    QTest::newRow("timeout, alert on") << 11010 << true << QStringLiteral("11010: Request Timed Out") << icons::Timeout
-                                       << false;
-    QTest::newRow("unreachable, alert on")
-        << 11003 << true << QStringLiteral("11003: Destination Host Unreachable") << icons::Failed << true;
-    QTest::newRow("unreachable, alert off")
-        << 11003 << false << QStringLiteral("11003: Destination Host Unreachable") << icons::Failed << false;
-    QTest::newRow("unlisted code") << 11020 << true << QStringLiteral("11020: Unknown Response") << icons::Failed
-                                   << true;
-    QTest::newRow("not sent, alert on") << -1 << true << QStringLiteral("-1: Unknown Response") << icons::Failed
-                                        << true;
+    for (const bool allAtOnce : {false, true}) {
+        const auto row = [allAtOnce](const char* tag) -> QTestData& {
+            return QTest::addRow("%s, %s", tag, allAtOnce ? "all at once" : "one at a time") << allAtOnce;
+        };
+        row("ok, alert on") << 0 << true << QStringLiteral("OK") << icons::Ok << false;
+        row("timeout, alert on") << 11010 << true << QStringLiteral("11010: Request Timed Out") << icons::Timeout
+                                 << false;
+        row("unreachable, alert on") << 11003 << true << QStringLiteral("11003: Destination Host Unreachable")
+                                     << icons::Failed << true;
+        row("unreachable, alert off") << 11003 << false << QStringLiteral("11003: Destination Host Unreachable")
+                                      << icons::Failed << false;
+        row("unlisted code") << 11020 << true << QStringLiteral("11020: Unknown Response") << icons::Failed << true;
+        row("not sent, alert on") << -1 << true << QStringLiteral("-1: Unknown Response") << icons::Failed << true;
+    }
 }
 
 void tst_Sweep::outcomesWriteStatusAndAlert()
 {
+    QFETCH(bool, allAtOnce);
     QFETCH(int, status);
     QFETCH(bool, alertPressed);
     QFETCH(QString, text);
@@ -188,9 +208,11 @@ void tst_Sweep::outcomesWriteStatusAndAlert()
     QFETCH(bool, sounds);
     Fixture f;
     f.toolbar.setButtonValue(tb::SoundAlert, alertPressed ? 1 : 0);
+    f.sweep.setAllAtOnce(allAtOnce);
     f.add(QStringLiteral("h"), QStringLiteral("198.18.0.9"));
     f.prober.set(QStringLiteral("198.18.0.9"), status, 1000);
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.sweep.LastStatus, status);
     QCOMPARE(f.list.subText(1, 2), text);
     QCOMPARE(f.list.subIcon(1, 2), icon);
@@ -206,6 +228,7 @@ void tst_Sweep::failedSendKeepsNoStaleTime()
     f.prober.set(QStringLiteral("127.0.0.1"), 0, 42);
     f.prober.set(QStringLiteral("no.such.host"), -1, 0, mdlPing::Failure::BadAddress);
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.list.subText(1, 3), QStringLiteral("42"));
     // The record still holds 42 from the first host; that time was never measured for this one.
     QCOMPARE(f.sweep.EchoReply.RoundTripTime, 42);
@@ -223,7 +246,9 @@ void tst_Sweep::notPermittedIsExplainedOncePerRun()
     f.prober.set(QStringLiteral("127.0.0.1"), -1, 0, mdlPing::Failure::NotPermitted);
     f.prober.set(QStringLiteral("127.0.0.2"), -1, 0, mdlPing::Failure::NotPermitted);
     f.sweep.PingList();
+    SETTLE(f);
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.messages.shown.size(), 1);
     QVERIFY(f.messages.shown.first().text.contains(QStringLiteral("cap_net_raw")));
     QVERIFY(f.messages.shown.first().text.contains(QStringLiteral("ping_group_range")));
@@ -244,6 +269,7 @@ void tst_Sweep::threeFailuresAlertInListOrder()
     f.prober.set(hosts[1], -1, 0, mdlPing::Failure::BadAddress);
     f.prober.set(hosts[3], 11050);
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.prober.probed, hosts);
     QCOMPARE(f.sound.played, QStringList(3, notifyWav()));
 }
@@ -258,12 +284,14 @@ void tst_Sweep::stopDuringThirdOfFiveEntries()
     f.prober.onProbe = [&](const QString& address) {
         QVERIFY(!f.toolbar.isButtonEnabled(tb::Ping));
         QVERIFY(f.toolbar.isButtonEnabled(tb::Stop));
+        // Pressed while the third request is out: that entry is still finished.
         if (address == QStringLiteral("127.0.0.3"))
-            QTimer::singleShot(0, &f.toolbar, [&] { f.toolbar.clickButton(tb::Stop); });
+            f.toolbar.clickButton(tb::Stop);
     };
     connect(&f.toolbar, &platform::ToolBar::buttonClicked, &f.toolbar,
             [&](int i) { f.commands.tblTivane_ButtonClick(i); });
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.prober.probed.size(), 3);
     QCOMPARE(f.list.subText(3, 2), QStringLiteral("OK"));
     QCOMPARE(f.list.subText(4, 2), QStringLiteral("earlier"));
@@ -284,6 +312,7 @@ void tst_Sweep::rowAddedDuringSweepCountsButIsNotVisited()
             f.add(QStringLiteral("late"), QStringLiteral("127.0.0.9"));
     };
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.prober.probed, (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}));
     QCOMPARE(f.bar.Min(), 1.0f);
     QCOMPARE(f.bar.Max(), 3.0f);
@@ -297,6 +326,7 @@ void tst_Sweep::startupFailureIsReported()
     f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
     f.prober.startupResult = false;
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.messages.shown.size(), 1);
     QCOMPARE(f.messages.shown.first().text, QStringLiteral("Windows Sockets not responding correctly."));
     QCOMPARE(f.messages.shown.first().style, 48);
@@ -318,6 +348,7 @@ void tst_Sweep::rowsRemovedDuringSweepAreNeverVisited()
         }
     };
     f.sweep.PingList();
+    SETTLE(f);
     QCOMPARE(f.prober.probed.size(), 2);
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
 }
@@ -341,6 +372,7 @@ void tst_Sweep::dispatchByPosition()
     QVERIFY(f.messages.shown.isEmpty());
 
     f.commands.tblTivane_ButtonClick(tb::Ping);
+    SETTLE(f);
     QCOMPARE(f.prober.probed.size(), 1);
     f.commands.tblTivane_ButtonClick(tb::About);
     QCOMPARE(abouts, 1);
@@ -381,6 +413,7 @@ void tst_Sweep::dispatchByKey()
     QCOMPARE(f.messages.shown.size(), 8);
 
     f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingN"));
+    SETTLE(f);
     QCOMPARE(f.prober.probed.size(), 1);
 }
 
@@ -400,6 +433,7 @@ void tst_Sweep::continuousRunStopsDuringSweep()
             f.commands.tblTivane_ButtonClick(tb::Stop);
     };
     f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    SETTLE(f);
     QCOMPARE(sweeps, 3);
     QCOMPARE(f.prober.probed.size(), 2 * 3 + 2);
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
@@ -423,6 +457,7 @@ void tst_Sweep::continuousRunStopsBetweenSweeps()
     QElapsedTimer t;
     t.start();
     f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    SETTLE(f);
     QVERIFY2(t.elapsed() < 10000, "the run did not end when stopped between sweeps");
     QCOMPARE(sweeps, 1);
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
@@ -444,6 +479,7 @@ void tst_Sweep::continuousRunOverEmptyListIsPacedAndStoppable()
     connect(&f.toolbar, &platform::ToolBar::buttonClicked, &f.toolbar,
             [&](int i) { f.commands.tblTivane_ButtonClick(i); });
     f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    SETTLE(f);
     QCOMPARE(starts.size(), 3);
     // Sweeps start no closer than the interval; a generous lower bound only.
     QVERIFY2(starts[1] - starts[0] >= 290, qPrintable(QString::number(starts[1] - starts[0])));
@@ -470,6 +506,7 @@ void tst_Sweep::reloadEndsContinuousRun()
                                [&] { f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuReload")); });
     };
     f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+    SETTLE(f);
     QCOMPARE(loads, 1);
     QCOMPARE(f.list.count(), 1);
     QCOMPARE(f.list.text(1), QStringLiteral("fresh"));
@@ -502,6 +539,7 @@ void tst_Sweep::realProbeSweepsLoopbackHosts()
     SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
     Sweep sweep(ctx);
     sweep.PingList();
+    QTRY_VERIFY_WITH_TIMEOUT(sweep.isIdle(), 10000);
     if (list.subText(1, 2) == QStringLiteral("-1: Unknown Response"))
         QSKIP("this user may not send ICMP (run as root, or open net.ipv4.ping_group_range)");
     for (int i = 1; i <= 3; ++i) {
@@ -528,8 +566,10 @@ void tst_Sweep::listClearedWhileExplainingIsNeverTouched()
         f.list.clear();
     };
     f.sweep.PingList();
+    SETTLE(f);
+    QTRY_COMPARE(f.messages.shown.size(), 1);
     QCOMPARE(f.list.count(), 0);
-    QCOMPARE(f.prober.probed.size(), 1);
+    QVERIFY(f.prober.probed.size() <= 2);
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
 }
 
@@ -550,10 +590,179 @@ void tst_Sweep::pingAfterStopReplacesTheRunningSweep()
         }
     };
     f.sweep.PingList();
+    SETTLE(f);
     // The first sweep did 1 and 2, the new one all four; the first one did not resume afterwards.
     QCOMPARE(f.prober.probed.size(), 2 + 4);
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+void tst_Sweep::stopAndRunFlipButtonsWhileAProbeWaits()
+{
+    // A host that takes long to answer must not hold the window: Stop works during the wait.
+    Fixture f;
+    f.prober.answerAfterMs = 400;
+    f.add(QStringLiteral("slow"), QStringLiteral("127.0.0.1"));
+    f.add(QStringLiteral("next"), QStringLiteral("127.0.0.2"));
+    f.sweep.PingList();
+    QVERIFY(f.sweep.isRunning());
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Ping));
+    QCOMPARE(f.prober.inFlight(), 1);
+    f.commands.tblTivane_ButtonClick(tb::Stop); // handled at once, not after the probe
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+    QVERIFY(!f.sweep.isRunning());
+    SETTLE(f);
+    // The entry being probed is finished; the next one is not visited.
+    QCOMPARE(f.prober.probed, QStringList{QStringLiteral("127.0.0.1")});
+    QCOMPARE(f.list.subText(1, 2), QStringLiteral("OK"));
+    QCOMPARE(f.list.subText(2, 2), QString());
+}
+
+void tst_Sweep::stopThenContinuousRunDuringOneWaitKeepsRunning()
+{
+    for (const bool startContinuous : {false, true}) {
+        Fixture f;
+        f.prober.answerAfterMs = 100;
+        f.sweep.continuousIntervalMs = 0;
+        f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+        int sweeps = 0;
+        f.sweep.onContinuousSweep = [&] { ++sweeps; };
+        if (startContinuous)
+            f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+        else
+            f.sweep.PingList();
+        f.commands.tblTivane_ButtonClick(tb::Stop);
+        f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuPingC"));
+        const int before = sweeps;
+        // The new run must not take the Stop that came before it for its own.
+        QTRY_VERIFY_WITH_TIMEOUT(sweeps >= before + 3, 10000);
+        QVERIFY(f.sweep.isRunning());
+        QVERIFY(f.toolbar.isButtonEnabled(tb::Stop));
+        f.commands.tblTivane_ButtonClick(tb::Stop);
+        SETTLE(f);
+        QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    }
+}
+
+void tst_Sweep::resultsFollowTheirHostThroughASort_data()
+{
+    QTest::addColumn<bool>("allAtOnce");
+    QTest::newRow("one at a time") << false;
+    QTest::newRow("all at once") << true;
+}
+
+void tst_Sweep::resultsFollowTheirHostThroughASort()
+{
+    QFETCH(bool, allAtOnce);
+    Fixture f;
+    f.prober.answerAfterMs = 20;
+    f.sweep.setAllAtOnce(allAtOnce);
+    const QStringList names{QStringLiteral("d"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("a")};
+    for (int i = 0; i < names.size(); ++i) {
+        const QString address = QStringLiteral("127.0.0.%1").arg(i + 1);
+        f.add(names[i], address);
+        f.prober.set(address, 0, 10 * (i + 1)); // each host its own time
+    }
+    f.sweep.PingList();
+    f.list.setSortKey(0);
+    f.list.setSorted(true); // a column click while the first request is out
+    SETTLE(f);
+    QCOMPARE(f.prober.probed.size(), 4);
+    QCOMPARE(QSet<QString>(f.prober.probed.cbegin(), f.prober.probed.cend()).size(), 4);
+    for (int row = 1; row <= 4; ++row) {
+        const int host = f.list.subText(row, 1).section(u'.', 3).toInt();
+        QCOMPARE(f.list.subText(row, 3), QString::number(10 * host));
+    }
+}
+
+void tst_Sweep::reloadDuringAWaitWritesNothingIntoTheNewList()
+{
+    Fixture f;
+    f.prober.answerAfterMs = 50;
+    f.prober.reportCancelled = true; // the reply is already on its way
+    f.add(QStringLiteral("old"), QStringLiteral("127.0.0.1"));
+    f.commands.hooks.loadList = [&] { f.add(QStringLiteral("fresh"), QStringLiteral("127.0.0.7")); };
+    f.sweep.PingList();
+    f.commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuReload"));
+    SETTLE(f);
+    QTRY_COMPARE(f.prober.probed.size(), 1); // the late reply arrived...
+    QCOMPARE(f.list.count(), 1);
+    QCOMPARE(f.list.subText(1, 2), QString()); // ...and was written nowhere
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+}
+
+void tst_Sweep::userSelectionIsLeftAlone()
+{
+    Fixture f;
+    f.prober.answerAfterMs = 30;
+    for (int i = 1; i <= 6; ++i)
+        f.add(QString::number(i), QStringLiteral("127.0.0.%1").arg(i));
+    f.list.resize(400, 300);
+    f.list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.list));
+
+    // Untouched, the sweep selects each entry it visits.
+    f.sweep.PingList();
+    QTRY_COMPARE(f.list.selectedIndex(), 2);
+    const QRect fifth = f.list.visualRect(f.list.items()->index(4, 0));
+    QTest::mouseClick(f.list.viewport(), Qt::LeftButton, {}, fifth.center());
+    QCOMPARE(f.list.selectedIndex(), 5);
+    SETTLE(f);
+    QCOMPARE(f.prober.probed.size(), 6);
+    QCOMPARE(f.list.selectedIndex(), 5); // the user's choice, not the last entry swept
+
+    // A new sweep started by the user follows its entries again.
+    f.sweep.PingList();
+    SETTLE(f);
+    QCOMPARE(f.list.selectedIndex(), 6);
+}
+
+void tst_Sweep::allAtOnceSendsEveryRequestWithoutWaiting()
+{
+    Fixture f;
+    f.prober.answerAfterMs = 200;
+    f.sweep.setAllAtOnce(true);
+    const int n = 300;
+    for (int i = 1; i <= n; ++i) {
+        const QString address = QStringLiteral("127.0.%1.%2").arg(i / 250).arg(i % 250 + 1);
+        f.add(QString::number(i), address, i != 7);
+        if (i % 3 == 0)
+            f.prober.set(address, 11010, 1000);
+    }
+    f.list.setSubText(7, 2, QStringLiteral("earlier"));
+    f.sweep.PingList();
+    QCOMPARE(f.prober.inFlight(), Sweep::MaxInFlight); // no waiting for answers, but a cap
+    SETTLE(f);
+    QCOMPARE(f.prober.maxInFlight, Sweep::MaxInFlight);
+    QCOMPARE(f.prober.probed.size(), n - 1);
+    QCOMPARE(f.bar.Value(), float(n));
+    QCOMPARE(f.list.subText(7, 2), QString()); // unticked: emptied
+    QCOMPARE(f.list.subText(3, 2), QStringLiteral("11010: Request Timed Out"));
+    QCOMPARE(f.list.subText(4, 2), QStringLiteral("OK"));
+    QCOMPARE(f.sweep.isRunning(), false);
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+}
+
+void tst_Sweep::allAtOnceStopAbandonsEveryRequest()
+{
+    Fixture f;
+    f.prober.answerAfterMs = 100;
+    f.prober.reportCancelled = true; // late replies still come in, and must be ignored
+    f.sweep.setAllAtOnce(true);
+    for (int i = 1; i <= 5; ++i) {
+        f.add(QString::number(i), QStringLiteral("127.0.0.%1").arg(i));
+        f.list.setSubText(i, 2, QStringLiteral("earlier"));
+    }
+    f.sweep.PingList();
+    QCOMPARE(f.prober.inFlight(), 5);
+    f.commands.tblTivane_ButtonClick(tb::Stop);
+    QCOMPARE(f.prober.inFlight(), 0);
+    SETTLE(f);
+    QTRY_COMPARE(f.prober.probed.size(), 5);
+    for (int i = 1; i <= 5; ++i)
+        QCOMPARE(f.list.subText(i, 2), QStringLiteral("earlier"));
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
 }
 
 QTEST_MAIN(tst_Sweep)

@@ -1,5 +1,8 @@
 #include "fakes.h"
 
+#include <QTimer>
+#include <algorithm>
+
 int RecordingMessageBox::show(const QString& text, int style, const QString& title)
 {
     shown.append({text, style, title});
@@ -28,4 +31,35 @@ std::int32_t ScriptedProber::PingHost(const QString& address, mdlPing::ICMP_ECHO
     if (onProbe)
         onProbe(address);
     return o.status;
+}
+
+quint64 ScriptedProber::startProbe(const QString& address)
+{
+    if (answerAfterMs < 0)
+        return Prober::startProbe(address);
+    // Far above the ids of the base class, so the two kinds never meet.
+    const quint64 id = (quint64(1) << 48) + ++m_lastDelayedId;
+    m_pending.insert(id);
+    maxInFlight = std::max(maxInFlight, int(m_pending.size()));
+    QTimer::singleShot(answerAfterMs, this, [this, id, address] {
+        if (!m_pending.remove(id) && !reportCancelled)
+            return;
+        mdlPing::ICMP_ECHO_REPLY reply;
+        const std::int32_t status = PingHost(address, reply);
+        const std::int32_t rtt = status == -1 ? 0 : reply.RoundTripTime;
+        Q_EMIT probeFinished(id, status, rtt, qint64(rtt) * 1000, m_lastFailure);
+    });
+    return id;
+}
+
+void ScriptedProber::cancelProbe(quint64 id)
+{
+    m_pending.remove(id);
+    Prober::cancelProbe(id);
+}
+
+void ScriptedProber::cancelAll()
+{
+    m_pending.clear();
+    Prober::cancelAll();
 }

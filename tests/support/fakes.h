@@ -5,6 +5,7 @@
 #include "soundplayer.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -59,6 +60,17 @@ public:
         outcomes.insert(address, Outcome{status, rtt, failure});
     }
 
+    // Answers through startProbe after this many milliseconds, as a real engine does, instead of
+    // at the next turn of the event loop; -1 for the next turn.
+    int answerAfterMs = -1;
+    // Reports probes even after they were cancelled, like a reply that was already on its way.
+    bool reportCancelled = false;
+    quint64 startProbe(const QString& address) override;
+    void cancelProbe(quint64 id) override;
+    void cancelAll() override;
+    int inFlight() const { return int(m_pending.size()); }
+    int maxInFlight = 0;
+
     QHash<QString, Outcome> outcomes; // addresses not listed answer 0 with 1 ms
     bool startupResult = true;
     int startups = 0;
@@ -69,4 +81,6 @@ public:
 
 private:
     mdlPing::Failure m_lastFailure = mdlPing::Failure::None;
+    QSet<quint64> m_pending;
+    quint64 m_lastDelayedId = 0;
 };
