@@ -4,15 +4,23 @@
 #include "mdlmore.h"
 #include "messagebox.h"
 #include "prober.h"
+#include "privilege.h"
 #include "settingsstore.h"
 #include "singleinstance.h"
 
 #include <QApplication>
 #include <QSessionManager>
 #include <csignal>
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    // Before any Qt object exists (Qt loads plugins named by the environment): open the
+    // ICMP endpoint, the only thing cap_net_raw is needed for, then give up every capability.
+    if (!mdlPing::OpenEndpointAndDropPrivileges()) {
+        std::fputs("tivane: could not give up privileges\n", stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tivane"));
     QApplication::setOrganizationName(QStringLiteral("Tivane"));

@@ -1,21 +1,31 @@
 // Probes each address given on the command line once, the way the host list does, and
-// prints one tab-separated line per address: address, status, round trip, text.
+// prints one tab-separated line per address: address, status, round trip, text. All
+// requests go out at once, so silent hosts cost one timeout together; the lines still
+// come in the order of the arguments.
 
+#include "icmpengine.h"
 #include "mdlping.h"
+#include "privilege.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QHash>
 #include <QString>
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
+
+// As many as the sweep keeps in flight; the rest wait for a free place.
+constexpr int kMaxInFlight = 256;
 
 void printUsage(std::FILE* to)
 {
     std::fputs("Usage: tivane-probe ADDRESS...\n"
-               "Sends one ICMP echo request to each IPv4 address, in order, and prints\n"
-               "ADDRESS<TAB>STATUS<TAB>ROUND TRIP MS<TAB>TEXT for each of them.\n"
+               "Sends one ICMP echo request to each IPv4 address, all at once, and prints\n"
+               "ADDRESS<TAB>STATUS<TAB>ROUND TRIP MS<TAB>TEXT for each of them, in order.\n"
                "Exit status: 0 when every address replied, 1 otherwise, 2 on usage errors.\n",
                to);
 }
@@ -26,10 +36,25 @@ void writeLine(std::FILE* to, const QByteArray& line)
     std::fputc('\n', to);
 }
 
+struct Result
+{
+    bool done = false;
+    std::int32_t status = -1;
+    std::int32_t roundTripMs = 0;
+    QString reason; // why nothing was sent
+};
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // Before anything else, and before Qt reads plugin paths from the environment: the
+    // endpoint is the only thing cap_net_raw is needed for.
+    if (!mdlPing::OpenEndpointAndDropPrivileges()) {
+        std::fputs("tivane-probe: could not give up privileges\n", stderr);
+        return 1;
+    }
+
     if (argc < 2) {
         printUsage(stderr);
         return 2;
@@ -53,22 +78,55 @@ int main(int argc, char* argv[])
         std::fputs("tivane-probe: the socket library could not be started\n", stderr);
         return 1;
     }
-    // One record for all probes, as the host list uses it, so fields a probe leaves
-    // alone show what an earlier one wrote.
-    mdlPing::ICMP_ECHO_REPLY reply;
+
+    // Qt must not take our arguments for its own.
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    mdlPing::IcmpEngine engine;
+
+    const int count = argc - 1;
+    std::vector<Result> results(static_cast<std::size_t>(count));
+    QHash<quint64, int> indexOf;
+    int nextToStart = 0;
+    int nextToPrint = 0;
     bool allReplied = true;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray address = argv[i];
-        const std::int32_t status = mdlPing::PingHost(QString::fromLocal8Bit(address), reply);
-        const QByteArray rtt = status == -1 ? QByteArray() : QByteArray::number(reply.RoundTripTime);
-        const QString text = status == 0 ? QStringLiteral("OK") : mdlPing::GetStatusText(status);
-        writeLine(stdout, address + '\t' + QByteArray::number(status) + '\t' + rtt + '\t' + text.toUtf8());
-        if (status == -1) {
-            const QString reason = mdlPing::FailureText(mdlPing::LastFailure());
-            writeLine(stderr, "tivane-probe: " + address + ": " + reason.toUtf8());
+
+    auto startMore = [&] {
+        while (nextToStart < count && indexOf.size() < kMaxInFlight) {
+            const quint64 id = engine.start(QString::fromLocal8Bit(argv[nextToStart + 1]));
+            indexOf.insert(id, nextToStart++);
         }
-        allReplied = allReplied && status == 0;
-    }
+    };
+    auto printReady = [&] {
+        for (; nextToPrint < count && results[static_cast<std::size_t>(nextToPrint)].done; ++nextToPrint) {
+            const Result& r = results[static_cast<std::size_t>(nextToPrint)];
+            const QByteArray address = argv[nextToPrint + 1];
+            const QByteArray rtt = r.status == -1 ? QByteArray() : QByteArray::number(r.roundTripMs);
+            const QString text = r.status == 0 ? QStringLiteral("OK") : mdlPing::GetStatusText(r.status);
+            writeLine(stdout, address + '\t' + QByteArray::number(r.status) + '\t' + rtt + '\t' + text.toUtf8());
+            if (r.status == -1) {
+                writeLine(stderr, "tivane-probe: " + address + ": " + r.reason.toUtf8());
+            }
+            allReplied = allReplied && r.status == 0;
+        }
+        if (nextToPrint == count)
+            QCoreApplication::exit(0);
+    };
+    QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &app,
+                     [&](quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64, mdlPing::Failure failure) {
+                         const int index = indexOf.take(id);
+                         Result& r = results[static_cast<std::size_t>(index)];
+                         r.done = true;
+                         r.status = status;
+                         r.roundTripMs = roundTripMs;
+                         // Read now, while the error behind it is this probe's.
+                         if (status == -1)
+                             r.reason = mdlPing::FailureText(failure);
+                         printReady();
+                         startMore();
+                     });
+    startMore();
+    app.exec();
     mdlPing::SocketsCleanup();
     return allReplied ? 0 : 1;
 }

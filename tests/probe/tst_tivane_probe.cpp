@@ -1,5 +1,6 @@
-// The tivane-probe command: its output lines and exit codes, and the probe as an ordinary
-// user, through the datagram socket or refused altogether.
+// The tivane-probe command: its output lines and exit codes, all addresses probed at once
+// yet printed in order, and the probe as an ordinary user, through the datagram socket or
+// refused altogether.
 
 #include "mdlping.h"
 #include "netlab.h"
@@ -74,6 +75,8 @@ private slots:
     void invalidAddressesSendNothing();
     void unprivilegedUsesDatagramSocket();
     void unprivilegedWithoutPermission();
+    void moreAddressesThanInFlightKeepTheirOrder();
+    void silentHostsTakeOneTimeoutTogether();
     void cleanupTestCase();
 
 private:
@@ -259,6 +262,69 @@ void tst_TivaneProbe::unprivilegedWithoutPermission()
     QCOMPARE(run.lines, QStringList{lab::kRouter + QStringLiteral("\t-1\t\tUnknown Response")});
     QCOMPARE(run.errors, QStringLiteral("tivane-probe: ") + lab::kRouter + QStringLiteral(": ") +
                              mdlPing::FailureText(mdlPing::Failure::NotPermitted) + QLatin1Char('\n'));
+}
+
+void tst_TivaneProbe::moreAddressesThanInFlightKeepTheirOrder()
+{
+    if (!localIcmpPermitted())
+        QSKIP("ICMP is not permitted for this user");
+    // More than go out at once, so some wait for a free place; answers come in any order.
+    QStringList addresses;
+    for (int i = 0; i < 300; ++i)
+        addresses.append(QStringLiteral("127.0.%1.%2").arg(i / 200).arg(i % 200 + 1));
+    addresses.insert(150, QStringLiteral("not.an.address"));
+    const Run run = runTool(addresses);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.lines.size(), addresses.size());
+    for (int i = 0; i < addresses.size(); ++i) {
+        const QStringList got = fields(run.lines[i]);
+        QCOMPARE(got.value(0), addresses[i]);
+        QCOMPARE(got.value(1), i == 150 ? QStringLiteral("-1") : QStringLiteral("0"));
+    }
+    QCOMPARE(run.errors, QStringLiteral("tivane-probe: not.an.address: not an IPv4 address\n"));
+
+    addresses.removeAt(150);
+    const Run allAnswered = runTool(addresses);
+    QCOMPARE(allAnswered.exitCode, 0);
+    QCOMPARE(allAnswered.lines.size(), addresses.size());
+    QVERIFY(allAnswered.errors.isEmpty());
+}
+
+void tst_TivaneProbe::silentHostsTakeOneTimeoutTogether()
+{
+    NetLab* net = lab();
+    if (!net)
+        QSKIP(qPrintable(NetLab::unavailableReason()));
+    QVERIFY2(m_labBuilt, qPrintable(net->error()));
+    // Ten hosts that never answer among others that do at once: all requests are out
+    // together, so the whole run waits about one timeout, not ten.
+    QStringList addresses;
+    for (int i = 0; i < 5; ++i)
+        addresses << lab::kSilentHost << lab::kRouterBlackhole;
+    addresses.insert(3, lab::kRouter);
+    addresses.insert(7, QStringLiteral("0.0.0.0"));
+    addresses.append(lab::kRouterUnreachable);
+    const Run run = runProgram(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
+                                                                 net->name(QStringLiteral("P")), kTool} +
+                                                         addresses);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.lines.size(), addresses.size());
+    QVERIFY2(run.elapsedMs < 1600, qPrintable(QString::number(run.elapsedMs)));
+    for (int i = 0; i < addresses.size(); ++i) {
+        const QStringList got = fields(run.lines[i]);
+        QCOMPARE(got.value(0), addresses[i]);
+        if (addresses[i] == lab::kRouter) {
+            QCOMPARE(got.value(1), QStringLiteral("0"));
+        } else if (addresses[i] == lab::kRouterUnreachable) {
+            QCOMPARE(got.value(1), QStringLiteral("11003"));
+        } else if (addresses[i] == QStringLiteral("0.0.0.0")) {
+            QCOMPARE(run.lines[i], QStringLiteral("0.0.0.0\t-1\t\tUnknown Response"));
+        } else {
+            QCOMPARE(got.value(1), QStringLiteral("11010"));
+            QVERIFY2(got.value(2).toInt() >= 1000 && got.value(2).toInt() <= 1100, qPrintable(run.lines[i]));
+            QCOMPARE(got.value(3), QStringLiteral("Request Timed Out"));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_TivaneProbe)
