@@ -1,0 +1,379 @@
+// The packet rules on their own, without a socket or root: the request we send, which
+// packets count as an answer, and the status every ICMP error and send error maps to.
+
+#include "icmppacket.h"
+
+#include <QTest>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+using namespace mdlPing::packet;
+using Bytes = std::vector<std::uint8_t>;
+
+Q_DECLARE_METATYPE(Bytes)
+
+namespace {
+
+constexpr int kNone = -100; // no status: the message does not end a probe
+
+std::uint32_t ip(const char* dotted)
+{
+    return ::inet_addr(dotted);
+}
+
+void put16(Bytes& b, std::size_t at, std::uint16_t v)
+{
+    b[at] = static_cast<std::uint8_t>(v >> 8);
+    b[at + 1] = static_cast<std::uint8_t>(v);
+}
+
+void putAddress(Bytes& b, std::size_t at, std::uint32_t networkOrder)
+{
+    std::memcpy(&b[at], &networkOrder, 4);
+}
+
+// An IPv4 header with optionWords words of options (NOPs).
+Bytes ipHeader(std::uint32_t from, std::uint32_t to, int optionWords = 0, std::uint8_t protocol = kProtocolIcmp)
+{
+    Bytes header(20 + 4 * static_cast<std::size_t>(optionWords), 1);
+    header[0] = static_cast<std::uint8_t>(0x40 | (5 + optionWords));
+    header[1] = 0;
+    header[8] = 64;
+    header[9] = protocol;
+    putAddress(header, 12, from);
+    putAddress(header, 16, to);
+    return header;
+}
+
+// a followed by b (sized copies: GCC's bounds checker misreads insert() on small vectors).
+Bytes join(const Bytes& a, const Bytes& b)
+{
+    Bytes joined(a.size() + b.size());
+    if (!a.empty())
+        std::memcpy(joined.data(), a.data(), a.size());
+    if (!b.empty())
+        std::memcpy(joined.data() + a.size(), b.data(), b.size());
+    return joined;
+}
+
+Bytes icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq, const Bytes& rest)
+{
+    Bytes message = join(Bytes(8, 0), rest);
+    message[0] = type;
+    message[1] = code;
+    put16(message, 4, id);
+    put16(message, 6, seq);
+    put16(message, 2, internetChecksum(message.data(), message.size()));
+    return message;
+}
+
+Bytes hello()
+{
+    return Bytes(kPayload.begin(), kPayload.end());
+}
+
+const std::uint32_t kProber = ip("198.18.0.1");
+const std::uint32_t kHost = ip("198.18.1.2");
+const std::uint32_t kRouter = ip("198.18.0.2");
+
+// Our request as an error quotes it: its IP header and the echo header (and maybe more).
+Bytes quotedRequest(int optionWords = 0, std::uint8_t type = kEchoRequest, std::size_t keep = 13)
+{
+    const Bytes request = join(ipHeader(kProber, kHost, optionWords), icmp(type, 0, 0x1234, 0x0102, hello()));
+    return Bytes(request.begin(), request.end() - static_cast<long>(13 - std::min<std::size_t>(keep, 13)));
+}
+
+// An ICMP error from a router about our request: the error's header has no id/seq, the
+// quoted request follows.
+Bytes error(std::uint8_t type, std::uint8_t code, const Bytes& quoted, std::uint32_t from = kRouter)
+{
+    Bytes message = join(Bytes(8, 0), quoted);
+    message[0] = type;
+    message[1] = code;
+    put16(message, 2, internetChecksum(message.data(), message.size()));
+    return join(ipHeader(from, kProber), message);
+}
+
+} // namespace
+
+class tst_IcmpPacket : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void checksum_data();
+    void checksum();
+    void echoRequest_data();
+    void echoRequest();
+    void icmpErrorStatus_data();
+    void icmpErrorStatus();
+    void sendErrorStatus_data();
+    void sendErrorStatus();
+    void rawPackets_data();
+    void rawPackets();
+    void datagramReplies_data();
+    void datagramReplies();
+    void quotedEcho_data();
+    void quotedEcho();
+};
+
+void tst_IcmpPacket::checksum_data()
+{
+    QTest::addColumn<Bytes>("data");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("empty") << Bytes{} << 0xffff;
+    QTest::newRow("worked example") << Bytes{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7} << 0x220d;
+    // An odd last byte counts as the high byte of a word.
+    QTest::newRow("odd length") << Bytes{0x00, 0x01, 0xf2} << int(static_cast<std::uint16_t>(~0xf201));
+    // The carries of many words fold back in.
+    QTest::newRow("carries") << Bytes(64, 0xff) << 0x0000;
+    QTest::newRow("echo request") << Bytes{8, 0, 0, 0, 0x12, 0x34, 0x00, 0x01, 'h', 'e', 'l', 'l', 'o'} << 0xa1f8;
+}
+
+void tst_IcmpPacket::checksum()
+{
+    QFETCH(Bytes, data);
+    QFETCH(int, expected);
+    QCOMPARE(int(internetChecksum(data.data(), data.size())), expected);
+}
+
+void tst_IcmpPacket::echoRequest_data()
+{
+    QTest::addColumn<int>("identifier");
+    QTest::addColumn<int>("sequence");
+    QTest::addColumn<bool>("withChecksum");
+    QTest::newRow("raw") << 0x1234 << 1 << true;
+    QTest::newRow("raw, high bits") << 0xfedc << 0xffff << true;
+    QTest::newRow("datagram: the kernel sums") << 0 << 0x8001 << false;
+}
+
+void tst_IcmpPacket::echoRequest()
+{
+    QFETCH(int, identifier);
+    QFETCH(int, sequence);
+    QFETCH(bool, withChecksum);
+    const auto request = mdlPing::packet::echoRequest(std::uint16_t(identifier), std::uint16_t(sequence), withChecksum);
+    QCOMPARE(int(request.size()), 13);
+    QCOMPARE(int(request[0]), 8);
+    QCOMPARE(int(request[1]), 0);
+    QCOMPARE((request[4] << 8) | request[5], identifier);
+    QCOMPARE((request[6] << 8) | request[7], sequence);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(request.data() + 8), 5), QByteArray("hello"));
+    if (withChecksum)
+        QCOMPARE(int(internetChecksum(request.data(), request.size())), 0);
+    else
+        QCOMPARE((request[2] << 8) | request[3], 0);
+}
+
+void tst_IcmpPacket::icmpErrorStatus_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("status");
+    const int unreachable[16] = {11002, 11003, 11004, 11005, 11009, 11012, 11002, 11003,
+                                 11003, 11002, 11003, 11002, 11003, 11003, 11003, 11003};
+    for (int code = 0; code < 16; ++code)
+        QTest::addRow("unreachable, code %d", code) << 3 << code << unreachable[code];
+    QTest::newRow("unreachable, unknown code") << 3 << 200 << 11003;
+    QTest::newRow("time exceeded in transit") << 11 << 0 << 11013;
+    QTest::newRow("time exceeded in reassembly") << 11 << 1 << 11014;
+    QTest::newRow("time exceeded, unknown code") << 11 << 7 << 11013;
+    QTest::newRow("parameter problem") << 12 << 0 << 11015;
+    QTest::newRow("parameter problem, option missing") << 12 << 1 << 11015;
+    QTest::newRow("source quench") << 4 << 0 << 11016;
+    for (int code = 0; code < 4; ++code)
+        QTest::addRow("redirect, code %d", code) << 5 << code << kNone;
+    QTest::newRow("echo reply") << 0 << 0 << kNone;
+    QTest::newRow("echo request") << 8 << 0 << kNone;
+    QTest::newRow("timestamp") << 13 << 0 << kNone;
+    QTest::newRow("unassigned type") << 42 << 0 << kNone;
+}
+
+void tst_IcmpPacket::icmpErrorStatus()
+{
+    QFETCH(int, type);
+    QFETCH(int, code);
+    QFETCH(int, status);
+    QCOMPARE(statusForIcmpError(type, code).value_or(kNone), status);
+}
+
+void tst_IcmpPacket::sendErrorStatus_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("status");
+    QTest::newRow("ENETUNREACH") << ENETUNREACH << 11002;
+    QTest::newRow("EHOSTUNREACH") << EHOSTUNREACH << 11003;
+    QTest::newRow("EHOSTDOWN") << EHOSTDOWN << 11003;
+    QTest::newRow("ENONET") << ENONET << 11003;
+    QTest::newRow("ENOBUFS") << ENOBUFS << 11006;
+    QTest::newRow("ENOMEM") << ENOMEM << 11006;
+    QTest::newRow("EAGAIN") << EAGAIN << 11006;
+    QTest::newRow("EMSGSIZE") << EMSGSIZE << 11009;
+    QTest::newRow("EACCES") << EACCES << 11018;
+    QTest::newRow("EINVAL") << EINVAL << 11050;
+    QTest::newRow("EPERM") << EPERM << 11050;
+    QTest::newRow("unknown") << 0 << 11050;
+}
+
+void tst_IcmpPacket::sendErrorStatus()
+{
+    QFETCH(int, error);
+    QFETCH(int, status);
+    QCOMPARE(statusForSendError(error), status);
+}
+
+void tst_IcmpPacket::rawPackets_data()
+{
+    QTest::addColumn<Bytes>("packet");
+    QTest::addColumn<int>("status"); // kNone: not an answer
+    QTest::addColumn<quint32>("source");
+    QTest::addColumn<int>("identifier");
+    QTest::addColumn<int>("sequence");
+    QTest::addColumn<quint32>("quotedDestination");
+    QTest::addColumn<int>("dataSize");
+
+    const Bytes reply = join(ipHeader(kHost, kProber), icmp(kEchoReply, 0, 0x1234, 0x0102, hello()));
+    QTest::newRow("echo reply") << reply << 0 << kHost << 0x1234 << 0x0102 << 0u << 5;
+    QTest::newRow("echo reply with IP options")
+        << join(ipHeader(kHost, kProber, 10), icmp(kEchoReply, 0, 0x1234, 0x0102, hello())) << 0 << kHost << 0x1234
+        << 0x0102 << 0u << 5;
+    QTest::newRow("echo reply, odd payload")
+        << join(ipHeader(kHost, kProber), icmp(kEchoReply, 0, 7, 9, Bytes{'a', 'b', 'c'})) << 0 << kHost << 7 << 9 << 0u
+        << 3;
+    QTest::newRow("echo reply, no payload")
+        << join(ipHeader(kHost, kProber), icmp(kEchoReply, 0, 7, 9, {})) << 0 << kHost << 7 << 9 << 0u << 0;
+
+    Bytes corrupted = reply;
+    corrupted.back() ^= 1;
+    QTest::newRow("bad checksum") << corrupted << kNone << 0u << 0 << 0 << 0u << 0;
+    Bytes version6 = reply;
+    version6[0] = 0x65;
+    QTest::newRow("not IPv4") << version6 << kNone << 0u << 0 << 0 << 0u << 0;
+    Bytes shortHeader = reply;
+    shortHeader[0] = 0x44;
+    QTest::newRow("header length below 20") << shortHeader << kNone << 0u << 0 << 0 << 0u << 0;
+    Bytes longHeader = reply;
+    longHeader[0] = 0x4f;
+    QTest::newRow("header longer than the packet") << longHeader << kNone << 0u << 0 << 0 << 0u << 0;
+    QTest::newRow("not ICMP") << join(ipHeader(kHost, kProber, 0, 17), icmp(kEchoReply, 0, 1, 2, hello())) << kNone
+                              << 0u << 0 << 0 << 0u << 0;
+    QTest::newRow("ICMP header cut short")
+        << Bytes(reply.begin(), reply.begin() + 26) << kNone << 0u << 0 << 0 << 0u << 0;
+    QTest::newRow("IP header cut short") << Bytes(reply.begin(), reply.begin() + 19) << kNone << 0u << 0 << 0 << 0u
+                                         << 0;
+    QTest::newRow("empty") << Bytes{} << kNone << 0u << 0 << 0 << 0u << 0;
+    QTest::newRow("echo request (somebody pinging us)")
+        << join(ipHeader(kHost, kProber), icmp(kEchoRequest, 0, 0x1234, 0x0102, hello())) << kNone << 0u << 0 << 0 << 0u
+        << 0;
+
+    QTest::newRow("host unreachable") << error(3, 1, quotedRequest()) << 11003 << kRouter << 0x1234 << 0x0102 << kHost
+                                      << 0;
+    QTest::newRow("net unreachable, short quote")
+        << error(3, 0, quotedRequest(0, kEchoRequest, 8)) << 11002 << kRouter << 0x1234 << 0x0102 << kHost << 0;
+    QTest::newRow("port unreachable quoting options")
+        << error(3, 3, quotedRequest(3)) << 11005 << kRouter << 0x1234 << 0x0102 << kHost << 0;
+    QTest::newRow("time exceeded") << error(11, 0, quotedRequest(), ip("198.18.1.3")) << 11013 << ip("198.18.1.3")
+                                   << 0x1234 << 0x0102 << kHost << 0;
+    QTest::newRow("reassembly time exceeded")
+        << error(11, 1, quotedRequest()) << 11014 << kRouter << 0x1234 << 0x0102 << kHost << 0;
+    QTest::newRow("parameter problem") << error(12, 0, quotedRequest()) << 11015 << kRouter << 0x1234 << 0x0102 << kHost
+                                       << 0;
+    QTest::newRow("source quench") << error(4, 0, quotedRequest()) << 11016 << kRouter << 0x1234 << 0x0102 << kHost
+                                   << 0;
+    QTest::newRow("redirect") << error(5, 1, quotedRequest()) << kNone << 0u << 0 << 0 << 0u << 0;
+    QTest::newRow("error quoting an echo reply")
+        << error(3, 1, quotedRequest(0, kEchoReply)) << kNone << 0u << 0 << 0 << 0u << 0;
+    QTest::newRow("error quoting too little of the request")
+        << error(3, 1, quotedRequest(0, kEchoRequest, 7)) << kNone << 0u << 0 << 0 << 0u << 0;
+    Bytes quotedUdp = quotedRequest();
+    quotedUdp[9] = 17;
+    QTest::newRow("error quoting UDP") << error(3, 3, quotedUdp) << kNone << 0u << 0 << 0 << 0u << 0;
+    Bytes quotedBadHeader = quotedRequest();
+    quotedBadHeader[0] = 0x43;
+    QTest::newRow("error quoting a broken header") << error(3, 1, quotedBadHeader) << kNone << 0u << 0 << 0 << 0u << 0;
+    QTest::newRow("error quoting nothing") << error(3, 1, {}) << kNone << 0u << 0 << 0 << 0u << 0;
+    Bytes badError = error(3, 1, quotedRequest());
+    badError[22] ^= 0xff;
+    QTest::newRow("error with a bad checksum") << badError << kNone << 0u << 0 << 0 << 0u << 0;
+}
+
+void tst_IcmpPacket::rawPackets()
+{
+    QFETCH(Bytes, packet);
+    QFETCH(int, status);
+    QFETCH(quint32, source);
+    QFETCH(int, identifier);
+    QFETCH(int, sequence);
+    QFETCH(quint32, quotedDestination);
+    QFETCH(int, dataSize);
+    const std::optional<Packet> parsed = parseRawPacket(packet.data(), packet.size());
+    QCOMPARE(parsed.has_value(), status != kNone);
+    if (!parsed)
+        return;
+    QCOMPARE(parsed->kind, status == 0 ? Packet::Kind::EchoReply : Packet::Kind::Error);
+    QCOMPARE(parsed->status, status);
+    QCOMPARE(parsed->source, source);
+    QCOMPARE(int(parsed->identifier), identifier);
+    QCOMPARE(int(parsed->sequence), sequence);
+    QCOMPARE(parsed->quotedDestination, quotedDestination);
+    QCOMPARE(int(parsed->dataSize), dataSize);
+    if (dataSize == 5)
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(parsed->data), 5), QByteArray("hello"));
+}
+
+void tst_IcmpPacket::datagramReplies_data()
+{
+    QTest::addColumn<Bytes>("message");
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("echo reply") << icmp(kEchoReply, 0, 0x4321, 77, hello()) << true;
+    QTest::newRow("header only") << icmp(kEchoReply, 0, 0x4321, 77, {}) << true;
+    QTest::newRow("cut short") << Bytes{0, 0, 0, 0, 0x43, 0x21, 0} << false;
+    QTest::newRow("echo request") << icmp(kEchoRequest, 0, 0x4321, 77, hello()) << false;
+    QTest::newRow("unreachable") << icmp(3, 1, 0x4321, 77, hello()) << false;
+}
+
+void tst_IcmpPacket::datagramReplies()
+{
+    QFETCH(Bytes, message);
+    QFETCH(bool, answer);
+    const std::optional<Packet> parsed = parseDatagramReply(message.data(), message.size(), kHost);
+    QCOMPARE(parsed.has_value(), answer);
+    if (!parsed)
+        return;
+    QCOMPARE(parsed->kind, Packet::Kind::EchoReply);
+    QCOMPARE(parsed->source, kHost);
+    QCOMPARE(int(parsed->identifier), 0x4321);
+    QCOMPARE(int(parsed->sequence), 77);
+    QCOMPARE(parsed->dataSize, message.size() - 8);
+}
+
+void tst_IcmpPacket::quotedEcho_data()
+{
+    QTest::addColumn<Bytes>("quoted");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("echo request") << icmp(kEchoRequest, 0, 0xbeef, 0x0203, hello()) << true;
+    QTest::newRow("first eight bytes only") << Bytes{8, 0, 0, 0, 0xbe, 0xef, 0x02, 0x03} << true;
+    QTest::newRow("seven bytes") << Bytes{8, 0, 0, 0, 0xbe, 0xef, 0x02} << false;
+    QTest::newRow("echo reply") << icmp(kEchoReply, 0, 0xbeef, 0x0203, hello()) << false;
+}
+
+void tst_IcmpPacket::quotedEcho()
+{
+    QFETCH(Bytes, quoted);
+    QFETCH(bool, found);
+    const std::optional<EchoId> echo = parseQuotedEcho(quoted.data(), quoted.size());
+    QCOMPARE(echo.has_value(), found);
+    if (echo) {
+        QCOMPARE(int(echo->identifier), 0xbeef);
+        QCOMPARE(int(echo->sequence), 0x0203);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_IcmpPacket)
+#include "tst_icmppacket.moc"
