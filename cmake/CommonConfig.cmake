@@ -12,3 +12,21 @@ target_compile_definitions(tivane_common INTERFACE
     TIVANE_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
     TIVANE_VERSION_MINOR=${PROJECT_VERSION_MINOR}
     TIVANE_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+
+# A sanitizer build (the asan preset) also checks float-to-int conversions that overflow, which
+# GCC leaves out of -fsanitize=undefined and would let pass even with -fno-sanitize-recover=undefined.
+# Added only where the compiler knows the check (GCC and clang both do).
+if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=[^ ]*undefined")
+    include(CheckCXXCompilerFlag)
+    set(CMAKE_REQUIRED_LINK_OPTIONS -fsanitize=float-cast-overflow)
+    check_cxx_compiler_flag("-fsanitize=float-cast-overflow -fno-sanitize-recover=float-cast-overflow"
+                            TIVANE_HAVE_FLOAT_CAST_OVERFLOW_CHECK)
+    unset(CMAKE_REQUIRED_LINK_OPTIONS)
+    if(TIVANE_HAVE_FLOAT_CAST_OVERFLOW_CHECK)
+        # Beside the preset's own flags, so that every target gets it as it gets those.
+        string(APPEND CMAKE_CXX_FLAGS " -fsanitize=float-cast-overflow -fno-sanitize-recover=float-cast-overflow")
+        string(APPEND CMAKE_EXE_LINKER_FLAGS " -fsanitize=float-cast-overflow")
+    else()
+        message(STATUS "The compiler has no -fsanitize=float-cast-overflow; float-to-int overflow goes unchecked")
+    endif()
+endif()

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -18,6 +19,21 @@ using namespace cmdbtn;
 namespace {
 
 constexpr float MinimumOuterTwips = 120.0f;
+// The largest outer size: X11 keeps window coordinates in 16 bits, and no button is wider or taller
+// than a screen. A stored extent beyond it comes from a damaged or hand-edited file, and turning
+// such a float into an int would be undefined, so every size is cut to this first.
+constexpr float MaximumOuterPixels = 32767.0f;
+constexpr double MaximumOuterTwips = double(MaximumOuterPixels) * platform::TwipsPerPixel;
+
+// A size in twips the widget can take: not a number and anything below zero become zero (the
+// layout then raises it to the minimum), anything above the maximum the maximum.
+float clampedTwips(double twips)
+{
+    if (!(twips > 0))
+        return 0.0f;
+    return static_cast<float>(std::min(twips, MaximumOuterTwips));
+}
+
 // Space between the frame, the picture and the caption.
 constexpr float Gap = 5.0f;
 
@@ -65,6 +81,19 @@ qint32 toInt32(const QVariant& value, const QString& key)
     if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
         throw PropertyBagError(key, QStringLiteral("out of range"));
     return static_cast<qint32>(number);
+}
+
+// A saved extent: a whole number of HIMETRIC units of any size (it is clamped later), in twips.
+double toExtentTwips(const QVariant& value, const QString& key)
+{
+    const int type = value.typeId();
+    if (type == QMetaType::Double || type == QMetaType::Float) {
+        const double number = value.toDouble();
+        if (std::isfinite(number) && number == std::trunc(number))
+            return platform::himetricToTwips(number);
+        throw PropertyBagError(key, QStringLiteral("not a whole number"));
+    }
+    return platform::himetricToTwips(static_cast<double>(toInteger(value, key)));
 }
 
 // Colours may have been saved as signed 32-bit numbers, so system colours can arrive negative.
@@ -442,9 +471,7 @@ void CmdBtn::WriteState(PropertyBag& bag) const
 
 void CmdBtn::readExtent(const PropertyBag& bag)
 {
-    const auto twips = [&bag](const QString& key) {
-        return static_cast<float>(platform::himetricToTwips(toInteger(bag.read(key), key)));
-    };
+    const auto twips = [&bag](const QString& key) { return clampedTwips(toExtentTwips(bag.read(key), key)); };
     if (bag.contains(KeyExtentX))
         setOuterWidthTwips(twips(KeyExtentX));
     if (bag.contains(KeyExtentY))
@@ -578,7 +605,7 @@ float CmdBtn::outerWidthTwips() const
 
 void CmdBtn::setOuterWidthTwips(float twips)
 {
-    resize(platform::toPixels(twips), height());
+    resize(platform::toPixels(clampedTwips(twips)), height());
 }
 
 float CmdBtn::outerHeightTwips() const
@@ -588,7 +615,7 @@ float CmdBtn::outerHeightTwips() const
 
 void CmdBtn::setOuterHeightTwips(float twips)
 {
-    resize(width(), platform::toPixels(twips));
+    resize(width(), platform::toPixels(clampedTwips(twips)));
 }
 
 QRectF CmdBtn::captionRect() const

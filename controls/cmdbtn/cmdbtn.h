@@ -115,7 +115,8 @@ public:
     void InitDefaults();
     void ReadState(const PropertyBag& bag);
     void WriteState(PropertyBag& bag) const;
-    // Applies the saved "_extentx"/"_extenty" (HIMETRIC) as the outer size, where present.
+    // Applies the saved "_extentx"/"_extenty" (HIMETRIC) as the outer size, where present. A whole
+    // number of any size is accepted and cut to the size limits of setOuterWidthTwips.
     void readExtent(const PropertyBag& bag);
     QFont ambientFont() const;
     QString instanceName() const { return objectName(); }
@@ -124,7 +125,8 @@ public:
     // shown and resized, and after most property changes. Running it twice changes nothing.
     void RefreshLayout();
 
-    // Outer size in twips. Widgets hold whole pixels, so a size set here is rounded to them.
+    // Outer size in twips. Widgets hold whole pixels, so a size set here is rounded to them. A size
+    // beyond 32767 pixels is cut to that; one below zero or not a number is taken as zero.
     float outerWidthTwips() const;
     void setOuterWidthTwips(float twips);
     float outerHeightTwips() const;

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QTest>
 #include <functional>
+#include <limits>
 #include <memory>
 
 using namespace cmdbtn;
@@ -132,6 +133,10 @@ private slots:
     void keepsMinimumSize_data();
     void keepsMinimumSize();
     void minimumSizeReentersFromResize();
+    void hugeSizeIsClamped_data();
+    void hugeSizeIsClamped();
+    void hugeStoredExtentIsClamped_data();
+    void hugeStoredExtentIsClamped();
     void captionColourFollowsEnabled();
 
     void notifiesAndLaysOut_data();
@@ -310,6 +315,69 @@ void TestCmdBtn::minimumSizeReentersFromResize()
     QCOMPARE(button->layoutPassCount() - before, 2); // the resize's pass and the one its own resize starts
     QCOMPARE(button->size(), QSize(50, 8));
     QCOMPARE(button->lnB().y1, 7.f);
+}
+
+// Fault: a size far beyond any screen was turned from float to int without a check, which is
+// undefined (on x86 it came out as INT_MIN and the button shrank to its minimum). Sizes are cut to
+// 32767 pixels; below zero or not a number they become the minimum.
+void TestCmdBtn::hugeSizeIsClamped_data()
+{
+    QTest::addColumn<float>("twips");
+    QTest::addColumn<int>("pixels");
+    QTest::newRow("1e30") << 1e30f << 32767;
+    QTest::newRow("2e9") << 2e9f << 32767;
+    QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << 32767;
+    QTest::newRow("largest kept") << 491505.f << 32767;
+    QTest::newRow("-1e30") << -1e30f << 8;
+    QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN() << 8;
+}
+
+void TestCmdBtn::hugeSizeIsClamped()
+{
+    QFETCH(float, twips);
+    QFETCH(int, pixels);
+    CmdBtn button;
+    button.setOuterWidthTwips(twips);
+    button.setOuterHeightTwips(twips);
+    button.RefreshLayout();
+    QCOMPARE(button.size(), QSize(pixels, pixels));
+    QCOMPARE(button.outerWidthTwips(), float(pixels * 15));
+}
+
+// Fault: a huge stored extent (HIMETRIC in the property bag) gave an undefined float-to-int
+// conversion, or was refused as "not a whole number" when saved as a large double.
+void TestCmdBtn::hugeStoredExtentIsClamped_data()
+{
+    QTest::addColumn<QVariant>("extent");
+    QTest::addColumn<int>("pixels");
+    QTest::newRow("2e9 whole number") << QVariant(qint64(2000000000)) << 32767;
+    QTest::newRow("1e12 whole number") << QVariant(qint64(1000000000000)) << 32767;
+    QTest::newRow("largest 64-bit number") << QVariant(std::numeric_limits<qint64>::max()) << 32767;
+    QTest::newRow("1e30 double") << QVariant(1e30) << 32767;
+    QTest::newRow("1e300 double") << QVariant(1e300) << 32767;
+    QTest::newRow("-1e30 double") << QVariant(-1e30) << 8;
+    QTest::newRow("2e9 as text") << QVariant(QStringLiteral("2000000000")) << 32767;
+    QTest::newRow("an ordinary one") << QVariant(2355) << 89;
+}
+
+void TestCmdBtn::hugeStoredExtentIsClamped()
+{
+    QFETCH(QVariant, extent);
+    QFETCH(int, pixels);
+    PropertyBag bag;
+    bag.write(QStringLiteral("_extentx"), extent);
+    bag.write(QStringLiteral("_extenty"), extent);
+    CmdBtn button;
+    button.readExtent(bag);
+    button.RefreshLayout();
+    QCOMPARE(button.size(), QSize(pixels, pixels));
+
+    // What it writes back reads in as the same size.
+    PropertyBag saved;
+    button.WriteState(saved);
+    CmdBtn loaded;
+    loaded.readExtent(saved);
+    QCOMPARE(loaded.size(), button.size());
 }
 
 void TestCmdBtn::captionColourFollowsEnabled()
