@@ -1,0 +1,411 @@
+// Sweeps against a real network: the real sweep and the real ICMP engine probing from a
+// namespace with a router that sends ICMP errors, local routes that refuse the send, silent
+// hosts and a responder that answers late or with crafted errors. Both modes must write the
+// same outcome into each row, and Stop must act while a silent host is still waited for.
+
+#include "appinfo.h"
+#include "fakes.h"
+#include "icmpcore.h"
+#include "icmpengine.h"
+#include "netlab.h"
+#include "prober.h"
+#include "progressbar.h"
+#include "reportlist.h"
+#include "sweep.h"
+#include "toolbar.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using mdlPing::detail::IcmpCore;
+using mdlPing::detail::SocketKind;
+
+Q_DECLARE_METATYPE(SocketKind)
+
+namespace {
+
+constexpr int StatusCol = 2;
+constexpr int TimeCol = 3;
+constexpr std::int32_t kSameStatus = -2;
+
+struct Scenario
+{
+    const char* name;
+    const char* address;
+    const char* responder; // the responder's actions for the address; null: the network answers
+    std::int32_t status;
+    int minRtt;
+    int maxRtt;
+    // What a datagram socket reports instead, where the kernel keeps an error from it.
+    std::int32_t datagramStatus = kSameStatus;
+};
+
+// Responder delays leave the decoys time to arrive first, so an outcome taken from a decoy
+// shows a round trip below the delay.
+const Scenario kScenarios[] = {
+    {"router replies", "198.18.0.2", nullptr, 0, 0, 100},
+    {"silent host", "198.18.1.2", nullptr, 11010, 1000, 1100},
+    {"router drops into a blackhole", "198.18.2.3", nullptr, 11010, 1000, 1100},
+    {"router has no route", "198.18.3.1", nullptr, 11002, 0, 100},
+    {"router unreachable route", "198.18.2.1", nullptr, 11003, 0, 100},
+    {"router prohibit route", "198.18.2.2", nullptr, 11003, 0, 100},
+    {"neighbour never answers", "198.18.0.77", nullptr, 11003, 50, 900},
+    {"local prohibit route", "198.18.10.1", nullptr, 11018, 0, 100},
+    {"broadcast address", "198.18.0.255", nullptr, 11018, 0, 100},
+    {"local unreachable route", "198.18.11.1", nullptr, 11003, 0, 100},
+    {"no route at all", "198.19.0.1", nullptr, 11002, 0, 100},
+    {"local blackhole route", "198.18.12.1", nullptr, 11050, 0, 100},
+    {"queue drops the request", "198.18.20.2", nullptr, 11006, 0, 100},
+
+    {"late reply after decoys", "198.18.1.10", "decoys@0,reply@300", 0, 300, 450},
+    {"reply with IP options", "198.18.1.11", "reply:opts@0", 0, 0, 100},
+    {"redirect, then the reply", "198.18.1.12", "decoys@0,error:5:1@0,reply@100", 0, 100, 250},
+    {"reply after the timeout", "198.18.1.13", "reply@1150", 11010, 1000, 1100},
+    {"net unreachable", "198.18.1.20", "decoys@0,error:3:0@40", 11002, 40, 200},
+    {"host unreachable", "198.18.1.21", "decoys@0,error:3:1@40", 11003, 40, 200},
+    {"protocol unreachable", "198.18.1.22", "decoys@0,error:3:2@40", 11004, 40, 200},
+    {"port unreachable", "198.18.1.23", "decoys@0,error:3:3@40", 11005, 40, 200},
+    {"fragmentation needed", "198.18.1.24", "decoys@0,error:3:4@40", 11009, 40, 200},
+    {"source route failed", "198.18.1.25", "decoys@0,error:3:5@40", 11012, 40, 200},
+    {"destination net unknown", "198.18.1.26", "decoys@0,error:3:6@40", 11002, 40, 200},
+    {"destination host unknown", "198.18.1.27", "decoys@0,error:3:7@40", 11003, 40, 200},
+    {"source host isolated", "198.18.1.28", "decoys@0,error:3:8@40", 11003, 40, 200},
+    {"net administratively prohibited", "198.18.1.29", "decoys@0,error:3:9@40", 11002, 40, 200},
+    {"host administratively prohibited", "198.18.1.30", "decoys@0,error:3:10@40", 11003, 40, 200},
+    {"net unreachable for TOS", "198.18.1.31", "decoys@0,error:3:11@40", 11002, 40, 200},
+    {"host unreachable for TOS", "198.18.1.32", "decoys@0,error:3:12@40", 11003, 40, 200},
+    {"communication prohibited", "198.18.1.33", "decoys@0,error:3:13@40", 11003, 40, 200},
+    {"host precedence violation", "198.18.1.34", "decoys@0,error:3:14@40", 11003, 40, 200},
+    {"precedence cutoff", "198.18.1.35", "decoys@0,error:3:15@40", 11003, 40, 200},
+    {"time exceeded in transit, from another node", "198.18.1.40", "decoys@0,error:11:0:from=198.18.1.3@40", 11013, 40,
+     200},
+    // The kernel drops reassembly timeouts before they reach ICMP datagram sockets.
+    {"time exceeded in reassembly", "198.18.1.41", "decoys@0,error:11:1@40", 11014, 40, 200, 11010},
+    {"parameter problem", "198.18.1.42", "decoys@0,error:12:0@40", 11015, 40, 200},
+    {"source quench", "198.18.1.43", "decoys@0,error:4:0@40", 11016, 40, 200},
+    {"error quoting a header with options", "198.18.1.44", "decoys@0,error:3:3:opts@40", 11005, 40, 200},
+};
+
+// Hosts whose kernel ignores echo requests and for which the responder has no rule.
+QStringList silentHosts(int n)
+{
+    QStringList hosts;
+    for (int i = 0; i < n; ++i)
+        hosts.append(QStringLiteral("198.18.1.%1").arg(100 + i));
+    return hosts;
+}
+
+// A late reply the responder sends 300 ms after the request, after decoys.
+const QString kLateReply = QStringLiteral("198.18.1.10");
+
+// The controls a sweep works on, with the real probe engine.
+struct Fixture
+{
+    Fixture()
+    {
+        app.Path = QStringLiteral("/opt/tivane");
+        using platform::ToolBar;
+        for (int i = 1; i <= 8; ++i)
+            toolbar.addButton(QString::number(i), {}, i == tb::SoundAlert ? ToolBar::Check : ToolBar::Plain, 0, {}, {});
+        toolbar.setButtonEnabled(tb::Stop, false);
+        toolbar.setButtonValue(tb::SoundAlert, 1);
+    }
+
+    void add(const QString& address)
+    {
+        const int i = list.add(address, 3);
+        list.setChecked(i, true);
+        list.setSubText(i, 1, address);
+    }
+
+    // Marks every row with columns an earlier sweep might have left.
+    void markEarlier()
+    {
+        for (int row = 1; row <= list.count(); ++row) {
+            list.setSubText(row, StatusCol, QStringLiteral("earlier"));
+            list.setSubIcon(row, StatusCol, icons::Ok);
+            list.setSubText(row, TimeCol, QStringLiteral("7"));
+            list.setSubIcon(row, TimeCol, icons::Green);
+        }
+    }
+
+    bool earlier(int row) const
+    {
+        return list.subText(row, StatusCol) == QStringLiteral("earlier") &&
+               list.subText(row, TimeCol) == QStringLiteral("7");
+    }
+
+    platform::AppInfo app;
+    platform::ReportList list;
+    platform::ToolBar toolbar;
+    platform::ProgressBar bar;
+    RecordingMessageBox messages;
+    IcmpProber prober;
+    RecordingSoundPlayer sound;
+    SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
+    Sweep sweep{ctx};
+};
+
+// What a sweep wrote into one row.
+struct Row
+{
+    QString status;
+    int statusIcon = 0;
+    QString time;
+    int timeIcon = 0;
+};
+
+QVector<Row> rows(const platform::ReportList& list)
+{
+    QVector<Row> written;
+    for (int row = 1; row <= list.count(); ++row)
+        written.append({list.subText(row, StatusCol), list.subIcon(row, StatusCol), list.subText(row, TimeCol),
+                        list.subIcon(row, TimeCol)});
+    return written;
+}
+
+} // namespace
+
+class tst_SweepNetns : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void outcomeTableIsTheSameInBothModes_data();
+    void outcomeTableIsTheSameInBothModes();
+    void stopDuringASilentWaitActsAtOnce_data();
+    void stopDuringASilentWaitActsAtOnce();
+    void silentHostsAllAtOnceTakeAboutOneTimeout();
+
+private:
+    // Opens the process's endpoint again, of the given kind, inside the prober's namespace.
+    bool useEndpoint(SocketKind kind);
+    // Runs one sweep and waits until nothing is outstanding; the time it took, or -1.
+    qint64 sweepAndSettle(Fixture& f, bool allAtOnce);
+
+    std::unique_ptr<NetLab> m_lab;
+    QProcess m_responder;
+};
+
+void tst_SweepNetns::initTestCase()
+{
+    const QString reason = NetLab::unavailableReason();
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason + QStringLiteral("; run as root to test sweeps against namespaces")));
+    m_lab = std::make_unique<NetLab>(QStringLiteral("s"));
+    QVERIFY2(m_lab->buildProbeNetwork(), qPrintable(m_lab->error()));
+    // Root may open datagram ICMP sockets in P too, so both kinds can be swept there.
+    QVERIFY2(m_lab->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=0 2147483647")}),
+             qPrintable(m_lab->error()));
+
+    QStringList addresses = silentHosts(10);
+    QStringList rules;
+    for (const Scenario& s : kScenarios) {
+        if (!s.responder)
+            continue;
+        addresses.append(QLatin1String(s.address));
+        rules.append(QLatin1String(s.address) + QLatin1Char('=') + QLatin1String(s.responder));
+    }
+    QVERIFY2(m_lab->addHostAddresses(addresses), qPrintable(m_lab->error()));
+    m_responder.start(QStringLiteral("ip"),
+                      QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_lab->name(QStringLiteral("H")),
+                                  QStringLiteral(TIVANE_ICMP_RESPONDER)} +
+                          rules);
+    QVERIFY2(m_responder.waitForReadyRead(5000) && m_responder.readLine().trimmed() == "ready",
+             m_responder.readAllStandardError().constData());
+    QVERIFY(useEndpoint(SocketKind::Automatic));
+}
+
+void tst_SweepNetns::cleanupTestCase()
+{
+    if (m_responder.state() != QProcess::NotRunning) {
+        m_responder.kill();
+        m_responder.waitForFinished(2000);
+    }
+    m_lab.reset();
+}
+
+bool tst_SweepNetns::useEndpoint(SocketKind kind)
+{
+    const std::shared_ptr<IcmpCore>& endpoint = IcmpCore::process();
+    endpoint->reset(kind);
+    int error = -1;
+    if (!m_lab->runIn(QStringLiteral("P"), [&] { error = endpoint->open(); }) || error != 0) {
+        qWarning("no ICMP endpoint in the namespace: %s",
+                 qPrintable(error > 0 ? qt_error_string(error) : m_lab->error()));
+        return false;
+    }
+    return true;
+}
+
+qint64 tst_SweepNetns::sweepAndSettle(Fixture& f, bool allAtOnce)
+{
+    f.sweep.setAllAtOnce(allAtOnce);
+    QElapsedTimer t;
+    t.start();
+    f.sweep.PingList();
+    if (!QTest::qWaitFor([&] { return f.sweep.isIdle(); }, 15000))
+        return -1;
+    return t.elapsed();
+}
+
+void tst_SweepNetns::outcomeTableIsTheSameInBothModes_data()
+{
+    QTest::addColumn<SocketKind>("kind");
+    QTest::newRow("raw") << SocketKind::Raw;
+    QTest::newRow("datagram") << SocketKind::Datagram;
+}
+
+void tst_SweepNetns::outcomeTableIsTheSameInBothModes()
+{
+    // Every case of the table in one list, swept one at a time and then all at once: each
+    // row must show its own outcome in both, whatever the others' decoys, errors and late
+    // replies do meanwhile.
+    QFETCH(SocketKind, kind);
+    QVERIFY(useEndpoint(kind));
+    QCOMPARE(IcmpCore::process()->isRaw(), kind == SocketKind::Raw);
+    const int n = int(std::size(kScenarios));
+
+    QVector<Row> written[2];
+    int alerts[2] = {};
+    for (const bool allAtOnce : {false, true}) {
+        Fixture f;
+        for (const Scenario& s : kScenarios)
+            f.add(QLatin1String(s.address));
+        f.markEarlier();
+        QVERIFY(sweepAndSettle(f, allAtOnce) >= 0);
+        QCOMPARE(f.bar.Value(), float(n));
+        written[allAtOnce] = rows(f.list);
+        alerts[allAtOnce] = int(f.sound.played.size());
+    }
+
+    QStringList wrong;
+    int failures = 0;
+    for (int i = 0; i < n; ++i) {
+        const Scenario& s = kScenarios[i];
+        const bool datagramDiffers = kind == SocketKind::Datagram && s.datagramStatus != kSameStatus;
+        const std::int32_t status = datagramDiffers ? s.datagramStatus : s.status;
+        const int minRtt = datagramDiffers ? 1000 : s.minRtt;
+        const int maxRtt = datagramDiffers ? 1100 : s.maxRtt;
+        const int statusIcon = status == 0 ? icons::Ok : status == 11010 ? icons::Timeout : icons::Failed;
+        failures += status != 0 && status != 11010;
+        for (const bool allAtOnce : {false, true}) {
+            const Row& row = written[allAtOnce][i];
+            bool isNumber = false;
+            const int rtt = row.time.toInt(&isNumber);
+            if (row.status != Sweep::statusText(status) || row.statusIcon != statusIcon || !isNumber || rtt < minRtt ||
+                rtt > maxRtt || row.timeIcon != Sweep::rttIcon(rtt))
+                wrong.append(QStringLiteral("%1 (%2): \"%3\", %4 ms")
+                                 .arg(QLatin1String(s.name),
+                                      allAtOnce ? QStringLiteral("all at once") : QStringLiteral("one at a time"),
+                                      row.status, row.time));
+        }
+        if (written[0][i].status != written[1][i].status || written[0][i].statusIcon != written[1][i].statusIcon)
+            wrong.append(QStringLiteral("%1: the modes disagree").arg(QLatin1String(s.name)));
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+    // The alert sounds once per failed entry in either mode; a timeout is no failure.
+    QCOMPARE(alerts[0], failures);
+    QCOMPARE(alerts[1], failures);
+}
+
+void tst_SweepNetns::stopDuringASilentWaitActsAtOnce_data()
+{
+    QTest::addColumn<bool>("allAtOnce");
+    QTest::newRow("one at a time") << false;
+    QTest::newRow("all at once") << true;
+}
+
+void tst_SweepNetns::stopDuringASilentWaitActsAtOnce()
+{
+    // The user presses Stop 150 ms into a silent host's wait: the window must see it then,
+    // not when the wait is over, and the buttons flip in the same moment.
+    QFETCH(bool, allAtOnce);
+    QVERIFY(useEndpoint(SocketKind::Automatic));
+    Fixture f;
+    f.add(lab::kSilentHost);
+    f.add(kLateReply);
+    f.add(lab::kRouter);
+    f.markEarlier();
+    f.sweep.setAllAtOnce(allAtOnce);
+
+    qint64 stoppedAtMs = -1;
+    bool pingEnabled = false;
+    bool stopEnabled = true;
+    bool running = true;
+    bool idle = false;
+    QElapsedTimer t;
+    t.start();
+    QTimer::singleShot(150, &f.sweep, [&] {
+        stoppedAtMs = t.elapsed();
+        f.sweep.stop();
+        pingEnabled = f.toolbar.isButtonEnabled(tb::Ping);
+        stopEnabled = f.toolbar.isButtonEnabled(tb::Stop);
+        running = f.sweep.isRunning();
+        idle = f.sweep.isIdle();
+    });
+    f.sweep.PingList();
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Stop));
+    QTRY_VERIFY_WITH_TIMEOUT(stoppedAtMs >= 0, 3000);
+    // A window blocked in the wait would see the click only after the 1000 ms timeout.
+    QVERIFY2(stoppedAtMs < 800, qPrintable(QString::number(stoppedAtMs)));
+    QVERIFY(pingEnabled);
+    QVERIFY(!stopEnabled);
+    QVERIFY(!running);
+
+    if (!allAtOnce) {
+        // The silent host is still probed to its end and written; nothing after it is visited.
+        QVERIFY(!idle);
+        QTRY_VERIFY_WITH_TIMEOUT(f.sweep.isIdle(), 3000);
+        QCOMPARE(f.list.subText(1, StatusCol), Sweep::statusText(11010));
+        QVERIFY(f.list.subText(1, TimeCol).toInt() >= 1000);
+        QVERIFY(f.earlier(2));
+        QVERIFY(f.earlier(3));
+        return;
+    }
+
+    // Every request in flight is abandoned at once. The router had answered before the Stop;
+    // the other two keep their earlier columns, also once the late reply and the timeout
+    // have come and gone, which a probe of our own to the silent host waits out.
+    QVERIFY(idle);
+    QCOMPARE(f.list.subText(3, StatusCol), QStringLiteral("OK"));
+    mdlPing::IcmpEngine witness;
+    QSignalSpy finished(&witness, &mdlPing::IcmpEngine::finished);
+    witness.start(lab::kSilentHost);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 3000);
+    QCOMPARE(finished.at(0).at(1).toInt(), 11010);
+    QVERIFY(f.earlier(1));
+    QVERIFY(f.earlier(2));
+    QVERIFY(f.sweep.isIdle());
+    QVERIFY(f.sound.played.isEmpty());
+}
+
+void tst_SweepNetns::silentHostsAllAtOnceTakeAboutOneTimeout()
+{
+    // One at a time, ten silent hosts take ten seconds; all at once they wait together.
+    QVERIFY(useEndpoint(SocketKind::Automatic));
+    Fixture f;
+    const QStringList hosts = silentHosts(10);
+    for (const QString& host : hosts)
+        f.add(host);
+    const qint64 ms = sweepAndSettle(f, true);
+    QVERIFY2(ms >= 1000 && ms < 5000, qPrintable(QString::number(ms)));
+    for (int row = 1; row <= f.list.count(); ++row) {
+        QCOMPARE(f.list.subText(row, StatusCol), Sweep::statusText(11010));
+        QVERIFY(f.list.subText(row, TimeCol).toInt() >= 1000);
+    }
+    QCOMPARE(f.bar.Value(), float(hosts.size()));
+    QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
+    QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+QTEST_MAIN(tst_SweepNetns)
+#include "tst_sweep_netns.moc"
