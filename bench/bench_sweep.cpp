@@ -1,7 +1,13 @@
-// One sweep over 1,000 ticked loopback hosts with the real probe and the real window, offscreen.
-// Prints the total and how it splits between probing and the window's own work.
+// Sweeps through the real window and the real ICMP engine, offscreen:
+// - 1,000 loopback hosts, one at a time and all at once;
+// - silent hosts in network namespaces built here (root only): how late a 10 ms heartbeat
+//   gets while a one-at-a-time sweep waits for them, and how long an all-at-once sweep over
+//   20 of them takes.
+// Each figure is one run; nothing here judges the numbers.
 #include "frmmain.h"
+#include "icmpcore.h"
 #include "messagebox.h"
+#include "netlab.h"
 #include "prober.h"
 #include "reportlist.h"
 #include "settingsstore.h"
@@ -9,11 +15,18 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace {
+
+constexpr int StatusCol = 2;
 
 class SilentMessages : public platform::MessageBox
 {
@@ -31,23 +44,212 @@ public:
     void play(const QString&) override {}
 };
 
-// The real probe, timed.
-class TimedProber : public IcmpProber
+// The real window over a list.txt of the given addresses, each ticked, in a folder of its own.
+class Bench
 {
 public:
-    std::int32_t PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply) override
+    explicit Bench(const QStringList& addresses) : m_settings(m_dir.filePath(QStringLiteral("settings.ini")))
     {
+        QFile list(m_dir.filePath(QStringLiteral("list.txt")));
+        if (!m_dir.isValid() || !list.open(QIODevice::WriteOnly))
+            return;
+        for (int n = 0; n < addresses.size(); ++n)
+            list.write(QStringLiteral("1|host %1|%2\r\n").arg(n + 1).arg(addresses[n]).toUtf8());
+        if (!list.flush())
+            return;
+        list.close();
+        MainServices s;
+        s.app.Path = m_dir.path();
+        s.messages = &m_messages;
+        s.settings = &m_settings;
+        s.prober = &m_prober;
+        s.sound = &m_sound;
+        s.notifyTray = [](int, const QIcon&, const QString&) { return 0; };
+        m_window = std::make_unique<frmMain>(s);
+        m_window->Form_Load();
+        m_window->show();
+        QCoreApplication::processEvents();
+        if (m_window->lstPings->count() != addresses.size())
+            m_window.reset();
+    }
+
+    bool ready() const { return m_window != nullptr; }
+    frmMain& window() { return *m_window; }
+
+    // Runs one sweep and returns how long it took until nothing was outstanding, in
+    // milliseconds; -1 if it had not ended within limitMs.
+    double sweep(bool allAtOnce, int limitMs)
+    {
+        Sweep& sweep = m_window->sweep();
+        sweep.setAllAtOnce(allAtOnce);
+        QEventLoop loop;
+        QObject::connect(&sweep, &Sweep::idle, &loop, &QEventLoop::quit);
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
         QElapsedTimer t;
         t.start();
-        const std::int32_t status = IcmpProber::PingHost(address, reply);
-        probeNs += t.nsecsElapsed();
-        if (status != 0)
-            ++failures;
-        return status;
+        m_window->PingList();
+        if (!sweep.isIdle()) {
+            limit.start(limitMs);
+            loop.exec();
+        }
+        const qint64 ns = t.nsecsElapsed();
+        if (!sweep.isIdle()) {
+            sweep.abandon();
+            return -1;
+        }
+        return double(ns) / 1e6;
     }
-    qint64 probeNs = 0;
-    int failures = 0;
+
+    // Rows whose status column is not the given text.
+    int rowsOtherThan(const QString& status) const
+    {
+        int other = 0;
+        for (int row = 1; row <= m_window->lstPings->count(); ++row)
+            other += m_window->lstPings->subText(row, StatusCol) != status;
+        return other;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    SilentMessages m_messages;
+    platform::SettingsStore m_settings;
+    IcmpProber m_prober;
+    NoSound m_sound;
+    std::unique_ptr<frmMain> m_window;
 };
+
+void printSkipped(const char* name, const QString& why)
+{
+    std::printf("%s: skipped (%s)\n", name, qPrintable(why));
+}
+
+void printMs(const char* name, double ms)
+{
+    std::printf("%s: %.1f ms\n", name, ms);
+}
+
+void loopback()
+{
+    // 127.0.0.1 to 127.0.3.232.
+    QStringList addresses;
+    for (int n = 1; n <= 1000; ++n)
+        addresses.append(QStringLiteral("127.0.%1.%2").arg(n / 256).arg(n % 256));
+    const struct
+    {
+        const char* name;
+        bool allAtOnce;
+    } modes[] = {{"sweep_1000_loopback_ms", false}, {"sweep_1000_loopback_all_at_once_ms", true}};
+    for (const auto& mode : modes) {
+        Bench bench(addresses);
+        if (!bench.ready()) {
+            printSkipped(mode.name, QStringLiteral("the window could not load the host list"));
+            continue;
+        }
+        const double ms = bench.sweep(mode.allAtOnce, 30000);
+        const int failed = bench.rowsOtherThan(QStringLiteral("OK"));
+        if (ms < 0)
+            printSkipped(mode.name, QStringLiteral("the sweep had not ended after 30 s"));
+        else if (failed == int(addresses.size()))
+            printSkipped(mode.name,
+                         QStringLiteral("no host answered: %1").arg(bench.window().lstPings->subText(1, StatusCol)));
+        else
+            printMs(mode.name, ms);
+        if (failed)
+            std::printf("%s_failed_probes: %d\n", mode.name, failed);
+    }
+}
+
+// Hosts that never answer, behind a router in namespaces of our own. The process's ICMP
+// endpoint is opened again inside the prober's namespace, so the window probes from there.
+void silentHosts()
+{
+    const char* const stallName = "ui_stall_max_ms";
+    const char* const allName = "sweep_20_silent_all_at_once_ms";
+    const auto skipBoth = [&](const QString& why) {
+        printSkipped(stallName, why);
+        printSkipped(allName, why);
+    };
+    const QString unavailable = NetLab::unavailableReason();
+    if (!unavailable.isEmpty()) {
+        skipBoth(unavailable);
+        return;
+    }
+    // Deleted again when it goes out of scope, whatever happened; a run that was killed
+    // leaves namespaces the next run removes.
+    NetLab lab(QStringLiteral("bench"));
+    QStringList silent;
+    for (int n = 0; n < 20; ++n)
+        silent.append(QStringLiteral("198.18.1.%1").arg(100 + n));
+    if (!lab.buildProbeNetwork() || !lab.addHostAddresses(silent)) {
+        skipBoth(QStringLiteral("the namespaces could not be built: ") + lab.error());
+        return;
+    }
+    const std::shared_ptr<mdlPing::detail::IcmpCore>& endpoint = mdlPing::detail::IcmpCore::process();
+    endpoint->reset(endpoint->kind());
+    int openError = -1;
+    if (!lab.runIn(QStringLiteral("P"), [&] { openError = endpoint->open(); }) || openError != 0) {
+        skipBoth(QStringLiteral("no ICMP endpoint in the namespace: ") +
+                 (openError > 0 ? qt_error_string(openError) : lab.error()));
+        return;
+    }
+    const QString timedOut = QStringLiteral("11010: Request Timed Out");
+
+    {
+        Bench bench(silent.mid(0, 5));
+        if (!bench.ready()) {
+            printSkipped(stallName, QStringLiteral("the window could not load the host list"));
+        } else {
+            // The heartbeat runs only while the sweep does; its worst lateness is how long
+            // the window could not answer.
+            QElapsedTimer clock;
+            qint64 lastNs = -1;
+            qint64 worstNs = 0;
+            int beats = 0;
+            QTimer heartbeat;
+            heartbeat.setTimerType(Qt::PreciseTimer);
+            heartbeat.setInterval(10);
+            QObject::connect(&heartbeat, &QTimer::timeout, &heartbeat, [&] {
+                const qint64 now = clock.nsecsElapsed();
+                if (lastNs >= 0)
+                    worstNs = std::max(worstNs, now - lastNs - 10'000'000);
+                lastNs = now;
+                ++beats;
+            });
+            clock.start();
+            heartbeat.start();
+            const double ms = bench.sweep(false, 15000);
+            heartbeat.stop();
+            const int wrong = bench.rowsOtherThan(timedOut);
+            if (ms < 0)
+                printSkipped(stallName, QStringLiteral("the sweep had not ended after 15 s"));
+            else if (wrong)
+                printSkipped(stallName, QStringLiteral("%1 of 5 silent hosts did not time out").arg(wrong));
+            else {
+                printMs(stallName, double(worstNs) / 1e6);
+                printMs("sweep_5_silent_ms", ms);
+                std::printf("ui_stall_heartbeats: %d\n", beats);
+            }
+        }
+    }
+
+    {
+        Bench bench(silent);
+        if (!bench.ready()) {
+            printSkipped(allName, QStringLiteral("the window could not load the host list"));
+        } else {
+            const double ms = bench.sweep(true, 10000);
+            const int wrong = bench.rowsOtherThan(timedOut);
+            if (ms < 0)
+                printSkipped(allName, QStringLiteral("the sweep had not ended after 10 s"));
+            else if (wrong)
+                printSkipped(allName, QStringLiteral("%1 of 20 silent hosts did not time out").arg(wrong));
+            else
+                printMs(allName, ms);
+        }
+    }
+}
 
 } // namespace
 
@@ -55,40 +257,7 @@ int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    {
-        QFile list(dir.filePath(QStringLiteral("list.txt")));
-        if (!list.open(QIODevice::WriteOnly))
-            return 1;
-        // 127.0.0.1 to 127.0.3.232: 1,000 loopback hosts.
-        for (int n = 1; n <= 1000; ++n)
-            list.write(QStringLiteral("1|host %1|127.0.%2.%3\r\n").arg(n).arg(n / 256).arg(n % 256).toUtf8());
-    }
-    SilentMessages messages;
-    platform::SettingsStore settings(dir.filePath(QStringLiteral("settings.ini")));
-    TimedProber prober;
-    NoSound sound;
-    MainServices s;
-    s.app.Path = dir.path();
-    s.messages = &messages;
-    s.settings = &settings;
-    s.prober = &prober;
-    s.sound = &sound;
-    s.notifyTray = [](int, const QIcon&, const QString&) { return 0; };
-    frmMain window(s);
-    window.Form_Load();
-    window.show();
-    QCoreApplication::processEvents();
-
-    QElapsedTimer t;
-    t.start();
-    window.PingList();
-    const qint64 totalNs = t.nsecsElapsed();
-
-    std::printf("sweep_1000_loopback_ms: %.1f ms\n", totalNs / 1e6);
-    std::printf("sweep_1000_probe_ms: %.1f ms\n", prober.probeNs / 1e6);
-    std::printf("sweep_1000_window_ms: %.1f ms\n", (totalNs - prober.probeNs) / 1e6);
-    if (prober.failures)
-        std::printf("sweep_1000_failed_probes: %d\n", prober.failures);
+    loopback();
+    silentHosts();
     return 0;
 }
