@@ -152,11 +152,12 @@ void loopback()
         if (ms < 0)
             printSkipped(mode.name, QStringLiteral("the sweep had not ended after 30 s"));
         else if (failed == int(addresses.size()))
+            // The first row's tooltip says why, e.g. that this user may not send ICMP.
             printSkipped(mode.name,
-                         QStringLiteral("no host answered: %1").arg(bench.window().lstPings->subText(1, StatusCol)));
+                         QStringLiteral("no host answered: %1").arg(bench.window().lstPings->subToolTip(1, StatusCol)));
         else
             printMs(mode.name, ms);
-        if (failed)
+        if (failed && failed < int(addresses.size()))
             std::printf("%s_failed_probes: %d\n", mode.name, failed);
     }
 }
