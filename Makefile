@@ -25,7 +25,6 @@ build-app: configure
 
 run: deps build-app
 	@scripts/grant-icmp.sh $(BUILD_DIR)/bin
-	@[ -e $(BUILD_DIR)/bin/list.txt ] || cp resources/list.example.txt $(BUILD_DIR)/bin/list.txt
 	@cd $(BUILD_DIR)/bin && ./tivane
 
 test: deps test-deps build
@@ -34,5 +33,7 @@ test: deps test-deps build
 bench: deps build
 	@bench/run.sh $(BUILD_DIR)
 
+# A host list an earlier version kept in the build is moved to the user's folder, never deleted.
 clean:
+	@scripts/keep-old-list.sh $(BUILD_DIR)
 	@rm -rf $(BUILD_DIR)

@@ -1,8 +1,10 @@
 #include "frmmain.h"
 
 #include "artwork.h"
+#include "examplelist.h"
 #include "frmedit.h"
 #include "hostlistfile.h"
+#include "listlocation.h"
 #include "mdlmore.h"
 #include "messagebox.h"
 #include "prober.h"
@@ -17,10 +19,14 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -51,9 +57,9 @@ const char* const InstanceMessage = "Одна копия программы уж
 
 frmMain::frmMain(const MainServices& services, QWidget* parent)
     : QWidget(parent), tblTivane(new platform::ToolBar(this)), lstPings(new platform::ReportList(this)),
-      pBar(new platform::ProgressBar(this)),
-      m_services(services), m_ctx{*lstPings,          *tblTivane,        *pBar,         *m_services.messages,
-                                  *m_services.prober, *m_services.sound, m_services.app},
+      pBar(new platform::ProgressBar(this)), m_services(services),
+      m_listPath(m_services.app.file(QStringLiteral("list.txt"))),
+      m_ctx{*lstPings, *tblTivane, *pBar, *m_services.messages, *m_services.prober, *m_services.sound, m_services.app},
       m_sweep(m_ctx), m_commands(m_sweep, m_ctx)
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -101,6 +107,7 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
         mnuEdit_Click();
     };
     m_commands.hooks.removeIp = [this] { mnuDelete_Click(); };
+    m_commands.hooks.openListFolder = [this] { openListFolder(); };
 
     connect(tblTivane, &platform::ToolBar::buttonClicked, this,
             [this](int index) { runGuarded([this, index] { m_commands.tblTivane_ButtonClick(index); }); });
@@ -187,6 +194,7 @@ void frmMain::buildToolbar()
     tblTivane->addMenuItem(4, QStringLiteral("Remove"), QStringLiteral("mnuRem"));
     tblTivane->addMenuItem(4, QStringLiteral("-"), QString());
     tblTivane->addMenuItem(4, QStringLiteral("Reload"), QStringLiteral("mnuReload"));
+    tblTivane->addMenuItem(4, QStringLiteral("Open List Folder"), QStringLiteral("mnuOpenList"));
     tblTivane->addMenuItem(5, QStringLiteral("Show Girds"), QStringLiteral("mnuShGrd"));
     tblTivane->addMenuItem(5, QStringLiteral("Always on Top"), QStringLiteral("mnuAOT"));
     tblTivane->addMenuItem(5, QStringLiteral("Checkboxs"), QStringLiteral("mnuChBoxs"));
@@ -285,7 +293,19 @@ bool frmMain::Form_Load()
 
 void frmMain::LoadList()
 {
-    const QString path = m_services.app.file(QStringLiteral("list.txt"));
+    const ListLocation where = locateHostList(m_services.app.Path, m_services.listFolder, examplelist::bytes());
+    m_listPath = where.path;
+    const QString& path = m_listPath;
+    if (where.origin == ListLocation::Unavailable) {
+        applyHideUnselected();
+        m_services.messages->show(where.problem +
+                                      QStringLiteral("\n\nNo file was changed. Make the folder writable, or put a "
+                                                     "list.txt beside the program in %1, then choose Reload under "
+                                                     "IP List.")
+                                          .arg(QDir::toNativeSeparators(m_services.app.Path)),
+                                  platform::MsgExclamation, m_services.app.Title);
+        return;
+    }
     QString failure;
     try {
         hostlist::LoadList(*lstPings, path);
@@ -298,8 +318,28 @@ void frmMain::LoadList()
             QStringLiteral("The host list %1 could not be loaded: %2").arg(path, QString::fromLocal8Bit(e.what()));
     }
     applyHideUnselected();
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
         m_services.messages->show(failure, platform::MsgOkOnly, m_services.app.Title);
+    } else if (where.origin == ListLocation::CreatedFromExample) {
+        m_services.messages->show(
+            QStringLiteral("Your host list is new: %1\n\nIt starts with the example hosts. Add your own with "
+                           "Add IP under IP List, or edit the file; Open List Folder under IP List shows where "
+                           "it is.")
+                .arg(QDir::toNativeSeparators(path)),
+            platform::MsgInformation, m_services.app.Title);
+    }
+}
+
+void frmMain::openListFolder()
+{
+    const QString folder = QFileInfo(m_listPath).absolutePath();
+    const bool opened =
+        m_services.openFolder ? m_services.openFolder(folder) : QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    if (!opened)
+        m_services.messages->show(QStringLiteral("The host list is %1\n\nNo file manager could be opened to show "
+                                                 "its folder.")
+                                      .arg(QDir::toNativeSeparators(m_listPath)),
+                                  platform::MsgInformation, m_services.app.Title);
 }
 
 void frmMain::Form_Activate()
@@ -658,8 +698,7 @@ void frmMain::mnuIns_Click()
         return;
     }
     // The new entry shows at the next Reload; reloading here would end a running sweep.
-    frmEdit::showInsert(
-        this, {m_services.app.file(QStringLiteral("list.txt")), m_services.app.Title, *m_services.messages, &lstPing});
+    frmEdit::showInsert(this, {m_listPath, m_services.app.Title, *m_services.messages, &lstPing});
 }
 
 void frmMain::mnuEdit_Click()
@@ -672,9 +711,7 @@ void frmMain::mnuEdit_Click()
         m_services.showEdit(this, ipN, ipA, type);
         return;
     }
-    frmEdit::showEdit(
-        this, {m_services.app.file(QStringLiteral("list.txt")), m_services.app.Title, *m_services.messages, &lstPing},
-        ipN, ipA, type);
+    frmEdit::showEdit(this, {m_listPath, m_services.app.Title, *m_services.messages, &lstPing}, ipN, ipA, type);
 }
 
 void frmMain::mnuDelete_Click()
@@ -697,7 +734,7 @@ void frmMain::mnuDelete_Click()
     const platform::ReportListModel::Row& r = lstPings->items()->row(now);
     const int line = r.sourceLine;
     try {
-        hostlist::RemoveHostEntry(m_services.app.file(QStringLiteral("list.txt")), line, r.sourceBytes);
+        hostlist::RemoveHostEntry(m_listPath, line, r.sourceBytes);
     } catch (const hostlist::HostListError& e) {
         m_services.messages->show(e.message(), platform::MsgExclamation, m_services.app.Title);
         return;

@@ -32,6 +32,12 @@ class TrayIcon;
 struct MainServices
 {
     platform::AppInfo app;
+    // The user's own folder for list.txt, used when none lies beside the program; empty keeps
+    // the list beside the program only.
+    QString listFolder;
+    // Shows a folder in the desktop's file manager; false when none could. Left empty, the
+    // desktop's own handler is used.
+    std::function<bool(const QString& folder)> openFolder;
     platform::MessageBox* messages = nullptr;
     platform::SettingsStore* settings = nullptr;
     Prober* prober = nullptr;
@@ -75,7 +81,11 @@ public:
     // program started, or go away while the window is hidden in it.
     void followTray();
 
+    // Finds the list (creating the user's own from the example the first time) and loads it.
     void LoadList();
+    // The list.txt that was last loaded, where entries are added, changed and removed.
+    QString listPath() const { return m_listPath; }
+    void openListFolder();
     void PingList() { m_sweep.PingList(); }
 
     // Tray icon events by code (515 double click, 517 right-button release).
@@ -148,6 +158,7 @@ private:
     bool readBool(const QString& section, const QString& key, bool defaultValue) const;
 
     MainServices m_services;
+    QString m_listPath;
     SweepContext m_ctx;
     Sweep m_sweep;
     Commands m_commands;

@@ -1,6 +1,7 @@
 #include "endsignals.h"
 #include "frmabout.h"
 #include "frmmain.h"
+#include "listlocation.h"
 #include "mdlmore.h"
 #include "messagebox.h"
 #include "prober.h"
@@ -37,6 +38,7 @@ int main(int argc, char* argv[])
 
     MainServices services;
     services.app = platform::AppInfo::current();
+    services.listFolder = userListFolder();
     services.messages = &messages;
     services.settings = &settings;
     services.prober = &prober;

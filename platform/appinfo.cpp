@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace platform {
 
@@ -9,6 +10,7 @@ AppInfo AppInfo::current()
 {
     AppInfo info;
     info.Path = QCoreApplication::applicationDirPath();
+    info.DataPath = QDir::cleanPath(info.Path + QStringLiteral("/" TIVANE_DATA_FROM_BIN));
     info.FileDescription = QStringLiteral("Ping monitor");
     info.LegalCopyright = QStringLiteral("2026 Tivane authors");
     info.LegalTrademarks = QStringLiteral("Free to use and to share.");
@@ -17,7 +19,11 @@ AppInfo AppInfo::current()
 
 QString AppInfo::file(const QString& name) const
 {
-    return QDir::cleanPath(Path + QDir::separator() + name);
+    const QString beside = QDir::cleanPath(Path + QDir::separator() + name);
+    if (DataPath.isEmpty() || QFileInfo::exists(beside))
+        return beside;
+    const QString installed = QDir::cleanPath(DataPath + QDir::separator() + name);
+    return QFileInfo::exists(installed) ? installed : beside;
 }
 
 QString AppInfo::versionText() const

@@ -9,6 +9,9 @@ namespace platform {
 struct AppInfo
 {
     QString Path; // the executable's directory, no trailing separator
+    // The installed data folder (<prefix>/share/tivane beside <prefix>/bin), where file() looks
+    // for what is not beside the executable; empty for none.
+    QString DataPath;
     QString Title = QStringLiteral("Tivane");
     QString ProductName = QStringLiteral("Tivane");
     int Major = TIVANE_VERSION_MAJOR;
@@ -18,10 +21,12 @@ struct AppInfo
     QString LegalCopyright;
     QString LegalTrademarks;
 
-    // Identity of the running program, with Path = QCoreApplication::applicationDirPath().
+    // Identity of the running program, with Path = QCoreApplication::applicationDirPath() and
+    // DataPath the data folder of an installation that the executable belongs to.
     static AppInfo current();
 
-    // Path joined with a file name using the platform's separator ("list.txt" -> "<Path>/list.txt").
+    // Path joined with a file name using the platform's separator ("Info.wav" -> "<Path>/Info.wav");
+    // when there is no such file there but DataPath has one, that one.
     QString file(const QString& name) const;
 
     // "0.1.50"

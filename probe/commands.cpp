@@ -55,6 +55,8 @@ void Commands::tblTivane_ButtonMenuClick(const QString& key)
         byKeyOrMessage(hooks.editIp, key);
     } else if (key == QLatin1String("mnuRem")) {
         byKeyOrMessage(hooks.removeIp, key);
+    } else if (key == QLatin1String("mnuOpenList")) {
+        byKeyOrMessage(hooks.openListFolder, key);
     } else if (key == QLatin1String("mnuAOT")) {
         byKeyOrMessage(hooks.alwaysOnTop, key);
     } else if (key == QLatin1String("mnuSWndPos")) {
