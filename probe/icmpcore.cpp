@@ -350,6 +350,14 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
                 break;
         }
         if (result >= 0) {
+            if (!m_raw && m_identifier == 0) {
+                // The socket could not be bound up front, so the send bound it: replies
+                // carry the port the kernel chose.
+                sockaddr_in local{};
+                socklen_t length = sizeof local;
+                if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length) == 0)
+                    m_identifier = ntohs(local.sin_port);
+            }
             Record& record = m_inFlight[sequence];
             record.owner = owner;
             record.id = id;
