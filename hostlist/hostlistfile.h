@@ -55,7 +55,8 @@ private:
 // lock are kept out; an editor saving by hand is not. Where the file system offers no locks at
 // all the file is used unlocked, as before. Every failure throws HostListError naming the file.
 // Anything that is not a regular file (a folder, a FIFO, a device) is refused without a blocking
-// open.
+// open. The lock belongs to this object's own open file, so a second object for the same file
+// waits for the first even in the same process: never hold two at once.
 class LockedHostList
 {
 public:
@@ -88,7 +89,9 @@ public:
     // Puts a file holding exactly bytes in this one's place: written beside it, synced, given the
     // old owner, group and mode (as far as the process may), renamed over it, the folder synced.
     // Follows a symbolic link to the file it names. On failure the file stays as it was. A hard
-    // link elsewhere keeps naming the old file and so keeps the old bytes.
+    // link elsewhere keeps naming the old file and so keeps the old bytes; access control lists
+    // and other extended attributes are not carried over. Afterwards this object holds the new
+    // file, locked.
     void replace(QByteArrayView bytes);
 
 private:
