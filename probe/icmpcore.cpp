@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <linux/errqueue.h>
@@ -142,6 +143,31 @@ ProbeOutcome statusOnly(std::int32_t status)
     return outcome;
 }
 
+// When a packet reached the host, from the kernel's receive stamp: the event loop may
+// read it much later (a busy window), and neither the round trip nor the deadline may pay
+// for that. The stamp is wall-clock time, so only its age is used; without a sensible
+// stamp the packet counts as arriving now.
+Clock::time_point arrivalOf(msghdr& message)
+{
+    const Clock::time_point now = Clock::now();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        timespec stamp;
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        timespec wall;
+        if (::clock_gettime(CLOCK_REALTIME, &wall) != 0)
+            return now;
+        const auto age =
+            std::chrono::seconds(wall.tv_sec - stamp.tv_sec) + std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+        // A clock set meanwhile makes the age meaningless.
+        if (age < Clock::duration::zero() || age > std::chrono::seconds(10))
+            return now;
+        return now - std::chrono::duration_cast<Clock::duration>(age);
+    }
+    return now;
+}
+
 void wake(int fd)
 {
     const std::uint64_t one = 1;
@@ -268,6 +294,9 @@ int IcmpCore::openLocked()
     const int on = 1;
     ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+    // Stamps of arrival, so that a late read neither lengthens a round trip nor turns an
+    // answer that came in time into a timeout. Without them the read time counts.
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     return 0;
 }
 
@@ -551,25 +580,32 @@ void IcmpCore::completeLocked(std::unordered_map<std::uint16_t, Record>::iterato
         wake(wakeFd->second);
 }
 
-void IcmpCore::dispatchLocked(std::uint16_t sequence, std::uint32_t destination, ProbeOutcome outcome)
+void IcmpCore::dispatchLocked(std::uint16_t sequence, std::uint32_t destination, ProbeOutcome outcome,
+                              Clock::time_point arrived)
 {
     const auto it = m_inFlight.find(sequence);
     if (it == m_inFlight.end() || it->second.done || it->second.destination != destination)
         return;
-    // A reply read after the deadline is late, however it came.
-    const Clock::time_point now = Clock::now();
-    if (now > it->second.deadline)
+    // An answer that reached the host after the deadline is late, however it came.
+    if (arrived > it->second.deadline)
         return;
-    completeLocked(it, outcome, now);
+    completeLocked(it, outcome, std::max(arrived, it->second.sent));
 }
 
 bool IcmpCore::drainPacketsLocked()
 {
     for (int reads = 0; reads < kReadsPerPump; ++reads) {
         sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t size =
-            ::recvfrom(m_fd, m_buffer, sizeof m_buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        iovec data{m_buffer, sizeof m_buffer};
+        alignas(cmsghdr) std::uint8_t control[128];
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t size = ::recvmsg(m_fd, &message, MSG_DONTWAIT);
         if (size < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return true;
@@ -589,13 +625,14 @@ bool IcmpCore::drainPacketsLocked()
             continue;
         ProbeOutcome outcome = statusOnly(packet->status);
         outcome.from = packet->source;
+        const Clock::time_point arrived = arrivalOf(message);
         if (packet->kind == Packet::Kind::EchoReply) {
             const std::size_t copied = std::min(packet->dataSize, outcome.data.size());
             std::memcpy(outcome.data.data(), packet->data, copied);
             outcome.dataSize = static_cast<std::uint16_t>(copied);
-            dispatchLocked(packet->sequence, packet->source, outcome);
+            dispatchLocked(packet->sequence, packet->source, outcome, arrived);
         } else {
-            dispatchLocked(packet->sequence, packet->quotedDestination, outcome);
+            dispatchLocked(packet->sequence, packet->quotedDestination, outcome, arrived);
         }
     }
     return true;
@@ -644,7 +681,7 @@ bool IcmpCore::drainErrorQueueLocked()
                 }
                 if (oldest != m_inFlight.end())
                     completeLocked(oldest, statusOnly(statusForSendError(static_cast<int>(details.ee_errno))),
-                                   Clock::now());
+                                   std::max(arrivalOf(message), oldest->second.sent));
                 continue;
             }
             // A raw socket's queue holds every ICMP error about anybody's ICMP traffic; it
@@ -664,7 +701,7 @@ bool IcmpCore::drainErrorQueueLocked()
             std::memcpy(&offender, SO_EE_OFFENDER(error), sizeof offender);
             if (offender.sin_family == AF_INET)
                 outcome.from = offender.sin_addr.s_addr;
-            dispatchLocked(quoted->sequence, original.sin_addr.s_addr, outcome);
+            dispatchLocked(quoted->sequence, original.sin_addr.s_addr, outcome, arrivalOf(message));
         }
     }
     return true;

@@ -116,7 +116,8 @@ private:
     void pumpLocked(short revents);
     bool drainPacketsLocked();
     bool drainErrorQueueLocked();
-    void dispatchLocked(std::uint16_t sequence, std::uint32_t destination, ProbeOutcome outcome);
+    void dispatchLocked(std::uint16_t sequence, std::uint32_t destination, ProbeOutcome outcome,
+                        Clock::time_point arrived);
     void completeLocked(std::unordered_map<std::uint16_t, Record>::iterator it, ProbeOutcome outcome,
                         Clock::time_point at);
     void breakLocked();

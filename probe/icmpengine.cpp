@@ -137,6 +137,9 @@ void IcmpEngine::onWake()
 
 void IcmpEngine::onDeadline()
 {
+    // After a busy spell of the event loop the timer and the socket are both due: an
+    // answer that came in time must be read before its probe is declared timed out.
+    m_core->tryPump();
     m_core->expire(m_owner);
     deliver();
 }

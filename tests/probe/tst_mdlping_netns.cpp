@@ -127,6 +127,8 @@ private slots:
     void silentHostsAllAtOnceTakeOneTimeout();
     void transientErrorsKeepTheEndpoint_data();
     void transientErrorsKeepTheEndpoint();
+    void answersInTimeCountWhenReadLate_data();
+    void answersInTimeCountWhenReadLate();
     void brokenEndpointIsReplaced_data();
     void brokenEndpointIsReplaced();
 
@@ -419,6 +421,49 @@ void tst_MdlPingNetns::transientErrorsKeepTheEndpoint()
     }
     QCOMPARE(endpoint(kind).generation(), generation);
     QCOMPARE(endpoint(kind).descriptor(), fd);
+}
+
+void tst_MdlPingNetns::answersInTimeCountWhenReadLate_data()
+{
+    addKinds();
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("stallMs");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("minRtt");
+    QTest::addColumn<int>("maxRtt");
+    for (const SocketKind kind : {SocketKind::Raw, SocketKind::Datagram}) {
+        const char* path = kind == SocketKind::Raw ? "raw" : "datagram";
+        QTest::addRow("%s: reply at 300 ms, read at 500 ms", path)
+            << kind << QStringLiteral("198.18.1.10") << 500 << 0 << 300 << 450;
+        QTest::addRow("%s: error at 40 ms, read at 1200 ms", path)
+            << kind << QStringLiteral("198.18.1.21") << 1200 << 11003 << 40 << 200;
+        QTest::addRow("%s: reply at 1150 ms, read at 1300 ms", path)
+            << kind << QStringLiteral("198.18.1.13") << 1300 << 11010 << 1000 << 1500;
+    }
+}
+
+void tst_MdlPingNetns::answersInTimeCountWhenReadLate()
+{
+    // The event loop is busy while the answer comes (and past the deadline): the answer
+    // still counts with the time it took, and one after the deadline still does not.
+    QFETCH(SocketKind, kind);
+    QFETCH(QString, address);
+    QFETCH(int, stallMs);
+    QFETCH(int, status);
+    QFETCH(int, minRtt);
+    QFETCH(int, maxRtt);
+    mdlPing::IcmpEngine engine(kind == SocketKind::Raw ? m_raw : m_datagram);
+    QSignalSpy finished(&engine, &mdlPing::IcmpEngine::finished);
+    engine.start(address);
+    QElapsedTimer busy;
+    busy.start();
+    while (busy.elapsed() < stallMs) {
+        // keep the event loop from running, as a long paint would
+    }
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(1).toInt(), status);
+    const int rtt = finished.at(0).at(2).toInt();
+    QVERIFY2(rtt >= minRtt && rtt <= maxRtt, qPrintable(QString::number(rtt)));
 }
 
 void tst_MdlPingNetns::brokenEndpointIsReplaced_data()
