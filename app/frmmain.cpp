@@ -342,6 +342,15 @@ void frmMain::openListFolder()
                                   platform::MsgInformation, m_services.app.Title);
 }
 
+void frmMain::showAtStart(bool toTray)
+{
+    // Hidden without a tray icon, the window could never be brought back; followTray() shows it
+    // should the notification area go away later.
+    if (toTray && m_trayShown)
+        return;
+    show();
+}
+
 void frmMain::Form_Activate()
 {
     // Only the first activation restores the stored geometry; later ones (a dialog closing,

@@ -74,6 +74,9 @@ public:
     void Form_Resize();
     // Stops sweeps, saves the settings, clears the list, removes the tray icon and ends.
     void Form_Unload();
+    // Shows the window after Form_Load; with toTray it stays hidden behind the tray icon instead,
+    // when there is one.
+    void showAtStart(bool toTray);
     // Writes the view settings and the window's place; false (and the reason in the settings
     // store) when they could not be written.
     bool saveSettings();

@@ -1,11 +1,12 @@
+#include "commandline.h"
 #include "endsignals.h"
 #include "frmabout.h"
 #include "frmmain.h"
 #include "listlocation.h"
 #include "mdlmore.h"
 #include "messagebox.h"
-#include "prober.h"
 #include "privilege.h"
+#include "prober.h"
 #include "settingsstore.h"
 #include "singleinstance.h"
 
@@ -22,12 +23,30 @@ int main(int argc, char* argv[])
         std::fputs("tivane: could not give up privileges\n", stderr);
         return 1;
     }
+    // Help and the version are answered before the toolkit starts, so they need no display.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        const CommandLine asked = parseCommandLine(arguments, false);
+        if (asked.action == CommandLine::Help || asked.action == CommandLine::Version) {
+            const QString text = asked.action == CommandLine::Help ? helpText() : versionText();
+            std::fputs(text.toLocal8Bit().constData(), stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tivane"));
     QApplication::setOrganizationName(QStringLiteral("Tivane"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.50"));
     // The window hides to the tray when minimised; the program ends only through its unload.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The toolkit has taken its own options out; anything left over must be ours.
+    const CommandLine commandLine = parseCommandLine(QCoreApplication::arguments(), true);
+    if (commandLine.action == CommandLine::Error) {
+        std::fprintf(stderr, "tivane: %s\nTry 'tivane --help' for more information.\n", qPrintable(commandLine.error));
+        return 2;
+    }
 
     SingleInstance instance;
     platform::QtMessageBox messages;
@@ -67,6 +86,6 @@ int main(int argc, char* argv[])
         if (!window.isUnloaded())
             window.saveSettings();
     });
-    window.show();
+    window.showAtStart(commandLine.minimized);
     return app.exec();
 }

@@ -26,7 +26,9 @@ void printUsage(std::FILE* to)
     std::fputs("Usage: tivane-probe ADDRESS...\n"
                "Sends one ICMP echo request to each IPv4 address, all at once, and prints\n"
                "ADDRESS<TAB>STATUS<TAB>ROUND TRIP MS<TAB>TEXT for each of them, in order.\n"
-               "Exit status: 0 when every address replied, 1 otherwise, 2 on usage errors.\n",
+               "Exit status: 0 when every address replied, 1 otherwise, 2 on usage errors.\n"
+               "  -h, --help     Show this help and exit.\n"
+               "  -v, --version  Show the version and exit.\n",
                to);
 }
 
@@ -62,6 +64,10 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             printUsage(stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::printf("tivane-probe %d.%d.%d\n", TIVANE_VERSION_MAJOR, TIVANE_VERSION_MINOR, TIVANE_VERSION_PATCH);
             return 0;
         }
         if (argv[i][0] == '-') {
