@@ -2,6 +2,7 @@
 // creates the QApplication and reports what it is left with, one KEY=VALUE a line:
 // the capability sets from /proc/self/status, whether a loopback probe still goes
 // through the endpoint opened before, and whether a new raw socket could still be opened.
+// With --break it then hangs the endpoint's socket up and reports the next probe.
 
 #include "icmpcore.h"
 #include "mdlping.h"
@@ -9,6 +10,8 @@
 
 #include <QApplication>
 #include <QFile>
+
+#include <sys/socket.h>
 
 #include <cstdio>
 
@@ -33,5 +36,13 @@ int main(int argc, char* argv[])
     std::printf("probe=%d\n", mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply));
     mdlPing::detail::IcmpCore fresh(mdlPing::detail::SocketKind::Raw);
     std::printf("newRawSocket=%d\n", fresh.open());
+
+    if (QCoreApplication::arguments().contains(QStringLiteral("--break"))) {
+        ::shutdown(mdlPing::detail::IcmpCore::process()->descriptor(), SHUT_RDWR);
+        mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
+        const std::int32_t next = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
+        std::printf("afterBreak=%d\n", next);
+        std::printf("afterBreakFailure=%s\n", qPrintable(mdlPing::FailureText(mdlPing::LastFailure())));
+    }
     return 0;
 }

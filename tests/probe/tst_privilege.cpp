@@ -70,6 +70,7 @@ private slots:
     void nothingLeftOnceQtRuns_data();
     void nothingLeftOnceQtRuns();
     void rawEndpointOutlivesTheDrop();
+    void brokenRawEndpointCannotComeBack();
     void probeToolHoldsNothingWhileItWaits();
 
 private:
@@ -143,6 +144,28 @@ void tst_Privilege::rawEndpointOutlivesTheDrop()
     QCOMPARE(seen.value(QStringLiteral("raw")), QStringLiteral("1"));
     QCOMPARE(seen.value(QStringLiteral("probe")), QStringLiteral("0"));
     QCOMPARE(seen.value(QStringLiteral("newRawSocket")), QString::number(EPERM));
+}
+
+void tst_Privilege::brokenRawEndpointCannotComeBack()
+{
+    // With the rights gone, a raw socket that breaks cannot be replaced: the probes then
+    // say that ICMP is not permitted (the window explains how to grant it) instead of
+    // failing some other way or pretending to wait.
+    if (!NetLab::unavailableReason().isEmpty())
+        QSKIP(qPrintable(NetLab::unavailableReason()));
+    NetLab lab(QStringLiteral("b"));
+    QVERIFY2(lab.addNamespace(QStringLiteral("P")), qPrintable(lab.error()));
+    QVERIFY2(lab.sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=1 0")}),
+             qPrintable(lab.error()));
+    const QHash<QString, QString> seen =
+        runHelper(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), lab.name(QStringLiteral("P")),
+                                         kHelper, QStringLiteral("--break")});
+    QCOMPARE(seen.value(QStringLiteral("exit")), QStringLiteral("0"));
+    QCOMPARE(seen.value(QStringLiteral("raw")), QStringLiteral("1"));
+    QCOMPARE(seen.value(QStringLiteral("probe")), QStringLiteral("0"));
+    QCOMPARE(seen.value(QStringLiteral("afterBreak")), QStringLiteral("-1"));
+    QVERIFY2(seen.value(QStringLiteral("afterBreakFailure")).contains(QLatin1String("not permitted")),
+             qPrintable(seen.value(QStringLiteral("afterBreakFailure"))));
 }
 
 void tst_Privilege::probeToolHoldsNothingWhileItWaits()
