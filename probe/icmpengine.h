@@ -23,7 +23,8 @@ class SocketWatch;
 // Echo requests that wait without blocking: start() sends at once and returns, the outcome
 // arrives later through finished() from the event loop of the engine's thread. Each probe
 // has its own 1000 ms deadline; hundreds may be in flight together. All engines of the
-// process share its one ICMP endpoint unless given another.
+// process share its one ICMP endpoint unless given another; the engines of one endpoint
+// belong to one thread.
 class IcmpEngine : public QObject
 {
     Q_OBJECT
