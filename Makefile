@@ -1,9 +1,11 @@
-# Entry points: `make run` builds and starts Tivane, `make test` builds and runs every test.
+# Entry points: `make run` builds and starts Tivane, `make test` builds and runs every test,
+# `make install PREFIX=...` installs.
 BUILD_DIR ?= build
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DTIVANE_WERROR=ON
+PREFIX ?= /usr/local
 
-.PHONY: all deps test-deps configure build build-app run test bench clean
+.PHONY: all deps test-deps configure build build-app build-install run test bench install clean
 
 all: build
 
@@ -23,12 +25,19 @@ build: configure
 build-app: configure
 	@cmake --build $(BUILD_DIR) --parallel --target tivane tivane-probe tivane_sounds
 
+# Everything an installation holds, and nothing of the tests.
+build-install: configure
+	@cmake --build $(BUILD_DIR) --parallel --target tivane tivane-probe tivane_install_data
+
 run: deps build-app
 	@scripts/grant-icmp.sh $(BUILD_DIR)/bin
 	@cd $(BUILD_DIR)/bin && ./tivane
 
 test: deps test-deps build
 	@cd $(BUILD_DIR) && ctest --output-on-failure --parallel 2
+
+install: deps build-install
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 bench: deps build
 	@bench/run.sh $(BUILD_DIR)

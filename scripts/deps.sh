@@ -14,6 +14,9 @@ if [ "${1:-}" = "--test" ]; then
     # namespace tests run probes as another user and shape a link with tc. openbox frames the
     # windows there, so that geometry is tested as a window manager places it.
     packages+=(xvfb xauth trayer openbox x11-utils xdotool util-linux iproute2 dbus)
+    # The installed tree's checks: the menu entry's and the metadata's validators, the manual
+    # page reader.
+    packages+=(desktop-file-utils appstream man-db binutils)
 fi
 
 missing=()

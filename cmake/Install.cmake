@@ -1,0 +1,22 @@
+# Installation (cmake --install, make install PREFIX=..., the Debian package): both programs,
+# the menu entry with its icon and metadata, the manual pages, and the sounds and example list
+# the program falls back to when they are not beside it.
+include(GNUInstallDirs)
+set(TIVANE_STAGE_DIR ${CMAKE_BINARY_DIR}/share)
+
+install(TARGETS tivane tivane-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_BINARY_DIR}/bin/Notify.wav ${CMAKE_BINARY_DIR}/bin/Info.wav
+              ${PROJECT_SOURCE_DIR}/resources/list.example.txt
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tivane)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/tivane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${TIVANE_STAGE_DIR}/metainfo/org.tivane.Tivane.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/app/window.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME tivane.svg)
+foreach(size IN ITEMS 16 22 24 32 48 64 128 256)
+    install(FILES ${TIVANE_STAGE_DIR}/icons/${size}x${size}/apps/tivane.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+install(FILES ${TIVANE_STAGE_DIR}/gz/tivane.1.gz ${TIVANE_STAGE_DIR}/gz/tivane-probe.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/copyright ${TIVANE_STAGE_DIR}/gz/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tivane)
