@@ -1,11 +1,11 @@
 # Entry points: `make run` builds and starts Tivane, `make test` builds and runs every test,
-# `make install PREFIX=...` installs.
+# `make package` builds the Debian package, `make install PREFIX=...` installs.
 BUILD_DIR ?= build
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DTIVANE_WERROR=ON
 PREFIX ?= /usr/local
 
-.PHONY: all deps test-deps configure build build-app build-install run test bench install clean
+.PHONY: all deps test-deps package-deps configure build build-app build-install run test bench install package clean
 
 all: build
 
@@ -14,6 +14,9 @@ deps:
 
 test-deps:
 	@scripts/deps.sh --test
+
+package-deps:
+	@scripts/deps.sh --package
 
 configure:
 	@cmake -S . -B $(BUILD_DIR) -G $(GENERATOR) $(CMAKE_FLAGS) >/dev/null
@@ -38,6 +41,10 @@ test: deps test-deps build
 
 install: deps build-install
 	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: deps package-deps build-install
+	@cd $(BUILD_DIR) && cpack -G DEB
+	@ls $(BUILD_DIR)/tivane_*.deb
 
 bench: deps build
 	@bench/run.sh $(BUILD_DIR)

@@ -9,14 +9,18 @@ packages=(
     qt6-qpa-plugins
     libcap2-bin iproute2 procps
 )
+# Reading the libraries the programs need (dpkg-shlibdeps, which uses file) for the package.
+if [ "${1:-}" = "--package" ]; then
+    packages+=(dpkg-dev file xz-utils)
+fi
 if [ "${1:-}" = "--test" ]; then
     # The end-to-end test runs the program on a virtual display with a tray host; the
     # namespace tests run probes as another user and shape a link with tc. openbox frames the
     # windows there, so that geometry is tested as a window manager places it.
     packages+=(xvfb xauth trayer openbox x11-utils xdotool util-linux iproute2 dbus)
     # The installed tree's checks: the menu entry's and the metadata's validators, the manual
-    # page reader.
-    packages+=(desktop-file-utils appstream man-db binutils)
+    # page reader, and the package's own build.
+    packages+=(desktop-file-utils appstream man-db binutils dpkg-dev file xz-utils)
 fi
 
 missing=()
