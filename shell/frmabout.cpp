@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,7 +16,9 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollBar>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -27,7 +30,12 @@ constexpr qint32 RaisedFrame = 2;
 constexpr int OkPicturePixels = 16;
 
 using platform::toHimetric;
-using platform::twipsRect;
+
+// The layout is drawn for a desktop font whose lines are this many pixels high; a larger font
+// grows the whole dialog with it, so that nothing is clipped.
+constexpr qreal DesignLineHeight = 17.0;
+// The title's size against the body text's.
+constexpr qreal TitleToBodyRatio = 12.0 / 9.0;
 
 // Shows an icon scaled to the box. Nothing is painted behind it: the dialog's white shows through.
 class PictureBox : public QWidget
@@ -71,22 +79,38 @@ frmAbout::frmAbout(const platform::AppInfo& app, QWidget* owner)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About MyApp"));
-    setFixedSize(platform::toPixels(ClientWidthTwips), platform::toPixels(ClientHeightTwips));
+    m_scale = std::max(1.0, QFontMetricsF(font()).height() / DesignLineHeight);
+    setFixedSize(scaled(0, 0, ClientWidthTwips, ClientHeightTwips).size());
+    // The dialog paints itself white; its texts take colours that read on white whatever the
+    // desktop's palette (a dark palette would give light grey on white).
+    QPalette onWhite = palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        onWhite.setColor(group, QPalette::Window, Qt::white);
+        onWhite.setColor(group, QPalette::WindowText, Qt::black);
+    }
+    onWhite.setColor(QPalette::Disabled, QPalette::Window, Qt::white);
+    onWhite.setColor(QPalette::Disabled, QPalette::WindowText, QColor(96, 96, 96));
+    setPalette(onWhite);
 
     m_picIcon = new PictureBox(artwork::logo(), this);
     m_picIcon->setObjectName(QStringLiteral("picIcon"));
-    m_picIcon->setGeometry(twipsRect(240, 240, 1530, 1530));
+    m_picIcon->setGeometry(scaled(240, 240, 1530, 1530));
 
     m_lblTitle = new QLabel(QStringLiteral("Application Title"), this);
     m_lblTitle->setObjectName(QStringLiteral("lblTitle"));
-    m_lblTitle->setGeometry(twipsRect(2040, 120, 1665, 300));
     QFont titleFont = font();
-    titleFont.setPointSize(12);
+    // 12 pt on a 9 pt desktop, and in proportion on a larger one.
+    titleFont.setPointSizeF(std::max(12.0, std::round(font().pointSizeF() * TitleToBodyRatio)));
     m_lblTitle->setFont(titleFont);
+    QRect titleBox = scaled(2040, 120, 1665, 300);
+    titleBox.setHeight(std::max(titleBox.height(), QFontMetrics(titleFont).height()));
+    m_lblTitle->setGeometry(titleBox);
 
     m_lblVersion = new QLabel(QStringLiteral("Version"), this);
     m_lblVersion->setObjectName(QStringLiteral("lblVersion"));
-    m_lblVersion->setGeometry(twipsRect(2040, 600, 3285, 225));
+    QRect versionBox = scaled(2040, 600, 3285, 225);
+    versionBox.setHeight(std::max(versionBox.height(), QFontMetrics(font()).height()));
+    m_lblVersion->setGeometry(versionBox);
 
     // The labels paint no background, so the dialog's white shows behind them. Their text hangs
     // from the top edge: a font taller than the label then loses descenders rather than its top.
@@ -95,9 +119,9 @@ frmAbout::frmAbout(const platform::AppInfo& app, QWidget* owner)
 
     m_txtDescr = new QPlainTextEdit(QStringLiteral("Text1"), this);
     m_txtDescr->setObjectName(QStringLiteral("txtDescr"));
-    m_txtDescr->setGeometry(twipsRect(2040, 960, 3495, 1215));
+    m_txtDescr->setGeometry(scaled(2040, 960, 3495, 1215));
     m_txtDescr->setReadOnly(true);
-    m_txtDescr->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_txtDescr->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_txtDescr->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QPalette notePalette = m_txtDescr->palette();
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
@@ -111,7 +135,7 @@ frmAbout::frmAbout(const platform::AppInfo& app, QWidget* owner)
     const PropertyBag okState = okButtonState();
     m_cmdOK->readExtent(okState);
     m_cmdOK->ReadState(okState);
-    m_cmdOK->move(twipsRect(2385, 2520, 0, 0).topLeft());
+    m_cmdOK->move(scaled(2385, 2520, 0, 0).topLeft());
     connect(m_cmdOK, &CmdBtn::Click, this, &frmAbout::cmdOK_Click);
 
     setTabOrder(m_txtDescr, m_cmdOK);
@@ -119,7 +143,37 @@ frmAbout::frmAbout(const platform::AppInfo& app, QWidget* owner)
     Form_Load();
 }
 
+void frmAbout::fitDescription()
+{
+    // A large desktop font may need more lines than the box has: the box grows, and the rule,
+    // the button and the dialog move down with it, rather than hiding text behind a scroll bar.
+    // Only a shown box has laid its lines out, so this runs when the dialog is first shown.
+    const QScrollBar* bar = m_txtDescr->verticalScrollBar();
+    const int step = QFontMetrics(m_txtDescr->font()).lineSpacing();
+    for (int i = 0; i < 8 && bar->maximum() > 0; ++i) {
+        m_extraHeight += step;
+        m_txtDescr->resize(m_txtDescr->width(), m_txtDescr->height() + step);
+        m_cmdOK->move(m_cmdOK->pos() + QPoint(0, step));
+        setFixedSize(width(), height() + step);
+    }
+}
+
+void frmAbout::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_fitted) {
+        m_fitted = true;
+        fitDescription();
+    }
+}
+
 frmAbout::~frmAbout() = default;
+
+QRect frmAbout::scaled(int left, int top, int width, int height) const
+{
+    const auto px = [this](int twips) { return qRound(platform::toPixels(twips) * m_scale); };
+    return QRect(px(left), px(top), px(width), px(height));
+}
 
 void frmAbout::showModal(const platform::AppInfo& app, QWidget* owner)
 {
@@ -194,9 +248,9 @@ void frmAbout::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), Qt::white);
     // Both lines are horizontal, so each is a filled band of its width.
     for (const RuleLine& line : Line1()) {
-        const int x1 = platform::toPixels(line.twips.x1());
-        const int x2 = platform::toPixels(line.twips.x2());
-        const int y = platform::toPixels(line.twips.y1());
+        const int x1 = qRound(platform::toPixels(line.twips.x1()) * m_scale);
+        const int x2 = qRound(platform::toPixels(line.twips.x2()) * m_scale);
+        const int y = qRound(platform::toPixels(line.twips.y1()) * m_scale) + m_extraHeight;
         painter.fillRect(QRect(x1, y - line.width / 2, x2 - x1, line.width), line.colour);
     }
 }

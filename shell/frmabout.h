@@ -55,12 +55,19 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void Form_Load();
     void cmdOK_Click();
+    // A rectangle given in twips, in pixels grown with the desktop font.
+    QRect scaled(int left, int top, int width, int height) const;
+    void fitDescription();
 
     platform::AppInfo m_app;
+    qreal m_scale = 1.0;
+    int m_extraHeight = 0; // pixels the description box grew by
+    bool m_fitted = false;
     QString m_description;
 
     QWidget* m_picIcon;

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
@@ -75,6 +77,8 @@ private slots:
     void okButtonComesFromItsStoredState();
     void fixedWindowWhoseTextsFit();
     void paintsWhiteWithAnEngravedRule();
+    void readableUnderADarkPaletteAndALargeFont_data();
+    void readableUnderADarkPaletteAndALargeFont();
     void logoStaysSharpAtHighPixelRatio();
     void okAndCloseBoxEndTheDialog_data();
     void okAndCloseBoxEndTheDialog();
@@ -186,6 +190,67 @@ void TestFrmAbout::fixedWindowWhoseTextsFit()
     const auto* txtDescr = control<QPlainTextEdit>(dialog, "txtDescr");
     QCOMPARE(txtDescr->palette().color(QPalette::Base), dialog.palette().color(QPalette::ToolTipBase));
     QCOMPARE(txtDescr->palette().color(QPalette::Text), dialog.palette().color(QPalette::ToolTipText));
+}
+
+void TestFrmAbout::readableUnderADarkPaletteAndALargeFont_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<int>("points");
+    QTest::newRow("dark palette") << true << 0;
+    QTest::newRow("14 pt font") << false << 14;
+    QTest::newRow("dark palette, 14 pt font") << true << 14;
+}
+
+void TestFrmAbout::readableUnderADarkPaletteAndALargeFont()
+{
+    QFETCH(bool, dark);
+    QFETCH(int, points);
+    const QPalette oldPalette = QApplication::palette();
+    const QFont oldFont = QApplication::font();
+    auto restore = qScopeGuard([&] {
+        QApplication::setPalette(oldPalette);
+        QApplication::setFont(oldFont);
+    });
+    if (dark) {
+        QPalette p = oldPalette;
+        p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        p.setColor(QPalette::WindowText, QColor(0xc8, 0xc8, 0xc8));
+        p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        p.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+        p.setColor(QPalette::ToolTipBase, QColor(0x40, 0x40, 0x30));
+        p.setColor(QPalette::ToolTipText, QColor(0xf0, 0xf0, 0xe0));
+        QApplication::setPalette(p);
+    }
+    if (points > 0) {
+        QFont f = oldFont;
+        f.setPointSize(points);
+        QApplication::setFont(f);
+    }
+    QWidget owner;
+    frmAbout dialog(sampleApp(), &owner);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QImage image = dialog.grab().toImage();
+
+    for (const auto* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
+    for (const char* name : {"lblTitle", "lblVersion"}) {
+        const auto* label = control<QLabel>(dialog, name);
+        const QFontMetrics metrics(label->font());
+        // Not clipped: the whole text inside its label.
+        QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(), name);
+        QVERIFY2(metrics.height() <= label->height(), name);
+        // Readable: the darkest pixel of the label's text stands out from the white behind it.
+        int darkest = 255;
+        const QRect box = label->geometry();
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            for (int x = box.left(); x <= box.right(); ++x)
+                darkest = std::min(darkest, qGray(image.pixel(x, y)));
+        }
+        QVERIFY2(darkest < 100, qPrintable(QStringLiteral("%1: darkest %2").arg(QLatin1String(name)).arg(darkest)));
+    }
+    // The short description needs no scroll bar.
+    QVERIFY(!control<QPlainTextEdit>(dialog, "txtDescr")->verticalScrollBar()->isVisible());
 }
 
 void TestFrmAbout::paintsWhiteWithAnEngravedRule()
