@@ -1,0 +1,206 @@
+#pragma once
+
+#include "history.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTimeZone>
+#include <QVector>
+#include <cstdint>
+#include <vector>
+
+// Per-host statistics, up and down states, their changes and the history of results, without
+// widgets or network: the window feeds in each probe's outcome and reads back texts.
+namespace monitor {
+
+// The window's handle for a row; it must stay the same while the row is sorted or moved.
+using HostKey = quint64;
+
+// The sounds played when hosts go down and when they come back, generated beside the program.
+inline constexpr char DownSoundFile[] = "HostDown.wav";
+inline constexpr char UpSoundFile[] = "HostUp.wav";
+
+struct HostStats
+{
+    QString name;
+    QString address;
+    quint64 sent = 0; // probes made; one that could not even be sent counts as lost
+    quint64 replies = 0;
+    qint64 lastRttUs = -1; // -1: the latest probe got no reply, or there was none yet
+    qint64 minRttUs = -1;  // -1 until the first reply
+    qint64 maxRttUs = -1;
+    qint64 sumRttUs = 0;
+    std::int32_t lastStatus = 0;
+    qint64 lastProbeMs = 0; // 0: never probed
+    HostState state = HostState::Unknown;
+    qint64 stateSinceMs = 0; // when the present state began; 0 while unknown
+    int failuresInRow = 0;
+    qint64 failingSinceMs = 0; // the first failure of the present run of failures
+
+    // Share of probes without a reply, 0..100; -1 before the first probe.
+    double lossPercent() const;
+    // Mean round trip of the replies, rounded; -1 before the first reply.
+    qint64 avgRttUs() const;
+};
+
+struct StateChange
+{
+    HostKey key = 0;
+    QString name;
+    QString address;
+    HostState from = HostState::Unknown;
+    HostState to = HostState::Unknown;
+    // When the new state began: for down the first failed probe of the run, for up the reply.
+    qint64 sinceMs = 0;
+    qint64 previousSinceMs = 0; // when the state before began; 0 when it was unknown
+    std::int32_t status = 0;    // the probe that made the change: 0, a failure code, or -1
+
+    // Worth telling the user: a host went down, or came back from down. A host's first reply
+    // after the start is not news.
+    bool notable() const { return to == HostState::Down || from == HostState::Down; }
+    // How long the state before lasted; -1 when it was unknown.
+    qint64 previousDurationMs() const { return previousSinceMs > 0 ? sinceMs - previousSinceMs : -1; }
+};
+
+enum class Overall
+{
+    NoneProbed, // no host has a known state yet (or there are no hosts)
+    AllUp,      // no host is down
+    SomeDown,
+};
+
+// What to tell the user about one sweep's changes.
+struct Notification
+{
+    enum class Cue
+    {
+        None,
+        WentDown,
+        CameBack
+    };
+
+    QString title;
+    QString text;
+    int wentDown = 0;
+    int cameBack = 0;
+
+    bool isEmpty() const { return wentDown == 0 && cameBack == 0; }
+    // The sound to play: going down outweighs coming back.
+    Cue cue() const { return wentDown ? Cue::WentDown : cameBack ? Cue::CameBack : Cue::None; }
+};
+
+// The columns the statistics can be shown in.
+enum class StatColumn
+{
+    State,
+    Sent,
+    Received,
+    Loss,
+    Last,
+    Avg,
+    Min,
+    Max,
+    Since,
+};
+
+// The hosts of the list with their statistics, states and history.
+//
+// A host goes down after downAfter() failed probes in a row (any status but 0) and up with its
+// first reply. Changes are collected until endSweep(), which hands them over as one batch, so a
+// sweep in which five hosts went down can be told as one notification.
+class HostMonitor
+{
+public:
+    static constexpr int DefaultDownAfter = 3;
+    static constexpr int MaxDownAfter = 100;
+
+    explicit HostMonitor(std::size_t historyBudgetBytes = HostHistory::DefaultBudgetBytes);
+
+    // Failures in a row before a host counts as down, 1..MaxDownAfter. A smaller number takes
+    // effect with each host's next failure.
+    void setDownAfter(int failures);
+    int downAfter() const { return m_downAfter; }
+
+    // Adds a host, or renames one. A host whose address changes starts afresh: its results were
+    // another machine's.
+    void setEntry(HostKey key, const QString& name, const QString& address);
+    void removeEntry(HostKey key);
+    bool contains(HostKey key) const { return m_index.contains(key); }
+    int count() const { return int(m_index.size()); }
+    QList<HostKey> keys() const { return m_index.keys(); }
+    // Reload: no hosts, no history, nothing pending.
+    void clear();
+    // Reset Statistics: the hosts stay, as if never probed; no change is reported for it.
+    void resetStatistics();
+
+    // One probe's outcome: status 0 with the round trip in microseconds, or a failure (rttUs is
+    // then ignored). atMs is when the probe was made, ms since the epoch. False for an unknown key.
+    bool record(HostKey key, std::int32_t status, qint64 rttUs, qint64 atMs);
+    // The sweep is over: the state changes since the last call, in the order they happened.
+    QVector<StateChange> endSweep();
+    bool hasPendingChanges() const { return !m_pending.isEmpty(); }
+
+    // Null for an unknown key. Valid until the next call that adds or removes a host.
+    const HostStats* stats(HostKey key) const;
+    QVector<HistoryPoint> history(HostKey key, qint64 fromMs = 0) const;
+    QVector<StateEvent> stateEvents(HostKey key) const;
+    const HostHistory& historyStore() const { return m_history; }
+
+    int downCount() const { return m_down; }
+    int upCount() const { return m_up; }
+    Overall overall() const;
+    // "Tivane: 2 of 12 down", with the names of the hosts down on a second line.
+    QString trayToolTip() const;
+
+private:
+    struct Entry
+    {
+        HostStats stats;
+        int slot = -1;
+    };
+
+    void forget(Entry& e);
+    void setState(HostKey key, Entry& e, HostState to, qint64 sinceMs, std::int32_t status);
+
+    HostHistory m_history;
+    QHash<HostKey, int> m_index; // key -> m_entries
+    std::vector<Entry> m_entries;
+    std::vector<HostKey> m_entryKeys; // m_entries -> key, for moving the last entry into a gap
+    QVector<StateChange> m_pending;
+    int m_downAfter = DefaultDownAfter;
+    int m_down = 0;
+    int m_up = 0;
+};
+
+// Texts. Times are shown in the zone given, the system's by default.
+
+// A round trip with a sensible precision: "0.04 ms", "3.27 ms", "42.3 ms", "812 ms"; empty for -1.
+QString formatRtt(qint64 us);
+// "0%", "33.3%", "100%"; empty for -1.
+QString formatLoss(double percent);
+// A span of time for people: "45 s", "4 min", "2 h 5 min", "3 d 4 h".
+QString formatDuration(qint64 ms);
+// A moment: "12:03:07" on the day of nowMs, "2026-12-06 12:03:07" otherwise; empty for 0.
+QString formatMoment(qint64 ms, qint64 nowMs, const QTimeZone& zone = QTimeZone::systemTimeZone());
+// "Up", "Down", or empty while unknown.
+QString stateText(HostState state);
+// The host as people know it: "mail server (10.0.0.1)", or the address alone without a name.
+QString hostLabel(const QString& name, const QString& address);
+
+QString statHeader(StatColumn column);
+// The columns offered by default, in order.
+QList<StatColumn> defaultStatColumns();
+QString statText(const HostStats& stats, StatColumn column, qint64 nowMs,
+                 const QTimeZone& zone = QTimeZone::systemTimeZone());
+// A number that sorts the column as its text is meant: values not known yet sort first.
+double statSortKey(const HostStats& stats, StatColumn column);
+// A row's statistics summed up over a few lines.
+QString statToolTip(const HostStats& stats, qint64 nowMs, const QTimeZone& zone = QTimeZone::systemTimeZone());
+
+// One sweep's changes told as a notification; empty when none of them is notable.
+Notification describeChanges(const QVector<StateChange>& changes, qint64 nowMs,
+                             const QTimeZone& zone = QTimeZone::systemTimeZone());
+
+} // namespace monitor

@@ -1,0 +1,736 @@
+#include "history.h"
+#include "hoststats.h"
+
+#include <QDateTime>
+#include <QTest>
+#include <QTimeZone>
+#include <cmath>
+
+using namespace monitor;
+
+namespace {
+
+const QTimeZone kZone(3600); // a fixed zone, so texts do not depend on the machine
+// 2026-12-07 12:03:07 +01:00
+const qint64 kNoon = QDateTime(QDate(2026, 12, 7), QTime(12, 3, 7), kZone).toMSecsSinceEpoch();
+constexpr std::int32_t kTimedOut = 11010;
+
+StateChange downChange(HostKey key, const QString& name, const QString& address, qint64 since)
+{
+    StateChange c;
+    c.key = key;
+    c.name = name;
+    c.address = address;
+    c.from = HostState::Up;
+    c.to = HostState::Down;
+    c.sinceMs = since;
+    c.previousSinceMs = since - 60000;
+    c.status = kTimedOut;
+    return c;
+}
+
+} // namespace
+
+class TestHostStats : public QObject
+{
+    Q_OBJECT
+private slots:
+    void stateFollowsFailuresInARow_data();
+    void stateFollowsFailuresInARow();
+    void downAfterIsClampedAndALowerValueActsOnTheNextFailure();
+    void downSinceIsTheFirstFailureAndRecoveryTellsTheOutage();
+    void changesAreHandedOverOncePerSweep();
+    void manyChangesMakeOneNotification();
+    void notificationTexts();
+    void statisticsMaths();
+    void failuresThatSentNothingCountAsLost();
+    void formatRtt_data();
+    void formatRtt();
+    void formatLossDurationAndMoment();
+    void statColumnsAndToolTip();
+    void overallStateAndTrayTip();
+    void entriesKeepOrLoseTheirStatistics();
+    void resetAndClearForgetResults();
+    void historyKeepsEachHostsResults();
+    void historyRoundTripsStayWithinTheirPrecision();
+    void historyStaysWithinItsBounds();
+    void historyShrinksForMoreHostsKeepingTheNewest();
+    void historyOfAReusedSlotStartsEmpty();
+    void stateEventsAreKeptAndBounded();
+};
+
+// Results as a string: '.' a reply, 'x' a time-out; states as a string: '?' unknown, 'u' up,
+// 'd' down, one letter after each result.
+void TestHostStats::stateFollowsFailuresInARow_data()
+{
+    QTest::addColumn<int>("downAfter");
+    QTest::addColumn<QString>("results");
+    QTest::addColumn<QString>("states");
+    QTest::addColumn<int>("changes");
+
+    QTest::newRow("three in a row") << 3 << "xxxx"
+                                    << "??dd" << 1;
+    QTest::newRow("a reply breaks the run") << 3 << "xx.xx.xxx"
+                                            << "??uuuuuud" << 2;
+    QTest::newRow("one reply is enough to come back") << 3 << ".xxx.x"
+                                                      << "uuuduu" << 3;
+    QTest::newRow("down after one") << 1 << "x.x"
+                                    << "dud" << 3;
+    QTest::newRow("first reply") << 3 << ".."
+                                 << "uu" << 1;
+    QTest::newRow("five") << 5 << "xxxx.xxxxx"
+                          << "????uuuuud" << 2;
+}
+
+void TestHostStats::stateFollowsFailuresInARow()
+{
+    QFETCH(int, downAfter);
+    QFETCH(QString, results);
+    QFETCH(QString, states);
+    QFETCH(int, changes);
+
+    HostMonitor m;
+    m.setDownAfter(downAfter);
+    m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.1"));
+    int seen = 0;
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        const bool reply = results[i] == u'.';
+        QVERIFY(m.record(1, reply ? 0 : kTimedOut, reply ? 500 : -1, kNoon + i * 1000));
+        seen += int(m.endSweep().size());
+        const HostState expected = states[i] == u'u'   ? HostState::Up
+                                   : states[i] == u'd' ? HostState::Down
+                                                       : HostState::Unknown;
+        QVERIFY2(m.stats(1)->state == expected, qPrintable(QStringLiteral("after result %1").arg(i + 1)));
+    }
+    QCOMPARE(seen, changes);
+}
+
+void TestHostStats::downAfterIsClampedAndALowerValueActsOnTheNextFailure()
+{
+    HostMonitor m;
+    QCOMPARE(m.downAfter(), 3);
+    m.setDownAfter(0);
+    QCOMPARE(m.downAfter(), 1);
+    m.setDownAfter(100000);
+    QCOMPARE(m.downAfter(), HostMonitor::MaxDownAfter);
+
+    m.setDownAfter(5);
+    m.setEntry(7, QStringLiteral("gw"), QStringLiteral("10.0.0.1"));
+    for (int i = 0; i < 3; ++i)
+        m.record(7, kTimedOut, -1, kNoon + i);
+    QCOMPARE(m.stats(7)->state, HostState::Unknown);
+    m.setDownAfter(2);
+    QCOMPARE(m.stats(7)->state, HostState::Unknown); // nothing changes between probes
+    m.record(7, kTimedOut, -1, kNoon + 10);
+    QCOMPARE(m.stats(7)->state, HostState::Down);
+    QCOMPARE(m.stats(7)->stateSinceMs, kNoon); // the run began with the first of the four
+}
+
+void TestHostStats::downSinceIsTheFirstFailureAndRecoveryTellsTheOutage()
+{
+    HostMonitor m;
+    m.setEntry(1, QStringLiteral("mail server"), QStringLiteral("10.0.0.1"));
+    m.record(1, 0, 300, kNoon - 5000);
+    QCOMPARE(m.endSweep().size(), 1); // unknown -> up
+    for (int i = 0; i < 3; ++i) {
+        m.record(1, kTimedOut, -1, kNoon + i * 1000);
+        const QVector<StateChange> changes = m.endSweep();
+        QCOMPARE(changes.size(), i == 2 ? 1 : 0);
+        if (i == 2) {
+            const StateChange& c = changes.first();
+            QCOMPARE(c.key, HostKey(1));
+            QCOMPARE(c.from, HostState::Up);
+            QCOMPARE(c.to, HostState::Down);
+            QCOMPARE(c.sinceMs, kNoon);
+            QCOMPARE(c.previousSinceMs, kNoon - 5000);
+            QCOMPARE(c.status, kTimedOut);
+            QVERIFY(c.notable());
+        }
+    }
+    const qint64 back = kNoon + 4 * 60000 + 30000;
+    m.record(1, 0, 250, back);
+    const QVector<StateChange> changes = m.endSweep();
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.first().to, HostState::Up);
+    QCOMPARE(changes.first().previousDurationMs(), back - kNoon);
+    QCOMPARE(m.stats(1)->stateSinceMs, back);
+}
+
+void TestHostStats::changesAreHandedOverOncePerSweep()
+{
+    HostMonitor m;
+    for (HostKey k = 1; k <= 8; ++k)
+        m.setEntry(k, QStringLiteral("h%1").arg(k), QStringLiteral("10.0.0.%1").arg(k));
+    QVERIFY(!m.hasPendingChanges());
+    for (int sweep = 0; sweep < 3; ++sweep) {
+        for (HostKey k = 1; k <= 8; ++k)
+            m.record(k, k <= 5 ? kTimedOut : 0, 100, kNoon + sweep * 1000 + qint64(k));
+        const QVector<StateChange> changes = m.endSweep();
+        if (sweep == 0) {
+            QCOMPARE(changes.size(), 3); // the three that answered came up
+        } else if (sweep == 1) {
+            QVERIFY(changes.isEmpty());
+        } else {
+            QCOMPARE(changes.size(), 5);
+            for (int i = 0; i < 5; ++i) {
+                QCOMPARE(changes[i].key, HostKey(i + 1)); // in the order they happened
+                QCOMPARE(changes[i].to, HostState::Down);
+            }
+        }
+    }
+    QVERIFY(!m.hasPendingChanges());
+    QVERIFY(m.endSweep().isEmpty());
+    QCOMPARE(m.downCount(), 5);
+    QCOMPARE(m.upCount(), 3);
+}
+
+void TestHostStats::manyChangesMakeOneNotification()
+{
+    QVector<StateChange> changes;
+    const char* names[] = {"mail", "gw", "printer", "nas", "db", "wiki", "backup"};
+    for (int i = 0; i < 7; ++i)
+        changes.append(
+            downChange(HostKey(i), QString::fromLatin1(names[i]), QStringLiteral("10.0.0.%1").arg(i), kNoon));
+
+    Notification n = describeChanges(changes.first(5), kNoon, kZone);
+    QCOMPARE(n.wentDown, 5);
+    QCOMPARE(n.title, QStringLiteral("5 hosts went down"));
+    QCOMPARE(n.text, QStringLiteral("mail, gw, printer, nas and db"));
+    QCOMPARE(n.cue(), Notification::Cue::WentDown);
+
+    n = describeChanges(changes, kNoon, kZone);
+    QCOMPARE(n.text, QStringLiteral("mail, gw, printer, nas, db and 2 more"));
+
+    // Two come back in the same sweep as three go down.
+    QVector<StateChange> mixed = changes.first(3);
+    for (int i = 3; i < 5; ++i) {
+        StateChange c = changes[i];
+        c.from = HostState::Down;
+        c.to = HostState::Up;
+        mixed.append(c);
+    }
+    n = describeChanges(mixed, kNoon, kZone);
+    QCOMPARE(n.title, QStringLiteral("3 hosts went down, 2 came back"));
+    QCOMPARE(n.text, QStringLiteral("Down: mail, gw and printer\nUp again: nas and db"));
+    QCOMPARE(n.cue(), Notification::Cue::WentDown); // going down is the news that matters more
+
+    n = describeChanges(mixed.last(2), kNoon, kZone);
+    QCOMPARE(n.title, QStringLiteral("2 hosts came back"));
+    QCOMPARE(n.cue(), Notification::Cue::CameBack);
+}
+
+void TestHostStats::notificationTexts()
+{
+    StateChange down = downChange(1, QStringLiteral("mail server"), QStringLiteral("10.0.0.1"), kNoon);
+    Notification n = describeChanges({down}, kNoon + 3000, kZone);
+    QCOMPARE(n.title, QStringLiteral("Host down"));
+    QCOMPARE(n.text, QStringLiteral("mail server (10.0.0.1) is down since 12:03:07"));
+
+    // Reported the next day, the date is needed.
+    n = describeChanges({down}, kNoon + 86400000, kZone);
+    QCOMPARE(n.text, QStringLiteral("mail server (10.0.0.1) is down since 2026-12-07 12:03:07"));
+
+    StateChange up = down;
+    up.from = HostState::Down;
+    up.to = HostState::Up;
+    up.previousSinceMs = kNoon;
+    up.sinceMs = kNoon + 4 * 60000 + 12000;
+    up.status = 0;
+    n = describeChanges({up}, up.sinceMs, kZone);
+    QCOMPARE(n.title, QStringLiteral("Host up again"));
+    QCOMPARE(n.text, QStringLiteral("mail server (10.0.0.1) is up again after 4 min"));
+    QCOMPARE(n.cue(), Notification::Cue::CameBack);
+
+    // A host without a name is known by its address.
+    down.name.clear();
+    QCOMPARE(describeChanges({down}, kNoon, kZone).text, QStringLiteral("10.0.0.1 is down since 12:03:07"));
+
+    // A host's first reply after the start is no news.
+    StateChange first = up;
+    first.from = HostState::Unknown;
+    first.previousSinceMs = 0;
+    QVERIFY(!first.notable());
+    n = describeChanges({first}, kNoon, kZone);
+    QVERIFY(n.isEmpty());
+    QCOMPARE(n.cue(), Notification::Cue::None);
+    QVERIFY(n.title.isEmpty());
+    QVERIFY(describeChanges({}, kNoon, kZone).isEmpty());
+}
+
+void TestHostStats::statisticsMaths()
+{
+    HostMonitor m;
+    m.setEntry(1, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const HostStats* s = m.stats(1);
+    QCOMPARE(s->lossPercent(), -1.0);
+    QCOMPARE(s->avgRttUs(), -1);
+    QCOMPARE(s->minRttUs, -1);
+
+    m.record(1, 0, 40, kNoon);
+    m.record(1, kTimedOut, -1, kNoon + 1000);
+    m.record(1, 0, 45, kNoon + 2000);
+    m.record(1, 11003, 7, kNoon + 3000); // an error's round trip is not a reply's
+    m.record(1, 0, 1000000, kNoon + 4000);
+    m.record(1, 0, 36, kNoon + 5000);
+    s = m.stats(1);
+    QCOMPARE(s->sent, quint64(6));
+    QCOMPARE(s->replies, quint64(4));
+    QVERIFY(std::abs(s->lossPercent() - 100.0 * 2 / 6) < 1e-9);
+    QCOMPARE(s->minRttUs, 36);
+    QCOMPARE(s->maxRttUs, 1000000);
+    QCOMPARE(s->avgRttUs(), (40 + 45 + 1000000 + 36 + 2) / 4); // rounded to the nearest
+    QCOMPARE(s->lastRttUs, 36);
+    QCOMPARE(s->lastStatus, 0);
+    QCOMPARE(s->lastProbeMs, kNoon + 5000);
+
+    m.record(1, kTimedOut, 999, kNoon + 6000);
+    QCOMPARE(m.stats(1)->lastRttUs, -1);
+    QCOMPARE(m.stats(1)->failuresInRow, 1);
+    QCOMPARE(m.stats(1)->maxRttUs, 1000000);
+
+    // Rounding of the mean: 1 and 2 give 1.5, shown as 2.
+    HostMonitor r;
+    r.setEntry(2, QString(), QStringLiteral("127.0.0.2"));
+    r.record(2, 0, 1, kNoon);
+    r.record(2, 0, 2, kNoon);
+    QCOMPARE(r.stats(2)->avgRttUs(), 2);
+    // A reply measured as negative (a clock step) counts as 0, not as a negative time.
+    r.record(2, 0, -5, kNoon);
+    QCOMPARE(r.stats(2)->minRttUs, 0);
+
+    // Unknown keys are refused without touching anything.
+    QVERIFY(!m.record(99, 0, 1, kNoon));
+    QCOMPARE(m.stats(99), nullptr);
+}
+
+void TestHostStats::failuresThatSentNothingCountAsLost()
+{
+    HostMonitor m;
+    m.setEntry(1, QStringLiteral("bad"), QStringLiteral("not an address"));
+    for (int i = 0; i < 3; ++i)
+        m.record(1, -1, -1, kNoon + i);
+    QCOMPARE(m.stats(1)->sent, quint64(3));
+    QCOMPARE(m.stats(1)->lossPercent(), 100.0);
+    QCOMPARE(m.stats(1)->state, HostState::Down);
+    QCOMPARE(m.endSweep().first().status, -1);
+}
+
+void TestHostStats::formatRtt_data()
+{
+    QTest::addColumn<qint64>("us");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("none") << qint64(-1) << QString();
+    QTest::newRow("zero") << qint64(0) << QStringLiteral("< 0.01 ms");
+    QTest::newRow("below resolution") << qint64(4) << QStringLiteral("< 0.01 ms");
+    QTest::newRow("loopback") << qint64(40) << QStringLiteral("0.04 ms");
+    QTest::newRow("loopback rounded") << qint64(38) << QStringLiteral("0.04 ms");
+    QTest::newRow("lan") << qint64(1234) << QStringLiteral("1.23 ms");
+    QTest::newRow("just under ten") << qint64(9994) << QStringLiteral("9.99 ms");
+    QTest::newRow("rounds up to ten") << qint64(9995) << QStringLiteral("10.0 ms");
+    QTest::newRow("tens") << qint64(42345) << QStringLiteral("42.3 ms");
+    QTest::newRow("rounds up to a hundred") << qint64(99950) << QStringLiteral("100 ms");
+    QTest::newRow("hundreds") << qint64(812400) << QStringLiteral("812 ms");
+    QTest::newRow("seconds") << qint64(1500000) << QStringLiteral("1500 ms");
+}
+
+void TestHostStats::formatRtt()
+{
+    QFETCH(qint64, us);
+    QFETCH(QString, text);
+    QCOMPARE(monitor::formatRtt(us), text);
+}
+
+void TestHostStats::formatLossDurationAndMoment()
+{
+    QCOMPARE(formatLoss(-1), QString());
+    QCOMPARE(formatLoss(0), QStringLiteral("0%"));
+    QCOMPARE(formatLoss(100.0 / 3), QStringLiteral("33.3%"));
+    QCOMPARE(formatLoss(50), QStringLiteral("50%"));
+    QCOMPARE(formatLoss(100), QStringLiteral("100%"));
+    // One lost of many thousands is still a loss, and one answer of many is not total loss.
+    QCOMPARE(formatLoss(0.01), QStringLiteral("0.1%"));
+    QCOMPARE(formatLoss(99.99), QStringLiteral("99.9%"));
+
+    QCOMPARE(formatDuration(0), QStringLiteral("0 s"));
+    QCOMPARE(formatDuration(-5000), QStringLiteral("0 s"));
+    QCOMPARE(formatDuration(59999), QStringLiteral("59 s"));
+    QCOMPARE(formatDuration(4 * 60000 + 59000), QStringLiteral("4 min"));
+    QCOMPARE(formatDuration(2 * 3600000), QStringLiteral("2 h"));
+    QCOMPARE(formatDuration(2 * 3600000 + 5 * 60000), QStringLiteral("2 h 5 min"));
+    QCOMPARE(formatDuration(3 * 86400000LL + 4 * 3600000), QStringLiteral("3 d 4 h"));
+    QCOMPARE(formatDuration(86400000LL), QStringLiteral("1 d"));
+
+    QCOMPARE(formatMoment(0, kNoon, kZone), QString());
+    QCOMPARE(formatMoment(kNoon, kNoon, kZone), QStringLiteral("12:03:07"));
+    QCOMPARE(formatMoment(kNoon, kNoon + 12 * 3600000, kZone), QStringLiteral("2026-12-07 12:03:07"));
+    QCOMPARE(formatMoment(kNoon, kNoon, QTimeZone(-5 * 3600)), QStringLiteral("06:03:07"));
+}
+
+void TestHostStats::statColumnsAndToolTip()
+{
+    HostMonitor m;
+    m.setEntry(1, QStringLiteral("mail server"), QStringLiteral("10.0.0.1"));
+    HostStats fresh = *m.stats(1);
+    for (StatColumn c : {StatColumn::State, StatColumn::Sent, StatColumn::Received, StatColumn::Loss, StatColumn::Last,
+                         StatColumn::Avg, StatColumn::Min, StatColumn::Max, StatColumn::Since}) {
+        QVERIFY(!statHeader(c).isEmpty());
+        QVERIFY2(statText(fresh, c, kNoon, kZone).isEmpty(), qPrintable(statHeader(c)));
+    }
+    QCOMPARE(statToolTip(fresh, kNoon, kZone), QStringLiteral("mail server (10.0.0.1)\nNot probed yet"));
+
+    m.record(1, 0, 40, kNoon);
+    m.record(1, 0, 60, kNoon + 1000);
+    m.record(1, kTimedOut, -1, kNoon + 2000);
+    const HostStats& s = *m.stats(1);
+    QCOMPARE(statText(s, StatColumn::State, kNoon, kZone), QStringLiteral("Up"));
+    QCOMPARE(statText(s, StatColumn::Sent, kNoon, kZone), QStringLiteral("3"));
+    QCOMPARE(statText(s, StatColumn::Received, kNoon, kZone), QStringLiteral("2"));
+    QCOMPARE(statText(s, StatColumn::Loss, kNoon, kZone), QStringLiteral("33.3%"));
+    QCOMPARE(statText(s, StatColumn::Last, kNoon, kZone), QString());
+    QCOMPARE(statText(s, StatColumn::Avg, kNoon, kZone), QStringLiteral("0.05 ms"));
+    QCOMPARE(statText(s, StatColumn::Min, kNoon, kZone), QStringLiteral("0.04 ms"));
+    QCOMPARE(statText(s, StatColumn::Max, kNoon, kZone), QStringLiteral("0.06 ms"));
+    QCOMPARE(statText(s, StatColumn::Since, kNoon, kZone), QStringLiteral("12:03:07"));
+    QCOMPARE(statToolTip(s, kNoon + 120000, kZone),
+             QStringLiteral("mail server (10.0.0.1)\nUp since 12:03:07 (2 min)\nSent 3, received 2, loss 33.3%\n"
+                            "Round trip: last none, min 0.04 ms, avg 0.05 ms, max 0.06 ms\n1 failed in a row"));
+
+    // Sorting by a column orders by value, not by text ("9 ms" before "10 ms").
+    HostStats a = s;
+    HostStats b = s;
+    a.maxRttUs = 9000;
+    b.maxRttUs = 10000;
+    QVERIFY(statSortKey(a, StatColumn::Max) < statSortKey(b, StatColumn::Max));
+    QVERIFY(statSortKey(fresh, StatColumn::Max) < statSortKey(a, StatColumn::Max));
+    QVERIFY(statSortKey(fresh, StatColumn::Loss) < statSortKey(s, StatColumn::Loss));
+    b.state = HostState::Down;
+    QVERIFY(statSortKey(b, StatColumn::State) > statSortKey(a, StatColumn::State));
+    QVERIFY(statSortKey(a, StatColumn::State) > statSortKey(fresh, StatColumn::State));
+    QVERIFY(!defaultStatColumns().isEmpty());
+}
+
+void TestHostStats::overallStateAndTrayTip()
+{
+    HostMonitor m;
+    QCOMPARE(m.overall(), Overall::NoneProbed);
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: no hosts"));
+
+    for (HostKey k = 1; k <= 12; ++k)
+        m.setEntry(k, QStringLiteral("host %1").arg(k), QStringLiteral("10.0.0.%1").arg(k));
+    QCOMPARE(m.overall(), Overall::NoneProbed);
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: 12 hosts, none probed yet"));
+
+    for (HostKey k = 1; k <= 10; ++k)
+        m.record(k, 0, 100, kNoon);
+    QCOMPARE(m.overall(), Overall::AllUp);
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: 10 of 12 up"));
+    m.record(11, 0, 100, kNoon);
+    m.record(12, 0, 100, kNoon);
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: all 12 up"));
+
+    for (int i = 0; i < 3; ++i) {
+        m.record(9, kTimedOut, -1, kNoon + 1000 + i);
+        m.record(4, kTimedOut, -1, kNoon + 1000 + i);
+    }
+    QCOMPARE(m.overall(), Overall::SomeDown);
+    QCOMPARE(m.downCount(), 2);
+    // Names in the order of the keys, whichever went down first.
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: 2 of 12 down\nhost 4 and host 9"));
+
+    m.record(4, 0, 100, kNoon + 5000);
+    m.record(9, 0, 100, kNoon + 5000);
+    QCOMPARE(m.overall(), Overall::AllUp);
+
+    // Removing a host that is down takes it out of the count.
+    for (int i = 0; i < 3; ++i)
+        m.record(2, kTimedOut, -1, kNoon + 6000 + i);
+    QCOMPARE(m.downCount(), 1);
+    m.removeEntry(2);
+    QCOMPARE(m.downCount(), 0);
+    QCOMPARE(m.upCount(), 11);
+    QCOMPARE(m.overall(), Overall::AllUp);
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: all 11 up"));
+
+    HostMonitor one;
+    one.setEntry(1, QStringLiteral("x"), QStringLiteral("127.0.0.1"));
+    QCOMPARE(one.trayToolTip(), QStringLiteral("Tivane: 1 host, none probed yet"));
+    one.record(1, 0, 1, kNoon);
+    QCOMPARE(one.trayToolTip(), QStringLiteral("Tivane: the host is up"));
+}
+
+void TestHostStats::entriesKeepOrLoseTheirStatistics()
+{
+    HostMonitor m;
+    m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.1"));
+    m.setEntry(2, QStringLiteral("b"), QStringLiteral("10.0.0.2"));
+    m.setEntry(3, QStringLiteral("c"), QStringLiteral("10.0.0.3"));
+    for (int i = 0; i < 3; ++i) {
+        m.record(1, kTimedOut, -1, kNoon + i);
+        m.record(2, 0, 50, kNoon + i);
+        m.record(3, 0, 70, kNoon + i);
+    }
+    m.endSweep();
+    QCOMPARE(m.downCount(), 1);
+
+    // A new name for the same address keeps everything.
+    m.setEntry(2, QStringLiteral("b renamed"), QStringLiteral("10.0.0.2"));
+    QCOMPARE(m.stats(2)->name, QStringLiteral("b renamed"));
+    QCOMPARE(m.stats(2)->sent, quint64(3));
+    QCOMPARE(m.history(2).size(), 3);
+
+    // Another address is another machine: its results start afresh, and so does the count.
+    m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.9"));
+    QCOMPARE(m.stats(1)->sent, quint64(0));
+    QCOMPARE(m.stats(1)->state, HostState::Unknown);
+    QCOMPARE(m.downCount(), 0);
+    QVERIFY(m.history(1).isEmpty());
+    QVERIFY(m.stateEvents(1).isEmpty());
+
+    // Removing one entry leaves the others' statistics where they were.
+    m.removeEntry(2);
+    QVERIFY(!m.contains(2));
+    QCOMPARE(m.count(), 2);
+    QCOMPARE(m.stats(3)->sent, quint64(3));
+    QCOMPARE(m.stats(3)->minRttUs, 70);
+    QCOMPARE(m.history(3).size(), 3);
+    m.removeEntry(2); // twice is harmless
+
+    // A change not handed over yet is dropped with its host.
+    for (int i = 0; i < 3; ++i)
+        m.record(3, kTimedOut, -1, kNoon + 10 + i);
+    QVERIFY(m.hasPendingChanges());
+    m.removeEntry(3);
+    QVERIFY(!m.hasPendingChanges());
+}
+
+void TestHostStats::resetAndClearForgetResults()
+{
+    HostMonitor m;
+    for (HostKey k = 1; k <= 3; ++k)
+        m.setEntry(k, QStringLiteral("h"), QStringLiteral("10.0.0.%1").arg(k));
+    for (int i = 0; i < 3; ++i) {
+        m.record(1, kTimedOut, -1, kNoon + i);
+        m.record(2, 0, 10, kNoon + i);
+    }
+    m.endSweep();
+    m.record(3, 0, 10, kNoon + 9);
+    QVERIFY(m.hasPendingChanges());
+
+    m.resetStatistics();
+    QCOMPARE(m.count(), 3);
+    QVERIFY(!m.hasPendingChanges());
+    QCOMPARE(m.overall(), Overall::NoneProbed);
+    QCOMPARE(m.downCount(), 0);
+    QCOMPARE(m.upCount(), 0);
+    for (HostKey k = 1; k <= 3; ++k) {
+        QCOMPARE(m.stats(k)->sent, quint64(0));
+        QCOMPARE(m.stats(k)->failuresInRow, 0);
+        QCOMPARE(m.stats(k)->name, QStringLiteral("h"));
+        QVERIFY(m.history(k).isEmpty());
+        QVERIFY(m.stateEvents(k).isEmpty());
+    }
+    // After a reset the run of failures starts from nothing.
+    m.record(1, kTimedOut, -1, kNoon + 100);
+    QCOMPARE(m.stats(1)->state, HostState::Unknown);
+    QCOMPARE(m.history(1).size(), 1);
+
+    m.clear();
+    QCOMPARE(m.count(), 0);
+    QVERIFY(!m.contains(1));
+    QVERIFY(!m.hasPendingChanges());
+    QCOMPARE(m.historyStore().hostCount(), 0);
+    QVERIFY(!m.record(1, 0, 1, kNoon));
+}
+
+void TestHostStats::historyKeepsEachHostsResults()
+{
+    HostMonitor m;
+    m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.1"));
+    m.setEntry(2, QStringLiteral("b"), QStringLiteral("10.0.0.2"));
+    const std::int32_t statuses[] = {0, kTimedOut, 11003, -1, 0};
+    for (int i = 0; i < 5; ++i) {
+        m.record(1, statuses[i], 1000 + i, kNoon + i * 1000);
+        if (i % 2 == 0)
+            m.record(2, 0, 2000, kNoon + i * 1000 + 10); // unticked in between
+        m.endSweep();
+    }
+    const QVector<HistoryPoint> a = m.history(1);
+    QCOMPARE(a.size(), 5);
+    const SampleKind kinds[] = {SampleKind::Reply, SampleKind::TimedOut, SampleKind::Failed, SampleKind::NotSent,
+                                SampleKind::Reply};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(a[i].atMs, kNoon + i * 1000);
+        QCOMPARE(a[i].kind, kinds[i]);
+        QCOMPARE(a[i].rttUs >= 0, kinds[i] == SampleKind::Reply);
+    }
+    const QVector<HistoryPoint> b = m.history(2);
+    QCOMPARE(b.size(), 3);
+    QCOMPARE(b[1].atMs, kNoon + 2000); // stamped with its sweep's first result
+    QCOMPARE(m.history(1, kNoon + 3000).size(), 2);
+
+    // A second result of the same host without an end of sweep in between opens a new column
+    // instead of overwriting the first.
+    m.record(2, 0, 2000, kNoon + 9000);
+    m.record(2, kTimedOut, -1, kNoon + 9500);
+    m.endSweep();
+    const QVector<HistoryPoint> again = m.history(2);
+    QCOMPARE(again.size(), 5);
+    QCOMPARE(again[3].atMs, kNoon + 9000);
+    QCOMPARE(again[4].atMs, kNoon + 9500);
+    QCOMPARE(again[4].kind, SampleKind::TimedOut);
+    QVERIFY(m.history(42).isEmpty());
+}
+
+void TestHostStats::historyRoundTripsStayWithinTheirPrecision()
+{
+    for (double us = 10; us <= 9e6; us *= 1.013) {
+        const qint64 rtt = std::llround(us);
+        const HistoryPoint p = HostHistory::decode(HostHistory::encode(0, rtt));
+        QCOMPARE(p.kind, SampleKind::Reply);
+        const double error = std::abs(double(p.rttUs - rtt)) / double(rtt);
+        QVERIFY2(error <= HostHistory::RttPrecision,
+                 qPrintable(QStringLiteral("%1 us kept as %2 us").arg(rtt).arg(p.rttUs)));
+    }
+    // Longer than the scale reaches: kept as its top, never wrapped round to a short time.
+    QVERIFY(HostHistory::decode(HostHistory::encode(0, 3600LL * 1000000)).rttUs >= 9000000);
+    QCOMPARE(HostHistory::decode(HostHistory::encode(0, 0)).kind, SampleKind::Reply);
+    QCOMPARE(HostHistory::decode(HostHistory::encode(kTimedOut, 0)).kind, SampleKind::TimedOut);
+    QCOMPARE(HostHistory::decode(HostHistory::encode(-1, 0)).kind, SampleKind::NotSent);
+    QCOMPARE(HostHistory::decode(HostHistory::encode(11050, 0)).kind, SampleKind::Failed);
+}
+
+void TestHostStats::historyStaysWithinItsBounds()
+{
+    // 10 hosts in 200,000 bytes: 20,000 columns each.
+    HostHistory h(200000);
+    QVector<int> hosts;
+    for (int i = 0; i < 10; ++i)
+        hosts.append(h.addHost());
+    QCOMPARE(h.capacity(), 20000);
+    const qint64 sweeps = 23456;
+    for (qint64 c = 0; c < sweeps; ++c) {
+        for (int s : hosts)
+            h.add(s, 1000 * c, c % 7 ? 0 : kTimedOut, 100 + c % 50);
+        h.closeColumn();
+    }
+    QCOMPARE(h.columnsKept(), 20000);
+    QCOMPARE(h.oldestMs(), 1000 * (sweeps - 20000));
+    for (int s : hosts) {
+        const QVector<HistoryPoint> points = h.points(s);
+        QCOMPARE(points.size(), 20000);
+        QCOMPARE(points.first().atMs, 1000 * (sweeps - 20000));
+        QCOMPARE(points.last().atMs, 1000 * (sweeps - 1));
+        // The newest results are exact in kind after many trips round the ring.
+        QCOMPARE(points.last().kind, (sweeps - 1) % 7 ? SampleKind::Reply : SampleKind::TimedOut);
+    }
+
+    // Few hosts do not get an endless ring, many hosts at least the minimum.
+    HostHistory few(std::size_t(1) << 40);
+    few.addHost();
+    QCOMPARE(few.capacity(), HostHistory::MaxColumns);
+    HostHistory many(1000);
+    for (int i = 0; i < 100; ++i)
+        many.addHost();
+    QCOMPARE(many.capacity(), HostHistory::MinColumns);
+
+    // The default budget holds a day at one sweep a second for 1,000 hosts.
+    HostHistory day;
+    for (int i = 0; i < 1000; ++i)
+        day.addHost();
+    QVERIFY(day.capacity() >= 86400);
+    QVERIFY(day.capacity() * 1000 <= qint64(HostHistory::DefaultBudgetBytes));
+}
+
+void TestHostStats::historyShrinksForMoreHostsKeepingTheNewest()
+{
+    HostHistory h(100000);
+    const int a = h.addHost();
+    const int b = h.addHost();
+    QCOMPARE(h.capacity(), 50000);
+    for (qint64 c = 0; c < 40000; ++c) {
+        h.add(a, c, 0, 1000);
+        if (c % 2)
+            h.add(b, c, kTimedOut, -1);
+        h.closeColumn();
+    }
+    // Eight more hosts: 10,000 columns each now, the newest kept for the hosts already there.
+    QVector<int> more;
+    for (int i = 0; i < 8; ++i)
+        more.append(h.addHost());
+    h.add(more.first(), 40000, 0, 1000);
+    h.closeColumn();
+    QCOMPARE(h.capacity(), 10000);
+    const QVector<HistoryPoint> pa = h.points(a);
+    QCOMPARE(pa.size(), 9999);
+    QCOMPARE(pa.first().atMs, 30001);
+    QCOMPARE(pa.last().atMs, 39999);
+    QCOMPARE(pa.last().rttUs, HostHistory::decode(HostHistory::encode(0, 1000)).rttUs);
+    const QVector<HistoryPoint> pb = h.points(b);
+    QCOMPARE(pb.size(), 5000);
+    QCOMPARE(pb.first().atMs, 30001);
+    QCOMPARE(pb.first().kind, SampleKind::TimedOut);
+    QCOMPARE(h.points(more.first()).size(), 1);
+    QVERIFY(h.points(more.last()).isEmpty());
+
+    // Back to two hosts: the rings grow again, and the results survive the move.
+    for (int s : more)
+        h.removeHost(s);
+    h.add(a, 40001, 0, 1000);
+    h.closeColumn();
+    QCOMPARE(h.capacity(), 50000);
+    QCOMPARE(h.points(a).size(), 10000);
+    QCOMPARE(h.points(a).last().atMs, 40001);
+}
+
+void TestHostStats::historyOfAReusedSlotStartsEmpty()
+{
+    HostHistory h(100000);
+    const int a = h.addHost();
+    const int b = h.addHost();
+    for (qint64 c = 0; c < 100; ++c) {
+        h.add(a, c, 0, 10);
+        h.add(b, c, 0, 20);
+        h.closeColumn();
+    }
+    h.removeHost(b);
+    const int c = h.addHost();
+    QCOMPARE(c, b); // the slot is given out again
+    QVERIFY(h.points(c).isEmpty());
+    h.add(a, 100, 0, 10);
+    h.add(c, 100, kTimedOut, -1);
+    h.closeColumn();
+    h.add(a, 101, 0, 10);
+    h.closeColumn();
+    h.add(c, 102, kTimedOut, -1);
+    h.closeColumn();
+    const QVector<HistoryPoint> pc = h.points(c);
+    QCOMPARE(pc.size(), 2);
+    QCOMPARE(pc[0].atMs, 100);
+    QCOMPARE(pc[1].atMs, 102);
+    QCOMPARE(h.points(a).size(), 102);
+    h.removeHost(12345); // unknown slots are ignored
+    h.add(-1, 0, 0, 0);
+    QCOMPARE(h.hostCount(), 2);
+}
+
+void TestHostStats::stateEventsAreKeptAndBounded()
+{
+    HostMonitor m;
+    m.setDownAfter(1);
+    m.setEntry(1, QStringLiteral("flappy"), QStringLiteral("10.0.0.1"));
+    const int flips = HostHistory::MaxEventsPerHost + 100;
+    for (int i = 0; i < flips; ++i) {
+        m.record(1, i % 2 ? kTimedOut : 0, 100, kNoon + i);
+        m.endSweep();
+    }
+    const QVector<StateEvent> events = m.stateEvents(1);
+    QCOMPARE(events.size(), HostHistory::MaxEventsPerHost);
+    QCOMPARE(events.last().atMs, kNoon + flips - 1);
+    QCOMPARE(events.last().state, (flips - 1) % 2 ? HostState::Down : HostState::Up);
+    QCOMPARE(events.last().status, (flips - 1) % 2 ? kTimedOut : 0);
+    for (qsizetype i = 1; i < events.size(); ++i)
+        QVERIFY(events[i].atMs > events[i - 1].atMs);
+}
+
+QTEST_GUILESS_MAIN(TestHostStats)
+#include "tst_hoststats.moc"
