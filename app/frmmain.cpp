@@ -1,6 +1,7 @@
 #include "frmmain.h"
 
 #include "artwork.h"
+#include "autostart.h"
 #include "examplelist.h"
 #include "frmedit.h"
 #include "hostlistfile.h"
@@ -108,6 +109,7 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     };
     m_commands.hooks.removeIp = [this] { mnuDelete_Click(); };
     m_commands.hooks.openListFolder = [this] { openListFolder(); };
+    m_commands.hooks.startWithSession = [this] { setStartWithSession(!m_startWithSession); };
 
     connect(tblTivane, &platform::ToolBar::buttonClicked, this,
             [this](int index) { runGuarded([this, index] { m_commands.tblTivane_ButtonClick(index); }); });
@@ -201,7 +203,8 @@ void frmMain::buildToolbar()
     tblTivane->addMenuItem(5, QStringLiteral("Save window postiton"), QStringLiteral("mnuSWndPos"));
     tblTivane->addMenuItem(5, QStringLiteral("Hide Unselected"), QStringLiteral("mnuHUS"));
     tblTivane->addMenuItem(5, QStringLiteral("Ping All at Once"), QStringLiteral("mnuPAAO"));
-    for (const char* key : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS", "mnuPAAO"})
+    tblTivane->addMenuItem(5, QStringLiteral("Start with the session"), QStringLiteral("mnuAutoStart"));
+    for (const char* key : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS", "mnuPAAO", "mnuAutoStart"})
         tblTivane->setMenuItemCheckable(QString::fromLatin1(key), true);
     syncViewChecks();
 }
@@ -283,6 +286,9 @@ bool frmMain::Form_Load()
         m_hideUnselected = readBool(SecView, QStringLiteral("HideUnselected"), false);
         m_sweep.setAllAtOnce(readBool(SecView, QStringLiteral("PingAllAtOnce"), false));
         setAlwaysOnTop(readBool(SecView, QStringLiteral("AlwaysOnTop"), false));
+        // On only while the entry is really there: the desktop's own session settings may
+        // have removed it.
+        m_startWithSession = readBool(SecView, QStringLiteral("StartWithSession"), false) && autostart::isEnabled();
         syncViewChecks();
         LoadList();
     } catch (const std::exception& e) {
@@ -606,6 +612,7 @@ bool frmMain::saveSettings()
     s.write(SecView, QStringLiteral("SaveWndPos"), platform::boolText(m_saveWndPos));
     s.write(SecView, QStringLiteral("HideUnselected"), platform::boolText(m_hideUnselected));
     s.write(SecView, QStringLiteral("PingAllAtOnce"), platform::boolText(m_sweep.allAtOnce()));
+    s.write(SecView, QStringLiteral("StartWithSession"), platform::boolText(m_startWithSession));
     s.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(tblTivane->buttonValue(tb::SoundAlert)));
     return s.sync();
 }
@@ -772,6 +779,18 @@ void frmMain::setHideUnselected(bool on)
     syncViewChecks();
 }
 
+void frmMain::setStartWithSession(bool on)
+{
+    QString error;
+    const bool done = on ? autostart::enable(QCoreApplication::applicationFilePath(), &error)
+                         : autostart::disable(&error);
+    if (done)
+        m_startWithSession = on;
+    else
+        m_services.messages->show(error, platform::MsgExclamation, m_services.app.Title);
+    syncViewChecks();
+}
+
 void frmMain::applyHideUnselected()
 {
     const int n = lstPings->count();
@@ -790,4 +809,5 @@ void frmMain::syncViewChecks()
     tblTivane->setMenuItemChecked(QStringLiteral("mnuSWndPos"), m_saveWndPos);
     tblTivane->setMenuItemChecked(QStringLiteral("mnuHUS"), m_hideUnselected);
     tblTivane->setMenuItemChecked(QStringLiteral("mnuPAAO"), m_sweep.allAtOnce());
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuAutoStart"), m_startWithSession);
 }

@@ -130,6 +130,10 @@ public:
     bool saveWndPos() const { return m_saveWndPos; }
     bool hideUnselected() const { return m_hideUnselected; }
     void setHideUnselected(bool on);
+    // "Start with the session": writes or removes the autostart entry; on failure says why and
+    // stays as it was.
+    bool startWithSession() const { return m_startWithSession; }
+    void setStartWithSession(bool on);
 
     // Outer geometry in twips, as stored in the settings.
     QRect geometryTwips() const;
@@ -174,6 +178,7 @@ private:
     bool m_alwaysOnTop = false;
     bool m_saveWndPos = true;
     bool m_hideUnselected = false;
+    bool m_startWithSession = false;
     QRect m_normalOuter; // outer geometry in pixels while the window was last normal
     QElapsedTimer m_paintClock;
     qint64 m_lastPaintMs = -1000;

@@ -57,6 +57,8 @@ void Commands::tblTivane_ButtonMenuClick(const QString& key)
         byKeyOrMessage(hooks.removeIp, key);
     } else if (key == QLatin1String("mnuOpenList")) {
         byKeyOrMessage(hooks.openListFolder, key);
+    } else if (key == QLatin1String("mnuAutoStart")) {
+        byKeyOrMessage(hooks.startWithSession, key);
     } else if (key == QLatin1String("mnuAOT")) {
         byKeyOrMessage(hooks.alwaysOnTop, key);
     } else if (key == QLatin1String("mnuSWndPos")) {

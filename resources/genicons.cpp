@@ -36,7 +36,8 @@ int main(int argc, char* argv[])
         }
         const QString folder = QStringLiteral("%1/%2x%2/apps").arg(out).arg(size);
         QSaveFile file(folder + QStringLiteral("/tivane.png"));
-        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") ||
+        // flush() first: Qt 6.4's commit() overlooks a flush that fails at close and keeps a cut-off file.
+        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.flush() ||
             !file.commit()) {
             std::fprintf(stderr, "tivane-genicons: %s could not be written\n", qPrintable(file.fileName()));
             return 1;
