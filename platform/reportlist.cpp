@@ -1,6 +1,7 @@
 #include "reportlist.h"
 
 #include "imagelist.h"
+#include "mousecodes.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -15,25 +16,6 @@ namespace platform {
 
 namespace {
 constexpr int Columns = 1 + ReportListModel::SubItems;
-
-int buttonCode(Qt::MouseButton b)
-{
-    switch (b) {
-    case Qt::LeftButton:
-        return 1;
-    case Qt::RightButton:
-        return 2;
-    case Qt::MiddleButton:
-        return 4;
-    default:
-        return 0;
-    }
-}
-
-int shiftCode(Qt::KeyboardModifiers m)
-{
-    return (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
-}
 } // namespace
 
 ReportListModel::ReportListModel(QObject* parent) : QAbstractTableModel(parent) {}

@@ -1,20 +1,22 @@
 #include "cmdbtn.h"
 
 #include "colors.h"
+#include "mousecodes.h"
 #include "picturesurface.h"
 #include "propertybag.h"
 #include "twips.h"
 
 #include <QApplication>
 #include <QFontMetrics>
-#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
-#include <cmath>
-#include <limits>
+#include <cstdlib>
+#include <variant>
 
 using namespace cmdbtn;
+using platform::buttonCode;
+using platform::shiftCode;
 
 namespace {
 
@@ -52,130 +54,6 @@ const auto KeyDownPicture = QStringLiteral("DownPicture");
 const auto KeyExtentX = QStringLiteral("_extentx");
 const auto KeyExtentY = QStringLiteral("_extenty");
 
-// Conversions of stored values. Saved bags may come from hand-edited files, so anything that is
-// not clearly the wanted type is refused rather than read as zero.
-qint64 toInteger(const QVariant& value, const QString& key)
-{
-    const int type = value.typeId();
-    if (type == QMetaType::Double || type == QMetaType::Float) {
-        const double number = value.toDouble();
-        if (std::isfinite(number) && number == std::trunc(number) && std::abs(number) < 1e15)
-            return static_cast<qint64>(number);
-    } else if (type == QMetaType::QString || type == QMetaType::QByteArray) {
-        bool ok = false;
-        const qint64 number = value.toString().trimmed().toLongLong(&ok);
-        if (ok)
-            return number;
-    } else {
-        bool ok = false;
-        const qint64 number = value.toLongLong(&ok);
-        if (ok)
-            return number;
-    }
-    throw PropertyBagError(key, QStringLiteral("not a whole number"));
-}
-
-qint32 toInt32(const QVariant& value, const QString& key)
-{
-    const qint64 number = toInteger(value, key);
-    if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
-        throw PropertyBagError(key, QStringLiteral("out of range"));
-    return static_cast<qint32>(number);
-}
-
-// A saved extent: a whole number of HIMETRIC units of any size (it is clamped later), in twips.
-double toExtentTwips(const QVariant& value, const QString& key)
-{
-    const int type = value.typeId();
-    if (type == QMetaType::Double || type == QMetaType::Float) {
-        const double number = value.toDouble();
-        if (std::isfinite(number) && number == std::trunc(number))
-            return platform::himetricToTwips(number);
-        throw PropertyBagError(key, QStringLiteral("not a whole number"));
-    }
-    return platform::himetricToTwips(static_cast<double>(toInteger(value, key)));
-}
-
-// Colours may have been saved as signed 32-bit numbers, so system colours can arrive negative.
-quint32 toColor(const QVariant& value, const QString& key)
-{
-    const qint64 number = toInteger(value, key);
-    if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<quint32>::max())
-        throw PropertyBagError(key, QStringLiteral("not a colour"));
-    return static_cast<quint32>(number);
-}
-
-bool toBool(const QVariant& value, const QString& key)
-{
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    if (value.typeId() == QMetaType::QString) {
-        const QString text = value.toString().trimmed();
-        if (text.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0)
-            return true;
-        if (text.compare(QStringLiteral("false"), Qt::CaseInsensitive) == 0)
-            return false;
-    }
-    try {
-        return toInteger(value, key) != 0;
-    } catch (const PropertyBagError&) {
-        throw PropertyBagError(key, QStringLiteral("not a truth value"));
-    }
-}
-
-QString toText(const QVariant& value, const QString& key)
-{
-    if (!value.canConvert<QString>())
-        throw PropertyBagError(key, QStringLiteral("not text"));
-    return value.toString();
-}
-
-// Fonts are saved as QFont::toString() text.
-QFont toFont(const QVariant& value, const QString& key)
-{
-    if (value.typeId() == QMetaType::QFont)
-        return value.value<QFont>();
-    QFont font;
-    if (value.typeId() == QMetaType::QString && font.fromString(value.toString()))
-        return font;
-    throw PropertyBagError(key, QStringLiteral("not a font description"));
-}
-
-// Pictures are saved as PNG bytes; a path to an image file or resource is read as well.
-void loadPicture(PictureSurface& surface, const QVariant& value, const QString& key)
-{
-    QPixmap pixmap;
-    switch (value.typeId()) {
-    case QMetaType::UnknownType:
-        surface.setPicture(QIcon());
-        return;
-    case QMetaType::QIcon:
-        surface.setPicture(value.value<QIcon>());
-        return;
-    case QMetaType::QPixmap:
-        pixmap = value.value<QPixmap>();
-        break;
-    case QMetaType::QImage:
-        pixmap = QPixmap::fromImage(value.value<QImage>());
-        break;
-    case QMetaType::QByteArray: {
-        const QByteArray bytes = value.toByteArray();
-        if (!bytes.isEmpty() && !pixmap.loadFromData(bytes))
-            throw PropertyBagError(key, QStringLiteral("not a readable image"));
-        break;
-    }
-    case QMetaType::QString: {
-        const QString path = value.toString();
-        if (!path.isEmpty() && !pixmap.load(path))
-            throw PropertyBagError(key, QStringLiteral("no readable image at ") + path);
-        break;
-    }
-    default:
-        throw PropertyBagError(key, QStringLiteral("not a picture"));
-    }
-    surface.setPicture(pixmap);
-}
-
 // 0 left, 1 right/bottom, 2 centre, anything else keeps where it is.
 float aligned(qint32 align, float space, float size, float current)
 {
@@ -189,30 +67,6 @@ float aligned(qint32 align, float space, float size, float current)
     default:
         return current;
     }
-}
-
-short buttonCode(Qt::MouseButtons buttons)
-{
-    short code = 0;
-    if (buttons & Qt::LeftButton)
-        code |= 1;
-    if (buttons & Qt::RightButton)
-        code |= 2;
-    if (buttons & Qt::MiddleButton)
-        code |= 4;
-    return code;
-}
-
-short shiftCode(Qt::KeyboardModifiers modifiers)
-{
-    short code = 0;
-    if (modifiers & Qt::ShiftModifier)
-        code |= 1;
-    if (modifiers & Qt::ControlModifier)
-        code |= 2;
-    if (modifiers & Qt::AltModifier)
-        code |= 4;
-    return code;
 }
 
 bool within(QPointF pos, float left, float top, float width, float height)
@@ -261,8 +115,6 @@ CmdBtn::CmdBtn(QWidget* parent) : QWidget(parent), m_backColor(syscolor::ButtonF
     m_pctIcon->setMouseTracking(true);
     m_pctIcon->installEventFilter(this);
 
-    m_caption.font = QWidget::font();
-
     m_lines = {{
         {40, 0, 40, 32, syscolor::ButtonShadow, true},
         {0, 32, 40, 32, syscolor::ButtonShadow, true},
@@ -275,25 +127,17 @@ CmdBtn::CmdBtn(QWidget* parent) : QWidget(parent), m_backColor(syscolor::ButtonF
 
 CmdBtn::~CmdBtn() = default;
 
-void CmdBtn::setEnabled(bool enabled)
-{
-    m_enabled = enabled;
-    emit propertyChanged(KeyEnabled);
-    QWidget::setEnabled(enabled);
-    RefreshLayout();
-}
-
 void CmdBtn::setHAlign(qint32 align)
 {
     m_hAlign = align;
-    emit propertyChanged(KeyHAlign);
+    Q_EMIT propertyChanged(KeyHAlign);
     RefreshLayout();
 }
 
 void CmdBtn::setVAlign(qint32 align)
 {
     m_vAlign = align;
-    emit propertyChanged(KeyVAlign);
+    Q_EMIT propertyChanged(KeyVAlign);
     RefreshLayout();
 }
 
@@ -306,27 +150,27 @@ void CmdBtn::setPictureBackColor(quint32 color)
 {
     m_pctIcon->setBackColor(color);
     m_pctDn->setBackColor(color);
-    emit propertyChanged(KeyPictureBackColor);
+    Q_EMIT propertyChanged(KeyPictureBackColor);
 }
 
 void CmdBtn::setBackColor(quint32 color)
 {
     m_backColor = color;
     update();
-    emit propertyChanged(KeyBackColor);
+    Q_EMIT propertyChanged(KeyBackColor);
 }
 
 void CmdBtn::setTextColor(quint32 color)
 {
     m_caption.color = color;
     update();
-    emit propertyChanged(KeyTextColor);
+    Q_EMIT propertyChanged(KeyTextColor);
 }
 
 void CmdBtn::setBrdMode(qint32 mode)
 {
     m_brdMode = mode;
-    emit propertyChanged(KeyBrdMode);
+    Q_EMIT propertyChanged(KeyBrdMode);
     const bool shown = BrdMode() != NoBorder;
     for (LineId id : {LineId::Top, LineId::Left, LineId::Right, LineId::Bottom})
         m_lines[static_cast<std::size_t>(id)].visible = shown;
@@ -337,7 +181,7 @@ void CmdBtn::setBrdMode(qint32 mode)
 void CmdBtn::setBtnMode(qint32 mode)
 {
     m_btnMode = mode;
-    emit propertyChanged(KeyBtnMode);
+    Q_EMIT propertyChanged(KeyBtnMode);
     switch (BtnMode()) {
     case NoContent:
         m_caption.visible = false;
@@ -371,14 +215,14 @@ QIcon CmdBtn::Picture() const
 void CmdBtn::setPicture(const QIcon& picture)
 {
     m_pctIcon->setPicture(picture);
-    emit propertyChanged(KeyPicture);
+    Q_EMIT propertyChanged(KeyPicture);
     RefreshLayout();
 }
 
 void CmdBtn::setPicture(const QPixmap& picture)
 {
     m_pctIcon->setPicture(picture);
-    emit propertyChanged(KeyPicture);
+    Q_EMIT propertyChanged(KeyPicture);
     RefreshLayout();
 }
 
@@ -390,14 +234,14 @@ QIcon CmdBtn::DownPicture() const
 void CmdBtn::setDownPicture(const QIcon& picture)
 {
     m_pctDn->setPicture(picture);
-    emit propertyChanged(KeyDownPicture);
+    Q_EMIT propertyChanged(KeyDownPicture);
     RefreshLayout();
 }
 
 void CmdBtn::setDownPicture(const QPixmap& picture)
 {
     m_pctDn->setPicture(picture);
-    emit propertyChanged(KeyDownPicture);
+    Q_EMIT propertyChanged(KeyDownPicture);
     RefreshLayout();
 }
 
@@ -405,22 +249,12 @@ void CmdBtn::setCaption(const QString& caption)
 {
     // The label's own change handling lays the button out; no second pass is needed here.
     setCaptionText(caption);
-    emit propertyChanged(KeyCaption);
-}
-
-void CmdBtn::setFont(const QFont& font)
-{
-    m_font = font;
-    QWidget::setFont(font);
-    m_caption.font = font;
-    fitCaption();
-    emit propertyChanged(KeyFont);
-    RefreshLayout();
+    Q_EMIT propertyChanged(KeyCaption);
 }
 
 void CmdBtn::InitDefaults()
 {
-    m_enabled = true;
+    setEnabled(true);
     setFont(ambientFont());
     setCaption(instanceName());
     setBtnMode(CaptionOnly);
@@ -434,27 +268,27 @@ void CmdBtn::InitDefaults()
 
 void CmdBtn::ReadState(const PropertyBag& bag)
 {
-    m_enabled = toBool(bag.read(KeyEnabled, true), KeyEnabled);
-    setFont(toFont(bag.read(KeyFont, ambientFont()), KeyFont));
-    setCaption(toText(bag.read(KeyCaption, instanceName()), KeyCaption));
-    setBtnMode(toInt32(bag.read(KeyBtnMode, CaptionOnly), KeyBtnMode));
-    setBrdMode(toInt32(bag.read(KeyBrdMode, 1), KeyBrdMode));
-    setHAlign(toInt32(bag.read(KeyHAlign, AlignCentre), KeyHAlign));
-    setVAlign(toInt32(bag.read(KeyVAlign, AlignCentre), KeyVAlign));
-    m_caption.color = toColor(bag.read(KeyTextColor, 0u), KeyTextColor);
-    m_backColor = toColor(bag.read(KeyBackColor, syscolor::ButtonFace), KeyBackColor);
-    m_pctIcon->setBackColor(toColor(bag.read(KeyPictureBackColor, syscolor::ButtonFace), KeyPictureBackColor));
-    m_pctDn->setBackColor(toColor(bag.read(KeyPictureBackColor, syscolor::ButtonFace), KeyPictureBackColor));
-    loadPicture(*m_pctIcon, bag.read(KeyPicture), KeyPicture);
-    loadPicture(*m_pctDn, bag.read(KeyDownPicture), KeyDownPicture);
-    QWidget::setEnabled(m_enabled);
+    setEnabled(bag.readBool(KeyEnabled, true));
+    setFont(bag.readFont(KeyFont, ambientFont()));
+    setCaption(bag.readText(KeyCaption, instanceName()));
+    setBtnMode(bag.readInt32(KeyBtnMode, CaptionOnly));
+    setBrdMode(bag.readInt32(KeyBrdMode, 1));
+    setHAlign(bag.readInt32(KeyHAlign, AlignCentre));
+    setVAlign(bag.readInt32(KeyVAlign, AlignCentre));
+    m_caption.color = bag.readColor(KeyTextColor, 0);
+    m_backColor = bag.readColor(KeyBackColor, syscolor::ButtonFace);
+    const quint32 pictureBack = bag.readColor(KeyPictureBackColor, syscolor::ButtonFace);
+    m_pctIcon->setBackColor(pictureBack);
+    m_pctDn->setBackColor(pictureBack);
+    std::visit([this](const auto& picture) { m_pctIcon->setPicture(picture); }, bag.readPicture(KeyPicture));
+    std::visit([this](const auto& picture) { m_pctDn->setPicture(picture); }, bag.readPicture(KeyDownPicture));
     RefreshLayout();
 }
 
 void CmdBtn::WriteState(PropertyBag& bag) const
 {
-    bag.write(KeyEnabled, m_enabled, true);
-    bag.write(KeyFont, m_font.toString(), ambientFont().toString());
+    bag.write(KeyEnabled, Enabled(), true);
+    bag.write(KeyFont, font().toString(), ambientFont().toString());
     bag.write(KeyCaption, Caption(), instanceName());
     bag.write(KeyBtnMode, m_btnMode, CaptionOnly);
     bag.write(KeyBrdMode, m_brdMode, 1);
@@ -471,7 +305,10 @@ void CmdBtn::WriteState(PropertyBag& bag) const
 
 void CmdBtn::readExtent(const PropertyBag& bag)
 {
-    const auto twips = [&bag](const QString& key) { return clampedTwips(toExtentTwips(bag.read(key), key)); };
+    // Any whole number is taken; the size limits cut it down before it turns into pixels.
+    const auto twips = [&bag](const QString& key) {
+        return clampedTwips(platform::himetricToTwips(bag.readWholeNumber(key, 0)));
+    };
     if (bag.contains(KeyExtentX))
         setOuterWidthTwips(twips(KeyExtentX));
     if (bag.contains(KeyExtentY))
@@ -494,7 +331,7 @@ void CmdBtn::RefreshLayout()
     if (outerWidthTwips() < MinimumOuterTwips)
         setOuterWidthTwips(MinimumOuterTwips);
 
-    m_caption.color = m_enabled ? syscolor::MenuText : syscolor::GrayText;
+    m_caption.color = isEnabled() ? syscolor::MenuText : syscolor::GrayText;
 
     const auto sw = static_cast<float>(width());
     const auto sh = static_cast<float>(height());
@@ -668,7 +505,7 @@ void CmdBtn::fitCaption()
         m_caption.height = static_cast<float>(m_captionSizeOverride->height());
     } else {
         // "&" has no mnemonic meaning on this button, so it is measured and drawn as it stands.
-        const QFontMetrics metrics(m_caption.font);
+        const QFontMetrics metrics(font());
         m_caption.width = static_cast<float>(metrics.horizontalAdvance(m_caption.text));
         m_caption.height = static_cast<float>(metrics.height());
     }
@@ -711,7 +548,6 @@ void CmdBtn::paintEvent(QPaintEvent*)
 
     // Drawn in the order the elements were created, so the frame lies over a caption that spills.
     if (m_caption.visible) {
-        painter.setFont(m_caption.font);
         painter.setPen(resolveColor(m_caption.color, pal));
         const QRectF box(roundToPixel(m_caption.left), roundToPixel(m_caption.top), m_caption.width, m_caption.height);
         painter.drawText(box, Qt::AlignCenter | Qt::TextDontClip, m_caption.text);
@@ -734,13 +570,41 @@ void CmdBtn::showEvent(QShowEvent* event)
     RefreshLayout();
 }
 
-// Mouse handling. An element that takes a press keeps the moves and the release until all buttons
-// are up. A Click follows the MouseUp when the pointer is released over the element that took the
-// press; the caption counts as its own element, so pressing the face and releasing on the caption
-// (or the other way round) is no click.
-
-CmdBtn::Element CmdBtn::elementAt(QPointF pos) const
+void CmdBtn::changeEvent(QEvent* event)
 {
+    QWidget::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::EnabledChange:
+        // Qt reports the effective state, which a parent switches too: the caption greys with it,
+        // but only a change of the button's own setting is announced.
+        if (Enabled() != m_announcedEnabled) {
+            m_announcedEnabled = Enabled();
+            Q_EMIT propertyChanged(KeyEnabled);
+        }
+        RefreshLayout();
+        break;
+    case QEvent::FontChange:
+        fitCaption();
+        Q_EMIT propertyChanged(KeyFont);
+        RefreshLayout();
+        break;
+    default:
+        break;
+    }
+}
+
+// Mouse handling, one path for the face and the icon. The element that takes a press keeps the
+// moves and the release until all buttons are up (Qt sends them to the window that took the press).
+// A Click follows the MouseUp when the pointer is released over the element that took the press;
+// the caption counts as its own element, so pressing the face and releasing on the caption (or
+// the other way round) is no click. Positions are relative to the element that took the action.
+
+CmdBtn::Element CmdBtn::elementAt(Element window, QPointF pos) const
+{
+    if (window == Element::Icon)
+        return within(pos, 0, 0, static_cast<float>(m_pctIcon->width()), static_cast<float>(m_pctIcon->height()))
+                   ? Element::Icon
+                   : Element::None;
     if (m_caption.visible && within(pos, m_caption.left, m_caption.top, m_caption.width, m_caption.height))
         return Element::Caption;
     if (within(pos, 0, 0, static_cast<float>(width()), static_cast<float>(height())))
@@ -758,79 +622,71 @@ QPointF CmdBtn::relativeTo(Element element, QPointF pos) const
 void CmdBtn::mousePressEvent(QMouseEvent* event)
 {
     // A double-click arrives here as a press too (QWidget's default), which is what it should be.
-    if (m_pressed == Element::None || event->buttons() == event->button()) {
-        const Element hit = elementAt(event->position());
-        m_pressed = hit == Element::None ? Element::Surface : hit;
-    }
-    pressLook();
-    const QPointF pos = relativeTo(m_pressed, event->position());
-    emit MouseDown(buttonCode(event->button()), shiftCode(event->modifiers()), static_cast<float>(pos.x()),
-                   static_cast<float>(pos.y()));
+    mouseAction(Element::Surface, event);
 }
 
 void CmdBtn::mouseMoveEvent(QMouseEvent* event)
 {
-    const Element target = m_pressed != Element::None ? m_pressed : elementAt(event->position());
-    // The caption reports no moves.
-    if (target != Element::Surface)
-        return;
-    emit MouseMove(buttonCode(event->buttons()), shiftCode(event->modifiers()),
-                   static_cast<float>(event->position().x()), static_cast<float>(event->position().y()));
+    mouseAction(Element::Surface, event);
 }
 
 void CmdBtn::mouseReleaseEvent(QMouseEvent* event)
 {
-    const Element hit = elementAt(event->position());
-    const Element target = m_pressed != Element::None ? m_pressed : Element::Surface;
-    const bool click = hit == target;
-    if (event->buttons() == Qt::NoButton)
-        m_pressed = Element::None;
-    raisedLook();
-    const QPointF pos = relativeTo(target, event->position());
-    emit MouseUp(buttonCode(event->button()), shiftCode(event->modifiers()), static_cast<float>(pos.x()),
-                 static_cast<float>(pos.y()));
-    if (click)
-        emit Click();
+    mouseAction(Element::Surface, event);
 }
 
 bool CmdBtn::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_pctIcon && handleIconMouse(event))
-        return true;
+    // Filters see input even for a disabled widget, which Qt drops only after them; leave it to Qt.
+    if (watched == m_pctIcon && m_pctIcon->isEnabled()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease:
+            mouseAction(Element::Icon, static_cast<QMouseEvent*>(event));
+            return true;
+        default:
+            break;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 
-bool CmdBtn::handleIconMouse(QEvent* event)
+void CmdBtn::mouseAction(Element window, QMouseEvent* event)
 {
-    const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick && type != QEvent::MouseMove &&
-        type != QEvent::MouseButtonRelease)
-        return false;
-    // Filters see input even for a disabled widget, which Qt drops only after them; leave it to Qt.
-    if (!m_pctIcon->isEnabled())
-        return false;
-
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    const QPointF pos = mouse->position();
-    const auto x = static_cast<float>(pos.x());
-    const auto y = static_cast<float>(pos.y());
-    const short shift = shiftCode(mouse->modifiers());
-    if (type == QEvent::MouseMove) {
-        emit MouseMove(buttonCode(mouse->buttons()), shift, x, y);
-    } else if (type == QEvent::MouseButtonRelease) {
-        const bool click = m_pressed == Element::Icon && within(pos, 0, 0, static_cast<float>(m_pctIcon->width()),
-                                                                static_cast<float>(m_pctIcon->height()));
-        if (mouse->buttons() == Qt::NoButton)
+    const QPointF pos = event->position();
+    const Element hit = elementAt(window, pos);
+    const short shift = shiftCode(event->modifiers());
+    switch (event->type()) {
+    case QEvent::MouseMove: {
+        // The caption reports no moves.
+        const Element target = m_pressed != Element::None ? m_pressed : hit;
+        if (target == Element::Surface || target == Element::Icon)
+            Q_EMIT MouseMove(buttonCode(event->buttons()), shift, static_cast<float>(pos.x()),
+                             static_cast<float>(pos.y()));
+        break;
+    }
+    case QEvent::MouseButtonRelease: {
+        // A release with no press on record counts as the face's.
+        const Element target = m_pressed != Element::None ? m_pressed : Element::Surface;
+        if (event->buttons() == Qt::NoButton)
             m_pressed = Element::None;
         raisedLook();
-        emit MouseUp(buttonCode(mouse->button()), shift, x, y);
-        if (click)
-            emit Click();
-    } else {
-        if (m_pressed == Element::None || mouse->buttons() == mouse->button())
-            m_pressed = Element::Icon;
-        pressLook();
-        emit MouseDown(buttonCode(mouse->button()), shift, x, y);
+        const QPointF at = relativeTo(target, pos);
+        Q_EMIT MouseUp(buttonCode(event->button()), shift, static_cast<float>(at.x()), static_cast<float>(at.y()));
+        if (hit == target)
+            Q_EMIT Click();
+        break;
     }
-    return true;
+    default: {
+        // A press; a second button held with the first leaves the press with the first one's element.
+        if (m_pressed == Element::None || event->buttons() == event->button())
+            m_pressed = hit == Element::None ? Element::Surface : hit;
+        pressLook();
+        const QPointF at = relativeTo(m_pressed, pos);
+        Q_EMIT MouseDown(buttonCode(event->button()), shift, static_cast<float>(at.x()), static_cast<float>(at.y()));
+        break;
+    }
+    }
 }

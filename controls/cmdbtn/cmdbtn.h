@@ -16,12 +16,13 @@ class PropertyBag;
 // A command button that draws itself: a caption and/or a picture on a flat face, framed by four
 // one-pixel lines that switch between a raised and a sunken look while a mouse button is held.
 //
-// A new button has all its kept fields zeroed; the host then calls InitDefaults() for a button
-// placed anew, or ReadState() for one loaded from a saved bag (after readExtent() for its size).
+// A new button has its kept fields zeroed; the host then calls InitDefaults() for a button placed
+// anew, or ReadState() for one loaded from a saved bag (after readExtent() for its size).
 //
-// Setters named in the host's terms (setEnabled, setFont) hide QWidget's own on purpose: going
-// through a CmdBtn pointer keeps the kept fields, notifications and layout in step. Calling the
-// QWidget versions bypasses all of that.
+// Enabled and Font are the widget's own: QWidget::setEnabled and QWidget::setFont change them, by
+// whatever pointer they are called, and the button follows with its notification and layout. Qt
+// tells a widget nothing when its own setting changes while a parent is disabled, so such a change
+// shows but is not announced.
 class CmdBtn : public QWidget
 {
     Q_OBJECT
@@ -81,8 +82,9 @@ public:
     explicit CmdBtn(QWidget* parent = nullptr);
     ~CmdBtn() override;
 
-    bool Enabled() const { return m_enabled; }
-    void setEnabled(bool enabled);
+    // The button's own setting, the one saved; a disabled parent leaves it as it is but greys the
+    // caption (isEnabled() tells the effect).
+    bool Enabled() const { return !testAttribute(Qt::WA_ForceDisabled); }
     qint32 HAlign() const { return m_hAlign; }
     void setHAlign(qint32 align);
     qint32 VAlign() const { return m_vAlign; }
@@ -107,8 +109,7 @@ public:
     void setDownPicture(const QPixmap& picture);
     QString Caption() const { return m_caption.text; }
     void setCaption(const QString& caption);
-    QFont Font() const { return m_font; }
-    void setFont(const QFont& font);
+    QFont Font() const { return font(); }
 
     // Host side. ReadState throws PropertyBagError for a value it cannot convert; the steps
     // before the failing one stay applied.
@@ -150,7 +151,7 @@ public:
     int layoutPassCount() const { return m_layoutPasses; }
     void setCaptionSizeOverride(std::optional<QSizeF> size);
 
-signals:
+Q_SIGNALS:
     void propertyChanged(const QString& name);
     void Click();
     // Button: 1 left, 2 right, 4 middle (a move reports all held buttons). Shift: 1 shift, 2 ctrl,
@@ -163,6 +164,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -179,8 +181,9 @@ private:
         QString text;
         quint32 color = 0; // every layout pass sets it, the first one in the constructor
         bool visible = true;
-        QFont font;
     };
+    // Where a mouse event lands. The face and the icon are windows of their own; the caption is
+    // part of the face.
     enum class Element
     {
         None,
@@ -200,17 +203,18 @@ private:
     void layoutPictureOnly(float sw, float sh);
     void layoutPictureAbove(float sw, float sh);
     void layoutPictureLeft(float sw, float sh);
-    Element elementAt(QPointF pos) const;
+    Element elementAt(Element window, QPointF pos) const;
     QPointF relativeTo(Element element, QPointF pos) const;
-    bool handleIconMouse(QEvent* event);
+    void mouseAction(Element window, QMouseEvent* event);
 
     // Kept fields.
-    QFont m_font;
     qint32 m_btnMode = 0;
     qint32 m_hAlign = 0;
     qint32 m_vAlign = 0;
     qint32 m_brdMode = 0;
-    bool m_enabled = false;
+    // Enabled as last announced. Qt reports changes of the effective state, which a parent causes
+    // too; this tells which of them changed the button's own.
+    bool m_announcedEnabled = true;
 
     // Elements, in the order they are created.
     PictureSurface* m_pctDn;

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QFont>
+#include <QIcon>
 #include <QList>
+#include <QPixmap>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <stdexcept>
 #include <utility>
+#include <variant>
 
 // A stored value that cannot be turned into what the control needs.
 class PropertyBagError : public std::runtime_error
@@ -31,6 +35,25 @@ public:
     void remove(const QString& key);
     QStringList keys() const;
     qsizetype count() const { return m_entries.size(); }
+
+    // Typed reads: a missing key gives the default. Saved bags may come from hand-edited files, so a
+    // stored value that is not clearly of the wanted type throws PropertyBagError rather than
+    // reading as zero. Whole numbers may be stored as numbers or as text; a double counts when it
+    // has no fraction.
+    qint32 readInt32(const QString& key, qint32 defaultValue) const;
+    // Colours may have been saved as signed 32-bit numbers, so system colours can arrive negative.
+    quint32 readColor(const QString& key, quint32 defaultValue) const;
+    // true/false as text, or a whole number (zero is false).
+    bool readBool(const QString& key, bool defaultValue) const;
+    QString readText(const QString& key, const QString& defaultValue) const;
+    // Fonts are saved as QFont::toString() text.
+    QFont readFont(const QString& key, const QFont& defaultValue) const;
+    // A whole number of any size, for the caller to bound; a double keeps its full range.
+    double readWholeNumber(const QString& key, double defaultValue) const;
+    // Pictures are saved as PNG bytes; an image file's or resource's path is read as well, and a
+    // QIcon, QPixmap or QImage kept in the bag is taken as it is. Anything but an icon comes back as
+    // a pixmap, null for an empty value; a missing key gives a null icon.
+    std::variant<QIcon, QPixmap> readPicture(const QString& key) const;
 
 private:
     qsizetype indexOf(const QString& key) const;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 #include <limits>
@@ -123,7 +124,9 @@ class TestCmdBtn : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
+    void cleanup();
+
     void resolvesColours_data();
     void resolvesColours();
 
@@ -138,6 +141,8 @@ private slots:
     void hugeStoredExtentIsClamped_data();
     void hugeStoredExtentIsClamped();
     void captionColourFollowsEnabled();
+    void widgetCallsKeepTheButtonInStep();
+    void disabledParentGreysButKeepsTheSetting();
 
     void notifiesAndLaysOut_data();
     void notifiesAndLaysOut();
@@ -166,7 +171,27 @@ private slots:
     void rendersCaptionButton();
     void rendersPictureButton();
     void rendersCrispAtDoubleScale();
+
+private:
+    // Renderings are kept for a look only when their test fails.
+    void keepForInspection(const QImage& image, const QString& name);
+
+    QTemporaryDir m_renderings;
 };
+
+void TestCmdBtn::keepForInspection(const QImage& image, const QString& name)
+{
+    QVERIFY(m_renderings.isValid());
+    QVERIFY(image.save(m_renderings.filePath(name)));
+}
+
+void TestCmdBtn::cleanup()
+{
+    if (QTest::currentTestFailed() && m_renderings.autoRemove()) {
+        m_renderings.setAutoRemove(false);
+        qInfo("Renderings kept in %s", qPrintable(m_renderings.path()));
+    }
+}
 
 void TestCmdBtn::resolvesColours_data()
 {
@@ -410,6 +435,91 @@ void TestCmdBtn::captionColourFollowsEnabled()
     button.setTextColor(0);
     button.RefreshLayout();
     QCOMPARE(button.TextColor(), syscolor::GrayText);
+}
+
+// Fault: the button's setEnabled and setFont hid QWidget's, so the same call made through a QWidget
+// pointer (by a form, a layout or the meta-object) changed the widget but left the caption's
+// colour, the font it was measured and drawn with, the notifications and the saved state behind.
+void TestCmdBtn::widgetCallsKeepTheButtonInStep()
+{
+    CmdBtn button;
+    button.setPalette(testPalette());
+    button.InitDefaults();
+    button.setFont(QFont(QStringLiteral("DejaVu Sans"), 8));
+    button.setCaption(QStringLiteral("Ping"));
+    QStringList names;
+    connect(&button, &CmdBtn::propertyChanged, this, [&names](const QString& changed) { names << changed; });
+    const int passes = button.layoutPassCount();
+
+    QWidget* widget = &button;
+    widget->setEnabled(false);
+    QVERIFY(!button.Enabled());
+    QCOMPARE(button.TextColor(), syscolor::GrayText);
+
+    const QFont big(QStringLiteral("DejaVu Serif"), 20, QFont::Bold);
+    widget->setFont(big);
+    QCOMPARE(button.Font(), big);
+    const QFontMetrics metrics(big);
+    QCOMPARE(button.captionRect().size(), QSizeF(metrics.horizontalAdvance(QStringLiteral("Ping")), metrics.height()));
+    QCOMPARE(names, (QStringList{QStringLiteral("Enabled"), QStringLiteral("Font")}));
+    QCOMPARE(button.layoutPassCount() - passes, 2);
+
+    // Drawn in that font: the ink spans about the measured width, several times the 8 point one's.
+    const QImage image = button.grab().toImage();
+    int left = image.width();
+    int right = -1;
+    for (int y = 1; y < image.height() - 1; ++y) {
+        for (int x = 1; x < image.width() - 1; ++x) {
+            if (image.pixelColor(x, y) != Face) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    QVERIFY2(right - left + 1 > metrics.horizontalAdvance(QStringLiteral("Ping")) * 3 / 4,
+             qPrintable(QStringLiteral("ink from %1 to %2").arg(left).arg(right)));
+
+    PropertyBag bag;
+    button.WriteState(bag);
+    QCOMPARE(bag.read(QStringLiteral("Enabled")), QVariant(false));
+    QCOMPARE(bag.readFont(QStringLiteral("Font"), QFont()), big);
+
+    // The meta-object takes the same way.
+    names.clear();
+    QVERIFY(button.setProperty("Enabled", true));
+    QVERIFY(button.Enabled() && button.isEnabled());
+    QCOMPARE(button.TextColor(), syscolor::MenuText);
+    QCOMPARE(names, QStringList{QStringLiteral("Enabled")});
+}
+
+// A disabled form greys the caption, as Qt greys every widget on it, but the button's own setting
+// (the one it saves and announces) stays as it was.
+void TestCmdBtn::disabledParentGreysButKeepsTheSetting()
+{
+    QWidget form;
+    auto* button = new CmdBtn(&form);
+    button->InitDefaults();
+    QStringList names;
+    connect(button, &CmdBtn::propertyChanged, this, [&names](const QString& changed) { names << changed; });
+
+    form.setEnabled(false);
+    QVERIFY(button->Enabled() && !button->isEnabled());
+    QCOMPARE(button->TextColor(), syscolor::GrayText);
+    PropertyBag bag;
+    button->WriteState(bag);
+    QVERIFY(!bag.contains(QStringLiteral("Enabled")));
+
+    form.setEnabled(true);
+    QCOMPARE(button->TextColor(), syscolor::MenuText);
+    QVERIFY(names.isEmpty());
+
+    // Its own switch is announced whatever the form did before.
+    button->setEnabled(false);
+    form.setEnabled(false);
+    form.setEnabled(true);
+    QVERIFY(!button->Enabled() && !button->isEnabled());
+    QCOMPARE(button->TextColor(), syscolor::GrayText);
+    QCOMPARE(names, QStringList{QStringLiteral("Enabled")});
 }
 
 void TestCmdBtn::notifiesAndLaysOut_data()
@@ -743,6 +853,10 @@ void TestCmdBtn::mouseRouting_data()
     QTest::newRow("icon") << true << Qt::LeftButton << none << QPoint(3, 4) << QPoint(3, 4)
                           << QStringList{QStringLiteral("down 1 0 3,4 sunken"), QStringLiteral("up 1 0 3,4 raised"),
                                          QStringLiteral("click")};
+    QTest::newRow("icon, middle with ctrl")
+        << true << Qt::MiddleButton << Qt::KeyboardModifiers(Qt::ControlModifier) << QPoint(15, 15) << QPoint(1, 0)
+        << QStringList{QStringLiteral("down 4 2 15,15 sunken"), QStringLiteral("up 4 2 1,0 raised"),
+                       QStringLiteral("click")};
     QTest::newRow("face, released outside")
         << false << Qt::LeftButton << none << QPoint(80, 20) << QPoint(200, 200)
         << QStringList{QStringLiteral("down 1 0 80,20 sunken"), QStringLiteral("up 1 0 200,200 raised")};
@@ -847,7 +961,7 @@ void TestCmdBtn::rendersCaptionButton()
     button.setCaption(QStringLiteral("Cancel"));
 
     const QImage raised = button.grab().toImage();
-    raised.save(QStringLiteral("/tmp/cmdbtn_caption.png"));
+    keepForInspection(raised, QStringLiteral("cmdbtn_caption.png"));
     QVERIFY(frameIs(raised, Highlight, Shadow));
     QCOMPARE(raised.pixelColor(1, 1), Face);
     QCOMPARE(raised.pixelColor(87, 23), Face);
@@ -885,7 +999,7 @@ void TestCmdBtn::rendersPictureButton()
     button.setBtnMode(4);
 
     const QImage image = button.grab().toImage();
-    image.save(QStringLiteral("/tmp/cmdbtn_picture.png"));
+    keepForInspection(image, QStringLiteral("cmdbtn_picture.png"));
     QVERIFY(frameIs(image, Highlight, Shadow));
     const QPoint corner = button.iconSurface()->pos();
     QCOMPARE(corner, QPoint(qRound(button.iconRect().left()), 12)); // (55 - 32) / 2 = 11.5
