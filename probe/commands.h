@@ -16,7 +16,7 @@ struct CommandHooks
     std::function<void()> addIp;
     std::function<void()> editIp;
     std::function<void()> removeIp;
-    std::function<void()> openListFolder; // show the folder of the list in use
+    std::function<void()> openListFolder;   // show the folder of the list in use
     std::function<void()> startWithSession; // toggle starting with the desktop session
     std::function<void()> alwaysOnTop;
     std::function<void()> saveWndPos;

@@ -82,7 +82,8 @@ QString choosePrivateFolder(const QString& name)
                  qPrintable(problem));
     }
 
-    const QString fallback = QDir::tempPath() + u'/' + name + QStringLiteral("-runtime-") + QString::number(::geteuid());
+    const QString fallback =
+        QDir::tempPath() + u'/' + name + QStringLiteral("-runtime-") + QString::number(::geteuid());
     // Made with no rights for anybody else from the start; an existing one is examined instead.
     if (::mkdir(QFile::encodeName(fallback).constData(), 0700) != 0 && errno != EEXIST) {
         qWarning("Running without the single-copy check: cannot make the folder %s (%s).", qPrintable(fallback),
@@ -132,7 +133,8 @@ SingleInstance::~SingleInstance()
         // the check; a file that is no longer ours (the folder was cleared and refilled) stays.
         const QByteArray path = QFile::encodeName(serverName());
         struct stat st = {};
-        if (::lstat(path.constData(), &st) == 0 && quint64(st.st_dev) == m_socketDev && quint64(st.st_ino) == m_socketIno)
+        if (::lstat(path.constData(), &st) == 0 && quint64(st.st_dev) == m_socketDev &&
+            quint64(st.st_ino) == m_socketIno)
             ::unlink(path.constData());
     }
     // Closing ends the lock. The lock file stays: removing it would let a copy lock a file that is
@@ -204,8 +206,8 @@ void SingleInstance::listenForOthers()
     // Bound under a name of this process alone and then renamed into place, so the socket replaces a
     // leftover of a dead copy in one step and the name Qt removes when it closes is never another's.
     const QByteArray finalPath = QFile::encodeName(serverName());
-    const QByteArray tempPath = QFile::encodeName(m_folder + u'/' + m_name + u'.'
-                                                  + QString::number(QCoreApplication::applicationPid()) + QStringLiteral(".new"));
+    const QByteArray tempPath = QFile::encodeName(
+        m_folder + u'/' + m_name + u'.' + QString::number(QCoreApplication::applicationPid()) + QStringLiteral(".new"));
     sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
     if (finalPath.size() >= qsizetype(sizeof(addr.sun_path)) || tempPath.size() >= qsizetype(sizeof(addr.sun_path))) {
@@ -221,8 +223,8 @@ void SingleInstance::listenForOthers()
     }
     ::unlink(tempPath.constData()); // a leftover of a dead process that had our process id
     struct stat st = {};
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 16) != 0
-        || ::lstat(tempPath.constData(), &st) != 0 || ::rename(tempPath.constData(), finalPath.constData()) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 16) != 0 ||
+        ::lstat(tempPath.constData(), &st) != 0 || ::rename(tempPath.constData(), finalPath.constData()) != 0) {
         const int error = errno;
         ::close(fd);
         ::unlink(tempPath.constData());

@@ -302,7 +302,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(socket).exists());
 
         Child other(QStringLiteral("run"), environmentWith({{QStringLiteral("XDG_RUNTIME_DIR"),
-                                                              otherRuntime ? otherRuntimeFolder : m_runtime}}));
+                                                             otherRuntime ? otherRuntimeFolder : m_runtime}}));
         QCOMPARE(other.exitCode(), childExit);
 
         QVERIFY2(QFileInfo(socket).exists(), "the other copy removed the first copy's socket");
@@ -444,7 +444,8 @@ private Q_SLOTS:
         }
         const QStringList tempBefore = entries(m_temp);
 
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Running without the single-copy check")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^Running without the single-copy check")));
         SingleInstance first;
         QVERIFY(!first.PrevInstance());
         QVERIFY(first.lockPath().isEmpty() && first.serverName().isEmpty());
