@@ -26,10 +26,10 @@ QStringList statisticsHeader();
 // A host's statistics for those columns, in units a spreadsheet can compute with: counts, loss in
 // percent, round trips in ms with three decimals, the state and the ISO 8601 time it began.
 // Empty fields for a null host.
-QStringList statisticsFields(const monitor::HostStats* stats, const QTimeZone& zone = QTimeZone::systemTimeZone());
+QStringList statisticsFields(const monitor::HostStats* stats, const QTimeZone& zone = monitor::localZone());
 
 // ISO 8601 with the zone's offset: "2026-12-07T12:03:07+01:00".
-QString isoTime(qint64 ms, const QTimeZone& zone = QTimeZone::systemTimeZone());
+QString isoTime(qint64 ms, const QTimeZone& zone = monitor::localZone());
 
 // Writes the whole file or leaves whatever was there before: the bytes go to a temporary file
 // beside it, which takes the name only once it is complete on the disk. Empty on success,

@@ -264,6 +264,12 @@ QString HostMonitor::trayToolTip() const
     return QStringLiteral("Tivane: %1 of %2 down\n%3").arg(m_down).arg(total).arg(nameList(names));
 }
 
+const QTimeZone& localZone()
+{
+    static const QTimeZone zone = QTimeZone::systemTimeZone();
+    return zone;
+}
+
 QString formatRtt(qint64 us)
 {
     if (us < 0)

@@ -174,6 +174,10 @@ private:
     int m_up = 0;
 };
 
+// The system's time zone as it was at the first call: asking the system each time costs more
+// than formatting a whole row.
+const QTimeZone& localZone();
+
 // Texts. Times are shown in the zone given, the system's by default.
 
 // A round trip with a sensible precision: "0.04 ms", "3.27 ms", "42.3 ms", "812 ms"; empty for -1.
@@ -183,7 +187,7 @@ QString formatLoss(double percent);
 // A span of time for people: "45 s", "4 min", "2 h 5 min", "3 d 4 h".
 QString formatDuration(qint64 ms);
 // A moment: "12:03:07" on the day of nowMs, "2026-12-06 12:03:07" otherwise; empty for 0.
-QString formatMoment(qint64 ms, qint64 nowMs, const QTimeZone& zone = QTimeZone::systemTimeZone());
+QString formatMoment(qint64 ms, qint64 nowMs, const QTimeZone& zone = localZone());
 // "Up", "Down", or empty while unknown.
 QString stateText(HostState state);
 // The host as people know it: "mail server (10.0.0.1)", or the address alone without a name.
@@ -192,15 +196,13 @@ QString hostLabel(const QString& name, const QString& address);
 QString statHeader(StatColumn column);
 // The columns offered by default, in order.
 QList<StatColumn> defaultStatColumns();
-QString statText(const HostStats& stats, StatColumn column, qint64 nowMs,
-                 const QTimeZone& zone = QTimeZone::systemTimeZone());
+QString statText(const HostStats& stats, StatColumn column, qint64 nowMs, const QTimeZone& zone = localZone());
 // A number that sorts the column as its text is meant: values not known yet sort first.
 double statSortKey(const HostStats& stats, StatColumn column);
 // A row's statistics summed up over a few lines.
-QString statToolTip(const HostStats& stats, qint64 nowMs, const QTimeZone& zone = QTimeZone::systemTimeZone());
+QString statToolTip(const HostStats& stats, qint64 nowMs, const QTimeZone& zone = localZone());
 
 // One sweep's changes told as a notification; empty when none of them is notable.
-Notification describeChanges(const QVector<StateChange>& changes, qint64 nowMs,
-                             const QTimeZone& zone = QTimeZone::systemTimeZone());
+Notification describeChanges(const QVector<StateChange>& changes, qint64 nowMs, const QTimeZone& zone = localZone());
 
 } // namespace monitor

@@ -17,7 +17,7 @@
 class OutageLog
 {
 public:
-    explicit OutageLog(const QString& path, const QTimeZone& zone = QTimeZone::systemTimeZone());
+    explicit OutageLog(const QString& path, const QTimeZone& zone = monitor::localZone());
 
     QString path() const { return m_path; }
 
