@@ -6,6 +6,7 @@ set(TIVANE_STAGE_DIR ${CMAKE_BINARY_DIR}/share)
 
 install(TARGETS tivane tivane-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_BINARY_DIR}/bin/Notify.wav ${CMAKE_BINARY_DIR}/bin/Info.wav
+              ${CMAKE_BINARY_DIR}/bin/HostDown.wav ${CMAKE_BINARY_DIR}/bin/HostUp.wav
               ${PROJECT_SOURCE_DIR}/resources/list.example.txt
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tivane)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/tivane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -2,7 +2,9 @@
 //
 //   tivane-genwave <output directory>
 //
-// writes Notify.wav (two quick falling tones) and Info.wav (a soft two-note rising chime).
+// writes Notify.wav (two quick falling tones), Info.wav (a soft two-note rising chime),
+// HostDown.wav (three falling notes of a minor chord: a host stopped answering) and HostUp.wav
+// (three rising notes of a major chord: it is back).
 // Everything is computed here, so the build needs no audio tools.
 
 #include <algorithm>
@@ -95,6 +97,25 @@ Signal infoSound()
     return s;
 }
 
+// Lower and slower than Notify.wav, so that losing a host is not mistaken for a single failure.
+Signal hostDownSound()
+{
+    Signal s(static_cast<std::size_t>(samplesFor(0.62)), 0.0);
+    addTone(s, 0.000, 0.170, 783.99, 1.0); // G5
+    addTone(s, 0.190, 0.170, 622.25, 1.0); // E flat 5
+    addTone(s, 0.380, 0.240, 523.25, 1.0); // C5
+    return s;
+}
+
+Signal hostUpSound()
+{
+    Signal s(static_cast<std::size_t>(samplesFor(0.50)), 0.0);
+    addTone(s, 0.000, 0.140, 523.25, 0.9); // C5
+    addTone(s, 0.120, 0.140, 659.25, 0.9); // E5
+    addTone(s, 0.240, 0.260, 783.99, 1.0); // G5
+    return s;
+}
+
 std::vector<std::int16_t> toPcm(const Signal& signal)
 {
     double loudest = 0.0;
@@ -168,7 +189,10 @@ int main(int argc, char* argv[])
     {
         const char* name;
         Signal (*make)();
-    } sounds[] = {{"Notify.wav", notifySound}, {"Info.wav", infoSound}};
+    } sounds[] = {{"Notify.wav", notifySound},
+                  {"Info.wav", infoSound},
+                  {"HostDown.wav", hostDownSound},
+                  {"HostUp.wav", hostUpSound}};
     for (const auto& sound : sounds) {
         const std::string path = dir + "/" + sound.name;
         if (!writeWave(path, toPcm(sound.make()))) {

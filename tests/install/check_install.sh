@@ -58,6 +58,8 @@ files)
 644 usr/share/man/man1/tivane-probe.1.gz
 644 usr/share/man/man1/tivane.1.gz
 644 usr/share/metainfo/org.tivane.Tivane.metainfo.xml
+644 usr/share/tivane/HostDown.wav
+644 usr/share/tivane/HostUp.wav
 644 usr/share/tivane/Info.wav
 644 usr/share/tivane/Notify.wav
 644 usr/share/tivane/list.example.txt"
