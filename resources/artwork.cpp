@@ -27,6 +27,8 @@ constexpr std::array<const char*, ListImageCount> kListFiles = {
 
 const QString kTickPath = QStringLiteral(":/artwork/app/tick.svg");
 
+constexpr std::array<const char*, TrayImageCount> kTrayBadges = {"none", "up", "down"};
+
 // Picks between SVG drawings by the pixel size asked for, so small sizes can use a simplified
 // drawing while large ones keep the detail. Each drawing still scales freely.
 class SizedSvgEngine : public QIconEngine
@@ -89,6 +91,58 @@ private:
     QList<QSize> m_sizes;
 };
 
+// The window icon with a state badge in its lower right corner. The badge takes a larger share
+// of small icons, where it would otherwise be a few pixels only.
+class BadgedEngine : public QIconEngine
+{
+public:
+    BadgedEngine(QIcon base, QIcon badge) : m_base(std::move(base)), m_badge(std::move(badge)) {}
+
+    QIconEngine* clone() const override { return new BadgedEngine(*this); }
+    QString key() const override { return QStringLiteral("tivane-badged"); }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        m_base.paint(painter, rect, Qt::AlignCenter, mode, state);
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const int pixels = qMin(rect.width(), rect.height());
+        const int side = qMax(1, qRound(pixels * (pixels * scale <= 24 ? 0.62 : 0.5)));
+        const QRect badge(rect.right() + 1 - side, rect.bottom() + 1 - side, side, side);
+        m_badge.paint(painter, badge, Qt::AlignCenter, mode, state);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
+    {
+        QPixmap pm(size);
+        pm.fill(Qt::transparent);
+        {
+            QPainter p(&pm);
+            p.setRenderHint(QPainter::Antialiasing);
+            paint(&p, QRect(QPoint(0, 0), size), mode, state);
+        }
+        pm.setDevicePixelRatio(scale);
+        return pm;
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        return {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(48, 48)};
+    }
+
+    bool isNull() override { return m_base.isNull(); }
+
+private:
+    QIcon m_base;
+    QIcon m_badge;
+};
+
 QString resourcePath(const char* group, const char* name)
 {
     return QStringLiteral(":/artwork/") + QLatin1StringView(group) + QLatin1Char('/') + QLatin1StringView(name) +
@@ -123,6 +177,22 @@ QString listIconPath(int index)
     if (index == Tick)
         return kTickPath;
     return resourcePath("list", kListFiles[index - 1]);
+}
+
+QString trayBadgePath(int index)
+{
+    if (index < 1 || index > TrayImageCount)
+        return {};
+    return resourcePath("tray", kTrayBadges[index - 1]);
+}
+
+QIcon trayIcon(int index)
+{
+    const QString badge = trayBadgePath(index);
+    if (badge.isEmpty())
+        return {};
+    init();
+    return QIcon(new BadgedEngine(windowIcon(), QIcon(badge)));
 }
 
 QIcon toolbarIcon(int index)

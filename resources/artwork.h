@@ -47,6 +47,20 @@ QIcon windowIcon();           // 16, 32 and 48 px, scalable; 16 px and below use
 QIcon logo();                 // 102 x 102 about-dialog logo
 QIcon tick();                 // green tick for 16, 24, 32 and 48 px
 
+// Notification-area pictures for the overall state of the hosts: the window icon with a badge,
+// grey with a dash while none is probed, green with a tick while none is down, red with a cross
+// while some are.
+enum TrayImage
+{
+    TrayNoneProbed = 1,
+    TrayAllUp,
+    TraySomeDown,
+    TrayImageCount = TraySomeDown
+};
+
+QIcon trayIcon(int index);        // 1..3, null otherwise; 16, 22, 24, 32 and 48 px, scalable
+QString trayBadgePath(int index); // the badge alone; empty for an index out of range
+
 // Resource paths behind the icons, for code that wants to render the SVG itself.
 // Empty for an index out of range.
 QString toolbarIconPath(int index);

@@ -175,6 +175,7 @@ private Q_SLOTS:
     void tickRendersAtItsSizes();
     void disabledPicturesAreGreyedOut();
 
+    void trayIconsShowTheOverallState();
     void soundIsWellFormed_data();
     void soundIsWellFormed();
 };
@@ -369,11 +370,59 @@ void TestResources::disabledPicturesAreGreyedOut()
     }
 }
 
+void TestResources::trayIconsShowTheOverallState()
+{
+    QVERIFY(artwork::trayIcon(0).isNull());
+    QVERIFY(artwork::trayIcon(artwork::TrayImageCount + 1).isNull());
+    QVERIFY(artwork::trayBadgePath(0).isEmpty());
+    const QImage plain = render(artwork::windowIcon(), 22);
+    for (int s : {16, 22, 48}) {
+        QList<QImage> seen;
+        for (int i = artwork::TrayNoneProbed; i <= artwork::TrayImageCount; ++i) {
+            const QIcon icon = artwork::trayIcon(i);
+            QVERIFY(!icon.isNull());
+            const QImage img = render(icon, s);
+            QCOMPARE(img.size(), QSize(s, s));
+            // The badge sits in the lower right corner and is told apart by colour alone.
+            const QImage badge = img.copy(s / 2, s / 2, s - s / 2, s - s / 2);
+            int green = 0;
+            int red = 0;
+            for (int y = 0; y < badge.height(); ++y) {
+                for (int x = 0; x < badge.width(); ++x) {
+                    const QColor c = QColor::fromRgba(badge.pixel(x, y));
+                    if (c.alpha() < 200 || c.hsvSaturation() < 120 || c.value() < 80)
+                        continue;
+                    green += hueNear(c, 130, 25);
+                    red += hueNear(c, 3, 12);
+                }
+            }
+            const QString what =
+                QStringLiteral("%1 px, picture %2: %3 green, %4 red").arg(s).arg(i).arg(green).arg(red);
+            const int enough = s * s / 16;
+            if (i == artwork::TrayAllUp)
+                QVERIFY2(green >= enough && red == 0, qPrintable(what));
+            else if (i == artwork::TraySomeDown)
+                QVERIFY2(red >= enough && green == 0, qPrintable(what));
+            else
+                QVERIFY2(green == 0 && red == 0, qPrintable(what));
+            QVERIFY(!seen.contains(img));
+            seen.append(img);
+        }
+    }
+    // The rest is the window icon, so the program stays recognisable in the panel.
+    const QImage up = render(artwork::trayIcon(artwork::TrayAllUp), 22);
+    QCOMPARE(up.pixel(4, 4), plain.pixel(4, 4));
+    // Sharp on a 2x screen.
+    QCOMPARE(artwork::trayIcon(artwork::TraySomeDown).pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+}
+
 void TestResources::soundIsWellFormed_data()
 {
     QTest::addColumn<QString>("file");
     QTest::newRow("Notify") << QStringLiteral("Notify.wav");
     QTest::newRow("Info") << QStringLiteral("Info.wav");
+    QTest::newRow("HostDown") << QStringLiteral("HostDown.wav");
+    QTest::newRow("HostUp") << QStringLiteral("HostUp.wav");
 }
 
 void TestResources::soundIsWellFormed()
