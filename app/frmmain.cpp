@@ -5,6 +5,7 @@
 #include "examplelist.h"
 #include "frmedit.h"
 #include "hostlistfile.h"
+#include "hostlistview.h"
 #include "listlocation.h"
 #include "mdlmore.h"
 #include "messagebox.h"
@@ -301,6 +302,7 @@ void frmMain::LoadList()
 {
     const ListLocation where = locateHostList(m_services.app.Path, m_services.listFolder, examplelist::bytes());
     m_listPath = where.path;
+    m_hostList = hostlist::HostListFile(m_listPath);
     const QString& path = m_listPath;
     if (where.origin == ListLocation::Unavailable) {
         applyHideUnselected();
@@ -314,7 +316,7 @@ void frmMain::LoadList()
     }
     QString failure;
     try {
-        hostlist::LoadList(*lstPings, path);
+        hostlist::LoadList(*lstPings, m_hostList);
     } catch (const hostlist::HostListError& e) {
         failure = e.message();
     } catch (const std::bad_alloc&) {
@@ -747,16 +749,13 @@ void frmMain::mnuDelete_Click()
     const int now = lstPings->selectedIndex();
     if (now == 0 || lstPings->text(now) != name || lstPings->subText(now, 1) != address)
         return;
-    const platform::ReportListModel::Row& r = lstPings->items()->row(now);
-    const int line = r.sourceLine;
     try {
-        hostlist::RemoveHostEntry(m_listPath, line, r.sourceBytes);
+        m_hostList.remove(lstPings->items()->row(now).key);
     } catch (const hostlist::HostListError& e) {
         m_services.messages->show(e.message(), platform::MsgExclamation, m_services.app.Title);
         return;
     }
     lstPings->removeAt(now);
-    hostlist::shiftSourceLines(*lstPings, line);
     syncListItems();
 }
 

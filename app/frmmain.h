@@ -2,6 +2,7 @@
 
 #include "appinfo.h"
 #include "commands.h"
+#include "hostlistfile.h"
 #include "imagelist.h"
 #include "sweep.h"
 
@@ -166,6 +167,8 @@ private:
 
     MainServices m_services;
     QString m_listPath;
+    // Where the rows on show came from in m_listPath, so that one can be taken out again.
+    hostlist::HostListFile m_hostList;
     SweepContext m_ctx;
     Sweep m_sweep;
     Commands m_commands;

@@ -1,4 +1,5 @@
 #include "hostlistfile.h"
+#include "hostlistview.h"
 #include "reportlist.h"
 
 #include <QApplication>
@@ -56,7 +57,8 @@ int main(int argc, char* argv[])
     QElapsedTimer clock;
     clock.start();
     try {
-        hostlist::LoadList(list, path);
+        hostlist::HostListFile file(path);
+        hostlist::LoadList(list, file);
     } catch (const hostlist::HostListError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

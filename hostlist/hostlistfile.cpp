@@ -1,13 +1,13 @@
 #include "hostlistfile.h"
 
-#include "reportlist.h"
-
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -37,61 +37,11 @@ QString shownPath(const QString& path)
 // Editors on other systems like to start UTF-8 files with a byte order mark.
 constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF", 3);
 
-QString decode(QByteArrayView data)
-{
-    if (data.startsWith(ByteOrderMark))
-        data = data.sliced(ByteOrderMark.size());
-    // QString::fromUtf8 would drop one more mark; a second one is text and makes the line bad.
-    // Stateless: a sequence cut off by the end of the file becomes a replacement character
-    // instead of waiting in the decoder for bytes that never come.
-    QStringDecoder utf8(QStringDecoder::Utf8,
-                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    return utf8.decode(data);
-}
-
-struct ScanFailure
-{
-    int line = 0;
-    QString cause;
-};
-
-// Walks the lines of a decoded file and hands every entry with its 1-based physical line number to
-// sink, so that the loader can build view rows directly while the pure parser collects HostLine values.
-template <typename Sink> ScanFailure scan(QStringView text, Sink&& sink)
-{
-    const qsizetype size = text.size();
-    qsizetype pos = 0;
-    int lineNumber = 0;
-    int entries = 0;
-    while (pos < size) {
-        qsizetype end = pos;
-        while (end < size && text[end] != u'\n' && text[end] != u'\r')
-            ++end;
-        const QStringView line = text.sliced(pos, end - pos);
-        pos = end;
-        if (pos < size)
-            pos += (text[pos] == u'\r' && pos + 1 < size && text[pos + 1] == u'\n') ? 2 : 1;
-        ++lineNumber;
-
-        // A stray blank line, typically a doubled break at the end, holds no entry; refusing
-        // the whole list over it would only punish a harmless edit.
-        if (line.isEmpty())
-            continue;
-        if (entries == MaxEntries)
-            return {lineNumber, QStringLiteral("too many lines; the list holds at most %1 entries").arg(MaxEntries)};
-        std::optional<HostLine> entry = parseHostLine(line);
-        if (!entry)
-            return {lineNumber, QStringLiteral("a line must start with a type digit 0 to 9")};
-        sink(std::move(*entry), lineNumber);
-        ++entries;
-    }
-    return {};
-}
-
-// The physical lines of the undecoded file, split and numbered the way scan() splits the decoded
-// text: a UTF-8 character never holds a CR or LF byte, and the decoder never swallows one into a
-// broken sequence. The byte order mark belongs to the file, not to its first line, so removing that
-// line leaves the mark in place.
+// The physical lines of the file, split at CR LF, lone CR and lone LF and numbered from 1, empty
+// lines included. The one splitter for loading and removing, so that a line number from a load
+// names the same bytes in a removal. Split before decoding: a UTF-8 character never holds a CR or
+// LF byte. The byte order mark belongs to the file, not to its first line, so removing that line
+// leaves the mark in place.
 class RawLines
 {
 public:
@@ -131,6 +81,41 @@ private:
     qsizetype m_next = 0;
     int m_number = 0;
 };
+
+struct ScanFailure
+{
+    int line = 0;
+    QString cause;
+};
+
+// Reads the entries of a file and hands each to sink with the line it came from, so that the
+// loader can note where it sits while the pure parser only collects HostLine values.
+template <typename Sink> ScanFailure scan(QByteArrayView data, Sink&& sink)
+{
+    // Stateless: a sequence cut off by the end of a line becomes a replacement character instead
+    // of waiting in the decoder for bytes that never come. ConvertInitialBom: the file's own mark
+    // is gone already; another one is text and makes its line bad.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    RawLines lines(data);
+    int entries = 0;
+    while (lines.advance()) {
+        // A stray blank line, typically a doubled break at the end, holds no entry; refusing
+        // the whole list over it would only punish a harmless edit.
+        if (lines.bytes().isEmpty())
+            continue;
+        if (entries == MaxEntries)
+            return {lines.number(),
+                    QStringLiteral("too many lines; the list holds at most %1 entries").arg(MaxEntries)};
+        const QString text = utf8.decode(lines.bytes());
+        std::optional<HostLine> entry = parseHostLine(text);
+        if (!entry)
+            return {lines.number(), QStringLiteral("a line must start with a type digit 0 to 9")};
+        sink(std::move(*entry), std::as_const(lines));
+        ++entries;
+    }
+    return {};
+}
 
 [[noreturn]] void throwWriteError(const QString& path, const QString& reason)
 {
@@ -261,15 +246,19 @@ template <typename Work> void guarded(const QString& path, Work&& work)
     } catch (const HostListError&) {
         throw;
     } catch (const std::bad_alloc&) {
-        throw HostListError(
-            QStringLiteral("The host list does not fit in the memory available: %1").arg(shownPath(path)), path);
+        throw HostListError::outOfMemory(path);
     } catch (const std::length_error&) {
-        throw HostListError(
-            QStringLiteral("The host list does not fit in the memory available: %1").arg(shownPath(path)), path);
+        throw HostListError::outOfMemory(path);
     }
 }
 
 } // namespace
+
+HostListError HostListError::outOfMemory(const QString& path)
+{
+    return HostListError(QStringLiteral("The host list does not fit in the memory available: %1").arg(shownPath(path)),
+                         path);
+}
 
 LockedHostList::LockedHostList(const QString& path, Access access) : m_path(path), m_access(access)
 {
@@ -574,62 +563,102 @@ std::optional<HostLine> parseHostLine(QStringView line)
 ParsedHostList parseHostList(QByteArrayView data)
 {
     ParsedHostList parsed;
-    const QString text = decode(data);
-    ScanFailure failure = scan(text, [&parsed](HostLine&& entry, int) { parsed.entries.append(std::move(entry)); });
+    ScanFailure failure =
+        scan(data, [&parsed](HostLine&& entry, const RawLines&) { parsed.entries.append(std::move(entry)); });
     parsed.errorLine = failure.line;
     parsed.errorCause = std::move(failure.cause);
     return parsed;
 }
 
-namespace {
+HostListFile::HostListFile(const QString& path) : m_path(path) {}
 
-void loadRows(platform::ReportList& list, const QString& path)
+LoadedHostList HostListFile::load()
 {
-    QByteArray data;
-    {
-        // Shared: no Append or Remove is halfway through while the bytes are read.
-        const LockedHostList file(path, LockedHostList::Access::Read);
-        data = file.readAll();
-    }
-
-    using Row = platform::ReportListModel::Row;
-    QVector<Row> rows;
-    const qsizetype breaks = std::max(data.count('\n'), data.count('\r'));
-    rows.reserve(std::min<qsizetype>(breaks + 1, MaxEntries));
-
-    RawLines raw(data);
-    const ScanFailure failure = scan(decode(data), [&rows, &raw](HostLine&& entry, int lineNumber) {
-        while (raw.number() < lineNumber && raw.advance()) {
+    m_sources.clear();
+    m_sources.squeeze();
+    LoadedHostList loaded;
+    // On failure no key is known: none reached a caller.
+    auto forget = qScopeGuard([this] { m_sources.clear(); });
+    guarded(m_path, [&] {
+        QByteArray data;
+        {
+            // Shared: no Append or Remove is halfway through while the bytes are read.
+            const LockedHostList file(m_path, LockedHostList::Access::Read);
+            data = file.readAll();
         }
-        Row row;
-        row.sourceLine = lineNumber;
-        row.sourceBytes = raw.bytes().toByteArray();
-        row.text = std::move(entry.name);
-        row.smallIcon = entry.type;
-        row.checked = true;
-        row.sub[0] = std::move(entry.address);
-        rows.append(std::move(row));
-    });
+        const qsizetype breaks = std::max(data.count('\n'), data.count('\r'));
+        const qsizetype expected = std::min<qsizetype>(breaks + 1, MaxEntries);
+        loaded.entries.reserve(expected);
+        m_sources.reserve(expected);
 
-    // One insertion and one scroll for the whole batch: per-row inserts and scrolls make the
-    // view lay itself out again each time.
-    if (!rows.isEmpty()) {
-        list.items()->append(std::move(rows));
-        list.ensureVisible(list.count());
-    }
-    if (failure.line != 0) {
-        throw HostListError(QStringLiteral("%1, line %2: %3")
-                                .arg(QFileInfo(path).fileName(), QString::number(failure.line), failure.cause),
-                            path, failure.line);
-    }
+        // Process-wide, so that no two files and no two loads hand out the same key.
+        static std::atomic<EntryKey> lastKey{0};
+        const ScanFailure failure = scan(data, [&](HostLine&& entry, const RawLines& line) {
+            const EntryKey key = lastKey.fetch_add(1, std::memory_order_relaxed) + 1;
+            m_sources.append({key, {line.number(), line.bytes().toByteArray()}});
+            loaded.entries.append({key, std::move(entry)});
+        });
+        if (failure.line != 0) {
+            loaded.error =
+                HostListError(QStringLiteral("%1, line %2: %3")
+                                  .arg(QFileInfo(m_path).fileName(), QString::number(failure.line), failure.cause),
+                              m_path, failure.line);
+        }
+    });
+    forget.dismiss();
+    return loaded;
 }
 
-} // namespace
-
-void LoadList(platform::ReportList& list, const QString& path)
+HostListFile::Source HostListFile::sourceOf(EntryKey key) const
 {
-    list.clear();
-    guarded(path, [&] { loadRows(list, path); });
+    const auto it = std::lower_bound(m_sources.cbegin(), m_sources.cend(), key,
+                                     [](const Tracked& t, EntryKey k) { return t.key < k; });
+    if (it == m_sources.cend() || it->key != key)
+        return {};
+    return it->source;
+}
+
+void HostListFile::remove(EntryKey key)
+{
+    // The entry knows only what the file held when it was loaded. Removing by position alone could
+    // hit a neighbour after an edit by hand, so the line must still be there, byte for byte.
+    const auto changed = [this] {
+        return HostListError(QStringLiteral("%1 has changed since it was loaded; choose Reload and try again.")
+                                 .arg(QFileInfo(m_path).fileName()),
+                             m_path);
+    };
+    const auto it = std::lower_bound(m_sources.begin(), m_sources.end(), key,
+                                     [](const Tracked& t, EntryKey k) { return t.key < k; });
+    if (it == m_sources.end() || it->key != key || !QFileInfo::exists(m_path))
+        throw changed();
+    const Source& source = it->source;
+
+    guarded(m_path, [&] {
+        // The read, the check and the replacement under one lock: an append from another process
+        // waits and then goes to the new file instead of vanishing with the old one.
+        LockedHostList file(m_path, LockedHostList::Access::Change);
+        const QByteArray data = file.readAll();
+
+        RawLines raw(data);
+        while (raw.number() < source.line && raw.advance()) {
+        }
+        if (raw.number() != source.line || raw.bytes() != source.bytes)
+            throw changed();
+
+        QByteArray kept;
+        kept.reserve(data.size() - (raw.next() - raw.start()));
+        kept += QByteArrayView(data).first(raw.start());
+        kept += QByteArrayView(data).sliced(raw.next());
+
+        // Written beside the file and renamed over it: a full disk or a crash halfway leaves the
+        // old list whole instead of a truncated one.
+        file.replace(kept);
+    });
+
+    // Every entry after this one in key order sits below it in the file.
+    const auto below = m_sources.erase(it);
+    for (auto moved = below; moved != m_sources.end(); ++moved)
+        --moved->source.line;
 }
 
 void AppendHostEntry(const QString& path, int type, const QString& name, const QString& address)
@@ -667,51 +696,6 @@ void AppendHostEntry(const QString& path, int type, const QString& name, const Q
         // One write call for the whole line, so a reader never sees half an entry from us.
         file.append(line);
     });
-}
-
-void RemoveHostEntry(const QString& path, int sourceLine, const QByteArray& sourceBytes)
-{
-    // The row knows only what the file held when it was loaded. Removing by position alone could
-    // hit a neighbour after an edit by hand, so the line must still be there, byte for byte.
-    const auto changed = [&path] {
-        return HostListError(QStringLiteral("%1 has changed since it was loaded; choose Reload and try again.")
-                                 .arg(QFileInfo(path).fileName()),
-                             path);
-    };
-    if (!QFileInfo::exists(path))
-        throw changed();
-
-    guarded(path, [&] {
-        // The read, the check and the replacement under one lock: an append from another process
-        // waits and then goes to the new file instead of vanishing with the old one.
-        LockedHostList file(path, LockedHostList::Access::Change);
-        const QByteArray data = file.readAll();
-
-        RawLines raw(data);
-        while (raw.number() < sourceLine && raw.advance()) {
-        }
-        if (sourceLine < 1 || raw.number() != sourceLine || raw.bytes() != sourceBytes)
-            throw changed();
-
-        QByteArray kept;
-        kept.reserve(data.size() - (raw.next() - raw.start()));
-        kept += QByteArrayView(data).first(raw.start());
-        kept += QByteArrayView(data).sliced(raw.next());
-
-        // Written beside the file and renamed over it: a full disk or a crash halfway leaves the
-        // old list whole instead of a truncated one.
-        file.replace(kept);
-    });
-}
-
-void shiftSourceLines(platform::ReportList& list, int removedLine)
-{
-    platform::ReportListModel* items = list.items();
-    for (int i = 1; i <= items->count(); ++i) {
-        const platform::ReportListModel::Row& row = items->row(i);
-        if (row.sourceLine > removedLine)
-            items->setSource(i, row.sourceLine - 1, row.sourceBytes);
-    }
 }
 
 } // namespace hostlist

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -7,10 +8,8 @@
 #include <optional>
 #include <stdexcept>
 
-namespace platform {
-class ReportList;
-}
-
+// list.txt as a file: reading, appending and removing entries, without any widget. Putting the
+// entries into the list view is hostlistview.h's job.
 namespace hostlist {
 
 // One entry of list.txt: "<type digit>|<name>|<address>".
@@ -23,7 +22,8 @@ struct HostLine
     friend bool operator==(const HostLine&, const HostLine&) = default;
 };
 
-// The most entries one list can hold; the row counter of the list is 16 bits wide.
+// The most entries one list can hold. It bounds what one load keeps in memory and how long one
+// sweep through every host takes; a longer file is refused at the first entry past it.
 inline constexpr int MaxEntries = 32767;
 
 // The largest file read as a list. A full list of sensible entries takes a small part of this; a
@@ -35,6 +35,8 @@ class HostListError : public std::runtime_error
 {
 public:
     HostListError(const QString& message, const QString& path, int line = 0);
+    // The list at path, or what it takes, did not fit in the memory available.
+    static HostListError outOfMemory(const QString& path);
     QString message() const { return m_message; }
     QString path() const { return m_path; }
     // 1-based number of the line that stopped a load; 0 when the file as a whole failed.
@@ -127,13 +129,75 @@ struct ParsedHostList
 // skips empty lines and stops at the first bad line or at entry MaxEntries + 1.
 ParsedHostList parseHostList(QByteArrayView data);
 
-// Replaces the rows of the list with the entries of the file at path: each ticked, its
-// address as sub-item 1, status and timeout empty, and its sourceLine and sourceBytes telling
-// which physical line it came from; the last row is scrolled into view.
-// Throws HostListError when the file cannot be read (also when it is not a regular file, is larger
-// than MaxFileBytes or does not fit in memory) or a line is bad; the rows read before that line
-// stay in the list. No other exception leaves this or the functions below.
-void LoadList(platform::ReportList& list, const QString& path);
+// Names one entry read from list.txt by a HostListFile; 0 names none. Keys are never reused while
+// the program runs, so a key kept from before a reload matches nothing. Holders of a key (the rows
+// of the list view) treat it as an opaque tag.
+using EntryKey = quint64;
+
+// An entry of list.txt and the key that finds it in the file again.
+struct KeyedHostLine
+{
+    EntryKey key = 0;
+    HostLine host;
+};
+
+// What HostListFile::load read: the entries before the first bad line, in file order.
+struct LoadedHostList
+{
+    QVector<KeyedHostLine> entries;
+    // The bad line that stopped the load, as the error to show ("list.txt, line 3: ..."); empty
+    // when every line was read.
+    std::optional<HostListError> error;
+};
+
+// The list file at one path and where each entry it loaded sits in it: the 1-based physical line
+// (empty lines counted) and that line's exact bytes without its break. A removal goes by these,
+// not by what the entry says, so that two identical lines stay apart; and the bytes must still
+// match, so that an edit by hand since the load is never mistaken for the entry.
+class HostListFile
+{
+public:
+    // Where an entry sits in the file; line 0 when the key is unknown.
+    struct Source
+    {
+        int line = 0;
+        QByteArray bytes;
+    };
+
+    explicit HostListFile(const QString& path = {});
+
+    QString path() const { return m_path; }
+
+    // Reads the file under a shared lock and forgets the keys of every earlier load. Throws
+    // HostListError when the file cannot be read (also when it is not a regular file, is larger
+    // than MaxFileBytes or does not fit in memory); a bad line is not thrown but returned, with
+    // the entries before it. No other exception leaves this or the functions below.
+    LoadedHostList load();
+
+    // Takes the entry's physical line, with its break, out of the file; every other byte stays as
+    // it is. The file is replaced under the lock through LockedHostList::replace, keeping its
+    // owner, group and mode; on failure it stays byte for byte as it was. Afterwards the key is
+    // forgotten and the entries below it know their line moved up, so a second removal needs no
+    // reload. Throws HostListError when the key is unknown or the line is no longer there as
+    // loaded (the file changed since; the message asks for a Reload), or when the file cannot be
+    // read or written.
+    void remove(EntryKey key);
+
+    Source sourceOf(EntryKey key) const;
+    // Entries loaded and not removed since.
+    int count() const { return static_cast<int>(m_sources.size()); }
+
+private:
+    struct Tracked
+    {
+        EntryKey key = 0;
+        Source source;
+    };
+
+    QString m_path;
+    // Keys grow with the line number, so this is ordered by both.
+    QVector<Tracked> m_sources;
+};
 
 // Adds one entry at the end of the file at path (created when missing) as
 // "<type>|<name>|<address>" CR LF in UTF-8, texts as given, under the lock of LockedHostList and
@@ -141,16 +205,5 @@ void LoadList(platform::ReportList& list, const QString& path);
 // cannot be read (a write-only list) one is always added, since an empty line is harmless.
 // Throws HostListError on failure, after cutting the file back to its old length.
 void AppendHostEntry(const QString& path, int type, const QString& name, const QString& address);
-
-// Takes one physical line, with its break, out of the file at path: the line numbered sourceLine
-// (1-based, empty lines counted), provided it still holds exactly sourceBytes. Every other byte
-// stays as it is. The file is replaced under the lock through LockedHostList::replace, keeping its
-// owner, group and mode; on failure it stays byte for byte as it was. Throws HostListError when the line is no longer
-// there as loaded (the file changed since; the message asks for a Reload) or the file cannot be read or written.
-void RemoveHostEntry(const QString& path, int sourceLine, const QByteArray& sourceBytes);
-
-// After a removal the lines below the removed one move up by one. Updates the sourceLine of the
-// rows read from them, so that a second removal works without a Reload.
-void shiftSourceLines(platform::ReportList& list, int removedLine);
 
 } // namespace hostlist

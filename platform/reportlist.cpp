@@ -130,13 +130,6 @@ void ReportListModel::setSubToolTip(int index, int sub, const QString& tip)
     cellChanged(index, sub, {Qt::ToolTipRole});
 }
 
-void ReportListModel::setSource(int index, int line, const QByteArray& bytes)
-{
-    Row& r = m_rows[index - 1];
-    r.sourceLine = line;
-    r.sourceBytes = bytes;
-}
-
 void ReportListModel::setHidden(int index, bool hidden)
 {
     if (index < 1 || index > count())

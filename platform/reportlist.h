@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QByteArray>
 #include <QString>
 #include <QTreeView>
 #include <QVector>
@@ -27,10 +26,9 @@ public:
         int subIcon[SubItems] = {0, 0, 0};
         QString subToolTip[SubItems];
         bool hidden = false;
-        // Where the row was read from, so that it can be taken out of the file again:
-        // the 1-based physical line and that line's exact bytes without its break. 0: not from a file.
-        int sourceLine = 0;
-        QByteArray sourceBytes;
+        // The owner's tag for what the row shows; it stays with the row through sorts and
+        // removals of other rows. Never shown or read here. 0: none.
+        quint64 key = 0;
     };
 
     explicit ReportListModel(QObject* parent = nullptr);
@@ -55,8 +53,6 @@ public:
     void setSubText(int index, int sub, const QString& text); // sub 1..3
     void setSubIcon(int index, int sub, int icon);
     void setSubToolTip(int index, int sub, const QString& tip);
-    // Not shown anywhere, so no view is told.
-    void setSource(int index, int line, const QByteArray& bytes);
 
     // Stable ascending sort by the texts of column `column` (0 = row text, 1..3 sub-items).
     void sortByColumn(int column);

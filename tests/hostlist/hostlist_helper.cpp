@@ -5,7 +5,7 @@
 //   hostlist_helper [as-user UID] [memory-limit MIB] COMMAND...
 //     load PATH                  LoadList; prints the row count
 //     append PATH TYPE NAME ADDRESS
-//     remove PATH LINE BYTES     RemoveHostEntry of one line
+//     remove PATH INDEX [SWAP]   loads PATH, renames SWAP over it when given, removes entry INDEX
 //     append-many PATH COUNT     appends "3|new<i>|10.9.<i/256>.<i%256>" for i in 0..COUNT-1
 //     remove-seeds PATH COUNT    removes COUNT lines whose name starts with "seed", one at a time
 //
@@ -13,6 +13,7 @@
 // 3 a usage error, 4 set-up failed; anything else (a signal) is a crash.
 
 #include "hostlistfile.h"
+#include "hostlistview.h"
 #include "reportlist.h"
 
 #include <QApplication>
@@ -58,8 +59,9 @@ int run(const QStringList& args)
 
     if (command == QStringLiteral("load") && args.size() == 2) {
         platform::ReportList list;
+        hostlist::HostListFile file(path);
         try {
-            hostlist::LoadList(list, path);
+            hostlist::LoadList(list, file);
         } catch (const hostlist::HostListError& e) {
             failed(e);
             return 2;
@@ -76,9 +78,21 @@ int run(const QStringList& args)
         }
         return 0;
     }
-    if (command == QStringLiteral("remove") && args.size() == 4) {
+    if (command == QStringLiteral("remove") && (args.size() == 3 || args.size() == 4)) {
         try {
-            hostlist::RemoveHostEntry(path, args[2].toInt(), args[3].toUtf8());
+            hostlist::HostListFile file(path);
+            const hostlist::LoadedHostList loaded = file.load();
+            const int index = args[2].toInt();
+            if (index < 1 || index > loaded.entries.size()) {
+                std::printf("HostListError: no entry %d in the list\n", index);
+                return 2;
+            }
+            if (args.size() == 4 &&
+                ::rename(QFile::encodeName(args[3]).constData(), QFile::encodeName(path).constData()) != 0) {
+                std::perror("hostlist_helper: rename");
+                return 4;
+            }
+            file.remove(loaded.entries.at(index - 1).key);
         } catch (const hostlist::HostListError& e) {
             failed(e);
             return 2;
@@ -105,9 +119,10 @@ int run(const QStringList& args)
         int removed = 0;
         int failures = 0;
         platform::ReportList list;
+        hostlist::HostListFile file(path);
         while (removed < count && failures < 100) {
             try {
-                hostlist::LoadList(list, path);
+                hostlist::LoadList(list, file);
                 int row = 0;
                 for (int i = 1; i <= list.count() && row == 0; ++i) {
                     if (list.text(i).startsWith(QStringLiteral("seed")))
@@ -117,8 +132,7 @@ int run(const QStringList& args)
                     std::printf("HostListError: no seed line left after %d removals\n", removed);
                     return 2;
                 }
-                const platform::ReportListModel::Row& r = list.items()->row(row);
-                hostlist::RemoveHostEntry(path, r.sourceLine, r.sourceBytes);
+                file.remove(list.items()->row(row).key);
                 ++removed;
             } catch (const hostlist::HostListError& e) {
                 failed(e);

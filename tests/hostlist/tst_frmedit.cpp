@@ -4,6 +4,7 @@
 #include "cmdbtn.h"
 #include "fakes.h"
 #include "hostlistfile.h"
+#include "hostlistview.h"
 #include "propertybag.h"
 #include "reportlist.h"
 
@@ -325,7 +326,8 @@ void TestFrmEdit::editShowsTheRowAsLoaded()
     file.write(line + "\r\n");
     file.close();
     platform::ReportList list;
-    hostlist::LoadList(list, m_path);
+    hostlist::HostListFile listFile(m_path);
+    hostlist::LoadList(list, listFile);
     QCOMPARE(list.count(), 1);
 
     frmEdit dialog(services());

@@ -1,4 +1,5 @@
 #include "hostlistfile.h"
+#include "hostlistview.h"
 #include "reportlist.h"
 #include "testfiles.h"
 
@@ -45,7 +46,8 @@ int openDescriptors()
 QString loadMessage(platform::ReportList& list, const QString& path, int* line = nullptr)
 {
     try {
-        hostlist::LoadList(list, path);
+        hostlist::HostListFile listFile(path);
+        hostlist::LoadList(list, listFile);
     } catch (const HostListError& e) {
         if (line)
             *line = e.line();
@@ -73,6 +75,7 @@ private Q_SLOTS:
     void lineBreakStylesLoadTheSameRows_data();
     void lineBreakStylesLoadTheSameRows();
     void loadReplacesEarlierRows();
+    void rowsKeepTheirEntryThroughASort();
     void loadScrollsToLastRow();
     void fullListLoadsQuickly();
     void emptyFileIsEmptyList();
@@ -224,7 +227,8 @@ void TestHostListFile::loadFillsRows()
 {
     writeBytes(path(), "1|Mail server|192.168.0.1\r\n0|Printer|10.0.0.9\r\n7|router|10.0.0.1|x\r\n2|name\r\n");
     platform::ReportList list;
-    hostlist::LoadList(list, path());
+    hostlist::HostListFile listFile(path());
+    hostlist::LoadList(list, listFile);
 
     const QVector<Expected> expected = {{1, s("Mail server"), s("192.168.0.1")},
                                         {0, s("Printer"), s("10.0.0.9")},
@@ -266,7 +270,8 @@ void TestHostListFile::lineBreakStylesLoadTheSameRows()
     QFETCH(QByteArray, bytes);
     writeBytes(path(), bytes);
     platform::ReportList list;
-    hostlist::LoadList(list, path());
+    hostlist::HostListFile listFile(path());
+    hostlist::LoadList(list, listFile);
 
     QCOMPARE(list.count(), 4);
     QCOMPARE(list.text(1), s("Mail server"));
@@ -284,9 +289,30 @@ void TestHostListFile::loadReplacesEarlierRows()
     list.add(QStringLiteral("stale"), 1);
     list.add(QStringLiteral("stale too"), 1);
     writeBytes(path(), "2|fresh|10.0.0.3\n");
-    hostlist::LoadList(list, path());
+    hostlist::HostListFile listFile(path());
+    hostlist::LoadList(list, listFile);
     QCOMPARE(list.count(), 1);
     QCOMPARE(list.text(1), s("fresh"));
+}
+
+// The window removes the selected row's entry by the row's key; after a sort the row's position
+// says nothing about its line any more.
+void TestHostListFile::rowsKeepTheirEntryThroughASort()
+{
+    writeBytes(path(), "1|b|x\r\n\r\n2|a|y\r\n");
+    platform::ReportList list;
+    hostlist::HostListFile listFile(path());
+    hostlist::LoadList(list, listFile);
+    list.setSorted(true);
+    QCOMPARE(list.text(1), s("a"));
+    QCOMPARE(listFile.sourceOf(list.items()->row(1).key).line, 3);
+
+    listFile.remove(list.items()->row(1).key);
+    QCOMPARE(readBytes(path()), QByteArray("1|b|x\r\n\r\n"));
+    // A row the program added itself came from no line.
+    list.add(s("new"), 1);
+    QVERIFY_THROWS_EXCEPTION(HostListError, listFile.remove(list.items()->row(list.count()).key));
+    QCOMPARE(readBytes(path()), QByteArray("1|b|x\r\n\r\n"));
 }
 
 void TestHostListFile::loadScrollsToLastRow()
@@ -297,7 +323,8 @@ void TestHostListFile::loadScrollsToLastRow()
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
 
-    hostlist::LoadList(list, path());
+    hostlist::HostListFile listFile(path());
+    hostlist::LoadList(list, listFile);
     QCoreApplication::processEvents();
 
     QCOMPARE(list.count(), 500);
@@ -322,7 +349,8 @@ void TestHostListFile::fullListLoadsQuickly()
     // inserting or scrolling row by row costs in a shown view.
     QElapsedTimer clock;
     clock.start();
-    hostlist::LoadList(list, path());
+    hostlist::HostListFile listFile(path());
+    hostlist::LoadList(list, listFile);
     QCoreApplication::processEvents();
     QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(list.count(), hostlist::MaxEntries);
@@ -469,7 +497,8 @@ void TestHostListFile::appendRoundTrips()
     QCOMPARE(readBytes(path()), "1|keep|10.0.0.9\r\n" + written);
 
     platform::ReportList list;
-    hostlist::LoadList(list, path());
+    hostlist::HostListFile listFile(path());
+    hostlist::LoadList(list, listFile);
     QCOMPARE(list.count(), 2);
     QCOMPARE(list.text(1), s("keep"));
     QCOMPARE(list.smallIcon(2), loadedType);
@@ -499,7 +528,8 @@ void TestHostListFile::appendAfterLastLineWithoutBreak()
     QCOMPARE(readBytes(path()), expected);
 
     platform::ReportList list;
-    hostlist::LoadList(list, path());
+    hostlist::HostListFile listFile(path());
+    hostlist::LoadList(list, listFile);
     QCOMPARE(list.count(), existing.contains('|') ? 2 : 1);
     QCOMPARE(list.text(list.count()), s("c"));
     QCOMPARE(list.subText(list.count(), 1), s("d"));

@@ -1,4 +1,5 @@
 #include "hostlistfile.h"
+#include "hostlistview.h"
 #include "reportlist.h"
 
 #include <QElapsedTimer>
@@ -221,7 +222,8 @@ void TestHostListFuzz::readers()
         f.close();
         int errorLine = 0;
         try {
-            hostlist::LoadList(list, path);
+            hostlist::HostListFile listFile(path);
+            hostlist::LoadList(list, listFile);
         } catch (const HostListError& e) {
             errorLine = e.line();
         } catch (const std::exception& e) {
@@ -262,7 +264,8 @@ void TestHostListFuzz::appendedEntriesReadBack()
     }
 
     platform::ReportList list;
-    hostlist::LoadList(list, path);
+    hostlist::HostListFile listFile(path);
+    hostlist::LoadList(list, listFile);
     QCOMPARE(list.count(), written.size());
     for (int r = 1; r <= list.count(); ++r) {
         QCOMPARE(list.smallIcon(r), written.at(r - 1).type);

@@ -1,22 +1,33 @@
 #include "hostlistfile.h"
-#include "reportlist.h"
 #include "testfiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <unistd.h>
 
+using hostlist::EntryKey;
 using hostlist::HostListError;
+using hostlist::HostListFile;
 
 namespace {
 
-// Removes the line row `index` of the list came from; returns the error message, empty on success.
-QString removeRow(const platform::ReportList& list, const QString& path, int index)
+// The keys of the entries a load handed out, in file order.
+QVector<EntryKey> loadKeys(HostListFile& file)
 {
-    const platform::ReportListModel::Row& row = list.items()->row(index);
+    const hostlist::LoadedHostList loaded = file.load();
+    QVector<EntryKey> keys;
+    for (const hostlist::KeyedHostLine& entry : loaded.entries)
+        keys.append(entry.key);
+    return keys;
+}
+
+// Removes the entry; returns the error message, empty on success.
+QString removeKey(HostListFile& file, EntryKey key)
+{
     try {
-        hostlist::RemoveHostEntry(path, row.sourceLine, row.sourceBytes);
+        file.remove(key);
     } catch (const HostListError& e) {
         return e.message();
     }
@@ -34,9 +45,11 @@ private Q_SLOTS:
 
     void removesExactlyThatLine_data();
     void removesExactlyThatLine();
-    void rowsRememberTheirPhysicalLine();
+    void entriesRememberTheirPhysicalLine();
     void refusesWhenTheFileChanged_data();
     void refusesWhenTheFileChanged();
+    void refusesKeysItDidNotHandOut();
+    void entriesBeforeABadLineCanBeRemoved();
     void keepsPermissions();
     void reportsFilesItCannotReadOrWrite();
     void secondRemovalWorksAfterShifting();
@@ -100,25 +113,26 @@ void TestRemoveHostEntry::removesExactlyThatLine()
     QFETCH(QByteArray, after);
 
     writeBytes(m_path, before);
-    platform::ReportList list;
-    hostlist::LoadList(list, m_path);
-    QVERIFY(row <= list.count());
+    HostListFile file(m_path);
+    const QVector<EntryKey> keys = loadKeys(file);
+    QVERIFY(row <= keys.size());
 
-    QCOMPARE(removeRow(list, m_path, row), QString());
+    QCOMPARE(removeKey(file, keys.at(row - 1)), QString());
     QCOMPARE(readBytes(m_path), after);
+    QCOMPARE(file.count(), keys.size() - 1);
 }
 
-void TestRemoveHostEntry::rowsRememberTheirPhysicalLine()
+void TestRemoveHostEntry::entriesRememberTheirPhysicalLine()
 {
     writeBytes(m_path, "\xEF\xBB\xBF\r\n1|a|b\n\n\r2|c|\xE9\r\n");
-    platform::ReportList list;
-    hostlist::LoadList(list, m_path);
+    HostListFile file(m_path);
+    const QVector<EntryKey> keys = loadKeys(file);
 
-    QCOMPARE(list.count(), 2);
-    QCOMPARE(list.items()->row(1).sourceLine, 2);
-    QCOMPARE(list.items()->row(1).sourceBytes, QByteArray("1|a|b"));
-    QCOMPARE(list.items()->row(2).sourceLine, 5);
-    QCOMPARE(list.items()->row(2).sourceBytes, QByteArray("2|c|\xE9"));
+    QCOMPARE(keys.size(), 2);
+    QCOMPARE(file.sourceOf(keys[0]).line, 2);
+    QCOMPARE(file.sourceOf(keys[0]).bytes, QByteArray("1|a|b"));
+    QCOMPARE(file.sourceOf(keys[1]).line, 5);
+    QCOMPARE(file.sourceOf(keys[1]).bytes, QByteArray("2|c|\xE9"));
 }
 
 void TestRemoveHostEntry::refusesWhenTheFileChanged_data()
@@ -140,14 +154,14 @@ void TestRemoveHostEntry::refusesWhenTheFileChanged()
     QFETCH(int, row);
 
     writeBytes(m_path, "1|a|b\r\n2|c|d\r\n3|e|f\r\n");
-    platform::ReportList list;
-    hostlist::LoadList(list, m_path);
+    HostListFile file(m_path);
+    const QVector<EntryKey> keys = loadKeys(file);
     if (changedTo.isEmpty())
         QVERIFY(QFile::remove(m_path));
     else
         writeBytes(m_path, changedTo);
 
-    const QString message = removeRow(list, m_path, row);
+    const QString message = removeKey(file, keys.at(row - 1));
     QVERIFY2(message.contains(QStringLiteral("list.txt has changed since it was loaded")), qPrintable(message));
     QVERIFY(message.contains(QStringLiteral("Reload")));
     if (changedTo.isEmpty())
@@ -157,9 +171,54 @@ void TestRemoveHostEntry::refusesWhenTheFileChanged()
     // No temporary copy is left behind either.
     const QStringList files = changedTo.isEmpty() ? QStringList() : QStringList{QStringLiteral("list.txt")};
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), files);
+    // A refused removal forgets nothing: the entry is still known where it was.
+    QCOMPARE(file.sourceOf(keys.at(row - 1)).line, row);
+}
 
-    // A row that never came from the file has nothing to point at.
-    QVERIFY_THROWS_EXCEPTION(HostListError, hostlist::RemoveHostEntry(m_path, 0, {}));
+// A key is good only for the file and the load that handed it out; any other must not hit a line
+// that merely sits at the same place now.
+void TestRemoveHostEntry::refusesKeysItDidNotHandOut()
+{
+    const QByteArray bytes = "1|a|b\r\n2|c|d\r\n";
+    writeBytes(m_path, bytes);
+    HostListFile file(m_path);
+    const QVector<EntryKey> before = loadKeys(file);
+    const QVector<EntryKey> after = loadKeys(file);
+    QCOMPARE(after.size(), 2);
+    for (EntryKey key : before)
+        QVERIFY(!after.contains(key));
+
+    const QString other = m_dir.filePath(QStringLiteral("other.txt"));
+    writeBytes(other, bytes);
+    HostListFile otherFile(other);
+    const QVector<EntryKey> otherKeys = loadKeys(otherFile);
+
+    // A row that never came from the file has key 0.
+    for (EntryKey key : {EntryKey(0), before.at(0), otherKeys.at(0), after.at(1) + 1000}) {
+        const QString message = removeKey(file, key);
+        QVERIFY2(message.contains(QStringLiteral("Reload")), qPrintable(message));
+        QCOMPARE(file.sourceOf(key).line, 0);
+    }
+    QCOMPARE(readBytes(m_path), bytes);
+    QCOMPARE(readBytes(other), bytes);
+
+    // Removed once, a key is gone: a second removal must not take the line that moved up.
+    QCOMPARE(removeKey(file, after.at(0)), QString());
+    QVERIFY(removeKey(file, after.at(0)).contains(QStringLiteral("Reload")));
+    QCOMPARE(readBytes(m_path), QByteArray("2|c|d\r\n"));
+}
+
+// The rows before a bad line stay in the list after a failed load, so they must be removable too.
+void TestRemoveHostEntry::entriesBeforeABadLineCanBeRemoved()
+{
+    writeBytes(m_path, "1|a|b\r\nx|bad\r\n2|c|d\r\n");
+    HostListFile file(m_path);
+    const hostlist::LoadedHostList loaded = file.load();
+    QVERIFY(loaded.error.has_value());
+    QCOMPARE(loaded.error->line(), 2);
+    QCOMPARE(loaded.entries.size(), 1);
+    QCOMPARE(removeKey(file, loaded.entries.at(0).key), QString());
+    QCOMPARE(readBytes(m_path), QByteArray("x|bad\r\n2|c|d\r\n"));
 }
 
 void TestRemoveHostEntry::keepsPermissions()
@@ -167,20 +226,24 @@ void TestRemoveHostEntry::keepsPermissions()
     writeBytes(m_path, "1|a|b\r\n2|c|d\r\n");
     const QFile::Permissions perms = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
     QVERIFY(QFile::setPermissions(m_path, perms));
-    platform::ReportList list;
-    hostlist::LoadList(list, m_path);
+    HostListFile file(m_path);
+    const QVector<EntryKey> keys = loadKeys(file);
 
-    QCOMPARE(removeRow(list, m_path, 1), QString());
+    QCOMPARE(removeKey(file, keys.at(0)), QString());
     QCOMPARE(readBytes(m_path), QByteArray("2|c|d\r\n"));
     QCOMPARE(QFile::permissions(m_path) & ~(QFile::ReadUser | QFile::WriteUser), perms);
 }
 
 void TestRemoveHostEntry::reportsFilesItCannotReadOrWrite()
 {
-    // A folder in the list's place cannot be read.
+    // A folder that took the list's place cannot be read.
+    writeBytes(m_path, "1|a|b\r\n2|c|d\r\n");
+    HostListFile file(m_path);
+    const QVector<EntryKey> keys = loadKeys(file);
+    QVERIFY(QFile::remove(m_path));
     QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("list.txt")));
     try {
-        hostlist::RemoveHostEntry(m_path, 1, "1|a|b");
+        file.remove(keys.at(0));
         QFAIL("a folder was read as a list");
     } catch (const HostListError& e) {
         QCOMPARE(e.path(), m_path);
@@ -194,8 +257,10 @@ void TestRemoveHostEntry::reportsFilesItCannotReadOrWrite()
     QVERIFY(QDir().mkdir(folder));
     const QString path = folder + QStringLiteral("/list.txt");
     writeBytes(path, "1|a|b\r\n2|c|d\r\n");
+    HostListFile locked(path);
+    const QVector<EntryKey> lockedKeys = loadKeys(locked);
     QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-    QVERIFY_THROWS_EXCEPTION(HostListError, hostlist::RemoveHostEntry(path, 1, "1|a|b"));
+    QVERIFY_THROWS_EXCEPTION(HostListError, locked.remove(lockedKeys.at(0)));
     QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QCOMPARE(readBytes(path), QByteArray("1|a|b\r\n2|c|d\r\n"));
 }
@@ -203,31 +268,32 @@ void TestRemoveHostEntry::reportsFilesItCannotReadOrWrite()
 void TestRemoveHostEntry::secondRemovalWorksAfterShifting()
 {
     writeBytes(m_path, "1|a|b\r\n\r\n2|c|d\r\n3|e|f\r\n1|g|h\r\n");
-    platform::ReportList list;
-    hostlist::LoadList(list, m_path);
-    QCOMPARE(list.count(), 4);
+    HostListFile file(m_path);
+    QVector<EntryKey> keys = loadKeys(file);
+    QCOMPARE(keys.size(), 4);
 
-    // Removes the way the window does: the file, then the row, then the positions below it.
+    // Removes the way the window does, rows and keys in step, without a reload in between.
     const auto remove = [&](int index) {
-        const int line = list.items()->row(index).sourceLine;
-        QCOMPARE(removeRow(list, m_path, index), QString());
-        list.removeAt(index);
-        hostlist::shiftSourceLines(list, line);
+        QCOMPARE(removeKey(file, keys.at(index - 1)), QString());
+        keys.removeAt(index - 1);
     };
     remove(2);
     QCOMPARE(readBytes(m_path), QByteArray("1|a|b\r\n\r\n3|e|f\r\n1|g|h\r\n"));
+    QCOMPARE(file.sourceOf(keys.at(1)).line, 3);
     remove(2);
     QCOMPARE(readBytes(m_path), QByteArray("1|a|b\r\n\r\n1|g|h\r\n"));
     remove(1);
     remove(1);
     QCOMPARE(readBytes(m_path), QByteArray("\r\n"));
+    QCOMPARE(file.count(), 0);
 
-    // Rows above the removed line keep their numbers.
-    writeBytes(m_path, "1|a|b\r\n2|c|d\r\n");
-    hostlist::LoadList(list, m_path);
-    hostlist::shiftSourceLines(list, 2);
-    QCOMPARE(list.items()->row(1).sourceLine, 1);
-    QCOMPARE(list.items()->row(2).sourceLine, 2);
+    // Entries above the removed line keep their numbers; those below move up by one.
+    writeBytes(m_path, "1|a|b\r\n2|c|d\r\n3|e|f\r\n");
+    keys = loadKeys(file);
+    QCOMPARE(removeKey(file, keys.at(1)), QString());
+    QCOMPARE(file.sourceOf(keys.at(0)).line, 1);
+    QCOMPARE(file.sourceOf(keys.at(2)).line, 2);
+    QCOMPARE(file.sourceOf(keys.at(2)).bytes, QByteArray("3|e|f"));
 }
 
 QTEST_MAIN(TestRemoveHostEntry)
