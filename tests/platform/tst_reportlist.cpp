@@ -1,6 +1,7 @@
 #include "imagelist.h"
 #include "reportlist.h"
 
+#include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QPainter>
 #include <QSignalSpy>
@@ -45,6 +46,8 @@ private Q_SLOTS:
     void removeAndClearKeepPositionsDense();
     void ensureVisibleScrolls();
     void bulkAppend();
+    void modelKeepsItsContractThroughEveryChange();
+    void keysStayWithTheirRows();
 
     void sortOrdersText_data();
     void sortOrdersText();
@@ -212,6 +215,102 @@ void TestReportList::bulkAppend()
 
     list.items()->append({});
     QCOMPARE(inserted.count(), 1);
+}
+
+// Qt's own checker watches every signal and re-reads the model after each change; a wrong row
+// range, a missing layout signal or a stale persistent index fails the test where it happens.
+void TestReportList::modelKeepsItsContractThroughEveryChange()
+{
+    platform::ImageList images;
+    images.add(solidIcon(Qt::red), QStringLiteral("red"));
+    ReportList list;
+    list.setImageList(&images);
+    list.setColumns(
+        {QStringLiteral("Name"), QStringLiteral("Address"), QStringLiteral("Status"), QStringLiteral("Timeout")},
+        {80, 80, 80, 80});
+    list.resize(400, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    platform::ReportListModel* model = list.items();
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    const auto bulk = [](const QStringList& names) {
+        QVector<platform::ReportListModel::Row> rows(names.size());
+        for (int i = 0; i < names.size(); ++i) {
+            rows[i].text = names.at(i);
+            rows[i].smallIcon = 1;
+            rows[i].checked = true;
+            rows[i].sub[0] = QStringLiteral("10.0.0.%1").arg(i);
+        }
+        return rows;
+    };
+    // Into an empty model (the rows are taken over whole) and onto existing rows.
+    model->append(bulk({QStringLiteral("m"), QStringLiteral("c")}));
+    QVERIFY(!QTest::currentTestFailed());
+    list.add(QStringLiteral("x"), 1);
+    model->append(bulk({QStringLiteral("b"), QStringLiteral("k"), QStringLiteral("a")}));
+    model->append({});
+    QCOMPARE(list.count(), 6);
+
+    list.setSubText(2, 1, QStringLiteral("10.1.1.1"));
+    list.setSubIcon(2, 2, 1);
+    list.setSubToolTip(2, 2, QStringLiteral("tip"));
+    list.setChecked(3, true);
+    QVERIFY(model->setData(model->index(3, 0), Qt::Checked, Qt::CheckStateRole));
+    list.setCheckboxes(false);
+    list.setCheckboxes(true);
+
+    // A sort with a selection and a hidden row: persistent indexes must follow their rows.
+    list.select(2); // "c"
+    list.setRowHiddenAt(1, true);
+    const QPersistentModelIndex kept = model->index(4, 2); // "k", Status
+    list.setSorted(true);
+    QCOMPARE(texts(list, 0), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
+                                          QStringLiteral("k"), QStringLiteral("m"), QStringLiteral("x")}));
+    QCOMPARE(list.text(list.selectedIndex()), QStringLiteral("c"));
+    QVERIFY(list.isRowHiddenAt(5));
+    QCOMPARE(kept.row(), 3);
+    QCOMPARE(kept.column(), 2);
+    list.setSortKey(1);
+    list.setSorted(true);
+
+    list.setRowHiddenAt(5, false);
+    list.removeAt(1);
+    list.removeAt(list.count());
+    list.removeAt(0);
+    QCOMPARE(list.count(), 4);
+    list.clear();
+    QCOMPARE(list.count(), 0);
+    list.add(QStringLiteral("after clear"), 0);
+    list.setSorted(true);
+    QCOMPARE(list.count(), 1);
+}
+
+// The owner's key is the only thing that ties a row to what it shows (a line of the host list):
+// after sorts and removals of other rows each key must still sit on its own row.
+void TestReportList::keysStayWithTheirRows()
+{
+    ReportList list;
+    QVector<platform::ReportListModel::Row> rows(5);
+    const QStringList names = {QStringLiteral("d"), QStringLiteral("b"), QStringLiteral("e"), QStringLiteral("a"),
+                               QStringLiteral("c")};
+    for (int i = 0; i < rows.size(); ++i) {
+        rows[i].text = names.at(i);
+        rows[i].sub[0] = QString::number(10 - i);
+        rows[i].key = 100 + quint64(i);
+    }
+    list.items()->append(std::move(rows));
+
+    list.setSorted(true);
+    list.removeAt(1); // "a"
+    list.setSortKey(1);
+    list.setSorted(true);
+    list.removeAt(2);
+    QCOMPARE(list.count(), 3);
+    for (int i = 1; i <= list.count(); ++i)
+        QCOMPARE(list.items()->row(i).key, 100 + quint64(names.indexOf(list.text(i))));
+    QCOMPARE(list.add(QStringLiteral("new"), 0), 4);
+    QCOMPARE(list.items()->row(4).key, quint64(0));
 }
 
 void TestReportList::sortOrdersText_data()
