@@ -781,8 +781,8 @@ void frmMain::setHideUnselected(bool on)
 void frmMain::setStartWithSession(bool on)
 {
     QString error;
-    const bool done = on ? autostart::enable(QCoreApplication::applicationFilePath(), &error)
-                         : autostart::disable(&error);
+    const bool done =
+        on ? autostart::enable(QCoreApplication::applicationFilePath(), &error) : autostart::disable(&error);
     if (done)
         m_startWithSession = on;
     else
