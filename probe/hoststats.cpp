@@ -89,6 +89,26 @@ void HostMonitor::removeEntry(HostKey key)
     m_pending.removeIf([key](const StateChange& c) { return c.key == key; });
 }
 
+bool HostMonitor::rekey(HostKey from, HostKey to)
+{
+    const auto it = m_index.constFind(from);
+    if (it == m_index.constEnd())
+        return false;
+    if (from == to)
+        return true;
+    if (m_index.contains(to))
+        return false;
+    const int i = *it;
+    m_index.erase(it);
+    m_index.insert(to, i);
+    m_entryKeys[std::size_t(i)] = to;
+    for (StateChange& c : m_pending) {
+        if (c.key == from)
+            c.key = to;
+    }
+    return true;
+}
+
 void HostMonitor::clear()
 {
     m_index.clear();

@@ -127,6 +127,10 @@ public:
     // another machine's.
     void setEntry(HostKey key, const QString& name, const QString& address);
     void removeEntry(HostKey key);
+    // Moves a host's statistics and history to another key, for rows that are made anew (a Reload
+    // after an edit) while the host stays. False, changing nothing, when from is unknown or to is
+    // taken.
+    bool rekey(HostKey from, HostKey to);
     bool contains(HostKey key) const { return m_index.contains(key); }
     int count() const { return int(m_index.size()); }
     QList<HostKey> keys() const { return m_index.keys(); }

@@ -495,6 +495,25 @@ void TestHostStats::entriesKeepOrLoseTheirStatistics()
     QCOMPARE(m.history(3).size(), 3);
     m.removeEntry(2); // twice is harmless
 
+    // Rows made anew keep their host's results under the new key.
+    QVERIFY(m.rekey(3, 30));
+    QVERIFY(!m.contains(3));
+    QCOMPARE(m.stats(30)->sent, quint64(3));
+    QCOMPARE(m.history(30).size(), 3);
+    QVERIFY(!m.rekey(3, 31)); // gone
+    QVERIFY(!m.rekey(30, 1)); // taken
+    QCOMPARE(m.stats(1)->address, QStringLiteral("10.0.0.9"));
+    QVERIFY(m.rekey(30, 30));
+    for (int i = 0; i < 3; ++i)
+        m.record(30, kTimedOut, -1, kNoon + 20 + i);
+    QVERIFY(m.rekey(30, 3));
+    const QVector<StateChange> moved = m.endSweep();
+    QCOMPARE(moved.size(), 1);
+    QCOMPARE(moved.first().key, HostKey(3)); // a change still pending names the new key
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: 1 of 2 down\nc"));
+    m.record(3, 0, 70, kNoon + 30);
+    m.endSweep();
+
     // A change not handed over yet is dropped with its host.
     for (int i = 0; i < 3; ++i)
         m.record(3, kTimedOut, -1, kNoon + 10 + i);
