@@ -2,6 +2,9 @@
 #include "icmppacket.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/random.h>
@@ -17,6 +20,8 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+
+#include <QUrl>
 
 namespace mdlPing::detail {
 
@@ -75,28 +80,91 @@ void installRawFilters(int fd, std::uint16_t identifier)
     ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &fprog, sizeof fprog);
 }
 
+// The same for a raw ICMPv6 socket, which reads messages without the IP header.
+void installRawFiltersV6(int fd, std::uint16_t identifier)
+{
+    icmp6_filter types;
+    ICMP6_FILTER_SETBLOCKALL(&types);
+    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &types);
+    ICMP6_FILTER_SETPASS(ICMP6_DST_UNREACH, &types);
+    ICMP6_FILTER_SETPASS(ICMP6_PACKET_TOO_BIG, &types);
+    ICMP6_FILTER_SETPASS(ICMP6_TIME_EXCEEDED, &types);
+    ICMP6_FILTER_SETPASS(ICMP6_PARAM_PROB, &types);
+    ::setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
+
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),                       // A = ICMPv6 type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP6_ECHO_REPLY, 0, 2), // errors: accept
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4),                       // A = echo identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xffff),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    sock_fprog fprog{static_cast<unsigned short>(std::size(program)), program};
+    ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &fprog, sizeof fprog);
+}
+
+// The socket address of a destination; its length.
+socklen_t toSockaddr(const IpAddress& address, sockaddr_storage* storage)
+{
+    *storage = {};
+    if (address.isV6()) {
+        auto* to = reinterpret_cast<sockaddr_in6*>(storage);
+        to->sin6_family = AF_INET6;
+        std::memcpy(&to->sin6_addr, address.bytes.data(), 16);
+        to->sin6_scope_id = address.scope;
+        return sizeof(sockaddr_in6);
+    }
+    auto* to = reinterpret_cast<sockaddr_in*>(storage);
+    to->sin_family = AF_INET;
+    to->sin_addr.s_addr = address.v4Address();
+    return sizeof(sockaddr_in);
+}
+
+IpAddress fromSockaddr(const sockaddr_storage& storage)
+{
+    if (storage.ss_family == AF_INET6) {
+        const auto* from = reinterpret_cast<const sockaddr_in6*>(&storage);
+        std::array<std::uint8_t, 16> bytes;
+        std::memcpy(bytes.data(), &from->sin6_addr, 16);
+        return IpAddress::v6(bytes, from->sin6_scope_id);
+    }
+    if (storage.ss_family == AF_INET)
+        return IpAddress::v4(reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr.s_addr);
+    return {};
+}
+
 // Binds a datagram socket to an identifier a spoofer cannot predict (the kernel hands
 // them out one after another); the kernel's own choice is the fallback.
-std::uint16_t bindIdentifier(int fd)
+std::uint16_t boundPort(int fd)
 {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return 0;
+    // sin_port and sin6_port lie at the same place.
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+}
+
+std::uint16_t bindIdentifier(int fd, int family)
+{
+    // Both socket address kinds start with family and port.
+    auto bindTo = [fd, family](std::uint16_t port) {
+        sockaddr_storage local{};
+        local.ss_family = static_cast<sa_family_t>(family);
+        reinterpret_cast<sockaddr_in*>(&local)->sin_port = htons(port);
+        const socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        return ::bind(fd, reinterpret_cast<const sockaddr*>(&local), length) == 0;
+    };
     for (int attempt = 0; attempt < 8; ++attempt) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(random16());
-        if (local.sin_port != 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
+        const std::uint16_t port = random16();
+        if (port != 0 && bindTo(port))
             break;
     }
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 || local.sin_port == 0) {
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any);
-        length = sizeof local;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-            return 0;
-    }
-    return ntohs(local.sin_port);
+    if (const std::uint16_t port = boundPort(fd))
+        return port;
+    bindTo(0);
+    return boundPort(fd);
 }
 
 // Errors an ICMP error about an earlier request can leave pending on the socket.
@@ -189,7 +257,167 @@ std::optional<std::uint32_t> parseAddress(const QString& address)
     return destination;
 }
 
-IcmpCore::IcmpCore(SocketKind kind) : m_kind(kind), m_sequence(random16()) {}
+IpAddress IpAddress::v4(std::uint32_t networkOrder)
+{
+    IpAddress address;
+    address.family = AF_INET;
+    std::memcpy(address.bytes.data(), &networkOrder, sizeof networkOrder);
+    return address;
+}
+
+IpAddress IpAddress::v6(const std::array<std::uint8_t, 16>& bytes, std::uint32_t scope)
+{
+    IpAddress address;
+    address.family = AF_INET6;
+    address.bytes = bytes;
+    address.scope = scope;
+    return address;
+}
+
+std::uint32_t IpAddress::v4Address() const
+{
+    std::uint32_t networkOrder;
+    std::memcpy(&networkOrder, bytes.data(), sizeof networkOrder);
+    return networkOrder;
+}
+
+QString IpAddress::toString() const
+{
+    char text[INET6_ADDRSTRLEN + IF_NAMESIZE + 2] = {};
+    if (family != AF_INET && family != AF_INET6)
+        return {};
+    if (!::inet_ntop(family, bytes.data(), text, sizeof text))
+        return {};
+    QString result = QString::fromLatin1(text);
+    if (isV6() && scope != 0) {
+        char name[IF_NAMESIZE] = {};
+        result +=
+            QLatin1Char('%') + (::if_indextoname(scope, name) ? QString::fromLatin1(name) : QString::number(scope));
+    }
+    return result;
+}
+
+namespace {
+
+// A host name as the resolver takes it: at most 253 characters, dot-separated labels of
+// 1..63 letters, digits, hyphens (not at either end) and underscores, the last one not
+// all digits (that is a mistyped address). International names are taken in their ASCII form.
+QByteArray hostName(const QString& text)
+{
+    QByteArray ascii;
+    bool plain = true;
+    for (const QChar c : text)
+        plain = plain && c.unicode() < 0x80;
+    if (plain) {
+        ascii = text.toLatin1();
+    } else {
+        ascii = QUrl::toAce(text, QUrl::AceTransitionalProcessing);
+        if (ascii.isEmpty())
+            return {};
+    }
+    QByteArray name = ascii.endsWith('.') ? ascii.chopped(1) : ascii;
+    if (name.isEmpty() || name.size() > 253)
+        return {};
+    const QList<QByteArray> labels = name.split('.');
+    for (const QByteArray& label : labels) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith('-') || label.endsWith('-'))
+            return {};
+        for (const char c : label) {
+            const bool ok =
+                (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+            if (!ok)
+                return {};
+        }
+    }
+    const QByteArray& last = labels.last();
+    if (std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return {};
+    return ascii;
+}
+
+} // namespace
+
+Target classifyAddress(const QString& text)
+{
+    Target target;
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.contains('\0') || bytes.isEmpty())
+        return target;
+    // The classic IPv4 rules first: whatever they accept is an IPv4 address, good or bad.
+    in_addr v4{};
+    if (::inet_aton(bytes.constData(), &v4) != 0) {
+        if (v4.s_addr != 0 && v4.s_addr != INADDR_NONE) {
+            target.form = Target::Form::Address;
+            target.address = IpAddress::v4(v4.s_addr);
+        }
+        return target;
+    }
+    if (bytes.contains(':')) {
+        // A numeric lookup also takes the interface of a link-local address ("%eth0").
+        addrinfo hints{};
+        hints.ai_family = AF_INET6;
+        hints.ai_flags = AI_NUMERICHOST;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(bytes.constData(), nullptr, &hints, &found) == 0 && found) {
+            const auto* a = reinterpret_cast<const sockaddr_in6*>(found->ai_addr);
+            std::array<std::uint8_t, 16> raw;
+            std::memcpy(raw.data(), &a->sin6_addr, 16);
+            const std::uint32_t scope = a->sin6_scope_id;
+            ::freeaddrinfo(found);
+            if (!IN6_IS_ADDR_UNSPECIFIED(reinterpret_cast<const in6_addr*>(raw.data()))) {
+                target.form = Target::Form::Address;
+                target.address = IpAddress::v6(raw, scope);
+            }
+        }
+        return target;
+    }
+    target.name = hostName(text);
+    if (!target.name.isEmpty())
+        target.form = Target::Form::Name;
+    return target;
+}
+
+std::optional<IpAddress> resolveName(const QByteArray& name, QString* error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    // One entry per address: the socket type only keeps the resolver from listing each
+    // address once per protocol. The order is the system's own (RFC 6724, gai.conf).
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* found = nullptr;
+    const int result = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
+    if (result == 0) {
+        for (const addrinfo* a = found; a; a = a->ai_next) {
+            if (a->ai_family != AF_INET && a->ai_family != AF_INET6)
+                continue;
+            sockaddr_storage storage{};
+            std::memcpy(&storage, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof storage));
+            const IpAddress address = fromSockaddr(storage);
+            ::freeaddrinfo(found);
+            return address;
+        }
+        ::freeaddrinfo(found);
+    }
+    if (error) {
+        const QString shown = QString::fromLatin1(name);
+        if (result == 0 || result == EAI_NONAME || result == EAI_NODATA)
+            *error = QStringLiteral("host name not found: ") + shown;
+        else if (result == EAI_SYSTEM)
+            *error =
+                QStringLiteral("host name lookup failed: ") + shown + QStringLiteral(": ") + qt_error_string(errno);
+        else
+            *error = QStringLiteral("host name lookup failed: ") + shown + QStringLiteral(": ") +
+                     QString::fromLocal8Bit(::gai_strerror(result));
+    }
+    return std::nullopt;
+}
+
+IcmpCore::IcmpCore(SocketKind kind, int family) : m_kind(kind), m_family(family), m_sequence(random16())
+{
+    if (family == AF_INET)
+        m_v6 = std::make_shared<IcmpCore>(kind, AF_INET6);
+}
 
 IcmpCore::~IcmpCore()
 {
@@ -204,12 +432,16 @@ const std::shared_ptr<IcmpCore>& IcmpCore::process()
 
 int IcmpCore::open()
 {
+    if (m_v6)
+        m_v6->open();
     const Lock lock(m_mutex);
     return openLocked();
 }
 
 void IcmpCore::reset(SocketKind kind)
 {
+    if (m_v6)
+        m_v6->reset(kind);
     const Lock lock(m_mutex);
     closeLocked();
     m_kind = kind;
@@ -258,8 +490,10 @@ int IcmpCore::openLocked()
     int fd = -1;
     bool raw = false;
     int error = 0;
+    const bool v6 = m_family == AF_INET6;
+    const int protocol = v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP);
     if (m_kind != SocketKind::Raw) {
-        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+        fd = ::socket(m_family, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
         if (fd < 0) {
             error = errno;
             // A refused datagram socket is the normal case for users outside
@@ -271,7 +505,7 @@ int IcmpCore::openLocked()
         }
     }
     if (fd < 0) {
-        fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+        fd = ::socket(m_family, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
         if (fd < 0)
             return errno;
         raw = true;
@@ -283,16 +517,22 @@ int IcmpCore::openLocked()
     if (raw) {
         // Every raw socket of the host sees every reply: the identifier tells ours apart.
         m_identifier = random16();
-        installRawFilters(fd, m_identifier);
+        if (v6)
+            installRawFiltersV6(fd, m_identifier);
+        else
+            installRawFilters(fd, m_identifier);
     } else {
-        m_identifier = bindIdentifier(fd);
+        m_identifier = bindIdentifier(fd, m_family);
     }
     // A datagram socket learns of ICMP errors about its requests only through the error
     // queue; a raw socket reads them as packets, but without this option the kernel would
     // hide a send that a full queue dropped (ENOBUFS). Either way a probe still works
     // without it (errors then end in a timeout), so a refusal is no reason to fail.
     const int on = 1;
-    ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    if (v6)
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+    else
+        ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
     // Stamps of arrival, so that a late read neither lengthens a round trip nor turns an
     // answer that came in time into a timeout. Without them the read time counts.
@@ -333,7 +573,7 @@ void IcmpCore::breakLocked()
     m_changed.notify_all();
 }
 
-std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id, std::uint32_t destination,
+std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id, const IpAddress& destination,
                                                   ProbeOutcome* immediate)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -359,10 +599,10 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
             return std::nullopt;
         }
 
-        const auto request = echoRequest(m_identifier, sequence, m_raw);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = destination;
+        const auto request =
+            m_family == AF_INET6 ? echoRequestV6(m_identifier, sequence) : echoRequest(m_identifier, sequence, m_raw);
+        sockaddr_storage to;
+        const socklen_t toLength = toSockaddr(destination, &to);
         // An ICMP error about an earlier request leaves a pending error on the socket,
         // which the kernel hands to the next send instead of sending. Its details are in
         // the error queue already, so it is dropped here; one that slips in between is
@@ -373,7 +613,7 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
         int error = 0;
         for (int tries = 0; tries < 4; ++tries) {
             result = ::sendto(m_fd, request.data(), request.size(), MSG_DONTWAIT,
-                              reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                              reinterpret_cast<const sockaddr*>(&to), toLength);
             error = result < 0 ? errno : 0;
             if (error != EINTR && !(mayBePendingError(error) && tries < 2))
                 break;
@@ -382,10 +622,7 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
             if (!m_raw && m_identifier == 0) {
                 // The socket could not be bound up front, so the send bound it: replies
                 // carry the port the kernel chose.
-                sockaddr_in local{};
-                socklen_t length = sizeof local;
-                if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length) == 0)
-                    m_identifier = ntohs(local.sin_port);
+                m_identifier = boundPort(m_fd);
             }
             Record& record = m_inFlight[sequence];
             record.owner = owner;
@@ -411,6 +648,15 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
 
 ProbeOutcome IcmpCore::ping(std::uint32_t destination)
 {
+    return ping(IpAddress::v4(destination));
+}
+
+ProbeOutcome IcmpCore::ping(const IpAddress& destination)
+{
+    if (destination.isV6() && m_v6)
+        return m_v6->ping(destination);
+    if (destination.family != m_family)
+        return statusOnly(kStatusBadDestination);
     Lock lock(m_mutex);
     ProbeOutcome immediate;
     const std::optional<std::uint16_t> sent = sendLocked(0, 0, destination, &immediate);
@@ -459,14 +705,27 @@ ProbeOutcome IcmpCore::ping(std::uint32_t destination)
 
 IcmpCore::Owner IcmpCore::addOwner(int wakeFd)
 {
-    const Lock lock(m_mutex);
-    const Owner owner = ++m_lastOwner;
-    m_owners[owner] = wakeFd;
+    Owner owner = 0;
+    {
+        const Lock lock(m_mutex);
+        owner = ++m_lastOwner;
+        m_owners[owner] = wakeFd;
+    }
+    if (m_v6)
+        m_v6->addOwnerAs(owner, wakeFd);
     return owner;
+}
+
+void IcmpCore::addOwnerAs(Owner owner, int wakeFd)
+{
+    const Lock lock(m_mutex);
+    m_owners[owner] = wakeFd;
 }
 
 void IcmpCore::removeOwner(Owner owner)
 {
+    if (m_v6)
+        m_v6->removeOwner(owner);
     const Lock lock(m_mutex);
     std::erase_if(m_inFlight, [owner](const auto& entry) { return entry.second.owner == owner; });
     m_finished.erase(owner);
@@ -475,7 +734,18 @@ void IcmpCore::removeOwner(Owner owner)
 
 bool IcmpCore::start(Owner owner, std::uint64_t id, std::uint32_t destination)
 {
+    return start(owner, id, IpAddress::v4(destination));
+}
+
+bool IcmpCore::start(Owner owner, std::uint64_t id, const IpAddress& destination)
+{
+    if (destination.isV6() && m_v6)
+        return m_v6->start(owner, id, destination);
     const Lock lock(m_mutex);
+    if (destination.family != m_family) {
+        m_finished[owner].emplace_back(id, statusOnly(kStatusBadDestination));
+        return false;
+    }
     ProbeOutcome immediate;
     if (sendLocked(owner, id, destination, &immediate))
         return true;
@@ -485,6 +755,8 @@ bool IcmpCore::start(Owner owner, std::uint64_t id, std::uint32_t destination)
 
 void IcmpCore::cancel(Owner owner, std::uint64_t id)
 {
+    if (m_v6)
+        m_v6->cancel(owner, id);
     const Lock lock(m_mutex);
     std::erase_if(m_inFlight,
                   [owner, id](const auto& entry) { return entry.second.owner == owner && entry.second.id == id; });
@@ -495,6 +767,8 @@ void IcmpCore::cancel(Owner owner, std::uint64_t id)
 
 void IcmpCore::cancelAll(Owner owner)
 {
+    if (m_v6)
+        m_v6->cancelAll(owner);
     const Lock lock(m_mutex);
     std::erase_if(m_inFlight, [owner](const auto& entry) { return entry.second.owner == owner; });
     m_finished.erase(owner);
@@ -502,6 +776,8 @@ void IcmpCore::cancelAll(Owner owner)
 
 void IcmpCore::tryPump()
 {
+    if (m_v6)
+        m_v6->tryPump();
     const Lock lock(m_mutex);
     if (m_pumping || m_fd < 0)
         return;
@@ -513,6 +789,8 @@ void IcmpCore::tryPump()
 
 void IcmpCore::expire(Owner owner)
 {
+    if (m_v6)
+        m_v6->expire(owner);
     const Lock lock(m_mutex);
     const Clock::time_point now = Clock::now();
     for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
@@ -524,17 +802,24 @@ void IcmpCore::expire(Owner owner)
 
 std::vector<std::pair<std::uint64_t, ProbeOutcome>> IcmpCore::takeFinished(Owner owner)
 {
-    const Lock lock(m_mutex);
-    const auto it = m_finished.find(owner);
-    if (it == m_finished.end())
-        return {};
-    return std::exchange(it->second, {});
+    std::vector<std::pair<std::uint64_t, ProbeOutcome>> finished;
+    {
+        const Lock lock(m_mutex);
+        const auto it = m_finished.find(owner);
+        if (it != m_finished.end())
+            finished = std::exchange(it->second, {});
+    }
+    if (m_v6) {
+        std::vector<std::pair<std::uint64_t, ProbeOutcome>> more = m_v6->takeFinished(owner);
+        finished.insert(finished.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    }
+    return finished;
 }
 
 std::optional<Clock::time_point> IcmpCore::nextDeadline(Owner owner) const
 {
+    std::optional<Clock::time_point> next = m_v6 ? m_v6->nextDeadline(owner) : std::nullopt;
     const Lock lock(m_mutex);
-    std::optional<Clock::time_point> next;
     for (const auto& [sequence, record] : m_inFlight) {
         if (record.owner == owner && !record.done && (!next || record.deadline < *next))
             next = record.deadline;
@@ -544,9 +829,10 @@ std::optional<Clock::time_point> IcmpCore::nextDeadline(Owner owner) const
 
 int IcmpCore::inFlight(Owner owner) const
 {
+    const int v6 = m_v6 ? m_v6->inFlight(owner) : 0;
     const Lock lock(m_mutex);
-    return static_cast<int>(std::count_if(m_inFlight.begin(), m_inFlight.end(),
-                                          [owner](const auto& entry) { return entry.second.owner == owner; }));
+    return v6 + static_cast<int>(std::count_if(m_inFlight.begin(), m_inFlight.end(),
+                                               [owner](const auto& entry) { return entry.second.owner == owner; }));
 }
 
 void IcmpCore::pumpLocked(short revents)
@@ -580,11 +866,11 @@ void IcmpCore::completeLocked(std::unordered_map<std::uint16_t, Record>::iterato
         wake(wakeFd->second);
 }
 
-void IcmpCore::dispatchLocked(std::uint16_t sequence, std::uint32_t destination, ProbeOutcome outcome,
+void IcmpCore::dispatchLocked(std::uint16_t sequence, const IpAddress& destination, ProbeOutcome outcome,
                               Clock::time_point arrived)
 {
     const auto it = m_inFlight.find(sequence);
-    if (it == m_inFlight.end() || it->second.done || it->second.destination != destination)
+    if (it == m_inFlight.end() || it->second.done || !it->second.destination.sameHost(destination))
         return;
     // An answer that reached the host after the deadline is late, however it came.
     if (arrived > it->second.deadline)
@@ -595,7 +881,7 @@ void IcmpCore::dispatchLocked(std::uint16_t sequence, std::uint32_t destination,
 bool IcmpCore::drainPacketsLocked()
 {
     for (int reads = 0; reads < kReadsPerPump; ++reads) {
-        sockaddr_in from{};
+        sockaddr_storage from{};
         iovec data{m_buffer, sizeof m_buffer};
         alignas(cmsghdr) std::uint8_t control[128];
         msghdr message{};
@@ -619,20 +905,33 @@ bool IcmpCore::drainPacketsLocked()
         if (size == 0)
             return true;
         const auto length = static_cast<std::size_t>(size);
-        const std::optional<Packet> packet =
-            m_raw ? parseRawPacket(m_buffer, length) : parseDatagramReply(m_buffer, length, from.sin_addr.s_addr);
+        const IpAddress sender = fromSockaddr(from);
+        std::optional<Packet> packet;
+        if (m_family == AF_INET6) {
+            if (sender.isV6())
+                packet = m_raw ? parseRawPacketV6(m_buffer, length, sender.bytes)
+                               : parseDatagramReplyV6(m_buffer, length, sender.bytes);
+        } else {
+            packet =
+                m_raw ? parseRawPacket(m_buffer, length) : parseDatagramReply(m_buffer, length, sender.v4Address());
+        }
         if (!packet || packet->identifier != m_identifier)
             continue;
         ProbeOutcome outcome = statusOnly(packet->status);
-        outcome.from = packet->source;
+        const bool v6 = m_family == AF_INET6;
+        if (!v6)
+            outcome.from = packet->source;
         const Clock::time_point arrived = arrivalOf(message);
         if (packet->kind == Packet::Kind::EchoReply) {
             const std::size_t copied = std::min(packet->dataSize, outcome.data.size());
             std::memcpy(outcome.data.data(), packet->data, copied);
             outcome.dataSize = static_cast<std::uint16_t>(copied);
-            dispatchLocked(packet->sequence, packet->source, outcome, arrived);
+            dispatchLocked(packet->sequence, v6 ? IpAddress::v6(packet->source6) : IpAddress::v4(packet->source),
+                           outcome, arrived);
         } else {
-            dispatchLocked(packet->sequence, packet->quotedDestination, outcome, arrived);
+            dispatchLocked(packet->sequence,
+                           v6 ? IpAddress::v6(packet->quotedDestination6) : IpAddress::v4(packet->quotedDestination),
+                           outcome, arrived);
         }
     }
     return true;
@@ -641,7 +940,7 @@ bool IcmpCore::drainPacketsLocked()
 bool IcmpCore::drainErrorQueueLocked()
 {
     for (int reads = 0; reads < kReadsPerPump; ++reads) {
-        sockaddr_in original{};
+        sockaddr_storage original{};
         iovec data{m_buffer, sizeof m_buffer};
         alignas(cmsghdr) std::uint8_t control[512];
         msghdr message{};
@@ -664,8 +963,12 @@ bool IcmpCore::drainErrorQueueLocked()
             ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &pending, &length);
             return true;
         }
+        const bool v6 = m_family == AF_INET6;
+        const IpAddress originalDestination = fromSockaddr(original);
         for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
+            const bool isError = v6 ? (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR)
+                                    : (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR);
+            if (!isError)
                 continue;
             const auto* error = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
             sock_extended_err details;
@@ -675,7 +978,7 @@ bool IcmpCore::drainErrorQueueLocked()
                 // to it that is still waiting.
                 auto oldest = m_inFlight.end();
                 for (auto it = m_inFlight.begin(); it != m_inFlight.end(); ++it) {
-                    if (!it->second.done && it->second.destination == original.sin_addr.s_addr &&
+                    if (!it->second.done && it->second.destination.sameHost(originalDestination) &&
                         (oldest == m_inFlight.end() || it->second.sent < oldest->second.sent))
                         oldest = it;
                 }
@@ -686,14 +989,17 @@ bool IcmpCore::drainErrorQueueLocked()
             }
             // A raw socket's queue holds every ICMP error about anybody's ICMP traffic; it
             // judges errors by the packets it reads, which carry the quoted request whole.
-            if (details.ee_origin != SO_EE_ORIGIN_ICMP || m_raw)
+            const int icmpOrigin = v6 ? int(SO_EE_ORIGIN_ICMP6) : int(SO_EE_ORIGIN_ICMP);
+            if (details.ee_origin != icmpOrigin || m_raw)
                 continue;
             // The queued data is our echo request as the error quoted it, and the name
             // is the destination the quoted request was sent to.
-            const std::optional<EchoId> quoted = parseQuotedEcho(m_buffer, static_cast<std::size_t>(size));
+            const std::optional<EchoId> quoted = v6 ? parseQuotedEchoV6(m_buffer, static_cast<std::size_t>(size))
+                                                    : parseQuotedEcho(m_buffer, static_cast<std::size_t>(size));
             if (!quoted || quoted->identifier != m_identifier)
                 continue;
-            const std::optional<std::int32_t> status = statusForIcmpError(details.ee_type, details.ee_code);
+            const std::optional<std::int32_t> status = v6 ? statusForIcmpv6Error(details.ee_type, details.ee_code)
+                                                          : statusForIcmpError(details.ee_type, details.ee_code);
             if (!status)
                 continue;
             ProbeOutcome outcome = statusOnly(*status);
@@ -701,7 +1007,7 @@ bool IcmpCore::drainErrorQueueLocked()
             std::memcpy(&offender, SO_EE_OFFENDER(error), sizeof offender);
             if (offender.sin_family == AF_INET)
                 outcome.from = offender.sin_addr.s_addr;
-            dispatchLocked(quoted->sequence, original.sin_addr.s_addr, outcome, arrivalOf(message));
+            dispatchLocked(quoted->sequence, originalDestination, outcome, arrivalOf(message));
         }
     }
     return true;

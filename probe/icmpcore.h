@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <sys/socket.h>
+
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +26,23 @@ namespace mdlPing::detail {
 using Clock = std::chrono::steady_clock;
 inline constexpr std::chrono::milliseconds kReplyTimeout{1000};
 
+// Where a probe goes: an IPv4 or an IPv6 address (with the interface of a link-local one).
+struct IpAddress
+{
+    int family = 0; // AF_INET or AF_INET6; 0: none
+    std::array<std::uint8_t, 16> bytes{};
+    std::uint32_t scope = 0;
+
+    static IpAddress v4(std::uint32_t networkOrder);
+    static IpAddress v6(const std::array<std::uint8_t, 16>& bytes, std::uint32_t scope = 0);
+    bool isV6() const { return family == AF_INET6; }
+    std::uint32_t v4Address() const; // network order
+    // The same host; the interface does not count, as answers do not carry it.
+    bool sameHost(const IpAddress& other) const { return family == other.family && bytes == other.bytes; }
+    // "192.0.2.1", "2001:db8::1", "fe80::1%eth0".
+    QString toString() const;
+};
+
 // How one probe ended.
 struct ProbeOutcome
 {
@@ -41,6 +60,27 @@ struct ProbeOutcome
 // ("10.1", octal, hex); empty for anything else, 0.0.0.0 and 255.255.255.255 included.
 std::optional<std::uint32_t> parseAddress(const QString& address);
 
+// What a text in the address column is. The classic IPv4 rules come first: a text they
+// accept is that IPv4 address (or a bad one), never a name; then IPv6 literals; then
+// host names, which must be well-formed to be looked up at all.
+struct Target
+{
+    enum class Form
+    {
+        Invalid,
+        Address,
+        Name,
+    };
+    Form form = Form::Invalid;
+    IpAddress address; // Form::Address
+    QByteArray name;   // Form::Name: ASCII, as the resolver takes it
+};
+Target classifyAddress(const QString& text);
+
+// Looks the name up with the system's resolver (blocking): its first address, or empty
+// with the reason in *error ("host name not found: gw.example.lan").
+std::optional<IpAddress> resolveName(const QByteArray& name, QString* error);
+
 class IcmpCore;
 // PingHost through the given endpoint.
 std::int32_t pingHost(IcmpCore& core, const QString& address, ICMP_ECHO_REPLY& reply);
@@ -51,7 +91,9 @@ public:
     // Who receives an asynchronous probe's outcome: a token from addOwner().
     using Owner = std::uint64_t;
 
-    explicit IcmpCore(SocketKind kind = SocketKind::Automatic);
+    // An IPv4 endpoint comes with an IPv6 one (v6()), opened, reset and driven along with it:
+    // probes to IPv6 addresses go there.
+    explicit IcmpCore(SocketKind kind = SocketKind::Automatic, int family = AF_INET);
     ~IcmpCore();
     IcmpCore(const IcmpCore&) = delete;
     IcmpCore& operator=(const IcmpCore&) = delete;
@@ -59,8 +101,12 @@ public:
     // The endpoint of this process (PingHost, IcmpEngine's default).
     static const std::shared_ptr<IcmpCore>& process();
 
-    // Opens the socket unless it is open; 0 or the errno of the failed open.
+    // Opens the socket unless it is open, and the IPv6 endpoint's; 0 or the errno of this
+    // endpoint's failed open (the IPv6 endpoint's failures are its probes' outcomes).
     int open();
+    int family() const { return m_family; }
+    // The IPv6 endpoint of an IPv4 one; null for an IPv6 endpoint.
+    const std::shared_ptr<IcmpCore>& v6() const { return m_v6; }
     // Closes the socket; the next probe opens one of this kind. Only while nothing is in flight.
     void reset(SocketKind kind);
     SocketKind kind() const;
@@ -75,6 +121,7 @@ public:
 
     // Sends one request and blocks until its outcome; never runs an event loop.
     ProbeOutcome ping(std::uint32_t destination);
+    ProbeOutcome ping(const IpAddress& destination);
 
     // Asynchronous probes. The owner's wake descriptor (an eventfd) is written whenever
     // another thread finished one of its probes.
@@ -82,6 +129,7 @@ public:
     void removeOwner(Owner owner);
     // False when the probe ended at once; its outcome is then waiting in takeFinished().
     bool start(Owner owner, std::uint64_t id, std::uint32_t destination);
+    bool start(Owner owner, std::uint64_t id, const IpAddress& destination);
     void cancel(Owner owner, std::uint64_t id);
     void cancelAll(Owner owner);
     // Reads what the socket holds unless a blocking probe is reading it already.
@@ -97,7 +145,7 @@ private:
     {
         Owner owner = 0; // 0: a blocking probe
         std::uint64_t id = 0;
-        std::uint32_t destination = 0;
+        IpAddress destination;
         Clock::time_point sent;
         Clock::time_point deadline;
         bool done = false;
@@ -111,12 +159,13 @@ private:
     int clearPendingErrorLocked();
     // Sends a request; the sequence of the record in flight, or empty with the outcome
     // already filed.
-    std::optional<std::uint16_t> sendLocked(Owner owner, std::uint64_t id, std::uint32_t destination,
+    std::optional<std::uint16_t> sendLocked(Owner owner, std::uint64_t id, const IpAddress& destination,
                                             ProbeOutcome* immediate);
+    void addOwnerAs(Owner owner, int wakeFd);
     void pumpLocked(short revents);
     bool drainPacketsLocked();
     bool drainErrorQueueLocked();
-    void dispatchLocked(std::uint16_t sequence, std::uint32_t destination, ProbeOutcome outcome,
+    void dispatchLocked(std::uint16_t sequence, const IpAddress& destination, ProbeOutcome outcome,
                         Clock::time_point arrived);
     void completeLocked(std::unordered_map<std::uint16_t, Record>::iterator it, ProbeOutcome outcome,
                         Clock::time_point at);
@@ -125,6 +174,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     SocketKind m_kind;
+    const int m_family;
+    std::shared_ptr<IcmpCore> m_v6;
     int m_fd = -1;
     bool m_raw = false;
     unsigned m_generation = 0;

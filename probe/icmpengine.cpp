@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -11,6 +12,9 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 namespace mdlPing::detail {
 
@@ -63,6 +67,30 @@ private:
     unsigned m_generation = 0;
 };
 
+// Where the lookup threads leave their answers. It outlives the engine while lookups run,
+// with a wake descriptor of its own, so a late answer never touches a closed one.
+struct LookupBox
+{
+    explicit LookupBox(int engineWakeFd) : wakeFd(engineWakeFd >= 0 ? ::fcntl(engineWakeFd, F_DUPFD_CLOEXEC, 0) : -1) {}
+    ~LookupBox()
+    {
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+    LookupBox(const LookupBox&) = delete;
+    LookupBox& operator=(const LookupBox&) = delete;
+
+    struct Answer
+    {
+        quint64 id = 0;
+        std::optional<IpAddress> address;
+        QString error;
+    };
+    std::mutex mutex;
+    const int wakeFd;
+    std::vector<Answer> answers;
+};
+
 } // namespace mdlPing::detail
 
 namespace mdlPing {
@@ -79,10 +107,15 @@ IcmpEngine::IcmpEngine(std::shared_ptr<detail::IcmpCore> core, QObject* parent)
         connect(m_wakeNotifier, &QSocketNotifier::activated, this, &IcmpEngine::onWake);
     }
     m_owner = m_core->addOwner(m_wakeFd);
+    m_lookups = std::make_shared<detail::LookupBox>(m_wakeFd);
+    if (m_core->v6())
+        m_watch6 = detail::SocketWatch::forCore(m_core->v6());
     m_deadline.setSingleShot(true);
     m_deadline.setTimerType(Qt::PreciseTimer);
     connect(&m_deadline, &QTimer::timeout, this, &IcmpEngine::onDeadline);
     m_watch->refresh();
+    if (m_watch6)
+        m_watch6->refresh();
 }
 
 IcmpEngine::~IcmpEngine()
@@ -97,32 +130,102 @@ quint64 IcmpEngine::start(const QString& address)
 {
     const quint64 id = ++m_lastId;
     m_live.insert(id);
-    const std::optional<std::uint32_t> destination = detail::parseAddress(address);
-    if (!destination) {
-        m_badAddresses.push_back(id);
+    const detail::Target target = detail::classifyAddress(address);
+    switch (target.form) {
+    case detail::Target::Form::Invalid:
+        m_unsent.emplace_back(id, Failure::BadAddress);
         queueDelivery();
-        return id;
+        break;
+    case detail::Target::Form::Name:
+        m_lookupQueue.emplace_back(id, target.name);
+        launchLookups();
+        break;
+    case detail::Target::Form::Address:
+        send(id, target.address);
+        break;
     }
-    const bool inFlight = m_core->start(m_owner, id, *destination);
+    return id;
+}
+
+void IcmpEngine::send(quint64 id, const detail::IpAddress& address)
+{
+    m_probed[id] = address.toString();
+    const bool inFlight = m_core->start(m_owner, id, address);
     m_watch->refresh();
+    if (m_watch6)
+        m_watch6->refresh();
     if (!inFlight)
         queueDelivery();
     else if (!m_deadline.isActive())
         armTimer(); // later probes have later deadlines
-    return id;
+}
+
+void IcmpEngine::launchLookups()
+{
+    while (m_lookupsRunning < MaxLookups && !m_lookupQueue.empty()) {
+        auto [id, name] = std::move(m_lookupQueue.front());
+        m_lookupQueue.pop_front();
+        if (!m_live.count(id))
+            continue; // cancelled while it waited
+        try {
+            // Detached: a resolver that hangs must hold up neither the window nor the
+            // program's end. The thread only ever touches the box.
+            std::thread([box = m_lookups, id, name = std::move(name)] {
+                QString error;
+                std::optional<detail::IpAddress> address = detail::resolveName(name, &error);
+                const std::lock_guard lock(box->mutex);
+                box->answers.push_back({id, address, error});
+                if (box->wakeFd >= 0) {
+                    const std::uint64_t one = 1;
+                    [[maybe_unused]] const ssize_t written = ::write(box->wakeFd, &one, sizeof one);
+                }
+            }).detach();
+            ++m_lookupsRunning;
+        } catch (const std::system_error& e) {
+            m_unsent.emplace_back(id, Failure::NameNotFound);
+            m_reasons[id] = QStringLiteral("host name lookup could not start: ") + QString::fromLocal8Bit(e.what());
+            queueDelivery();
+        }
+    }
+}
+
+void IcmpEngine::takeLookups()
+{
+    std::vector<detail::LookupBox::Answer> answers;
+    {
+        const std::lock_guard lock(m_lookups->mutex);
+        answers.swap(m_lookups->answers);
+    }
+    for (detail::LookupBox::Answer& answer : answers) {
+        --m_lookupsRunning;
+        if (!m_live.count(answer.id))
+            continue; // cancelled while it was looked up
+        if (answer.address) {
+            send(answer.id, *answer.address);
+        } else {
+            m_unsent.emplace_back(answer.id, Failure::NameNotFound);
+            m_reasons[answer.id] = answer.error;
+        }
+    }
+    launchLookups();
 }
 
 void IcmpEngine::cancel(quint64 id)
 {
     if (m_live.erase(id) == 0)
         return;
+    m_probed.erase(id);
+    m_reasons.erase(id);
     m_core->cancel(m_owner, id);
 }
 
 void IcmpEngine::cancelAll()
 {
     m_live.clear();
-    m_badAddresses.clear();
+    m_unsent.clear();
+    m_reasons.clear();
+    m_probed.clear();
+    m_lookupQueue.clear();
     m_core->cancelAll(m_owner);
     m_deadline.stop();
 }
@@ -132,6 +235,8 @@ void IcmpEngine::onWake()
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &count, sizeof count);
     m_watch->refresh();
+    if (m_watch6)
+        m_watch6->refresh();
     deliver();
 }
 
@@ -160,10 +265,11 @@ void IcmpEngine::queueDelivery()
 
 void IcmpEngine::deliver()
 {
+    takeLookups();
     std::vector<std::pair<std::uint64_t, detail::ProbeOutcome>> outcomes = m_core->takeFinished(m_owner);
-    for (const quint64 id : std::exchange(m_badAddresses, {})) {
+    for (const auto& [id, failure] : std::exchange(m_unsent, {})) {
         detail::ProbeOutcome outcome;
-        outcome.failure = Failure::BadAddress;
+        outcome.failure = failure;
         outcomes.emplace_back(id, outcome);
     }
     // A receiver may start, cancel or even delete us while we report.
@@ -171,11 +277,24 @@ void IcmpEngine::deliver()
     for (const auto& [id, outcome] : outcomes) {
         if (m_live.erase(id) == 0)
             continue;
-        if (outcome.status == -1)
-            detail::setLastFailure(outcome.failure, outcome.error);
+        const auto probed = m_probed.find(id);
+        m_reportingAddress = outcome.status == -1 || probed == m_probed.end() ? QString() : probed->second;
+        if (probed != m_probed.end())
+            m_probed.erase(probed);
+        const auto reason = m_reasons.find(id);
+        m_reportingReason = reason == m_reasons.end() ? QString() : reason->second;
+        if (reason != m_reasons.end())
+            m_reasons.erase(reason);
+        if (outcome.status == -1) {
+            detail::setLastFailure(outcome.failure, outcome.error, m_reportingReason);
+            if (m_reportingReason.isEmpty())
+                m_reportingReason = FailureText(outcome.failure);
+        }
+        m_reportingId = id;
         emit finished(id, outcome.status, outcome.roundTripMs, outcome.roundTripUs, outcome.failure);
         if (!alive)
             return;
+        m_reportingId = 0;
     }
     armTimer();
 }

@@ -7,8 +7,11 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class QSocketNotifier;
@@ -18,11 +21,16 @@ namespace mdlPing {
 namespace detail {
 class IcmpCore;
 class SocketWatch;
+struct LookupBox;
+struct IpAddress;
 } // namespace detail
 
 // Echo requests that wait without blocking: start() sends at once and returns, the outcome
 // arrives later through finished() from the event loop of the engine's thread. Each probe
-// has its own 1000 ms deadline; hundreds may be in flight together. All engines of the
+// has its own 1000 ms deadline, counted from its send; hundreds may be in flight together.
+// Host names are looked up on threads of their own (started from the engine's thread, so
+// they resolve in its network namespace), at each start: the window never waits for a
+// resolver, and a sweep of many names resolves them side by side. All engines of the
 // process share its one ICMP endpoint unless given another; the engines of one endpoint
 // belong to one thread.
 class IcmpEngine : public QObject
@@ -34,15 +42,25 @@ public:
     explicit IcmpEngine(std::shared_ptr<detail::IcmpCore> core, QObject* parent = nullptr);
     ~IcmpEngine() override;
 
-    // Sends one request to the dotted IPv4 address and returns the probe's id (never 0).
-    // A request that cannot be sent finishes too, with status -1 and the reason, but
-    // like every outcome only once control is back in the event loop.
+    // Sends one request to the IPv4 or IPv6 address, or to the first address of the host
+    // name once it is looked up, and returns the probe's id (never 0). A request that
+    // cannot be sent finishes too, with status -1 and the reason, but like every outcome
+    // only once control is back in the event loop.
     quint64 start(const QString& address);
-    // The probe's outcome is never reported; a reply that still comes is ignored.
+    // The probe's outcome is never reported; a reply that still comes, or the answer of a
+    // lookup still running, is ignored.
     void cancel(quint64 id);
     void cancelAll();
     // Probes started and neither finished nor cancelled.
     int pending() const { return static_cast<int>(m_live.size()); }
+    // Inside a slot of finished(): the address that probe was sent to ("192.0.2.1", "::1"),
+    // empty when nothing was sent; and why nothing was sent (the resolver's answer for
+    // names). Empty for any other id, and outside the slot.
+    QString probedAddress(quint64 id) const { return id == m_reportingId ? m_reportingAddress : QString(); }
+    QString failureReason(quint64 id) const { return id == m_reportingId ? m_reportingReason : QString(); }
+
+    // Lookups running at once per engine; the others wait their turn.
+    static constexpr int MaxLookups = 32;
 
 signals:
     // status: 0 success, 11001..11050 failures (11010 timed out), -1 nothing was sent
@@ -57,6 +75,9 @@ private:
     void queueDelivery();
     void deliver();
     void armTimer();
+    void send(quint64 id, const detail::IpAddress& address);
+    void launchLookups();
+    void takeLookups();
 
     std::shared_ptr<detail::IcmpCore> m_core;
     std::uint64_t m_owner = 0;
@@ -66,7 +87,17 @@ private:
     QTimer m_deadline;
     quint64 m_lastId = 0;
     std::unordered_set<quint64> m_live;
-    std::vector<quint64> m_badAddresses;
+    std::shared_ptr<detail::SocketWatch> m_watch6;
+    // Probes that ended before anything was sent: bad addresses and names not found.
+    std::vector<std::pair<quint64, Failure>> m_unsent;
+    std::unordered_map<quint64, QString> m_reasons;
+    std::unordered_map<quint64, QString> m_probed;
+    std::shared_ptr<detail::LookupBox> m_lookups;
+    std::deque<std::pair<quint64, QByteArray>> m_lookupQueue;
+    int m_lookupsRunning = 0;
+    quint64 m_reportingId = 0;
+    QString m_reportingAddress;
+    QString m_reportingReason;
     bool m_deliveryQueued = false;
 };
 

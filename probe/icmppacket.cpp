@@ -63,6 +63,13 @@ std::array<std::uint8_t, kRequestSize> echoRequest(std::uint16_t identifier, std
     return request;
 }
 
+std::array<std::uint8_t, kRequestSize> echoRequestV6(std::uint16_t identifier, std::uint16_t sequence)
+{
+    std::array<std::uint8_t, kRequestSize> request = echoRequest(identifier, sequence, false);
+    request[0] = kV6EchoRequest;
+    return request;
+}
+
 std::int32_t statusForSendError(int error)
 {
     switch (error) {
@@ -117,6 +124,32 @@ std::optional<std::int32_t> statusForIcmpError(int type, int code)
         return kStatusSourceQuench;
     default:
         // Redirects only tell us about a better gateway; the reply may still come.
+        return std::nullopt;
+    }
+}
+
+std::optional<std::int32_t> statusForIcmpv6Error(int type, int code)
+{
+    switch (type) {
+    case kV6DestUnreachable:
+        switch (code) {
+        case 0:
+            return kStatusNetUnreachable;
+        case 4:
+            return kStatusPortUnreachable;
+        default:
+            // Prohibited, beyond scope, address unreachable, policy, reject route, and
+            // codes still to be assigned: the host cannot be reached.
+            return kStatusHostUnreachable;
+        }
+    case kV6PacketTooBig:
+        return kStatusPacketTooBig;
+    case kV6TimeExceeded:
+        return code == 1 ? kStatusTtlExpiredReassembly : kStatusTtlExpiredTransit;
+    case kV6ParameterProblem:
+        return kStatusParameterProblem;
+    default:
+        // Types 128 and up are informational (echo, neighbour discovery, redirects).
         return std::nullopt;
     }
 }
@@ -182,6 +215,94 @@ std::optional<EchoId> parseQuotedEcho(const std::uint8_t* icmp, std::size_t size
     if (size < kIcmpHeaderSize || icmp[0] != kEchoRequest)
         return std::nullopt;
     return EchoId{read16(icmp + 4), read16(icmp + 6)};
+}
+
+std::optional<EchoId> parseQuotedEchoV6(const std::uint8_t* icmp, std::size_t size)
+{
+    if (size < kIcmpHeaderSize || icmp[0] != kV6EchoRequest)
+        return std::nullopt;
+    return EchoId{read16(icmp + 4), read16(icmp + 6)};
+}
+
+namespace {
+
+// Where the ICMPv6 header of a quoted IPv6 packet starts, after the extension headers a
+// request of ours may carry on its way; 0 if there is none or it is cut off.
+std::size_t quotedIcmpv6Offset(const std::uint8_t* packet, std::size_t size)
+{
+    if (size < kIpv6HeaderSize || (packet[0] >> 4) != 6)
+        return 0;
+    std::uint8_t next = packet[6];
+    std::size_t offset = kIpv6HeaderSize;
+    // Bounded: each header takes at least eight bytes of a packet of at most a few kB.
+    for (int headers = 0; headers < 8; ++headers) {
+        if (next == kProtocolIcmpv6)
+            return offset;
+        // Hop-by-hop, routing and destination options share one layout; a fragment
+        // header is eight bytes, and only the first fragment holds the ICMPv6 header.
+        const bool options = next == 0 || next == 43 || next == 60;
+        const bool fragment = next == 44;
+        if ((!options && !fragment) || size < offset + 8)
+            return 0;
+        if (fragment && (read16(packet + offset + 2) & 0xfff8) != 0)
+            return 0;
+        const std::size_t length = fragment ? 8 : (static_cast<std::size_t>(packet[offset + 1]) + 1) * 8;
+        next = packet[offset];
+        offset += length;
+    }
+    return 0;
+}
+
+std::array<std::uint8_t, 16> readAddress6(const std::uint8_t* p)
+{
+    std::array<std::uint8_t, 16> address;
+    std::memcpy(address.data(), p, address.size());
+    return address;
+}
+
+} // namespace
+
+std::optional<Packet> parseRawPacketV6(const std::uint8_t* icmp, std::size_t size,
+                                       const std::array<std::uint8_t, 16>& source)
+{
+    if (size < kIcmpHeaderSize)
+        return std::nullopt;
+    if (icmp[0] == kV6EchoReply)
+        return parseDatagramReplyV6(icmp, size, source);
+    const std::optional<std::int32_t> status = statusForIcmpv6Error(icmp[0], icmp[1]);
+    if (!status)
+        return std::nullopt;
+    const std::uint8_t* inner = icmp + kIcmpHeaderSize;
+    const std::size_t innerSize = size - kIcmpHeaderSize;
+    const std::size_t offset = quotedIcmpv6Offset(inner, innerSize);
+    if (offset == 0)
+        return std::nullopt;
+    const std::optional<EchoId> quoted = parseQuotedEchoV6(inner + offset, innerSize - offset);
+    if (!quoted)
+        return std::nullopt;
+    Packet parsed;
+    parsed.kind = Packet::Kind::Error;
+    parsed.source6 = source;
+    parsed.identifier = quoted->identifier;
+    parsed.sequence = quoted->sequence;
+    parsed.quotedDestination6 = readAddress6(inner + 24);
+    parsed.status = *status;
+    return parsed;
+}
+
+std::optional<Packet> parseDatagramReplyV6(const std::uint8_t* icmp, std::size_t size,
+                                           const std::array<std::uint8_t, 16>& source)
+{
+    if (size < kIcmpHeaderSize || icmp[0] != kV6EchoReply)
+        return std::nullopt;
+    Packet parsed;
+    parsed.kind = Packet::Kind::EchoReply;
+    parsed.source6 = source;
+    parsed.identifier = read16(icmp + 4);
+    parsed.sequence = read16(icmp + 6);
+    parsed.data = icmp + kIcmpHeaderSize;
+    parsed.dataSize = size - kIcmpHeaderSize;
+    return parsed;
 }
 
 } // namespace mdlPing::packet

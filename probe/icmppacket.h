@@ -20,6 +20,15 @@ inline constexpr std::uint8_t kEchoRequest = 8;
 inline constexpr std::uint8_t kTimeExceeded = 11;
 inline constexpr std::uint8_t kParameterProblem = 12;
 
+inline constexpr std::size_t kIpv6HeaderSize = 40;
+inline constexpr std::uint8_t kProtocolIcmpv6 = 58;
+inline constexpr std::uint8_t kV6DestUnreachable = 1;
+inline constexpr std::uint8_t kV6PacketTooBig = 2;
+inline constexpr std::uint8_t kV6TimeExceeded = 3;
+inline constexpr std::uint8_t kV6ParameterProblem = 4;
+inline constexpr std::uint8_t kV6EchoRequest = 128;
+inline constexpr std::uint8_t kV6EchoReply = 129;
+
 inline constexpr std::int32_t kStatusSuccess = 0;
 inline constexpr std::int32_t kStatusNetUnreachable = 11002;
 inline constexpr std::int32_t kStatusHostUnreachable = 11003;
@@ -45,11 +54,16 @@ std::uint16_t internetChecksum(const std::uint8_t* data, std::size_t size);
 // An echo request. The kernel fills in the checksum of a datagram socket's requests and
 // replaces their identifier, so only a raw socket's request needs withChecksum.
 std::array<std::uint8_t, kRequestSize> echoRequest(std::uint16_t identifier, std::uint16_t sequence, bool withChecksum);
+// An ICMPv6 echo request. The kernel computes the checksum of every ICMPv6 socket (it
+// covers addresses only the kernel knows for sure), so there is none here.
+std::array<std::uint8_t, kRequestSize> echoRequestV6(std::uint16_t identifier, std::uint16_t sequence);
 
 // The status for an errno of sendto() (or of a locally queued error).
 std::int32_t statusForSendError(int error);
 // The status for an ICMP error; none for messages that do not end a probe (redirects).
 std::optional<std::int32_t> statusForIcmpError(int type, int code);
+// The same for an ICMPv6 error; none for informational messages.
+std::optional<std::int32_t> statusForIcmpv6Error(int type, int code);
 
 // An echo reply, or an ICMP error about an echo request, as read from a socket.
 struct Packet
@@ -67,6 +81,9 @@ struct Packet
     std::int32_t status = kStatusSuccess;
     const std::uint8_t* data = nullptr; // replies: the echoed payload
     std::size_t dataSize = 0;
+    // ICMPv6: the addresses in full (source and quotedDestination stay 0).
+    std::array<std::uint8_t, 16> source6{};
+    std::array<std::uint8_t, 16> quotedDestination6{};
 };
 
 // A packet as a raw socket reads it, IP header in front. Empty for anything that cannot be
@@ -86,5 +103,17 @@ struct EchoId
     std::uint16_t sequence = 0;
 };
 std::optional<EchoId> parseQuotedEcho(const std::uint8_t* icmp, std::size_t size);
+// The same for an ICMPv6 echo request.
+std::optional<EchoId> parseQuotedEchoV6(const std::uint8_t* icmp, std::size_t size);
+
+// An ICMPv6 message as a raw ICMPv6 socket reads it (no IP header; the kernel checked the
+// checksum, the source comes from recvfrom). Empty for anything that cannot be an answer
+// to an echo request, as for parseRawPacket; an error must quote an IPv6 header and, after
+// any extension headers, our echo request.
+std::optional<Packet> parseRawPacketV6(const std::uint8_t* icmp, std::size_t size,
+                                       const std::array<std::uint8_t, 16>& source);
+// An ICMPv6 echo reply as an ICMPv6 datagram socket reads it.
+std::optional<Packet> parseDatagramReplyV6(const std::uint8_t* icmp, std::size_t size,
+                                           const std::array<std::uint8_t, 16>& source);
 
 } // namespace mdlPing::packet

@@ -29,7 +29,8 @@ struct ICMP_ECHO_REPLY
 enum class Failure
 {
     None,         // the latest probe sent its request
-    BadAddress,   // not an IPv4 address, or 0.0.0.0 / 255.255.255.255
+    BadAddress,   // neither an IPv4 nor an IPv6 address nor a host name; or 0.0.0.0 / 255.255.255.255 / ::
+    NameNotFound, // a host name the resolver could not turn into an address
     NotPermitted, // neither an ICMP datagram socket nor a raw socket is allowed for this user
     NoSocket,     // ICMP sockets could not be opened for another reason
 };
@@ -37,7 +38,8 @@ enum class Failure
 bool SocketsStartup();
 void SocketsCleanup();
 
-// Sends one echo request ("hello", 1000 ms) to the dotted IPv4 address. Returns the
+// Sends one echo request ("hello", 1000 ms) to the IPv4 or IPv6 address, or to the first
+// address of the host name (looked up here, blocking). Returns the
 // reply's status code (0 success, 11001..11050 failures, 11010 timed out), or -1 when
 // no request could be sent; in that case the record is left untouched.
 std::int32_t PingHost(const QString& address, ICMP_ECHO_REPLY& reply);
@@ -45,9 +47,13 @@ std::int32_t PingHost(const QString& address, ICMP_ECHO_REPLY& reply);
 // The text for a status code; "Unknown Response" for codes without one.
 QString GetStatusText(const std::int32_t& status);
 
-// Reason for the latest -1 of this thread's PingHost, and a short English sentence for it.
+// Reason for the latest -1 of this thread's PingHost, and a short English sentence for it
+// (for NameNotFound the resolver's answer about the latest name that failed on this thread).
 Failure LastFailure();
 QString FailureText(Failure failure);
+// The address this thread's latest PingHost sent to ("192.0.2.1", "::1"); empty when it
+// sent nothing.
+QString LastProbedAddress();
 
 } // namespace mdlPing
 

@@ -2,6 +2,8 @@
 
 #include "mdlping.h"
 
+#include <QString>
+
 #include <cstdint>
 
 // Internals of the ICMP engine for its tests, the benchmark and the diagnostic tool.
@@ -28,7 +30,8 @@ std::uint16_t rawIdentifier();
 // The sequence number the next probe of the process's endpoint will use.
 std::uint16_t nextSequence();
 
-// What LastFailure() and FailureText() report on this thread.
-void setLastFailure(Failure failure, int error);
+// What LastFailure() and FailureText() report on this thread; reason: the resolver's
+// answer behind NameNotFound.
+void setLastFailure(Failure failure, int error, const QString& reason = {});
 
 } // namespace mdlPing::detail

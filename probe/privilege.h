@@ -5,7 +5,7 @@
 // environment), and then give up every capability for good.
 namespace mdlPing {
 
-// Opens the process's ICMP endpoint (with cap_net_raw if the program was given it, else
+// Opens the process's ICMP endpoints, IPv4 and IPv6 (with cap_net_raw if the program was given it, else
 // through the unprivileged datagram socket), then clears the effective, permitted and
 // inheritable capability sets. False when the capabilities could not be given up; the
 // caller should not go on then.

@@ -1,5 +1,8 @@
 #include "prober.h"
+#include "icmpcore.h"
 #include "icmpengine.h"
+
+#include <QPointer>
 
 Prober::Prober(QObject* parent) : QObject(parent) {}
 
@@ -32,7 +35,24 @@ void Prober::runQueued(quint64 id, const QString& address)
     const std::int32_t status = PingHost(address, reply);
     const std::int32_t rtt = status == -1 ? 0 : reply.RoundTripTime;
     const mdlPing::Failure failure = status == -1 ? lastFailure() : mdlPing::Failure::None;
-    emit probeFinished(id, status, rtt, qint64(rtt) * 1000, failure);
+    // A scripted PingHost says nothing of names; an address is what it is.
+    const mdlPing::detail::Target target = mdlPing::detail::classifyAddress(address);
+    const QString probed =
+        status != -1 && target.form == mdlPing::detail::Target::Form::Address ? target.address.toString() : QString();
+    report(id, status, rtt, qint64(rtt) * 1000, failure, probed);
+}
+
+void Prober::report(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
+                    mdlPing::Failure failure, const QString& probed)
+{
+    const QPointer<Prober> alive(this);
+    m_reportingId = id;
+    m_reportingAddress = probed;
+    emit probeFinished(id, status, roundTripMs, roundTripUs, failure);
+    if (alive) {
+        m_reportingId = 0;
+        m_reportingAddress.clear();
+    }
 }
 
 IcmpProber::IcmpProber(QObject* parent) : Prober(parent) {}
@@ -44,7 +64,10 @@ mdlPing::IcmpEngine& IcmpProber::engine()
     // Made on first use, in the thread that probes.
     if (!m_engine) {
         m_engine = std::make_unique<mdlPing::IcmpEngine>();
-        connect(m_engine.get(), &mdlPing::IcmpEngine::finished, this, &Prober::probeFinished);
+        connect(m_engine.get(), &mdlPing::IcmpEngine::finished, this,
+                [this](quint64 id, std::int32_t status, std::int32_t ms, qint64 us, mdlPing::Failure failure) {
+                    report(id, status, ms, us, failure, m_engine->probedAddress(id));
+                });
     }
     return *m_engine;
 }

@@ -8,6 +8,7 @@
 #include "soundplayer.h"
 #include "toolbar.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
@@ -268,7 +269,6 @@ void Sweep::visit(int k)
 void Sweep::onProbeFinished(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
                             mdlPing::Failure failure)
 {
-    Q_UNUSED(roundTripUs);
     const auto it = m_inFlight.find(id);
     if (it == m_inFlight.end())
         return; // abandoned, or a probe of someone else
@@ -281,7 +281,9 @@ void Sweep::onProbeFinished(quint64 id, std::int32_t status, std::int32_t roundT
         EchoReply.Status = status;
         if (status != -1)
             EchoReply.RoundTripTime = roundTripMs;
-        writeOutcome(row, status, roundTripMs, failure);
+        writeOutcome(row, status, roundTripMs, failure, m_ctx.prober.probedAddress(id));
+        Q_EMIT entryFinished(row, m_ctx.list.items()->row(row).key, status, status == 0 ? roundTripUs : -1,
+                             QDateTime::currentMSecsSinceEpoch());
         entryDone(k, row);
     } else {
         ++m_done;
@@ -318,20 +320,26 @@ void Sweep::endSweep()
     settle();
 }
 
-void Sweep::writeOutcome(int row, std::int32_t status, std::int32_t roundTripMs, mdlPing::Failure failure)
+void Sweep::writeOutcome(int row, std::int32_t status, std::int32_t roundTripMs, mdlPing::Failure failure,
+                         const QString& probed)
 {
     platform::ReportList& list = m_ctx.list;
+    // A name may resolve to another address at each sweep: say which one this outcome is about.
+    const QString probedLine = probed.isEmpty() ? QString() : QStringLiteral("probed ") + probed;
+    auto withProbed = [&probedLine](const QString& text) {
+        return probedLine.isEmpty() ? text : text + QLatin1Char('\n') + probedLine;
+    };
     list.setSubText(row, StatusCol, statusText(status));
     if (status == 0) {
         list.setSubIcon(row, StatusCol, icons::Ok);
-        list.setSubToolTip(row, StatusCol, QString());
+        list.setSubToolTip(row, StatusCol, probedLine);
     } else if (status == TimedOut) {
         list.setSubIcon(row, StatusCol, icons::Timeout);
-        list.setSubToolTip(row, StatusCol, mdlPing::GetStatusText(status));
+        list.setSubToolTip(row, StatusCol, withProbed(mdlPing::GetStatusText(status)));
     } else {
         list.setSubIcon(row, StatusCol, icons::Failed);
         list.setSubToolTip(row, StatusCol,
-                           status == -1 ? mdlPing::FailureText(failure) : mdlPing::GetStatusText(status));
+                           status == -1 ? mdlPing::FailureText(failure) : withProbed(mdlPing::GetStatusText(status)));
         if (m_ctx.toolbar.buttonValue(tb::SoundAlert) == 1)
             m_ctx.sound.play(m_ctx.app.file(QStringLiteral("Notify.wav")));
         if (status == -1 && failure == mdlPing::Failure::NotPermitted && !m_toldNotPermitted) {

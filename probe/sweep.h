@@ -120,6 +120,10 @@ Q_SIGNALS:
     void sweepFinished();
     // Nothing runs any more and no outcome is awaited.
     void idle();
+    // A probe's outcome was written into row (1-based, valid during the emission only) whose
+    // key is rowKey: status 0 with the round trip in microseconds, or a failure (-1: not sent).
+    // atMs is the wall-clock time of the outcome, ms since the epoch.
+    void entryFinished(int row, quint64 rowKey, std::int32_t status, qint64 rttUs, qint64 atMs);
 
 private:
     void beginSweep();
@@ -127,7 +131,8 @@ private:
     void visit(int k);
     void onProbeFinished(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
                          mdlPing::Failure failure);
-    void writeOutcome(int row, std::int32_t status, std::int32_t roundTripMs, mdlPing::Failure failure);
+    void writeOutcome(int row, std::int32_t status, std::int32_t roundTripMs, mdlPing::Failure failure,
+                      const QString& probed);
     void entryDone(int k, int row);
     void endSweep();
     void cancelOutstanding();

@@ -24,8 +24,9 @@ constexpr int kMaxInFlight = 256;
 void printUsage(std::FILE* to)
 {
     std::fputs("Usage: tivane-probe ADDRESS...\n"
-               "Sends one ICMP echo request to each IPv4 address, all at once, and prints\n"
-               "ADDRESS<TAB>STATUS<TAB>ROUND TRIP MS<TAB>TEXT for each of them, in order.\n"
+               "Sends one ICMP echo request to each IPv4 or IPv6 address or host name, all at\n"
+               "once, and prints ADDRESS<TAB>STATUS<TAB>ROUND TRIP MS<TAB>TEXT for each of them,\n"
+               "in order, with each ADDRESS as given.\n"
                "Exit status: 0 when every address replied, 1 otherwise, 2 on usage errors.\n"
                "  -h, --help     Show this help and exit.\n"
                "  -v, --version  Show the version and exit.\n",

@@ -83,9 +83,13 @@ void tst_MdlPing::invalidAddresses_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("empty") << QString();
     QTest::newRow("blank") << QStringLiteral("   ");
-    QTest::newRow("host name") << QStringLiteral("localhost");
-    QTest::newRow("dotted host name") << QStringLiteral("no.such.host");
-    QTest::newRow("letters") << QStringLiteral("abc");
+    // Names that cannot be host names are refused without asking any resolver.
+    QTest::newRow("host name with a space") << QStringLiteral("local host");
+    QTest::newRow("empty label") << QStringLiteral("no..such.host");
+    QTest::newRow("label starting with a hyphen") << QStringLiteral("-abc");
+    QTest::newRow("label too long") << (QString(64, QLatin1Char('a')) + QStringLiteral(".example"));
+    QTest::newRow("name too long") << (QStringLiteral("a.").repeated(127) + QStringLiteral("ab"));
+    QTest::newRow("slash") << QStringLiteral("host/24");
     QTest::newRow("any address") << QStringLiteral("0.0.0.0");
     QTest::newRow("any address, one part") << QStringLiteral("0");
     QTest::newRow("limited broadcast") << QStringLiteral("255.255.255.255");
@@ -93,7 +97,9 @@ void tst_MdlPing::invalidAddresses_data()
     QTest::newRow("five parts") << QStringLiteral("1.2.3.4.5");
     QTest::newRow("part too big") << QStringLiteral("1.2.3.256");
     QTest::newRow("bad octal digit") << QStringLiteral("127.0.0.08");
-    QTest::newRow("IPv6") << QStringLiteral("::1");
+    QTest::newRow("IPv6 unspecified") << QStringLiteral("::");
+    QTest::newRow("IPv6 with a bad group") << QStringLiteral("::1:gggg");
+    QTest::newRow("IPv6 with too many groups") << QStringLiteral("1:2:3:4:5:6:7:8:9");
     QTest::newRow("trailing dot") << QStringLiteral("127.0.0.1.");
     // The C library would stop at the NUL and probe 127.0.0.1.
     QTest::newRow("embedded NUL") << (QStringLiteral("127.0.0.1") + QChar(0) + QStringLiteral("evil"));
@@ -112,7 +118,8 @@ void tst_MdlPing::invalidAddresses()
     QVERIFY(timer.elapsed() < 50);
     QVERIFY(sameBytes(reply, before));
     QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
-    QCOMPARE(mdlPing::FailureText(mdlPing::LastFailure()), QStringLiteral("not an IPv4 address"));
+    QCOMPARE(mdlPing::FailureText(mdlPing::LastFailure()),
+             QStringLiteral("not an IPv4 or IPv6 address or a host name"));
 }
 
 void tst_MdlPing::loopback_data()
@@ -185,7 +192,7 @@ void tst_MdlPing::consecutiveProbesShareRecord()
 void tst_MdlPing::lastFailurePerThread()
 {
     mdlPing::ICMP_ECHO_REPLY reply;
-    QCOMPARE(mdlPing::PingHost(QStringLiteral("abc"), reply), -1);
+    QCOMPARE(mdlPing::PingHost(QStringLiteral("a b c"), reply), -1);
     QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
 
     mdlPing::Failure seenElsewhere = mdlPing::Failure::BadAddress;

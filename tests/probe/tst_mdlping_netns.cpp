@@ -262,7 +262,7 @@ void tst_MdlPingNetns::invalidAddressesSendNothing()
 {
     const qint64 before = m_lab->snmpCounter(QStringLiteral("P"), QStringLiteral("Icmp"), QStringLiteral("OutEchos"));
     QVERIFY(before >= 0);
-    for (const char* text : {"", "0.0.0.0", "255.255.255.255", "1.2.3.4.5", "abc", "no.such.host"}) {
+    for (const char* text : {"", "0.0.0.0", "255.255.255.255", "1.2.3.4.5", "no..such.host", "::"}) {
         const ProbeResult result = probe(QString::fromLatin1(text), SocketKind::Raw);
         QCOMPARE(result.status, -1);
         QCOMPARE(result.failure, mdlPing::Failure::BadAddress);
