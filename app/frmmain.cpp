@@ -3,7 +3,6 @@
 #include "artwork.h"
 #include "autostart.h"
 #include "examplelist.h"
-#include "frmedit.h"
 #include "hostlistfile.h"
 #include "hostlistview.h"
 #include "listlocation.h"
@@ -16,19 +15,18 @@
 #include "soundplayer.h"
 #include "toolbar.h"
 #include "twips.h"
+#include "windowsettings.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -44,15 +42,8 @@ constexpr int MinOuterHeight = 4800;
 constexpr int MinOuterWidth = 7850;
 constexpr int ListMargin = 60; // between the list and the toolbar above and the progress bar below
 constexpr int ProgressHeight = 270;
-// Stored geometry beyond any real desktop (about 66,000 px) is clamped while still a float, so
-// that turning it into pixels cannot overflow.
-constexpr float MaxStoredTwips = 1'000'000.f;
 // How often the window looks whether a notification area came or went.
 constexpr int TrayWatchMs = 2000;
-
-const QString SecSettings = QStringLiteral("Settings");
-const QString SecView = QStringLiteral("View");
-const QString SecToolBar = QStringLiteral("ToolBar");
 
 const char* const InstanceMessage = "Одна копия программы уже загружена!\r\nПрограмма будет закрыта.";
 } // namespace
@@ -61,7 +52,7 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     : QWidget(parent), tblTivane(new platform::ToolBar(this)), lstPings(new platform::ReportList(this)),
       pBar(new platform::ProgressBar(this)), m_services(services),
       m_listPath(m_services.app.file(QStringLiteral("list.txt"))),
-      m_ctx{*lstPings, *tblTivane, *pBar, *m_services.messages, *m_services.prober, *m_services.sound, m_services.app},
+      m_ctx{*lstPings, *tblTivane, *pBar, m_services.messages, m_services.prober, m_services.sound, m_services.app},
       m_sweep(m_ctx), m_commands(m_sweep, m_ctx)
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -87,10 +78,7 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     setTabOrder(lstPings, tblTivane);
 
     m_commands.hooks.loadList = [this] { LoadList(); };
-    m_commands.hooks.showAbout = [this] {
-        if (m_services.showAbout)
-            m_services.showAbout(this);
-    };
+    m_commands.hooks.showAbout = [this] { m_services.dialogs.about(this); };
     m_commands.hooks.unload = [this] { close(); };
     m_commands.hooks.alwaysOnTop = [this] { setAlwaysOnTop(!m_alwaysOnTop); };
     m_commands.hooks.saveWndPos = [this] {
@@ -126,9 +114,6 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     connect(lstPings->selectionModel(), &QItemSelectionModel::selectionChanged, this, &frmMain::syncListItems);
     connect(lstPings->items(), &QAbstractItemModel::modelReset, this, &frmMain::syncListItems);
     syncListItems();
-    if (m_services.tray) {
-        connect(m_services.tray, &mdlMore::TrayIcon::mouseEvent, this, &frmMain::pctTrayIcon_MouseMove);
-    }
     m_trayWatch = new QTimer(this);
     m_trayWatch->setInterval(TrayWatchMs);
     connect(m_trayWatch, &QTimer::timeout, this, &frmMain::followTray);
@@ -140,12 +125,12 @@ void frmMain::runGuarded(const std::function<void()>& command)
     try {
         command();
     } catch (const hostlist::HostListError& e) {
-        m_services.messages->show(e.message(), platform::MsgExclamation, m_services.app.Title);
+        m_services.messages.show(e.message(), platform::MsgExclamation, m_services.app.Title);
     } catch (const std::bad_alloc&) {
-        m_services.messages->show(QStringLiteral("There is not enough memory to finish the command."),
-                                  platform::MsgExclamation, m_services.app.Title);
+        m_services.messages.show(QStringLiteral("There is not enough memory to finish the command."),
+                                 platform::MsgExclamation, m_services.app.Title);
     } catch (const std::exception& e) {
-        m_services.messages->show(QString::fromLocal8Bit(e.what()), platform::MsgExclamation, m_services.app.Title);
+        m_services.messages.show(QString::fromLocal8Bit(e.what()), platform::MsgExclamation, m_services.app.Title);
     }
 }
 
@@ -248,25 +233,10 @@ void frmMain::buildMenus()
     connect(exit, &QAction::triggered, this, &frmMain::mnuExit_Click);
 }
 
-QString frmMain::readSetting(const QString& section, const QString& key, int defaultValue) const
-{
-    return m_services.settings->read(section, key, defaultValue);
-}
-
-bool frmMain::readBool(const QString& section, const QString& key, bool defaultValue) const
-{
-    // A value we cannot read is taken as its default, so one bad entry never stops the start-up.
-    try {
-        return platform::toBool(readSetting(section, key, defaultValue ? 1 : 0));
-    } catch (const platform::ConversionError&) {
-        return defaultValue;
-    }
-}
-
 bool frmMain::Form_Load()
 {
     if (m_services.prevInstance && m_services.prevInstance()) {
-        m_services.messages->show(QString::fromUtf8(InstanceMessage), platform::MsgInformation, m_services.app.Title);
+        m_services.messages.show(QString::fromUtf8(InstanceMessage), platform::MsgInformation, m_services.app.Title);
         return false;
     }
     try {
@@ -274,26 +244,21 @@ bool frmMain::Form_Load()
         lstPings->clear();
         m_trayShown = notifyTray(mdlMore::NIM_ADD, windowIcon(), m_services.app.Title) != 0;
         m_trayWatch->start();
-        lstPings->setGridLines(readBool(SecView, QStringLiteral("GridLines"), false));
-        lstPings->setCheckboxes(readBool(SecView, QStringLiteral("Checkboxes"), true));
-        int alert = 1;
-        try {
-            alert = platform::toInt32(readSetting(SecToolBar, QStringLiteral("sndAlert"), 1));
-        } catch (const platform::ConversionError&) {
-            alert = 1;
-        }
-        tblTivane->setButtonValue(tb::SoundAlert, alert);
-        m_saveWndPos = readBool(SecView, QStringLiteral("SaveWndPos"), true);
-        m_hideUnselected = readBool(SecView, QStringLiteral("HideUnselected"), false);
-        m_sweep.setAllAtOnce(readBool(SecView, QStringLiteral("PingAllAtOnce"), false));
-        setAlwaysOnTop(readBool(SecView, QStringLiteral("AlwaysOnTop"), false));
+        const WindowSettings stored = WindowSettings::load(m_services.settings);
+        lstPings->setGridLines(stored.gridLines);
+        lstPings->setCheckboxes(stored.checkboxes);
+        tblTivane->setButtonValue(tb::SoundAlert, stored.soundAlert);
+        m_saveWndPos = stored.saveWndPos;
+        m_hideUnselected = stored.hideUnselected;
+        m_sweep.setAllAtOnce(stored.pingAllAtOnce);
+        setAlwaysOnTop(stored.alwaysOnTop);
         // On only while the entry is really there: the desktop's own session settings may
         // have removed it.
-        m_startWithSession = readBool(SecView, QStringLiteral("StartWithSession"), false) && autostart::isEnabled();
+        m_startWithSession = stored.startWithSession && autostart::isEnabled();
         syncViewChecks();
         LoadList();
     } catch (const std::exception& e) {
-        m_services.messages->show(QString::fromUtf8(e.what()), platform::MsgOkOnly, m_services.app.Title);
+        m_services.messages.show(QString::fromUtf8(e.what()), platform::MsgOkOnly, m_services.app.Title);
     }
     return true;
 }
@@ -306,12 +271,12 @@ void frmMain::LoadList()
     const QString& path = m_listPath;
     if (where.origin == ListLocation::Unavailable) {
         applyHideUnselected();
-        m_services.messages->show(where.problem +
-                                      QStringLiteral("\n\nNo file was changed. Make the folder writable, or put a "
-                                                     "list.txt beside the program in %1, then choose Reload under "
-                                                     "IP List.")
-                                          .arg(QDir::toNativeSeparators(m_services.app.Path)),
-                                  platform::MsgExclamation, m_services.app.Title);
+        m_services.messages.show(where.problem +
+                                     QStringLiteral("\n\nNo file was changed. Make the folder writable, or put a "
+                                                    "list.txt beside the program in %1, then choose Reload under "
+                                                    "IP List.")
+                                         .arg(QDir::toNativeSeparators(m_services.app.Path)),
+                                 platform::MsgExclamation, m_services.app.Title);
         return;
     }
     QString failure;
@@ -327,9 +292,9 @@ void frmMain::LoadList()
     }
     applyHideUnselected();
     if (!failure.isEmpty()) {
-        m_services.messages->show(failure, platform::MsgOkOnly, m_services.app.Title);
+        m_services.messages.show(failure, platform::MsgOkOnly, m_services.app.Title);
     } else if (where.origin == ListLocation::CreatedFromExample) {
-        m_services.messages->show(
+        m_services.messages.show(
             QStringLiteral("Your host list is new: %1\n\nIt starts with the example hosts. Add your own with "
                            "Add IP under IP List, or edit the file; Open List Folder under IP List shows where "
                            "it is.")
@@ -341,13 +306,11 @@ void frmMain::LoadList()
 void frmMain::openListFolder()
 {
     const QString folder = QFileInfo(m_listPath).absolutePath();
-    const bool opened =
-        m_services.openFolder ? m_services.openFolder(folder) : QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-    if (!opened)
-        m_services.messages->show(QStringLiteral("The host list is %1\n\nNo file manager could be opened to show "
-                                                 "its folder.")
-                                      .arg(QDir::toNativeSeparators(m_listPath)),
-                                  platform::MsgInformation, m_services.app.Title);
+    if (!m_services.dialogs.openFolder(folder))
+        m_services.messages.show(QStringLiteral("The host list is %1\n\nNo file manager could be opened to show "
+                                                "its folder.")
+                                     .arg(QDir::toNativeSeparators(m_listPath)),
+                                 platform::MsgInformation, m_services.app.Title);
 }
 
 void frmMain::showAtStart(bool toTray)
@@ -366,23 +329,8 @@ void frmMain::Form_Activate()
     if (m_activatedOnce || m_unloaded)
         return;
     m_activatedOnce = true;
-    const auto number = [this](const QString& key, int defaultValue) {
-        float v = float(defaultValue);
-        try {
-            v = platform::toSingle(readSetting(SecSettings, key, defaultValue));
-        } catch (const platform::ConversionError&) {
-        }
-        return int(std::clamp(v, -MaxStoredTwips, MaxStoredTwips));
-    };
-    int top = number(QStringLiteral("WndT"), 120);
-    int left = number(QStringLiteral("WndL"), 120);
-    const int height = number(QStringLiteral("WndH"), 8350);
-    const int width = number(QStringLiteral("WndW"), 7850);
-    if (top < 0)
-        top = 120;
-    if (left < 0)
-        left = 120;
-    setGeometryTwips(top, left, height, width);
+    const QRect g = WindowSettings::loadGeometry(m_services.settings);
+    setGeometryTwips(g.y(), g.x(), g.height(), g.width());
 }
 
 QSize frmMain::frameExtra() const
@@ -584,10 +532,10 @@ void frmMain::Form_Unload()
     if (!saveSettings()) {
         exitCode = 1;
         const QString text = QStringLiteral("The settings could not be saved to %1: %2.")
-                                 .arg(m_services.settings->fileName(), m_services.settings->errorString());
+                                 .arg(m_services.settings.fileName(), m_services.settings.errorString());
         std::fprintf(stderr, "tivane: %s\n", qPrintable(text));
         if (isVisible() && !(windowState() & Qt::WindowMinimized))
-            m_services.messages->show(text, platform::MsgExclamation, m_services.app.Title);
+            m_services.messages.show(text, platform::MsgExclamation, m_services.app.Title);
     }
 
     lstPings->clear();
@@ -600,23 +548,17 @@ void frmMain::Form_Unload()
 
 bool frmMain::saveSettings()
 {
-    platform::SettingsStore& s = *m_services.settings;
-    if (m_saveWndPos) {
-        const QRect g = geometryTwips();
-        s.write(SecSettings, QStringLiteral("WndT"), QString::number(g.y()));
-        s.write(SecSettings, QStringLiteral("WndL"), QString::number(g.x()));
-        s.write(SecSettings, QStringLiteral("WndH"), QString::number(g.height()));
-        s.write(SecSettings, QStringLiteral("WndW"), QString::number(g.width()));
-    }
-    s.write(SecView, QStringLiteral("GridLines"), platform::boolText(lstPings->gridLines()));
-    s.write(SecView, QStringLiteral("Checkboxes"), platform::boolText(lstPings->checkboxes()));
-    s.write(SecView, QStringLiteral("AlwaysOnTop"), platform::boolText(m_alwaysOnTop));
-    s.write(SecView, QStringLiteral("SaveWndPos"), platform::boolText(m_saveWndPos));
-    s.write(SecView, QStringLiteral("HideUnselected"), platform::boolText(m_hideUnselected));
-    s.write(SecView, QStringLiteral("PingAllAtOnce"), platform::boolText(m_sweep.allAtOnce()));
-    s.write(SecView, QStringLiteral("StartWithSession"), platform::boolText(m_startWithSession));
-    s.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(tblTivane->buttonValue(tb::SoundAlert)));
-    return s.sync();
+    WindowSettings now;
+    now.geometryTwips = geometryTwips();
+    now.gridLines = lstPings->gridLines();
+    now.checkboxes = lstPings->checkboxes();
+    now.alwaysOnTop = m_alwaysOnTop;
+    now.saveWndPos = m_saveWndPos;
+    now.hideUnselected = m_hideUnselected;
+    now.pingAllAtOnce = m_sweep.allAtOnce();
+    now.startWithSession = m_startWithSession;
+    now.soundAlert = tblTivane->buttonValue(tb::SoundAlert);
+    return now.save(m_services.settings);
 }
 
 void frmMain::followTray()
@@ -634,11 +576,7 @@ void frmMain::followTray()
 
 int frmMain::notifyTray(int action, const QIcon& icon, const QString& tip)
 {
-    if (m_services.notifyTray)
-        return m_services.notifyTray(action, icon, tip);
-    if (m_services.tray)
-        return mdlMore::NotifyTrayIcon(action, *m_services.tray, icon, tip);
-    return 0;
+    return m_services.tray ? m_services.tray->notify(action, icon, tip) : 0;
 }
 
 void frmMain::showFromTray()
@@ -667,8 +605,8 @@ void frmMain::pctTrayIcon_MouseMove(int code)
 
 void frmMain::mnuABout_Click()
 {
-    if (m_services.showAbout && !m_unloaded)
-        m_services.showAbout(this);
+    if (!m_unloaded)
+        m_services.dialogs.about(this);
 }
 
 void frmMain::mnuShow_Click()
@@ -711,12 +649,7 @@ void frmMain::mnuIns_Click()
 {
     if (m_unloaded)
         return;
-    if (m_services.showInsert) {
-        m_services.showInsert(this);
-        return;
-    }
-    // The new entry shows at the next Reload; reloading here would end a running sweep.
-    frmEdit::showInsert(this, {m_listPath, m_services.app.Title, *m_services.messages, &lstPing});
+    m_services.dialogs.insertEntry(this, m_listPath, lstPing);
 }
 
 void frmMain::mnuEdit_Click()
@@ -725,11 +658,7 @@ void frmMain::mnuEdit_Click()
         return;
     const int row = lstPings->selectedIndex();
     const int type = row > 0 ? lstPings->smallIcon(row) : 0;
-    if (m_services.showEdit) {
-        m_services.showEdit(this, ipN, ipA, type);
-        return;
-    }
-    frmEdit::showEdit(this, {m_listPath, m_services.app.Title, *m_services.messages, &lstPing}, ipN, ipA, type);
+    m_services.dialogs.showEntry(this, m_listPath, lstPing, ipN, ipA, type);
 }
 
 void frmMain::mnuDelete_Click()
@@ -742,7 +671,7 @@ void frmMain::mnuDelete_Click()
     const QString name = lstPings->text(row);
     const QString address = lstPings->subText(row, 1);
     const QString question = QStringLiteral("Remove \"%1\" (%2) from the list?").arg(name, address);
-    if (m_services.messages->show(question, platform::MsgYesNo | platform::MsgQuestion, m_services.app.Title) !=
+    if (m_services.messages.show(question, platform::MsgYesNo | platform::MsgQuestion, m_services.app.Title) !=
         platform::MsgResultYes)
         return;
     // The question was modal, but find the row again: the list may have been reloaded meanwhile.
@@ -752,7 +681,7 @@ void frmMain::mnuDelete_Click()
     try {
         m_hostList.remove(lstPings->items()->row(now).key);
     } catch (const hostlist::HostListError& e) {
-        m_services.messages->show(e.message(), platform::MsgExclamation, m_services.app.Title);
+        m_services.messages.show(e.message(), platform::MsgExclamation, m_services.app.Title);
         return;
     }
     lstPings->removeAt(now);
@@ -786,7 +715,7 @@ void frmMain::setStartWithSession(bool on)
     if (done)
         m_startWithSession = on;
     else
-        m_services.messages->show(error, platform::MsgExclamation, m_services.app.Title);
+        m_services.messages.show(error, platform::MsgExclamation, m_services.app.Title);
     syncViewChecks();
 }
 

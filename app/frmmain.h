@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "hostlistfile.h"
 #include "imagelist.h"
+#include "mainservices.h"
 #include "sweep.h"
 
 #include <QElapsedTimer>
@@ -24,41 +25,6 @@ class MessageBox;
 class SettingsStore;
 class SoundPlayer;
 } // namespace platform
-
-namespace mdlMore {
-class TrayIcon;
-}
-
-// Everything the main window uses from outside; tests hand in fakes.
-struct MainServices
-{
-    platform::AppInfo app;
-    // The user's own folder for list.txt, used when none lies beside the program; empty keeps
-    // the list beside the program only.
-    QString listFolder;
-    // Shows a folder in the desktop's file manager; false when none could. Left empty, the
-    // desktop's own handler is used.
-    std::function<bool(const QString& folder)> openFolder;
-    platform::MessageBox* messages = nullptr;
-    platform::SettingsStore* settings = nullptr;
-    Prober* prober = nullptr;
-    platform::SoundPlayer* sound = nullptr;
-    mdlMore::TrayIcon* tray = nullptr;
-    // True when another copy of the program is already running.
-    std::function<bool()> prevInstance;
-    // Ends the program after the window has unloaded, with the exit code (non-zero when the
-    // settings could not be saved).
-    std::function<void(int exitCode)> endProgram;
-    // Adds (action 0) or removes (action 2) the tray icon; non-zero when an icon is really shown.
-    // Left empty, the tray icon above is used.
-    std::function<int(int action, const QIcon& icon, const QString& tip)> notifyTray;
-    // The entry dialog, modal over the owner: a new entry, or an existing one shown.
-    // Left empty, the real dialog is used.
-    std::function<void(QWidget* owner)> showInsert;
-    std::function<void(QWidget* owner, const QString& name, const QString& address, int type)> showEdit;
-    // Shows the about dialog modally over the owner.
-    std::function<void(QWidget* owner)> showAbout;
-};
 
 // The main window: toolbar, host list and progress bar, the tray icon, start-up and shut-down.
 class frmMain : public QWidget
@@ -162,8 +128,6 @@ private:
     int notifyTray(int action, const QIcon& icon, const QString& tip);
     void runGuarded(const std::function<void()>& command);
     QSize frameExtra() const;
-    QString readSetting(const QString& section, const QString& key, int defaultValue) const;
-    bool readBool(const QString& section, const QString& key, bool defaultValue) const;
 
     MainServices m_services;
     QString m_listPath;

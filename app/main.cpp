@@ -1,6 +1,5 @@
 #include "commandline.h"
 #include "endsignals.h"
-#include "frmabout.h"
 #include "frmmain.h"
 #include "listlocation.h"
 #include "mdlmore.h"
@@ -9,6 +8,7 @@
 #include "prober.h"
 #include "settingsstore.h"
 #include "singleinstance.h"
+#include "standardservices.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -38,7 +38,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tivane"));
     QApplication::setOrganizationName(QStringLiteral("Tivane"));
-    QApplication::setApplicationVersion(QStringLiteral("0.1.50"));
+    QApplication::setApplicationVersion(platform::AppInfo().versionText());
     // The window hides to the tray when minimised; the program ends only through its unload.
     QApplication::setQuitOnLastWindowClosed(false);
     // The toolkit has taken its own options out; anything left over must be ours.
@@ -55,14 +55,12 @@ int main(int argc, char* argv[])
     mdlMore::WavePlayer sound;
     mdlMore::TrayIcon tray;
 
-    MainServices services;
-    services.app = platform::AppInfo::current();
+    const platform::AppInfo appInfo = platform::AppInfo::current();
+    StandardDialogs dialogs(appInfo, messages);
+    SystemTray systemTray(tray);
+    MainServices services{appInfo, messages, settings, prober, sound, dialogs};
+    services.tray = &systemTray;
     services.listFolder = userListFolder();
-    services.messages = &messages;
-    services.settings = &settings;
-    services.prober = &prober;
-    services.sound = &sound;
-    services.tray = &tray;
     services.prevInstance = [&instance] {
         if (!instance.PrevInstance())
             return false;
@@ -71,13 +69,13 @@ int main(int argc, char* argv[])
         return true;
     };
     services.endProgram = [](int exitCode) { QCoreApplication::exit(exitCode); };
-    services.showAbout = [&services](QWidget* owner) { frmAbout::showModal(services.app, owner); };
 
     frmMain window(services);
     messages.setOwner(&window);
     if (!window.Form_Load())
         return 0;
     QObject::connect(&instance, &SingleInstance::showRequested, &window, &frmMain::mnuShow_Click);
+    QObject::connect(&tray, &mdlMore::TrayIcon::mouseEvent, &window, &frmMain::pctTrayIcon_MouseMove);
     // Asked to end by a signal: close as the Exit command does, so nothing of the run is lost.
     EndSignals endSignals({SIGTERM, SIGINT, SIGHUP});
     QObject::connect(&endSignals, &EndSignals::received, &window, [&window] { window.close(); });

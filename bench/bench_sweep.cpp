@@ -45,6 +45,18 @@ public:
 };
 
 // The real window over a list.txt of the given addresses, each ticked, in a folder of its own.
+// The window opens no dialog during a sweep.
+class NoDialogs : public MainDialogs
+{
+public:
+    void insertEntry(QWidget*, const QString&, const platform::ImageList&) override {}
+    void showEntry(QWidget*, const QString&, const platform::ImageList&, const QString&, const QString&, int) override
+    {
+    }
+    void about(QWidget*) override {}
+    bool openFolder(const QString&) override { return false; }
+};
+
 class Bench
 {
 public:
@@ -58,13 +70,8 @@ public:
         if (!list.flush())
             return;
         list.close();
-        MainServices s;
+        MainServices s(platform::AppInfo(), m_messages, m_settings, m_prober, m_sound, m_dialogs);
         s.app.Path = m_dir.path();
-        s.messages = &m_messages;
-        s.settings = &m_settings;
-        s.prober = &m_prober;
-        s.sound = &m_sound;
-        s.notifyTray = [](int, const QIcon&, const QString&) { return 0; };
         m_window = std::make_unique<frmMain>(s);
         m_window->Form_Load();
         m_window->show();
@@ -117,6 +124,7 @@ private:
     platform::SettingsStore m_settings;
     IcmpProber m_prober;
     NoSound m_sound;
+    NoDialogs m_dialogs;
     std::unique_ptr<frmMain> m_window;
 };
 

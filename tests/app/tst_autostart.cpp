@@ -1,6 +1,7 @@
 // "Start with the session": the autostart entry is written whole or not at all, quotes any
 // program path so the session starts exactly that program, and the View item follows what is
 // really on disk, persisted like the other view settings.
+#include "appfakes.h"
 #include "autostart.h"
 #include "fakes.h"
 #include "frmmain.h"
@@ -58,14 +59,10 @@ struct Window
     explicit Window(const QString& settingsFile)
     {
         settings = std::make_unique<platform::SettingsStore>(settingsFile);
-        MainServices s;
+        tray.available = true;
+        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
         s.app.Path = listDir.path();
-        s.messages = &messages;
-        s.settings = settings.get();
-        s.prober = &prober;
-        s.sound = &sound;
-        s.endProgram = [](int) {};
-        s.notifyTray = [](int, const QIcon&, const QString&) { return 1; };
+        s.tray = &tray;
         writeBytes(listDir.filePath(QStringLiteral("list.txt")), "1|a|127.0.0.1\n");
         window = std::make_unique<frmMain>(s);
     }
@@ -77,6 +74,8 @@ struct Window
     RecordingMessageBox messages;
     ScriptedProber prober;
     RecordingSoundPlayer sound;
+    RecordingDialogs dialogs;
+    ScriptedTray tray;
     std::unique_ptr<frmMain> window;
 };
 

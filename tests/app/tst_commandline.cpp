@@ -1,6 +1,7 @@
 // The command lines of both programs: help and the version are printed and the program ends
 // without a window, even where there is no display; anything else unknown is refused. A start
 // asked to be minimized stays in the tray, but only when there is one.
+#include "appfakes.h"
 #include "commandline.h"
 #include "fakes.h"
 #include "frmmain.h"
@@ -208,22 +209,19 @@ void tst_CommandLine::minimizedStartsInTheTrayOnlyWhenThereIsOne()
     RecordingMessageBox messages;
     ScriptedProber prober;
     RecordingSoundPlayer sound;
-    bool trayThere = tray;
-    MainServices s;
+    RecordingDialogs dialogs;
+    ScriptedTray notificationArea;
+    notificationArea.available = tray;
+    MainServices s(platform::AppInfo(), messages, settings, prober, sound, dialogs);
     s.app.Path = dir.path();
-    s.messages = &messages;
-    s.settings = &settings;
-    s.prober = &prober;
-    s.sound = &sound;
-    s.endProgram = [](int) {};
-    s.notifyTray = [&trayThere](int, const QIcon&, const QString&) { return trayThere ? 1 : 0; };
+    s.tray = &notificationArea;
     frmMain w(s);
     QVERIFY(w.Form_Load());
     w.showAtStart(minimized);
     QCOMPARE(w.isVisible(), visible);
     if (!visible) {
         // The notification area goes away: the window must come back rather than stay lost.
-        trayThere = false;
+        notificationArea.available = false;
         w.followTray();
         QVERIFY(w.isVisible());
     }

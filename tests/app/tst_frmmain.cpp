@@ -1,5 +1,6 @@
 // The main window's life: start-up settings, first-activation geometry, resizing and
 // minimising, the tray icon's events, and what is saved when it closes.
+#include "appfakes.h"
 #include "fakes.h"
 #include "frmmain.h"
 #include "progressbar.h"
@@ -34,25 +35,13 @@ struct Harness
 
     frmMain& make()
     {
-        MainServices s;
+        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
         s.app.Path = dir.path();
-        s.messages = &messages;
-        s.settings = settings.get();
-        s.prober = &prober;
-        s.sound = &sound;
+        s.tray = &tray;
         s.prevInstance = [this] { return otherCopy; };
         s.endProgram = [this](int code) {
             ++ends;
             exitCode = code;
-        };
-        s.notifyTray = [this](int action, const QIcon&, const QString& tip) {
-            trayCalls.append({action, tip});
-            return trayAvailable ? 1 : 0;
-        };
-        s.showAbout = [this](QWidget*) { ++abouts; };
-        s.showInsert = [this](QWidget*) { ++inserts; };
-        s.showEdit = [this](QWidget*, const QString& name, const QString& address, int type) {
-            edits.append({name, address, type});
         };
         window = std::make_unique<frmMain>(s);
         return *window;
@@ -72,20 +61,11 @@ struct Harness
     RecordingMessageBox messages;
     ScriptedProber prober;
     RecordingSoundPlayer sound;
+    RecordingDialogs dialogs;
+    ScriptedTray tray;
     bool otherCopy = false;
-    bool trayAvailable = false;
     int ends = 0;
     int exitCode = -1;
-    int abouts = 0;
-    int inserts = 0;
-    struct Edit
-    {
-        QString name;
-        QString address;
-        int type;
-    };
-    QVector<Edit> edits;
-    QVector<QPair<int, QString>> trayCalls;
     std::unique_ptr<frmMain> window;
 };
 
@@ -168,7 +148,7 @@ void tst_FrmMain::secondCopyEndsWithoutTouchingAnything()
              QString::fromUtf8("Одна копия программы уже загружена!\r\nПрограмма будет закрыта."));
     QCOMPARE(h.messages.shown.first().style, 64);
     QCOMPARE(h.messages.shown.first().title, QStringLiteral("Tivane"));
-    QVERIFY(h.trayCalls.isEmpty());
+    QVERIFY(h.tray.calls.isEmpty());
     QCOMPARE(w.lstPings->count(), 0);
     QVERIFY(!QFile::exists(h.dir.filePath(QStringLiteral("settings.ini"))));
 }
@@ -179,8 +159,8 @@ void tst_FrmMain::firstRunDefaults()
     frmMain& w = h.make();
     QVERIFY(w.Form_Load());
     QCOMPARE(w.windowTitle(), QStringLiteral("Tivane - 0.1.50"));
-    QCOMPARE(h.trayCalls.size(), 1);
-    QCOMPARE(h.trayCalls.first(), qMakePair(0, QStringLiteral("Tivane")));
+    QCOMPARE(h.tray.calls.size(), 1);
+    QCOMPARE(h.tray.calls.first(), qMakePair(0, QStringLiteral("Tivane")));
     QVERIFY(!w.lstPings->gridLines());
     QVERIFY(w.lstPings->checkboxes());
     QCOMPARE(w.tblTivane->buttonValue(6), 1);
@@ -311,7 +291,7 @@ void tst_FrmMain::minimiseHidesOnlyWithATray()
     }
     {
         Harness h;
-        h.trayAvailable = true;
+        h.tray.available = true;
         frmMain& w = h.make();
         w.Form_Load();
         QVERIFY(w.trayShown());
@@ -327,7 +307,7 @@ void tst_FrmMain::minimiseHidesOnlyWithATray()
 void tst_FrmMain::trayEventCodes()
 {
     Harness h;
-    h.trayAvailable = true;
+    h.tray.available = true;
     frmMain& w = h.make();
     w.Form_Load();
     w.hide();
@@ -344,7 +324,7 @@ void tst_FrmMain::trayEventCodes()
 void tst_FrmMain::trayMenuIsNotOpenedTwice()
 {
     Harness h;
-    h.trayAvailable = true;
+    h.tray.available = true;
     frmMain& w = h.make();
     w.Form_Load();
     int menusSeen = 0;
@@ -372,7 +352,7 @@ void tst_FrmMain::trayMenuIsNotOpenedTwice()
 void tst_FrmMain::settingsWrittenAtExit()
 {
     Harness h;
-    h.trayAvailable = true;
+    h.tray.available = true;
     frmMain& w = h.make();
     w.Form_Load();
     w.show();
@@ -386,7 +366,7 @@ void tst_FrmMain::settingsWrittenAtExit()
     QVERIFY(w.isUnloaded());
     QCOMPARE(h.ends, 1);
     QCOMPARE(w.lstPings->count(), 0);
-    QCOMPARE(h.trayCalls.last(), qMakePair(2, QString()));
+    QCOMPARE(h.tray.calls.last(), qMakePair(2, QString()));
     QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndT")), QStringLiteral("300"));
     QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndL")), QStringLiteral("450"));
     QCOMPARE(h.stored(QStringLiteral("Settings"), QStringLiteral("WndH")), QStringLiteral("6000"));
@@ -423,11 +403,11 @@ void tst_FrmMain::trayThatComesLaterIsUsedAndOneThatGoesGivesTheWindowBack()
     w.Form_Load();
     w.show();
     QVERIFY(!w.trayShown());
-    h.trayAvailable = true;
+    h.tray.available = true;
     QTRY_VERIFY_WITH_TIMEOUT(w.trayShown(), 6000);
     w.showMinimized();
     QTRY_VERIFY(!w.isVisible()); // hidden in the tray that came
-    h.trayAvailable = false;
+    h.tray.available = false;
     // The tray went away: the window must not stay hidden with no way back.
     QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), 6000);
     QVERIFY(!w.trayShown());
@@ -643,14 +623,14 @@ void tst_FrmMain::editShowsTheSelectedRow()
         w.ipA = w.lstPings->subText(row, 1);
         w.mnuEdit_Click();
     }
-    QCOMPARE(h.edits.size(), 3);
-    QCOMPARE(h.edits[0].type, 3);
-    QCOMPARE(h.edits[1].type, 0);
-    QCOMPARE(h.edits[2].name, QStringLiteral("gw"));
-    QCOMPARE(h.edits[2].address, QStringLiteral("10.0.0.1"));
-    QCOMPARE(h.edits[2].type, 2);
+    QCOMPARE(h.dialogs.edits.size(), 3);
+    QCOMPARE(h.dialogs.edits[0].type, 3);
+    QCOMPARE(h.dialogs.edits[1].type, 0);
+    QCOMPARE(h.dialogs.edits[2].name, QStringLiteral("gw"));
+    QCOMPARE(h.dialogs.edits[2].address, QStringLiteral("10.0.0.1"));
+    QCOMPARE(h.dialogs.edits[2].type, 2);
     w.mnuIns_Click();
-    QCOMPARE(h.inserts, 1);
+    QCOMPARE(h.dialogs.inserts, 1);
 }
 
 void tst_FrmMain::insertAndEditFromTheToolbar()
@@ -662,13 +642,13 @@ void tst_FrmMain::insertAndEditFromTheToolbar()
     QVERIFY(!w.tblTivane->menuItem(QStringLiteral("mnuEdit"))->isEnabled());
     QVERIFY(!w.tblTivane->menuItem(QStringLiteral("mnuRem"))->isEnabled());
     w.tblTivane->clickMenuItem(QStringLiteral("mnuAddIp"));
-    QCOMPARE(h.inserts, 1);
+    QCOMPARE(h.dialogs.inserts, 1);
     w.lstPings->select(3);
     QVERIFY(w.tblTivane->menuItem(QStringLiteral("mnuEdit"))->isEnabled());
     w.tblTivane->clickMenuItem(QStringLiteral("mnuEdit"));
-    QCOMPARE(h.edits.size(), 1);
-    QCOMPARE(h.edits[0].name, QStringLiteral("x"));
-    QCOMPARE(h.edits[0].type, 3);
+    QCOMPARE(h.dialogs.edits.size(), 1);
+    QCOMPARE(h.dialogs.edits[0].name, QStringLiteral("x"));
+    QCOMPARE(h.dialogs.edits[0].type, 3);
     QVERIFY(h.messages.shown.isEmpty()); // no longer answered with the item's key
 }
 

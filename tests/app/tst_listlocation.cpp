@@ -1,6 +1,7 @@
 // Which list.txt is used: one beside the program wins; otherwise the user's own in their data
 // folder, started from the example list once. Nothing a user wrote is ever replaced, and a list
 // that cannot be created is explained without touching any file.
+#include "appfakes.h"
 #include "appinfo.h"
 #include "examplelist.h"
 #include "fakes.h"
@@ -34,20 +35,9 @@ struct Window
     Window(const QString& programFolder, const QString& dataFolder)
     {
         settings = std::make_unique<platform::SettingsStore>(scratch.filePath(QStringLiteral("settings.ini")));
-        MainServices s;
+        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
         s.app.Path = programFolder;
         s.listFolder = dataFolder;
-        s.messages = &messages;
-        s.settings = settings.get();
-        s.prober = &prober;
-        s.sound = &sound;
-        s.prevInstance = [] { return false; };
-        s.endProgram = [](int) {};
-        s.notifyTray = [](int, const QIcon&, const QString&) { return 0; };
-        s.openFolder = [this](const QString& folder) {
-            opened.append(folder);
-            return openWorks;
-        };
         window = std::make_unique<frmMain>(s);
     }
 
@@ -56,8 +46,7 @@ struct Window
     RecordingMessageBox messages;
     ScriptedProber prober;
     RecordingSoundPlayer sound;
-    QStringList opened;
-    bool openWorks = true;
+    RecordingDialogs dialogs;
     std::unique_ptr<frmMain> window;
 };
 
@@ -334,11 +323,11 @@ void tst_ListLocation::openListFolderShowsTheFolderInUse()
     Window w(program.path(), data.path());
     QVERIFY(w.window->Form_Load());
     w.window->tblTivane->clickMenuItem(QStringLiteral("mnuOpenList"));
-    QCOMPARE(w.opened, QStringList{data.path()});
+    QCOMPARE(w.dialogs.opened, QStringList{data.path()});
     QVERIFY(w.messages.shown.isEmpty());
 
     // No file manager: the path itself is the answer.
-    w.openWorks = false;
+    w.dialogs.openWorks = false;
     w.window->tblTivane->clickMenuItem(QStringLiteral("mnuOpenList"));
     QCOMPARE(w.messages.shown.size(), 1);
     QVERIFY(w.messages.shown.first().text.contains(data.filePath(QStringLiteral("list.txt"))));

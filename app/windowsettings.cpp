@@ -1,0 +1,90 @@
+#include "windowsettings.h"
+
+#include "settingsstore.h"
+
+#include <algorithm>
+
+namespace {
+
+const QString SecSettings = QStringLiteral("Settings");
+const QString SecView = QStringLiteral("View");
+const QString SecToolBar = QStringLiteral("ToolBar");
+
+// Stored geometry beyond any real desktop (about 66,000 px) is clamped while still a float, so
+// that turning it into pixels cannot overflow.
+constexpr float MaxStoredTwips = 1'000'000.f;
+
+// The stored value converted, or the default when it is absent or cannot be converted.
+template <typename T, typename Convert>
+T readOr(const platform::SettingsStore& store, const QString& section, const QString& key, T defaultValue,
+         Convert convert)
+{
+    if (!store.contains(section, key))
+        return defaultValue;
+    try {
+        return convert(store.read(section, key, QString()));
+    } catch (const platform::ConversionError&) {
+        return defaultValue;
+    }
+}
+
+bool readBool(const platform::SettingsStore& store, const QString& section, const QString& key, bool defaultValue)
+{
+    return readOr(store, section, key, defaultValue, platform::toBool);
+}
+
+int readTwips(const platform::SettingsStore& store, const QString& key, int defaultValue)
+{
+    const float v = readOr(store, SecSettings, key, float(defaultValue), platform::toSingle);
+    return int(std::clamp(v, -MaxStoredTwips, MaxStoredTwips));
+}
+
+} // namespace
+
+WindowSettings WindowSettings::load(const platform::SettingsStore& store)
+{
+    WindowSettings s;
+    s.gridLines = readBool(store, SecView, QStringLiteral("GridLines"), s.gridLines);
+    s.checkboxes = readBool(store, SecView, QStringLiteral("Checkboxes"), s.checkboxes);
+    s.alwaysOnTop = readBool(store, SecView, QStringLiteral("AlwaysOnTop"), s.alwaysOnTop);
+    s.saveWndPos = readBool(store, SecView, QStringLiteral("SaveWndPos"), s.saveWndPos);
+    s.hideUnselected = readBool(store, SecView, QStringLiteral("HideUnselected"), s.hideUnselected);
+    s.pingAllAtOnce = readBool(store, SecView, QStringLiteral("PingAllAtOnce"), s.pingAllAtOnce);
+    s.startWithSession = readBool(store, SecView, QStringLiteral("StartWithSession"), s.startWithSession);
+    s.soundAlert = readOr(store, SecToolBar, QStringLiteral("sndAlert"), s.soundAlert, platform::toInt32);
+    return s;
+}
+
+QRect WindowSettings::loadGeometry(const platform::SettingsStore& store)
+{
+    const QRect d = WindowSettings().geometryTwips;
+    int top = readTwips(store, QStringLiteral("WndT"), d.y());
+    int left = readTwips(store, QStringLiteral("WndL"), d.x());
+    const int height = readTwips(store, QStringLiteral("WndH"), d.height());
+    const int width = readTwips(store, QStringLiteral("WndW"), d.width());
+    if (top < 0)
+        top = d.y();
+    if (left < 0)
+        left = d.x();
+    return QRect(left, top, width, height);
+}
+
+bool WindowSettings::save(platform::SettingsStore& store) const
+{
+    if (saveWndPos) {
+        const QRect& g = geometryTwips;
+        store.write(SecSettings, QStringLiteral("WndT"), QString::number(g.y()));
+        store.write(SecSettings, QStringLiteral("WndL"), QString::number(g.x()));
+        store.write(SecSettings, QStringLiteral("WndH"), QString::number(g.height()));
+        store.write(SecSettings, QStringLiteral("WndW"), QString::number(g.width()));
+    }
+    store.write(SecView, QStringLiteral("GridLines"), platform::boolText(gridLines));
+    store.write(SecView, QStringLiteral("Checkboxes"), platform::boolText(checkboxes));
+    store.write(SecView, QStringLiteral("AlwaysOnTop"), platform::boolText(alwaysOnTop));
+    store.write(SecView, QStringLiteral("SaveWndPos"), platform::boolText(saveWndPos));
+    store.write(SecView, QStringLiteral("HideUnselected"), platform::boolText(hideUnselected));
+    store.write(SecView, QStringLiteral("PingAllAtOnce"), platform::boolText(pingAllAtOnce));
+    store.write(SecView, QStringLiteral("StartWithSession"), platform::boolText(startWithSession));
+    store.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(soundAlert));
+    return store.sync();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QRect>
+
+namespace platform {
+class SettingsStore;
+}
+
+// What the main window keeps between runs, with the values of a first run. A value that is
+// absent or cannot be read keeps its default, so one bad entry never stops the start-up.
+struct WindowSettings
+{
+    // The window's outer place and size in twips: x left, y top.
+    QRect geometryTwips{120, 120, 7850, 8350};
+    bool gridLines = false;
+    bool checkboxes = true;
+    bool alwaysOnTop = false;
+    bool saveWndPos = true;
+    bool hideUnselected = false;
+    bool pingAllAtOnce = false;
+    bool startWithSession = false;
+    int soundAlert = 1; // the Sound Alert button's value: 1 pressed
+
+    // Everything but the geometry, which is read only when the window is first activated.
+    static WindowSettings load(const platform::SettingsStore& store);
+    // The stored geometry, clamped to what any desktop could show; a negative position becomes 120.
+    static QRect loadGeometry(const platform::SettingsStore& store);
+    // Writes every value (the geometry only while saveWndPos) and syncs; false when the file
+    // could not be written (the store knows why).
+    bool save(platform::SettingsStore& store) const;
+};
