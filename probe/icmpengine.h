@@ -59,6 +59,8 @@ public:
     QString probedAddress(quint64 id) const { return id == m_reportingId ? m_reportingAddress : QString(); }
     QString failureReason(quint64 id) const { return id == m_reportingId ? m_reportingReason : QString(); }
 
+    // Lookups whose answer has not been taken yet, cancelled ones included.
+    int lookupsRunning() const { return m_lookupsRunning; }
     // Lookups running at once per engine; the others wait their turn.
     static constexpr int MaxLookups = 32;
 

@@ -13,6 +13,9 @@
 //   decoys@MS                replies and errors that must not be taken for ours: other
 //                            sequence, other identifier, other source, bad checksum,
 //                            errors quoting another request or another destination
+// ADDRESS may be an IPv6 address too (the namespace's kernel must then ignore ICMPv6 echo
+// requests as well, net.ipv6.icmp.echo_ignore_all=1): reply, error:TYPE:CODE (ICMPv6
+// numbers, always from the probed address) and decoys work the same way.
 // Addresses without a rule get no answer. Prints "ready" once it listens, and exits
 // when its parent goes away or after a minute at the latest.
 //
@@ -22,6 +25,7 @@
 // for the answer to the probe of TARGET with that identifier and sequence.
 
 #include <arpa/inet.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -29,6 +33,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -67,8 +72,10 @@ struct Pending
 {
     Clock::time_point due;
     Action action;
-    Bytes request; // as received, IP header included
+    Bytes request; // as received, IP header included (IPv6: rebuilt from what the socket saw)
 };
+
+using Address6 = std::array<std::uint8_t, 16>;
 
 std::uint16_t read16(const std::uint8_t* p)
 {
@@ -225,10 +232,20 @@ public:
     bool open()
     {
         m_listen = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-        return m_listen >= 0 && m_forger.open();
+        m_listen6 = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+        if (m_listen6 >= 0) {
+            const int on = 1;
+            setsockopt(m_listen6, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
+            icmp6_filter filter;
+            ICMP6_FILTER_SETBLOCKALL(&filter);
+            ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &filter);
+            setsockopt(m_listen6, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+        }
+        return m_listen >= 0 && m_listen6 >= 0 && m_forger.open();
     }
 
     std::map<std::uint32_t, std::vector<Action>> rules;
+    std::map<Address6, std::vector<Action>> rules6;
 
     void run()
     {
@@ -241,14 +258,16 @@ public:
                 const auto left = std::chrono::ceil<std::chrono::milliseconds>(p.due - now).count();
                 timeout = std::clamp(static_cast<int>(left), 0, timeout);
             }
-            pollfd fd{m_listen, POLLIN, 0};
-            if (poll(&fd, 1, timeout) > 0) {
+            pollfd fds[2] = {{m_listen, POLLIN, 0}, {m_listen6, POLLIN, 0}};
+            if (poll(fds, 2, timeout) > 0) {
                 std::uint8_t buffer[2048];
                 const ssize_t size = recv(m_listen, buffer, sizeof buffer, MSG_DONTWAIT);
                 if (size > 0) {
                     ++requests;
                     received(Bytes(buffer, buffer + size));
                 }
+                if (receivedV6())
+                    ++requests;
             }
             const Clock::time_point due = Clock::now();
             for (std::size_t i = 0; i < m_pending.size();) {
@@ -278,8 +297,138 @@ private:
             m_pending.push_back({now + std::chrono::milliseconds(action.delayMs), action, packet});
     }
 
+    // Reads one ICMPv6 echo request and files the actions of its rule; true if it read one.
+    bool receivedV6()
+    {
+        std::uint8_t buffer[2048];
+        sockaddr_in6 from{};
+        iovec data{buffer, sizeof buffer};
+        alignas(cmsghdr) std::uint8_t control[256];
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t size = recvmsg(m_listen6, &message, MSG_DONTWAIT);
+        if (size < 8 || buffer[0] != ICMP6_ECHO_REQUEST)
+            return size > 0;
+        Address6 to{};
+        bool haveTo = false;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+                in6_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                std::memcpy(to.data(), &info.ipi6_addr, 16);
+                haveTo = true;
+            }
+        }
+        const auto rule = haveTo ? rules6.find(to) : rules6.end();
+        if (rule == rules6.end())
+            return true;
+        // The request as it travelled: the IPv6 header the socket does not show, then ICMPv6.
+        Bytes request(40, 0);
+        request[0] = 0x60;
+        write16(&request[4], static_cast<std::uint16_t>(size));
+        request[6] = IPPROTO_ICMPV6;
+        request[7] = 64;
+        std::memcpy(&request[8], &from.sin6_addr, 16);
+        std::memcpy(&request[24], to.data(), 16);
+        request.insert(request.end(), buffer, buffer + size);
+        const Clock::time_point now = Clock::now();
+        for (const Action& action : rule->second)
+            m_pending.push_back({now + std::chrono::milliseconds(action.delayMs), action, request});
+        return true;
+    }
+
+    // Sends ICMPv6 from the probed address (one of ours) to the prober; the kernel adds the checksum.
+    void transmitV6(const Bytes& request, const Bytes& icmp)
+    {
+        sockaddr_in6 to{};
+        to.sin6_family = AF_INET6;
+        std::memcpy(&to.sin6_addr, &request[8], 16);
+        alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(in6_pktinfo))] = {};
+        iovec data{const_cast<std::uint8_t*>(icmp.data()), icmp.size()};
+        msghdr message{};
+        message.msg_name = &to;
+        message.msg_namelen = sizeof to;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = IPPROTO_IPV6;
+        c->cmsg_type = IPV6_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+        in6_pktinfo info{};
+        std::memcpy(&info.ipi6_addr, &request[24], 16);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        sendmsg(m_listen6, &message, 0);
+    }
+
+    void replyV6(const Bytes& request, std::uint16_t id, std::uint16_t seq)
+    {
+        Bytes echo(request.begin() + 40, request.end());
+        echo[0] = ICMP6_ECHO_REPLY;
+        echo[1] = 0;
+        write16(&echo[2], 0);
+        write16(&echo[4], id);
+        write16(&echo[6], seq);
+        transmitV6(request, echo);
+    }
+
+    void errorV6(const Bytes& request, int type, int code)
+    {
+        Bytes icmp(8, 0);
+        icmp[0] = static_cast<std::uint8_t>(type);
+        icmp[1] = static_cast<std::uint8_t>(code);
+        if (type == ICMP6_PACKET_TOO_BIG)
+            write16(&icmp[6], 1280); // the MTU
+        if (type == ICMP6_PARAM_PROB)
+            icmp[7] = 6; // pointer: the next header field
+        icmp.insert(icmp.end(), request.begin(), request.end());
+        transmitV6(request, icmp);
+    }
+
+    void performV6(const Pending& p)
+    {
+        const Bytes& request = p.request;
+        const std::uint16_t id = read16(&request[44]);
+        const std::uint16_t seq = read16(&request[46]);
+        switch (p.action.kind) {
+        case Action::Reply:
+            replyV6(request, id, seq);
+            break;
+        case Action::Error:
+            errorV6(request, p.action.type, p.action.code);
+            break;
+        case Action::Decoys: {
+            replyV6(request, id, static_cast<std::uint16_t>(seq - 1));
+            replyV6(request, static_cast<std::uint16_t>(id ^ 0x0101), seq);
+            // An error about a request that is not ours, and one about a request elsewhere.
+            Bytes other = request;
+            write16(&other[46], static_cast<std::uint16_t>(seq + 1));
+            errorV6(other, ICMP6_DST_UNREACH, 4);
+            other = request;
+            other[39] ^= 0xff;
+            transmitV6(request, [&] {
+                Bytes icmp(8, 0);
+                icmp[0] = ICMP6_DST_UNREACH;
+                icmp.insert(icmp.end(), other.begin(), other.end());
+                return icmp;
+            }());
+            break;
+        }
+        }
+    }
+
     void perform(const Pending& p)
     {
+        if ((p.request[0] >> 4) == 6) {
+            performV6(p);
+            return;
+        }
         const Bytes& request = p.request;
         const std::size_t ihl = (request[0] & 0x0f) * 4u;
         const std::uint32_t prober = address(&request[12]);
@@ -316,6 +465,7 @@ private:
     }
 
     int m_listen = -1;
+    int m_listen6 = -1;
     Forger m_forger;
     std::vector<Pending> m_pending;
 };
@@ -375,7 +525,11 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "icmp_responder: bad rule %s\n", argv[i]);
             return 2;
         }
-        std::vector<Action>& actions = responder.rules[inet_addr(rule.substr(0, equals).c_str())];
+        const std::string target = rule.substr(0, equals);
+        Address6 v6{};
+        std::vector<Action>& actions = inet_pton(AF_INET6, target.c_str(), v6.data()) == 1
+                                           ? responder.rules6[v6]
+                                           : responder.rules[inet_addr(target.c_str())];
         std::string list = rule.substr(equals + 1);
         for (std::size_t start = 0;;) {
             const auto comma = list.find(',', start);

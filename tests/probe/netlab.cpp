@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <memory>
@@ -37,6 +38,8 @@ NetLab::NetLab(const QString& tag)
 
 NetLab::~NetLab()
 {
+    for (const QString& folder : std::as_const(m_nameServices))
+        QDir(folder).removeRecursively();
     for (auto it = m_created.crbegin(); it != m_created.crend(); ++it)
         run(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("delete"), *it});
 }
@@ -141,6 +144,54 @@ bool NetLab::buildProbeNetwork()
            ip(H, split("route add default via 198.18.1.1")) && sysctl(H, split("net.ipv4.icmp_echo_ignore_all=1"));
 }
 
+bool NetLab::buildIpv6Network()
+{
+    const QString P = QStringLiteral("P");
+    const QString R = QStringLiteral("R");
+    const QString H = QStringLiteral("H");
+    auto split = [](const char* command) {
+        return QString::fromLatin1(command).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    };
+    // No duplicate address detection: the addresses are usable at once.
+    return sysctl(P, split("net.ipv6.conf.all.disable_ipv6=0 net.ipv6.icmp.ratelimit=0")) &&
+           sysctl(R, split("net.ipv6.conf.all.disable_ipv6=0 net.ipv6.conf.all.forwarding=1 "
+                           "net.ipv6.icmp.ratelimit=0")) &&
+           sysctl(H, split("net.ipv6.conf.all.disable_ipv6=0 net.ipv6.icmp.echo_ignore_all=1")) &&
+           ip(P, split("-6 addr add 2001:db8::1/64 dev p0 nodad")) &&
+           ip(R, split("-6 addr add 2001:db8::2/64 dev r0 nodad")) &&
+           ip(R, split("-6 addr add 2001:db8:1::1/64 dev r1 nodad")) &&
+           ip(H, split("-6 addr add 2001:db8:1::2/64 dev h0 nodad")) &&
+           ip(P, split("-6 route add 2001:db8:1::/64 via 2001:db8::2")) &&
+           ip(P, split("-6 route add 2001:db8:2::/47 via 2001:db8::2")) &&
+           ip(P, split("-6 route add prohibit 2001:db8:10::/64")) &&
+           ip(P, split("-6 route add unreachable 2001:db8:11::/64")) &&
+           ip(R, split("-6 route add unreachable 2001:db8:2::1/128")) &&
+           ip(R, split("-6 route add prohibit 2001:db8:2::2/128")) &&
+           ip(R, split("-6 route add blackhole 2001:db8:2::3/128")) &&
+           ip(H, split("-6 route add default via 2001:db8:1::1"));
+}
+
+bool NetLab::setNameService(const QString& role, const QStringList& hostsLines)
+{
+    const QString folder = QStringLiteral("/etc/netns/") + name(role);
+    if (!QDir().mkpath(folder)) {
+        m_error = QStringLiteral("cannot create ") + folder;
+        return false;
+    }
+    m_nameServices.append(folder);
+    auto write = [&](const QString& file, const QByteArray& text) {
+        QFile out(folder + QLatin1Char('/') + file);
+        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(text) == text.size())
+            return true;
+        m_error = QStringLiteral("cannot write ") + out.fileName();
+        return false;
+    };
+    // Files first, then the namespace's loopback, which refuses at once.
+    return write(QStringLiteral("hosts"), hostsLines.join(QLatin1Char('\n')).toUtf8() + '\n') &&
+           write(QStringLiteral("resolv.conf"), "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n") &&
+           write(QStringLiteral("nsswitch.conf"), "hosts: files dns\n");
+}
+
 bool NetLab::addHostAddresses(const QStringList& addresses)
 {
     for (const QString& address : addresses) {
@@ -164,6 +215,18 @@ bool NetLab::runIn(const QString& role, const std::function<void()>& work)
             return;
         entered = ::setns(fd, CLONE_NEWNET) == 0;
         ::close(fd);
+        // The name service the way `ip netns exec` sets it up, in a mount namespace of
+        // this thread alone.
+        const QString folder = QStringLiteral("/etc/netns/") + name(role);
+        const QStringList files = QDir(folder).entryList(QDir::Files);
+        if (entered && !files.isEmpty()) {
+            entered = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) == 0;
+            for (const QString& file : files) {
+                const QByteArray from = QFile::encodeName(folder + QLatin1Char('/') + file);
+                const QByteArray onto = QFile::encodeName(QStringLiteral("/etc/") + file);
+                entered = entered && ::mount(from.constData(), onto.constData(), nullptr, MS_BIND, nullptr) == 0;
+            }
+        }
         if (entered)
             work();
     }));

@@ -36,10 +36,18 @@ public:
     bool sysctl(const QString& role, const QStringList& settings);
 
     bool buildProbeNetwork();
+    // IPv6 on the same links, after buildProbeNetwork(): see lab6 below. H ignores ICMPv6
+    // echo requests too.
+    bool buildIpv6Network();
+    // Gives the namespace of role a name service of its own, as `ip netns exec` and runIn()
+    // see it: /etc/netns/<namespace>/hosts with these lines, and a resolver on the
+    // namespace's own loopback, where nothing listens, so no lookup ever leaves it.
+    bool setNameService(const QString& role, const QStringList& hostsLines);
     // Gives H further addresses, e.g. for each scripted responder behaviour.
     bool addHostAddresses(const QStringList& addresses);
 
-    // Runs work on a thread that has entered the namespace of role; false when it could not.
+    // Runs work on a thread that has entered the namespace of role (and its name service,
+    // if it has one); false when it could not. Threads the work starts inherit both.
     bool runIn(const QString& role, const std::function<void()>& work);
 
     // Counter from the namespace's /proc/net/snmp, e.g. ("Icmp", "OutEchos"); -1 if unknown.
@@ -53,6 +61,7 @@ private:
 
     QString m_prefix;
     QStringList m_created;
+    QStringList m_nameServices; // folders under /etc/netns
     QString m_error;
 };
 
@@ -75,3 +84,20 @@ inline const QString kBroadcast = QStringLiteral("198.18.0.255");
 inline const QString kNoNeighbour = QStringLiteral("198.18.0.77");
 inline const QString kFullQueue = QStringLiteral("198.18.20.2");
 } // namespace lab
+
+// The IPv6 side, documentation addresses only:
+//   P 2001:db8::1 --- 2001:db8::2 R 2001:db8:1::1 --- 2001:db8:1::2 H
+namespace lab6 {
+inline const QString kProber = QStringLiteral("2001:db8::1");
+inline const QString kRouter = QStringLiteral("2001:db8::2");
+inline const QString kSilentHost = QStringLiteral("2001:db8:1::2");
+// Routed to R, which has an unreachable, a prohibit and a blackhole route for them, or no route.
+inline const QString kRouterUnreachable = QStringLiteral("2001:db8:2::1");
+inline const QString kRouterProhibited = QStringLiteral("2001:db8:2::2");
+inline const QString kRouterBlackhole = QStringLiteral("2001:db8:2::3");
+inline const QString kRouterNoRoute = QStringLiteral("2001:db8:3::1");
+// Fail on P itself.
+inline const QString kLocalProhibited = QStringLiteral("2001:db8:10::1");
+inline const QString kLocalUnreachable = QStringLiteral("2001:db8:11::1");
+inline const QString kNoRoute = QStringLiteral("2001:db9::1");
+} // namespace lab6

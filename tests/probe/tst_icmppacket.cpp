@@ -121,6 +121,11 @@ private slots:
     void datagramReplies();
     void quotedEcho_data();
     void quotedEcho();
+    void icmpv6ErrorStatus_data();
+    void icmpv6ErrorStatus();
+    void echoRequestV6();
+    void rawPacketsV6_data();
+    void rawPacketsV6();
 };
 
 void tst_IcmpPacket::checksum_data()
@@ -372,6 +377,171 @@ void tst_IcmpPacket::quotedEcho()
     if (echo) {
         QCOMPARE(int(echo->identifier), 0xbeef);
         QCOMPARE(int(echo->sequence), 0x0203);
+    }
+}
+
+void tst_IcmpPacket::icmpv6ErrorStatus_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("status");
+    QTest::newRow("no route") << 1 << 0 << 11002;
+    QTest::newRow("administratively prohibited") << 1 << 1 << 11003;
+    QTest::newRow("beyond the scope of the source") << 1 << 2 << 11003;
+    QTest::newRow("address unreachable") << 1 << 3 << 11003;
+    QTest::newRow("port unreachable") << 1 << 4 << 11005;
+    QTest::newRow("source address failed policy") << 1 << 5 << 11003;
+    QTest::newRow("reject route") << 1 << 6 << 11003;
+    QTest::newRow("unassigned unreachable code") << 1 << 200 << 11003;
+    QTest::newRow("packet too big") << 2 << 0 << 11009;
+    QTest::newRow("hop limit exceeded") << 3 << 0 << 11013;
+    QTest::newRow("reassembly time exceeded") << 3 << 1 << 11014;
+    QTest::newRow("erroneous header field") << 4 << 0 << 11015;
+    QTest::newRow("unrecognised next header") << 4 << 1 << 11015;
+    QTest::newRow("unrecognised option") << 4 << 2 << 11015;
+    // Informational messages never end a probe, whatever their code.
+    QTest::newRow("echo request") << 128 << 0 << kNone;
+    QTest::newRow("echo reply") << 129 << 0 << kNone;
+    QTest::newRow("redirect") << 137 << 0 << kNone;
+    QTest::newRow("neighbour advertisement") << 136 << 0 << kNone;
+    // The IPv4 numbers of the same errors mean something else in ICMPv6.
+    QTest::newRow("IPv4 unreachable number") << 3 << 3 << 11013;
+    QTest::newRow("IPv4 time exceeded number") << 11 << 0 << kNone;
+    QTest::newRow("unassigned error type") << 100 << 0 << kNone;
+}
+
+void tst_IcmpPacket::icmpv6ErrorStatus()
+{
+    QFETCH(int, type);
+    QFETCH(int, code);
+    QFETCH(int, status);
+    QCOMPARE(statusForIcmpv6Error(type, code).value_or(kNone), status);
+}
+
+void tst_IcmpPacket::echoRequestV6()
+{
+    const auto request = mdlPing::packet::echoRequestV6(0x1234, 0xfedc);
+    QCOMPARE(int(request[0]), 128);
+    QCOMPARE(int(request[1]), 0);
+    // The kernel fills in the checksum: it covers a source address only it knows.
+    QCOMPARE(int(request[2]), 0);
+    QCOMPARE(int(request[3]), 0);
+    QCOMPARE(int(request[4]), 0x12);
+    QCOMPARE(int(request[5]), 0x34);
+    QCOMPARE(int(request[6]), 0xfe);
+    QCOMPARE(int(request[7]), 0xdc);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(request.data()) + 8, 5), QByteArray("hello"));
+}
+
+namespace {
+
+using Address6 = std::array<std::uint8_t, 16>;
+
+Address6 ip6(const char* text)
+{
+    Address6 address{};
+    ::inet_pton(AF_INET6, text, address.data());
+    return address;
+}
+
+Bytes icmpv6(int type, int code, std::uint16_t id, std::uint16_t sequence)
+{
+    Bytes b(8, 0);
+    b[0] = static_cast<std::uint8_t>(type);
+    b[1] = static_cast<std::uint8_t>(code);
+    put16(b, 4, id);
+    put16(b, 6, sequence);
+    return b;
+}
+
+// An ICMPv6 error quoting our echo request to destination, with extension headers
+// (next-header numbers) in front of it.
+Bytes errorV6(int type, int code, const char* destination, std::uint16_t id, std::uint16_t sequence,
+              const std::vector<int>& extensions = {}, int quotedType = 128)
+{
+    Bytes b = icmpv6(type, code, 0, 0);
+    Bytes ip(40, 0);
+    ip[0] = 0x60;
+    ip[6] = static_cast<std::uint8_t>(extensions.empty() ? 58 : extensions.front());
+    ip[7] = 64;
+    const Address6 from = ip6("2001:db8::1");
+    const Address6 to = ip6(destination);
+    std::copy(from.begin(), from.end(), ip.begin() + 8);
+    std::copy(to.begin(), to.end(), ip.begin() + 24);
+    b.insert(b.end(), ip.begin(), ip.end());
+    for (std::size_t i = 0; i < extensions.size(); ++i) {
+        Bytes header(8, 0);
+        header[0] = static_cast<std::uint8_t>(i + 1 < extensions.size() ? extensions[i + 1] : 58);
+        b.insert(b.end(), header.begin(), header.end());
+    }
+    Bytes quoted = icmpv6(quotedType, 0, id, sequence);
+    for (const char c : {'h', 'e', 'l', 'l', 'o'})
+        quoted.push_back(static_cast<std::uint8_t>(c));
+    b.insert(b.end(), quoted.begin(), quoted.end());
+    return b;
+}
+
+} // namespace
+
+void tst_IcmpPacket::rawPacketsV6_data()
+{
+    QTest::addColumn<Bytes>("packet");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("isError");
+    QTest::addColumn<int>("status");
+
+    Bytes reply = icmpv6(129, 0, 0x4242, 7);
+    for (const char c : {'h', 'e', 'l', 'l', 'o'})
+        reply.push_back(static_cast<std::uint8_t>(c));
+    QTest::newRow("echo reply") << reply << true << false << 0;
+    QTest::newRow("echo request") << icmpv6(128, 0, 0x4242, 7) << false << false << 0;
+    QTest::newRow("neighbour solicitation") << icmpv6(135, 0, 0x4242, 7) << false << false << 0;
+    QTest::newRow("truncated header") << Bytes{129, 0, 0, 0} << false << false << 0;
+    QTest::newRow("no route") << errorV6(1, 0, "2001:db8:2::1", 0x4242, 7) << true << true << 11002;
+    QTest::newRow("prohibited") << errorV6(1, 1, "2001:db8:2::1", 0x4242, 7) << true << true << 11003;
+    QTest::newRow("packet too big") << errorV6(2, 0, "2001:db8:2::1", 0x4242, 7) << true << true << 11009;
+    QTest::newRow("hop limit") << errorV6(3, 0, "2001:db8:2::1", 0x4242, 7) << true << true << 11013;
+    QTest::newRow("after hop-by-hop and destination options")
+        << errorV6(4, 0, "2001:db8:2::1", 0x4242, 7, {0, 60}) << true << true << 11015;
+    QTest::newRow("after a first fragment header")
+        << errorV6(1, 4, "2001:db8:2::1", 0x4242, 7, {44}) << true << true << 11005;
+    QTest::newRow("quoting an unknown header") << errorV6(1, 0, "2001:db8:2::1", 0x4242, 7, {6}) << false << false << 0;
+    QTest::newRow("quoting something other than an echo request")
+        << errorV6(1, 0, "2001:db8:2::1", 0x4242, 7, {}, 129) << false << false << 0;
+    Bytes cut = errorV6(1, 0, "2001:db8:2::1", 0x4242, 7, {0, 60});
+    cut.resize(8 + 40 + 16 + 4);
+    QTest::newRow("cut off inside the quoted request") << cut << false << false << 0;
+    Bytes notV6 = errorV6(1, 0, "2001:db8:2::1", 0x4242, 7);
+    notV6[8] = 0x45;
+    QTest::newRow("quoting an IPv4 header") << notV6 << false << false << 0;
+    // A chain of options longer than any packet of ours must not keep the parser going.
+    QTest::newRow("endless options") << errorV6(1, 0, "2001:db8:2::1", 0x4242, 7, std::vector<int>(12, 60)) << false
+                                     << false << 0;
+}
+
+void tst_IcmpPacket::rawPacketsV6()
+{
+    QFETCH(Bytes, packet);
+    QFETCH(bool, accepted);
+    QFETCH(bool, isError);
+    QFETCH(int, status);
+    const Address6 source = ip6("2001:db8:1::9");
+    const std::optional<Packet> parsed = parseRawPacketV6(packet.data(), packet.size(), source);
+    QCOMPARE(parsed.has_value(), accepted);
+    if (!accepted)
+        return;
+    QCOMPARE(parsed->identifier, std::uint16_t(0x4242));
+    QCOMPARE(parsed->sequence, std::uint16_t(7));
+    QCOMPARE(parsed->status, status);
+    QVERIFY(parsed->source6 == source);
+    QCOMPARE(parsed->kind == Packet::Kind::Error, isError);
+    if (isError) {
+        QVERIFY(parsed->quotedDestination6 == ip6("2001:db8:2::1"));
+    } else {
+        QCOMPARE(parsed->dataSize, std::size_t(5));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(parsed->data), 5), QByteArray("hello"));
+        // A datagram socket reads the same bytes.
+        QVERIFY(parseDatagramReplyV6(packet.data(), packet.size(), source).has_value());
     }
 }
 

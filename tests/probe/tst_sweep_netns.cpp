@@ -15,6 +15,7 @@
 #include "toolbar.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -89,6 +90,33 @@ const Scenario kScenarios[] = {
     {"parameter problem", "198.18.1.42", "decoys@0,error:12:0@40", 11015, 40, 200},
     {"source quench", "198.18.1.43", "decoys@0,error:4:0@40", 11016, 40, 200},
     {"error quoting a header with options", "198.18.1.44", "decoys@0,error:3:3:opts@40", 11005, 40, 200},
+};
+
+// The same over IPv6: R's routes, P's local routes, and the responder's ICMPv6 errors.
+const Scenario kScenarios6[] = {
+    {"router replies", "2001:db8::2", nullptr, 0, 0, 100},
+    {"silent host", "2001:db8:1::2", nullptr, 11010, 1000, 1100},
+    {"router drops into a blackhole", "2001:db8:2::3", nullptr, 11010, 1000, 1100},
+    {"router has no route", "2001:db8:3::1", nullptr, 11002, 0, 100},
+    {"router unreachable route", "2001:db8:2::1", nullptr, 11002, 0, 100},
+    {"router prohibit route", "2001:db8:2::2", nullptr, 11003, 0, 100},
+    {"local prohibit route", "2001:db8:10::1", nullptr, 11018, 0, 100},
+    {"local unreachable route", "2001:db8:11::1", nullptr, 11003, 0, 100},
+    {"no route at all", "2001:db9::1", nullptr, 11002, 0, 100},
+
+    {"late reply after decoys", "2001:db8:1::10", "decoys@0,reply@300", 0, 300, 450},
+    {"reply after the timeout", "2001:db8:1::13", "reply@1150", 11010, 1000, 1100},
+    {"no route", "2001:db8:1::20", "decoys@0,error:1:0@40", 11002, 40, 200},
+    {"administratively prohibited", "2001:db8:1::21", "decoys@0,error:1:1@40", 11003, 40, 200},
+    {"beyond the scope", "2001:db8:1::22", "decoys@0,error:1:2@40", 11003, 40, 200},
+    {"address unreachable", "2001:db8:1::23", "decoys@0,error:1:3@40", 11003, 40, 200},
+    {"port unreachable", "2001:db8:1::24", "decoys@0,error:1:4@40", 11005, 40, 200},
+    {"failed policy", "2001:db8:1::25", "decoys@0,error:1:5@40", 11003, 40, 200},
+    {"reject route", "2001:db8:1::26", "decoys@0,error:1:6@40", 11003, 40, 200},
+    {"packet too big", "2001:db8:1::27", "decoys@0,error:2:0@40", 11009, 40, 200},
+    {"hop limit exceeded", "2001:db8:1::28", "decoys@0,error:3:0@40", 11013, 40, 200},
+    {"reassembly time exceeded", "2001:db8:1::29", "decoys@0,error:3:1@40", 11014, 40, 200},
+    {"parameter problem", "2001:db8:1::2a", "decoys@0,error:4:0@40", 11015, 40, 200},
 };
 
 // Hosts whose kernel ignores echo requests and for which the responder has no rule.
@@ -183,8 +211,14 @@ private Q_SLOTS:
     void stopDuringASilentWaitActsAtOnce_data();
     void stopDuringASilentWaitActsAtOnce();
     void silentHostsAllAtOnceTakeAboutOneTimeout();
+    void ipv6OutcomeTableIsTheSameInBothModes_data();
+    void ipv6OutcomeTableIsTheSameInBothModes();
+    void namesResolveAtEachSweepInBothModes();
+    void cancelDropsALookupInProgress();
 
 private:
+    // Sweeps the scenarios one at a time and all at once and checks every row of both.
+    void checkTable(const Scenario* scenarios, int n, SocketKind kind);
     // Opens the process's endpoint again, of the given kind, inside the prober's namespace.
     bool useEndpoint(SocketKind kind);
     // Runs one sweep and waits until nothing is outstanding; the time it took, or -1.
@@ -201,6 +235,7 @@ void tst_SweepNetns::initTestCase()
         QSKIP(qPrintable(reason + QStringLiteral("; run as root to test sweeps against namespaces")));
     m_lab = std::make_unique<NetLab>(QStringLiteral("s"));
     QVERIFY2(m_lab->buildProbeNetwork(), qPrintable(m_lab->error()));
+    QVERIFY2(m_lab->buildIpv6Network(), qPrintable(m_lab->error()));
     // Root may open datagram ICMP sockets in P too, so both kinds can be swept there.
     QVERIFY2(m_lab->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=0 2147483647")}),
              qPrintable(m_lab->error()));
@@ -214,6 +249,15 @@ void tst_SweepNetns::initTestCase()
         rules.append(QLatin1String(s.address) + QLatin1Char('=') + QLatin1String(s.responder));
     }
     QVERIFY2(m_lab->addHostAddresses(addresses), qPrintable(m_lab->error()));
+    for (const Scenario& s : kScenarios6) {
+        if (!s.responder)
+            continue;
+        rules.append(QLatin1String(s.address) + QLatin1Char('=') + QLatin1String(s.responder));
+        QVERIFY2(m_lab->ip(QStringLiteral("H"), {QStringLiteral("-6"), QStringLiteral("addr"), QStringLiteral("add"),
+                                                 QLatin1String(s.address) + QStringLiteral("/64"),
+                                                 QStringLiteral("dev"), QStringLiteral("h0"), QStringLiteral("nodad")}),
+                 qPrintable(m_lab->error()));
+    }
     m_responder.start(QStringLiteral("ip"),
                       QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_lab->name(QStringLiteral("H")),
                                   QStringLiteral(TIVANE_ICMP_RESPONDER)} +
@@ -269,16 +313,32 @@ void tst_SweepNetns::outcomeTableIsTheSameInBothModes()
     // row must show its own outcome in both, whatever the others' decoys, errors and late
     // replies do meanwhile.
     QFETCH(SocketKind, kind);
+    checkTable(kScenarios, int(std::size(kScenarios)), kind);
+}
+
+void tst_SweepNetns::ipv6OutcomeTableIsTheSameInBothModes_data()
+{
+    outcomeTableIsTheSameInBothModes_data();
+}
+
+void tst_SweepNetns::ipv6OutcomeTableIsTheSameInBothModes()
+{
+    QFETCH(SocketKind, kind);
+    checkTable(kScenarios6, int(std::size(kScenarios6)), kind);
+    QCOMPARE(IcmpCore::process()->v6()->isRaw(), kind == SocketKind::Raw);
+}
+
+void tst_SweepNetns::checkTable(const Scenario* kScenarios, int n, SocketKind kind)
+{
     QVERIFY(useEndpoint(kind));
     QCOMPARE(IcmpCore::process()->isRaw(), kind == SocketKind::Raw);
-    const int n = int(std::size(kScenarios));
 
     QVector<Row> written[2];
     int alerts[2] = {};
     for (const bool allAtOnce : {false, true}) {
         Fixture f;
-        for (const Scenario& s : kScenarios)
-            f.add(QLatin1String(s.address));
+        for (int i = 0; i < n; ++i)
+            f.add(QLatin1String(kScenarios[i].address));
         f.markEarlier();
         QVERIFY(sweepAndSettle(f, allAtOnce) >= 0);
         QCOMPARE(f.bar.Value(), float(n));
@@ -405,6 +465,125 @@ void tst_SweepNetns::silentHostsAllAtOnceTakeAboutOneTimeout()
     QCOMPARE(f.bar.Value(), float(hosts.size()));
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
+}
+
+void tst_SweepNetns::namesResolveAtEachSweepInBothModes()
+{
+    // Names from the namespace's own hosts file, looked up again at each sweep: a name
+    // that moves to another address is probed there next time, and the row says where.
+    QVERIFY(useEndpoint(SocketKind::Automatic));
+    const QStringList hosts = {QStringLiteral("198.18.0.2 router.lab"), QStringLiteral("198.18.0.2 both.lab"),
+                               QStringLiteral("2001:db8::2 both.lab"), QStringLiteral("2001:db8:1::2 silent.lab"),
+                               QStringLiteral("198.18.0.2 moving.lab")};
+    QVERIFY2(m_lab->setNameService(QStringLiteral("P"), hosts), qPrintable(m_lab->error()));
+    const QString hostsFile =
+        QStringLiteral("/etc/netns/") + m_lab->name(QStringLiteral("P")) + QStringLiteral("/hosts");
+    const QStringList names = {QStringLiteral("router.lab"), QStringLiteral("both.lab"),
+                               QStringLiteral("silent.lab"), QStringLiteral("gw.example.lan"),
+                               QStringLiteral("moving.lab"), QStringLiteral("::1"),
+                               QStringLiteral("127.1")};
+
+    QStringList wrong;
+    auto expect = [&](bool condition, const QString& what) {
+        if (!condition)
+            wrong.append(what);
+    };
+    const bool entered = m_lab->runIn(QStringLiteral("P"), [&] {
+        for (const bool allAtOnce : {false, true}) {
+            const QString mode = allAtOnce ? QStringLiteral("all at once: ") : QStringLiteral("one at a time: ");
+            QFile file(hostsFile);
+            // Rewritten in place: the namespace sees the file it mounted.
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                file.write((hosts.join(QLatin1Char('\n')) + QStringLiteral("\n")).toUtf8()) < 0)
+                return expect(false, QStringLiteral("cannot rewrite ") + hostsFile);
+            file.close();
+
+            Fixture f;
+            for (const QString& name : names)
+                f.add(name);
+            for (int sweep = 0; sweep < 2; ++sweep) {
+                if (sweep == 1) {
+                    // moving.lab moves to IPv6 between the sweeps.
+                    QFile moved(hostsFile);
+                    if (!moved.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                        moved.write("2001:db8::2 moving.lab\n") < 0)
+                        return expect(false, QStringLiteral("cannot rewrite ") + hostsFile);
+                }
+                QElapsedTimer t;
+                t.start();
+                if (sweepAndSettle(f, allAtOnce) < 0)
+                    return expect(false, mode + QStringLiteral("the sweep did not end"));
+                const QString tip1 = f.list.subToolTip(1, StatusCol);
+                if (sweep == 1) {
+                    expect(f.list.subText(5, StatusCol) == QStringLiteral("OK") &&
+                               f.list.subToolTip(5, StatusCol) == QStringLiteral("probed 2001:db8::2"),
+                           mode + QStringLiteral("moving.lab after its move: ") + f.list.subToolTip(5, StatusCol));
+                    // Every other name has gone from the file: now none of them resolves.
+                    expect(f.list.subText(1, StatusCol) == Sweep::statusText(-1) &&
+                               tip1.contains(QStringLiteral("router.lab")),
+                           mode + QStringLiteral("router.lab once gone: ") + tip1);
+                    continue;
+                }
+                expect(f.list.subText(1, StatusCol) == QStringLiteral("OK") &&
+                           tip1 == QStringLiteral("probed 198.18.0.2"),
+                       mode + QStringLiteral("router.lab: ") + f.list.subText(1, StatusCol) + QLatin1Char('/') + tip1);
+                // The system's order decides which of the two addresses is used.
+                const QString tip2 = f.list.subToolTip(2, StatusCol);
+                expect(
+                    f.list.subText(2, StatusCol) == QStringLiteral("OK") &&
+                        (tip2 == QStringLiteral("probed 2001:db8::2") || tip2 == QStringLiteral("probed 198.18.0.2")),
+                    mode + QStringLiteral("both.lab: ") + tip2);
+                expect(f.list.subText(3, StatusCol) == Sweep::statusText(11010) &&
+                           f.list.subToolTip(3, StatusCol) == QStringLiteral("Request Timed Out\nprobed 2001:db8:1::2"),
+                       mode + QStringLiteral("silent.lab: ") + f.list.subToolTip(3, StatusCol));
+                // An unknown name sent nothing and says why; the resolver refused at once.
+                const QString tip4 = f.list.subToolTip(4, StatusCol);
+                expect(f.list.subText(4, StatusCol) == Sweep::statusText(-1) && f.list.subText(4, TimeCol).isEmpty() &&
+                           tip4.startsWith(QStringLiteral("host name ")) &&
+                           tip4.contains(QStringLiteral("gw.example.lan")),
+                       mode + QStringLiteral("gw.example.lan: ") + tip4);
+                expect(f.list.subToolTip(5, StatusCol) == QStringLiteral("probed 198.18.0.2"),
+                       mode + QStringLiteral("moving.lab: ") + f.list.subToolTip(5, StatusCol));
+                expect(f.list.subText(6, StatusCol) == QStringLiteral("OK") &&
+                           f.list.subToolTip(6, StatusCol) == QStringLiteral("probed ::1"),
+                       mode + QStringLiteral("::1: ") + f.list.subToolTip(6, StatusCol));
+                // The classic IPv4 forms are never looked up.
+                expect(f.list.subToolTip(7, StatusCol) == QStringLiteral("probed 127.0.0.1"),
+                       mode + QStringLiteral("127.1: ") + f.list.subToolTip(7, StatusCol));
+            }
+        }
+    });
+    QVERIFY2(entered, qPrintable(m_lab->error()));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+}
+
+void tst_SweepNetns::cancelDropsALookupInProgress()
+{
+    QVERIFY(useEndpoint(SocketKind::Automatic));
+    QVERIFY2(m_lab->setNameService(QStringLiteral("P"), {QStringLiteral("198.18.0.2 router.lab")}),
+             qPrintable(m_lab->error()));
+    QList<quint64> reported;
+    quint64 kept = 0;
+    int lookupsAfter = -1;
+    const bool entered = m_lab->runIn(QStringLiteral("P"), [&] {
+        mdlPing::IcmpEngine engine;
+        QObject::connect(
+            &engine, &mdlPing::IcmpEngine::finished, &engine,
+            [&](quint64 id, std::int32_t, std::int32_t, qint64, mdlPing::Failure) { reported.append(id); });
+        // One cancelled alone, two more by cancelAll, all while their lookups run.
+        const quint64 cancelled = engine.start(QStringLiteral("router.lab"));
+        engine.start(QStringLiteral("router.lab"));
+        engine.start(QStringLiteral("198.18.0.2"));
+        engine.cancel(cancelled);
+        engine.cancelAll();
+        kept = engine.start(QStringLiteral("router.lab"));
+        // Once no lookup is outstanding, every late answer has been seen and dropped.
+        if (QTest::qWaitFor([&] { return engine.lookupsRunning() == 0 && engine.pending() == 0; }, 5000))
+            lookupsAfter = engine.lookupsRunning();
+    });
+    QVERIFY2(entered, qPrintable(m_lab->error()));
+    QCOMPARE(lookupsAfter, 0);
+    QCOMPARE(reported, QList<quint64>{kept});
 }
 
 QTEST_MAIN(tst_SweepNetns)
