@@ -4,8 +4,8 @@ namespace mdlPing {
 
 QString GetStatusText(const std::int32_t& status)
 {
-    // The texts are shown in the host list and written to logs that people compare
-    // across machines, so they must stay byte for byte as they are.
+    // The texts are shown in the host list, the outage log and tivane-probe's output, where
+    // people and scripts match them, so they stay byte for byte as they are.
     switch (status) {
     case 0:
         return QStringLiteral("Success!");

@@ -69,6 +69,16 @@ struct Harness
     std::unique_ptr<frmMain> window;
 };
 
+// Runs what the window has queued for the next turns of the event loop (a deferred hide, say),
+// so that a test can check that something did not happen without sleeping.
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
 QRect twipsRect(int top, int left, int height, int width)
 {
     return QRect(left, top, width, height);
@@ -286,7 +296,7 @@ void tst_FrmMain::minimiseHidesOnlyWithATray()
         QVERIFY(!w.trayShown());
         w.show();
         w.showMinimized();
-        QTest::qWait(50);
+        settle();
         QVERIFY(w.isVisible());
     }
     {
@@ -361,7 +371,7 @@ void tst_FrmMain::settingsWrittenAtExit()
     w.commands().tblTivane_ButtonMenuClick(QStringLiteral("mnuShGrd"));
     w.tblTivane->setButtonValue(6, 0);
     w.showMinimized(); // the normal geometry is saved, not the minimised one
-    QTest::qWait(20);
+    settle();
     w.mnuExit_Click();
     QVERIFY(w.isUnloaded());
     QCOMPARE(h.ends, 1);
@@ -412,7 +422,7 @@ void tst_FrmMain::trayThatComesLaterIsUsedAndOneThatGoesGivesTheWindowBack()
     QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), 6000);
     QVERIFY(!w.trayShown());
     w.showMinimized();
-    QTest::qWait(50);
+    settle();
     QVERIFY(w.isVisible());
 }
 
@@ -576,8 +586,11 @@ void tst_FrmMain::onlyRightReleaseOpensTheMenu()
     frmMain& w = h.make();
     w.Form_Load();
     w.show();
-    w.lstPings->select(2);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWidget* viewport = w.lstPings->viewport();
+    const QPoint second = w.lstPings->visualRect(w.lstPings->items()->index(1, 0)).center();
     int menus = 0;
+    // The menu runs its own loop, so a click that opens it returns only once it is closed.
     const auto closeMenuSoon = [&] {
         QTimer::singleShot(30, &w, [&] {
             if (QApplication::activePopupWidget() == w.mnu) {
@@ -587,13 +600,13 @@ void tst_FrmMain::onlyRightReleaseOpensTheMenu()
         });
     };
     closeMenuSoon();
-    w.lstPings_MouseUp(1, 0, 5, 5);
-    w.lstPings_MouseUp(4, 0, 5, 5);
-    QTest::qWait(60);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, second);
+    QTest::mouseClick(viewport, Qt::MiddleButton, {}, second);
     QCOMPARE(menus, 0);
+    QCOMPARE(w.lstPings->selectedIndex(), 2);
     QCOMPARE(w.ipN, QString());
     closeMenuSoon();
-    w.lstPings_MouseUp(2, 0, 5, 5);
+    QTest::mouseClick(viewport, Qt::RightButton, {}, second);
     QCOMPARE(menus, 1);
     QCOMPARE(w.ipN, QStringLiteral("pc"));
     QCOMPARE(w.ipA, QStringLiteral("127.0.0.2"));
@@ -607,7 +620,8 @@ void tst_FrmMain::onlyRightReleaseOpensTheMenu()
                 editEnabled = a->isEnabled();
         w.mnu->close();
     });
-    w.lstPings_MouseUp(2, 0, 5, 5);
+    // Below the last row: a right click on empty space selects nothing.
+    QTest::mouseClick(viewport, Qt::RightButton, {}, QPoint(second.x(), viewport->height() - 5));
     QVERIFY(!editEnabled);
     QCOMPARE(w.ipN, QStringLiteral("pc")); // kept from the last right-click on a row
 }
