@@ -3,7 +3,7 @@
 # The file list is taken again whenever a file is added or removed.
 find_program(TIVANE_CLANG_FORMAT NAMES clang-format clang-format-14 DOC "clang-format for the format-check target")
 
-set(format_dirs app bench controls hostlist platform probe resources shell tests)
+set(format_dirs app bench controls hostlist platform probe resources shell tests watch)
 set(format_globs)
 foreach(dir IN LISTS format_dirs)
     list(APPEND format_globs ${PROJECT_SOURCE_DIR}/${dir}/*.cpp ${PROJECT_SOURCE_DIR}/${dir}/*.h)

@@ -130,6 +130,45 @@ void ReportListModel::setSubToolTip(int index, int sub, const QString& tip)
     cellChanged(index, sub, {Qt::ToolTipRole});
 }
 
+void ReportListModel::setExtraColumns(const ExtraColumns* extra)
+{
+    if (extra == m_extra)
+        return;
+    if (const int old = m_extra ? m_extra->extraColumnCount() : 0; old > 0) {
+        beginRemoveColumns({}, Columns, Columns + old - 1);
+        m_extra = nullptr;
+        endRemoveColumns();
+    }
+    m_extra = nullptr;
+    if (const int added = extra ? extra->extraColumnCount() : 0; added > 0) {
+        beginInsertColumns({}, Columns, Columns + added - 1);
+        m_extra = extra;
+        endInsertColumns();
+    }
+    m_extra = extra;
+}
+
+void ReportListModel::extraChanged(int index)
+{
+    if (!m_extra || m_rows.isEmpty() || index < 0 || index > count())
+        return;
+    const int last = columnCount() - 1;
+    // The row's background and tool tip may change with it, so every column is told.
+    if (index == 0)
+        Q_EMIT dataChanged(this->index(0, 0), this->index(count() - 1, last));
+    else
+        Q_EMIT dataChanged(this->index(index - 1, 0), this->index(index - 1, last));
+}
+
+int ReportListModel::indexOfKey(quint64 key) const
+{
+    for (int i = 0; i < count(); ++i) {
+        if (m_rows.at(i).key == key)
+            return i + 1;
+    }
+    return 0;
+}
+
 void ReportListModel::setHidden(int index, bool hidden)
 {
     if (index < 1 || index > count())
@@ -139,16 +178,24 @@ void ReportListModel::setHidden(int index, bool hidden)
 
 void ReportListModel::sortByColumn(int column)
 {
-    if (column < 0 || column >= Columns || m_rows.size() < 2)
+    if (column < 0 || column >= columnCount() || m_rows.size() < 2)
         return;
     const auto key = [column](const Row& r) -> const QString& { return column == 0 ? r.text : r.sub[column - 1]; };
 
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> order(m_rows.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return QString::compare(key(m_rows.at(a)), key(m_rows.at(b)), Qt::CaseInsensitive) < 0;
-    });
+    if (column >= Columns) {
+        // Asked once per row, not once per comparison: the supplier may have to look the key up.
+        std::vector<double> keys(m_rows.size());
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            keys[i] = m_extra->extraSortKey(m_rows.at(qsizetype(i)).key, column - Columns);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[a] < keys[b]; });
+    } else {
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            return QString::compare(key(m_rows.at(a)), key(m_rows.at(b)), Qt::CaseInsensitive) < 0;
+        });
+    }
 
     QVector<Row> sorted;
     sorted.reserve(m_rows.size());
@@ -176,7 +223,7 @@ int ReportListModel::rowCount(const QModelIndex& parent) const
 
 int ReportListModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : Columns;
+    return parent.isValid() ? 0 : Columns + (m_extra ? m_extra->extraColumnCount() : 0);
 }
 
 QVariant ReportListModel::data(const QModelIndex& index, int role) const
@@ -185,6 +232,16 @@ QVariant ReportListModel::data(const QModelIndex& index, int role) const
         return {};
     const Row& r = m_rows.at(index.row());
     const int c = index.column();
+    if (m_extra) {
+        if (c >= Columns) {
+            const QVariant own = m_extra->extraData(r.key, c - Columns, role);
+            return own.isValid() || role != Qt::ToolTipRole ? own : m_extra->rowData(r.key, role);
+        }
+        if (role == Qt::BackgroundRole)
+            return m_extra->rowData(r.key, role);
+        if (role == Qt::ToolTipRole && (c == 0 || r.subToolTip[c - 1].isEmpty()))
+            return m_extra->rowData(r.key, role);
+    }
     switch (role) {
     case Qt::DisplayRole:
         return c == 0 ? r.text : r.sub[c - 1];
@@ -228,7 +285,18 @@ Qt::ItemFlags ReportListModel::flags(const QModelIndex& index) const
 
 QVariant ReportListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= m_headers.size())
+    if (orientation != Qt::Horizontal || section < 0)
+        return {};
+    if (section >= Columns) {
+        if (!m_extra || section >= columnCount())
+            return {};
+        if (role == Qt::DisplayRole)
+            return m_extra->extraHeader(section - Columns);
+        if (role == Qt::TextAlignmentRole)
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+        return {};
+    }
+    if (section >= m_headers.size())
         return {};
     if (role == Qt::DisplayRole)
         return m_headers.at(section);

@@ -9,6 +9,22 @@ namespace platform {
 
 class ImageList;
 
+// Columns after the sub-items whose cells another part of the program supplies, found by the
+// rows' keys; the rows themselves store nothing for them.
+class ExtraColumns
+{
+public:
+    virtual ~ExtraColumns() = default;
+    virtual int extraColumnCount() const = 0;
+    virtual QString extraHeader(int column) const = 0; // column 0..extraColumnCount()-1
+    virtual QVariant extraData(quint64 key, int column, int role) const = 0;
+    // Sorts the column: lower first; rows with equal keys keep their order.
+    virtual double extraSortKey(quint64 key, int column) const = 0;
+    // A role for every cell of the row (a background, a tool tip), or nothing. A cell's own tool
+    // tip wins over the row's.
+    virtual QVariant rowData(quint64 key, int role) const = 0;
+};
+
 // Storage behind the report list: one record per row, no per-cell objects, so that
 // tens of thousands of rows stay cheap. Column 0 is the row text, columns 1..3 the sub-items.
 class ReportListModel : public QAbstractTableModel
@@ -54,7 +70,17 @@ public:
     void setSubIcon(int index, int sub, int icon);
     void setSubToolTip(int index, int sub, const QString& tip);
 
-    // Stable ascending sort by the texts of column `column` (0 = row text, 1..3 sub-items).
+    // Adds the supplier's columns after the sub-items (null: none). It must outlive the model or
+    // be replaced first. The rows stay, and so do indexes to them.
+    void setExtraColumns(const ExtraColumns* extra);
+    const ExtraColumns* extraColumns() const { return m_extra; }
+    // The supplier's cells of the row changed (1-based); index 0: of every row.
+    void extraChanged(int index);
+    // 1-based position of the row with this key, 0 when none has it.
+    int indexOfKey(quint64 key) const;
+
+    // Stable ascending sort by the texts of column `column` (0 = row text, 1..3 sub-items), or
+    // by the supplier's sort keys for an extra column.
     void sortByColumn(int column);
     void setHidden(int index, bool hidden);
 
@@ -69,6 +95,7 @@ private:
     void cellChanged(int index, int column, const QList<int>& roles);
 
     const ImageList* m_images = nullptr;
+    const ExtraColumns* m_extra = nullptr;
     QStringList m_headers;
     bool m_checkboxes = true;
     QVector<Row> m_rows;

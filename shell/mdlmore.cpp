@@ -207,6 +207,16 @@ bool TrayIcon::remove()
     return wasShown;
 }
 
+bool TrayIcon::showMessage(const QString& title, const QString& text, bool warning, int timeoutMs)
+{
+    if (!isShown())
+        return false;
+    m_icon->showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, timeoutMs);
+    ++m_messages;
+    m_lastMessage = title + QLatin1Char('\n') + text;
+    return true;
+}
+
 bool TrayIcon::statusNotifierHost()
 {
     return statusNotifierHost(QDBusConnection::sessionBus());

@@ -109,6 +109,13 @@ public:
     bool modify(const QIcon& icon, const QString& tip);
     // True when an icon was shown and now is not.
     bool remove();
+    // A notification from the icon: a balloon, or the desktop's notification where the tray
+    // passes it on. A warning carries the warning sign. False, showing nothing, when no icon is
+    // shown: a message without its icon would come from nowhere.
+    bool showMessage(const QString& title, const QString& text, bool warning, int timeoutMs = 10000);
+    // The notifications shown so far, the latest as "title\ntext" (tests, and a tip's history).
+    int messageCount() const { return m_messages; }
+    QString lastMessage() const { return m_lastMessage; }
 
     // True when the session bus has a StatusNotifier watcher, i.e. the tray host speaks that protocol.
     static bool statusNotifierHost();
@@ -122,6 +129,8 @@ private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
 
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    int m_messages = 0;
+    QString m_lastMessage;
 };
 
 enum TrayAction : int

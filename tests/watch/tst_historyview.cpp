@@ -1,0 +1,232 @@
+// The history plot as drawn (losses and state changes where they happened, on light and dark
+// palettes), the history window following the sweeps, and the Alerts dialog driven by keys.
+#include "alertsdialog.h"
+#include "appinfo.h"
+#include "fakes.h"
+#include "historyview.h"
+#include "hostwatch.h"
+#include "progressbar.h"
+#include "reportlist.h"
+#include "sweep.h"
+#include "toolbar.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QImage>
+#include <QLabel>
+#include <QPointer>
+#include <QSpinBox>
+#include <QTest>
+
+using monitor::HistoryPoint;
+using monitor::HostState;
+using monitor::SampleKind;
+
+namespace {
+
+constexpr qint64 T0 = 1'796'644'800'000;
+
+HistoryPoint reply(qint64 at, qint64 us)
+{
+    return HistoryPoint{at, SampleKind::Reply, us};
+}
+
+HistoryPoint lost(qint64 at)
+{
+    return HistoryPoint{at, SampleKind::TimedOut, -1};
+}
+
+bool near(const QColor& a, const QColor& b)
+{
+    return std::abs(a.red() - b.red()) < 40 && std::abs(a.green() - b.green()) < 40 &&
+           std::abs(a.blue() - b.blue()) < 40;
+}
+
+// Whether column x of the image has a pixel of colour c between y0 and y1.
+bool columnHas(const QImage& img, int x, int y0, int y1, const QColor& c)
+{
+    for (int dx = -1; dx <= 1; ++dx) {
+        for (int y = y0; y <= y1; ++y) {
+            if (near(img.pixelColor(x + dx, y), c))
+                return true;
+        }
+    }
+    return false;
+}
+
+QPalette darkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(30, 30, 30));
+    p.setColor(QPalette::Base, QColor(20, 20, 20));
+    p.setColor(QPalette::Text, QColor(230, 230, 230));
+    p.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    p.setColor(QPalette::Highlight, QColor(60, 120, 200));
+    return p;
+}
+
+} // namespace
+
+class tst_HistoryView : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void lossesAndChangesAreDrawnWhereTheyHappened_data();
+    void lossesAndChangesAreDrawnWhereTheyHappened();
+    void aDayOfPointsFitsTheWidth();
+    void windowFollowsSweepsAndClosesWhenTheHostGoes();
+    void alertsDialogByKeyboard();
+    void alertsDialogCancelKeepsSettings();
+};
+
+void tst_HistoryView::lossesAndChangesAreDrawnWhereTheyHappened_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light") << false;
+    QTest::newRow("dark") << true;
+}
+
+void tst_HistoryView::lossesAndChangesAreDrawnWhereTheyHappened()
+{
+    QFETCH(bool, dark);
+    HistoryPlot plot;
+    if (dark)
+        plot.setPalette(darkPalette());
+    plot.resize(600, 240);
+    QVector<HistoryPoint> points;
+    // Ten minutes a sweep a second: replies, a stretch of losses from minute 4 to 6, replies again.
+    for (qint64 s = 0; s < 600; ++s) {
+        const qint64 at = T0 + s * 1000;
+        points.append(s >= 240 && s < 360 ? lost(at) : reply(at, 2000 + (s % 7) * 100));
+    }
+    const QVector<monitor::StateEvent> events{
+        {T0, HostState::Up, 0}, {T0 + 242000, HostState::Down, 11010}, {T0 + 360000, HostState::Up, 0}};
+    plot.setData(points, events);
+    const QImage img = plot.grab().toImage();
+    const QRect band = plot.lossBand();
+
+    // Losses in the band under their minutes, none under the replies.
+    QVERIFY(columnHas(img, plot.xOf(T0 + 300000), band.top(), band.bottom(), HistoryPlot::lossColor()));
+    QVERIFY(!columnHas(img, plot.xOf(T0 + 120000), band.top(), band.bottom(), HistoryPlot::lossColor()));
+    QVERIFY(!columnHas(img, plot.xOf(T0 + 480000), band.top(), band.bottom(), HistoryPlot::lossColor()));
+    // The changes as lines through the plot.
+    const QRect area = plot.plotArea();
+    QVERIFY(columnHas(img, plot.xOf(T0 + 242000), area.top() + 20, area.top() + 60, HistoryPlot::downColor()));
+    QVERIFY(columnHas(img, plot.xOf(T0 + 360000), area.top() + 20, area.top() + 60, HistoryPlot::upColor()));
+    // The background follows the palette: a dark one stays dark.
+    const QColor base = img.pixelColor(area.center().x(), area.top() + 2);
+    QCOMPARE(base.lightness() < 128, dark);
+}
+
+void tst_HistoryView::aDayOfPointsFitsTheWidth()
+{
+    HistoryPlot plot;
+    plot.resize(400, 200);
+    QVector<HistoryPoint> points;
+    points.reserve(86400);
+    for (qint64 s = 0; s < 86400; ++s)
+        points.append(s % 1000 == 0 ? lost(T0 + s * 1000) : reply(T0 + s * 1000, 500 + s % 300));
+    plot.setData(points, {});
+    const QRect area = plot.plotArea();
+    // First and last moments map to the edges of the plot, never beyond.
+    QCOMPARE(plot.xOf(T0), area.left());
+    QCOMPARE(plot.xOf(T0 + 86399000), area.right());
+    QCOMPARE(plot.xOf(T0 - 5000), area.left());
+    QCOMPARE(plot.xOf(T0 + 90000000), area.right());
+    const QImage img = plot.grab().toImage();
+    QVERIFY(!img.isNull());
+}
+
+void tst_HistoryView::windowFollowsSweepsAndClosesWhenTheHostGoes()
+{
+    platform::AppInfo app;
+    platform::ReportList list;
+    platform::ToolBar toolbar;
+    for (int i = 0; i < 6; ++i)
+        toolbar.addButton(QStringLiteral("b%1").arg(i), QStringLiteral("b%1").arg(i), platform::ToolBar::Plain, 0, {},
+                          {});
+    platform::ProgressBar bar;
+    RecordingMessageBox messages;
+    ScriptedProber prober;
+    RecordingSoundPlayer sound;
+    SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
+    Sweep sweep{ctx};
+    HostWatch watch(list, sweep, {});
+    watch.setDownAfter(1);
+    QVector<platform::ReportListModel::Row> rows(1);
+    rows[0].text = QStringLiteral("mail");
+    rows[0].sub[0] = QStringLiteral("127.0.0.5");
+    rows[0].checked = true;
+    rows[0].key = 7;
+    list.items()->append(std::move(rows));
+
+    auto* window = new HistoryWindow(watch, 7);
+    QPointer<HistoryWindow> alive(window);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY2(window->summary().contains(QLatin1String("Not probed yet")), qPrintable(window->summary()));
+    QVERIFY(window->windowTitle().contains(QLatin1String("mail (127.0.0.5)")));
+
+    prober.set(QStringLiteral("127.0.0.5"), 11010);
+    sweep.PingList();
+    QTRY_VERIFY(sweep.isIdle());
+    QTRY_COMPARE(window->plot()->points().size(), 1);
+    QVERIFY2(window->summary().contains(QLatin1String("Down since")), qPrintable(window->summary()));
+    prober.set(QStringLiteral("127.0.0.5"), 0, 2);
+    sweep.PingList();
+    QTRY_COMPARE(window->plot()->points().size(), 2);
+    QVERIFY2(window->summary().contains(QLatin1String("Up since")), qPrintable(window->summary()));
+
+    // A Reload makes every row anew: the window has nothing left to show and goes.
+    list.clear();
+    QTRY_VERIFY(alive.isNull());
+}
+
+void tst_HistoryView::alertsDialogByKeyboard()
+{
+    AlertSettings given;
+    given.downAfter = 3;
+    given.logPath = QStringLiteral("/tmp/nowhere/outages.csv");
+    AlertsDialog dialog(given);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* spin = dialog.findChild<QSpinBox*>(QStringLiteral("spnDownAfter"));
+    auto* log = dialog.findChild<QCheckBox*>(QStringLiteral("chkOutageLog"));
+    QVERIFY(spin && log);
+    QCOMPARE(spin->value(), 3);
+    QVERIFY(!log->isChecked());
+    QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("lblLogPath"))->text().contains(given.logPath));
+
+    spin->setFocus();
+    QTRY_VERIFY(spin->hasFocus());
+    QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(spin, QStringLiteral("5"));
+    QTest::keyClick(spin, Qt::Key_Up);
+    QTest::keyClick(spin, Qt::Key_Tab);
+    QTRY_VERIFY(log->hasFocus());
+    QTest::keyClick(log, Qt::Key_Space);
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
+    const AlertSettings got = dialog.settings();
+    QCOMPARE(got.downAfter, 6);
+    QVERIFY(got.outageLog);
+    QCOMPARE(got.logPath, given.logPath);
+}
+
+void tst_HistoryView::alertsDialogCancelKeepsSettings()
+{
+    AlertSettings given;
+    given.downAfter = 250; // out of range in a settings file: shown as the most there can be
+    AlertsDialog dialog(given);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* spin = dialog.findChild<QSpinBox*>(QStringLiteral("spnDownAfter"));
+    QCOMPARE(spin->value(), monitor::HostMonitor::MaxDownAfter);
+    QTest::keyClick(spin, Qt::Key_Down);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QTRY_COMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(!dialog.isVisible());
+}
+
+QTEST_MAIN(tst_HistoryView)
+#include "tst_historyview.moc"

@@ -1,0 +1,260 @@
+#include "hostwatch.h"
+
+#include "artwork.h"
+#include "csvexport.h"
+#include "outagelog.h"
+#include "soundplayer.h"
+#include "sweep.h"
+
+#include <QDateTime>
+#include <QHeaderView>
+
+using monitor::HostState;
+using monitor::StatColumn;
+
+HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services, QObject* parent)
+    : QObject(parent), m_list(list), m_services(std::move(services))
+{
+    m_columns = monitor::defaultStatColumns();
+    // The state leads, so that a host that is down is seen without reading the other columns.
+    m_columns.prepend(StatColumn::State);
+    m_upIcon = QIcon(artwork::trayBadgePath(artwork::TrayAllUp));
+    m_downIcon = QIcon(artwork::trayBadgePath(artwork::TraySomeDown));
+
+    platform::ReportListModel* model = m_list.items();
+    model->setExtraColumns(this);
+    connect(model, &QAbstractItemModel::modelReset, this, &HostWatch::followAll);
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { follow(first + 1, last + 1); });
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) { forget(first + 1, last + 1); });
+    // A row's name or address set after it was added (Add, then the sub-item).
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+                if (from.column() > 1 || (!roles.isEmpty() && !roles.contains(Qt::DisplayRole)))
+                    return;
+                follow(from.row() + 1, to.row() + 1);
+            });
+    connect(&sweep, &Sweep::entryFinished, this, &HostWatch::onEntryFinished);
+    connect(&sweep, &Sweep::sweepFinished, this, &HostWatch::onSweepFinished);
+    followAll();
+}
+
+HostWatch::~HostWatch()
+{
+    m_list.items()->setExtraColumns(nullptr);
+}
+
+qint64 HostWatch::now() const
+{
+    return m_services.now ? m_services.now() : QDateTime::currentMSecsSinceEpoch();
+}
+
+QColor HostWatch::downTint()
+{
+    return QColor(230, 40, 40, 90);
+}
+
+quint64 HostWatch::keyAt(int row) const
+{
+    const platform::ReportListModel* model = m_list.items();
+    return row >= 1 && row <= model->count() ? model->row(row).key : 0;
+}
+
+void HostWatch::follow(int first, int last)
+{
+    const platform::ReportListModel* model = m_list.items();
+    last = std::min(last, model->count());
+    for (int i = std::max(first, 1); i <= last; ++i) {
+        const platform::ReportListModel::Row& r = model->row(i);
+        if (r.key == 0)
+            continue;
+        // A rename keeps the statistics; another address starts afresh.
+        const monitor::HostStats* s = m_monitor.stats(r.key);
+        if (!s || s->name != r.text || s->address != r.sub[0])
+            m_monitor.setEntry(r.key, r.text, r.sub[0]);
+    }
+}
+
+void HostWatch::forget(int first, int last)
+{
+    const platform::ReportListModel* model = m_list.items();
+    last = std::min(last, model->count());
+    for (int i = std::max(first, 1); i <= last; ++i) {
+        if (const quint64 key = model->row(i).key)
+            m_monitor.removeEntry(key);
+    }
+    // Only once the rows are gone do the counts add up again.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            refreshOverall();
+            Q_EMIT recorded();
+        },
+        Qt::QueuedConnection);
+}
+
+void HostWatch::followAll()
+{
+    m_monitor.clear();
+    follow(1, m_list.items()->count());
+    refreshOverall();
+    Q_EMIT recorded();
+}
+
+void HostWatch::setStatisticsShown(bool on)
+{
+    m_shown = on;
+    applyShown();
+}
+
+void HostWatch::applyShown()
+{
+    for (int c = 0; c < extraColumnCount(); ++c)
+        m_list.setColumnHidden(FirstColumn + c, !m_shown);
+}
+
+void HostWatch::resetStatistics()
+{
+    m_monitor.resetStatistics();
+    m_list.items()->extraChanged(0);
+    refreshOverall();
+    Q_EMIT recorded();
+}
+
+void HostWatch::setDownAfter(int failures)
+{
+    m_monitor.setDownAfter(failures);
+}
+
+void HostWatch::onEntryFinished(int row, quint64 key, std::int32_t status, qint64 rttUs, qint64 atMs)
+{
+    if (key == 0)
+        return;
+    if (!m_monitor.contains(key))
+        follow(row, row);
+    if (m_monitor.record(key, status, rttUs, atMs))
+        m_list.items()->extraChanged(row);
+}
+
+void HostWatch::onSweepFinished()
+{
+    const QVector<monitor::StateChange> changes = m_monitor.endSweep();
+    if (!changes.isEmpty()) {
+        refreshOverall();
+        const monitor::Notification note = monitor::describeChanges(changes, now());
+        if (!note.isEmpty()) {
+            if (m_services.notify)
+                m_services.notify(note);
+            if (m_services.sound && m_services.soundOn && m_services.soundOn() && m_services.soundFile) {
+                const char* file =
+                    note.cue() == monitor::Notification::Cue::WentDown ? monitor::DownSoundFile : monitor::UpSoundFile;
+                m_services.sound->play(m_services.soundFile(QString::fromLatin1(file)));
+            }
+            Q_EMIT told(note);
+        }
+        if (!m_logPath.isEmpty()) {
+            const QString why = OutageLog(m_logPath).append(changes);
+            if (why.isEmpty()) {
+                m_logBroken = false;
+            } else if (!m_logBroken) {
+                m_logBroken = true;
+                Q_EMIT logFailed(why);
+            }
+        }
+    }
+    Q_EMIT recorded();
+}
+
+void HostWatch::refreshOverall()
+{
+    if (!m_services.showOverall)
+        return;
+    int image = artwork::TrayNoneProbed;
+    switch (m_monitor.overall()) {
+    case monitor::Overall::NoneProbed:
+        image = artwork::TrayNoneProbed;
+        break;
+    case monitor::Overall::AllUp:
+        image = artwork::TrayAllUp;
+        break;
+    case monitor::Overall::SomeDown:
+        image = artwork::TraySomeDown;
+        break;
+    }
+    m_services.showOverall(artwork::trayIcon(image), m_monitor.trayToolTip());
+}
+
+QByteArray HostWatch::csvOf(const QVector<int>& rows) const
+{
+    const platform::ReportListModel* model = m_list.items();
+    QList<QStringList> lines;
+    QStringList header;
+    for (int c = 0; c < FirstColumn; ++c)
+        header.append(model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+    header += csv::statisticsHeader();
+    lines.append(header);
+    for (const int i : rows) {
+        if (i < 1 || i > model->count())
+            continue;
+        const platform::ReportListModel::Row& r = model->row(i);
+        QStringList fields{r.text};
+        for (const QString& sub : r.sub)
+            fields.append(sub);
+        fields += csv::statisticsFields(r.key ? m_monitor.stats(r.key) : nullptr);
+        lines.append(fields);
+    }
+    return csv::document(lines);
+}
+
+int HostWatch::extraColumnCount() const
+{
+    return int(m_columns.size());
+}
+
+QString HostWatch::extraHeader(int column) const
+{
+    return column >= 0 && column < m_columns.size() ? monitor::statHeader(m_columns.at(column)) : QString();
+}
+
+QVariant HostWatch::extraData(quint64 key, int column, int role) const
+{
+    if (column < 0 || column >= m_columns.size())
+        return {};
+    const monitor::HostStats* s = key ? m_monitor.stats(key) : nullptr;
+    if (!s)
+        return {};
+    const StatColumn c = m_columns.at(column);
+    switch (role) {
+    case Qt::DisplayRole:
+        return monitor::statText(*s, c, now());
+    case Qt::DecorationRole:
+        if (c != StatColumn::State || s->state == HostState::Unknown)
+            return {};
+        return s->state == HostState::Down ? m_downIcon : m_upIcon;
+    case Qt::BackgroundRole:
+        return rowData(key, role);
+    default:
+        return {};
+    }
+}
+
+double HostWatch::extraSortKey(quint64 key, int column) const
+{
+    const monitor::HostStats* s = key ? m_monitor.stats(key) : nullptr;
+    if (!s || column < 0 || column >= m_columns.size())
+        return -1;
+    return monitor::statSortKey(*s, m_columns.at(column));
+}
+
+QVariant HostWatch::rowData(quint64 key, int role) const
+{
+    const monitor::HostStats* s = key ? m_monitor.stats(key) : nullptr;
+    if (!s)
+        return {};
+    if (role == Qt::BackgroundRole)
+        return s->state == HostState::Down ? QVariant(downTint()) : QVariant();
+    if (role == Qt::ToolTipRole && m_shown)
+        return monitor::statToolTip(*s, now());
+    return {};
+}

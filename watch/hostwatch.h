@@ -1,0 +1,109 @@
+#pragma once
+
+#include "hoststats.h"
+#include "reportlist.h"
+
+#include <QByteArray>
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <functional>
+
+class Sweep;
+
+namespace platform {
+class SoundPlayer;
+}
+
+// Follows the rows of the host list and every probe outcome the sweep writes into them, and
+// shows what the host monitor makes of them: the statistics columns, the row tool tips and the
+// marks of hosts that are down, the tray's icon and tip, one notification and one sound per sweep
+// with changes, and the outage log.
+//
+// The rows are followed through the list's model by their keys: a row added or loaded is a host,
+// a row removed is forgotten, a list cleared (Reload) starts every host afresh.
+class HostWatch : public QObject, public platform::ExtraColumns
+{
+    Q_OBJECT
+public:
+    struct Services
+    {
+        // Tells the user about the changes of a sweep (the tray's balloon); empty: not told.
+        std::function<void(const monitor::Notification& note)> notify;
+        // Shows the overall state: the tray's icon and tip.
+        std::function<void(const QIcon& icon, const QString& tip)> showOverall;
+        // Plays the going-down and coming-back sounds; null: silent.
+        platform::SoundPlayer* sound = nullptr;
+        // The Sound Alert button is pressed.
+        std::function<bool()> soundOn;
+        // Where a sound file of the program is.
+        std::function<QString(const QString& name)> soundFile;
+        // Wall-clock time, ms since the epoch; empty: the system's.
+        std::function<qint64()> now;
+    };
+
+    HostWatch(platform::ReportList& list, Sweep& sweep, Services services, QObject* parent = nullptr);
+    ~HostWatch() override;
+
+    monitor::HostMonitor& monitor() { return m_monitor; }
+    const monitor::HostMonitor& monitor() const { return m_monitor; }
+
+    // The statistics columns of the list; hidden, they cost nothing.
+    bool statisticsShown() const { return m_shown; }
+    void setStatisticsShown(bool on);
+    // The hosts stay, as if never probed.
+    void resetStatistics();
+    void setDownAfter(int failures);
+    int downAfter() const { return m_monitor.downAfter(); }
+    // Empty: no outage log. The file is appended to, never rewritten.
+    void setOutageLogPath(const QString& path) { m_logPath = path; }
+    QString outageLogPath() const { return m_logPath; }
+
+    // The row's key, 0 for none (1-based row).
+    quint64 keyAt(int row) const;
+    // The rows as CSV: the list's own columns, then the statistics of each.
+    QByteArray csvOf(const QVector<int>& rows) const;
+    // Shows the overall state again (the tray icon may have been made anew).
+    void refreshOverall();
+    qint64 now() const;
+
+    // ExtraColumns
+    int extraColumnCount() const override;
+    QString extraHeader(int column) const override;
+    QVariant extraData(quint64 key, int column, int role) const override;
+    double extraSortKey(quint64 key, int column) const override;
+    QVariant rowData(quint64 key, int role) const override;
+
+    // The first extra column of the list.
+    static constexpr int FirstColumn = 1 + platform::ReportListModel::SubItems;
+    // The colour laid over the row of a host that is down; translucent, so it reads on a light
+    // and on a dark palette alike.
+    static QColor downTint();
+
+Q_SIGNALS:
+    // A sweep's results are in the monitor (views of the history follow with it).
+    void recorded();
+    // The changes of a sweep were told.
+    void told(const monitor::Notification& note);
+    // The outage log could not be written; why, in a sentence. Told once until it works again.
+    void logFailed(const QString& why);
+
+private:
+    void onEntryFinished(int row, quint64 key, std::int32_t status, qint64 rttUs, qint64 atMs);
+    void onSweepFinished();
+    void follow(int first, int last);
+    void forget(int first, int last);
+    void followAll();
+    void applyShown();
+
+    platform::ReportList& m_list;
+    Services m_services;
+    monitor::HostMonitor m_monitor;
+    QList<monitor::StatColumn> m_columns;
+    QString m_logPath;
+    bool m_logBroken = false;
+    bool m_shown = true;
+    QIcon m_upIcon;
+    QIcon m_downIcon;
+};
