@@ -1,7 +1,7 @@
 // Starts the way both programs start (endpoint first, then every capability given up),
 // creates the QApplication and reports what it is left with, one KEY=VALUE a line:
-// the capability sets from /proc/self/status, whether a loopback probe still goes
-// through the endpoint opened before, and whether a new raw socket could still be opened.
+// the capability sets from /proc/self/status, whether loopback probes (IPv4 and IPv6)
+// still go through the endpoints opened before, and whether a new raw socket could still be opened.
 // With --break it then hangs the endpoint's socket up and reports the next probe.
 
 #include "icmpcore.h"
@@ -34,6 +34,9 @@ int main(int argc, char* argv[])
     std::printf("raw=%d\n", mdlPing::detail::IcmpCore::process()->isRaw() ? 1 : 0);
     mdlPing::ICMP_ECHO_REPLY reply;
     std::printf("probe=%d\n", mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply));
+    // The IPv6 endpoint was opened before the drop too.
+    std::printf("raw6=%d\n", mdlPing::detail::IcmpCore::process()->v6()->isRaw() ? 1 : 0);
+    std::printf("probe6=%d\n", mdlPing::PingHost(QStringLiteral("::1"), reply));
     mdlPing::detail::IcmpCore fresh(mdlPing::detail::SocketKind::Raw);
     std::printf("newRawSocket=%d\n", fresh.open());
 

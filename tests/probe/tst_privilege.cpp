@@ -143,6 +143,8 @@ void tst_Privilege::rawEndpointOutlivesTheDrop()
     QCOMPARE(seen.value(QStringLiteral("CapEff")), kNoCapabilities);
     QCOMPARE(seen.value(QStringLiteral("raw")), QStringLiteral("1"));
     QCOMPARE(seen.value(QStringLiteral("probe")), QStringLiteral("0"));
+    QCOMPARE(seen.value(QStringLiteral("raw6")), QStringLiteral("1"));
+    QCOMPARE(seen.value(QStringLiteral("probe6")), QStringLiteral("0"));
     QCOMPARE(seen.value(QStringLiteral("newRawSocket")), QString::number(EPERM));
 }
 

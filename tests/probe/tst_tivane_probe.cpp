@@ -77,6 +77,7 @@ private slots:
     void unprivilegedWithoutPermission();
     void moreAddressesThanInFlightKeepTheirOrder();
     void silentHostsTakeOneTimeoutTogether();
+    void namesAndIpv6AddressesAsGiven();
     void cleanupTestCase();
 
 private:
@@ -94,7 +95,7 @@ NetLab* tst_TivaneProbe::lab()
 {
     if (!m_lab && NetLab::unavailableReason().isEmpty()) {
         m_lab = std::make_unique<NetLab>(QStringLiteral("t"));
-        m_labBuilt = m_lab->buildProbeNetwork();
+        m_labBuilt = m_lab->buildProbeNetwork() && m_lab->buildIpv6Network();
     }
     return m_lab.get();
 }
@@ -325,6 +326,44 @@ void tst_TivaneProbe::silentHostsTakeOneTimeoutTogether()
             QCOMPARE(got.value(3), QStringLiteral("Request Timed Out"));
         }
     }
+}
+
+void tst_TivaneProbe::namesAndIpv6AddressesAsGiven()
+{
+    // Names come from the namespace's own hosts file; its resolver is its own loopback.
+    NetLab* net = lab();
+    if (!net)
+        QSKIP(qPrintable(NetLab::unavailableReason()));
+    QVERIFY2(m_labBuilt, qPrintable(net->error()));
+    const QString P = QStringLiteral("P");
+    QVERIFY2(net->setNameService(P, {QStringLiteral("198.18.0.2 router.lab"), QStringLiteral("2001:db8::2 router6.lab"),
+                                     QStringLiteral("2001:db8:1::2 silent.lab")}),
+             qPrintable(net->error()));
+    const QStringList addresses = {QStringLiteral("router.lab"),     QStringLiteral("router6.lab"),
+                                   QStringLiteral("2001:DB8::2"),    QStringLiteral("::1"),
+                                   QStringLiteral("gw.example.lan"), QStringLiteral("silent.lab"),
+                                   lab6::kRouterProhibited,          QStringLiteral("127.1")};
+    const Run run =
+        runProgram(QStringLiteral("ip"),
+                   QStringList{QStringLiteral("netns"), QStringLiteral("exec"), net->name(P), kTool} + addresses);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.lines.size(), addresses.size());
+    const QStringList expected = {QStringLiteral("0"),     QStringLiteral("0"),  QStringLiteral("0"),
+                                  QStringLiteral("0"),     QStringLiteral("-1"), QStringLiteral("11010"),
+                                  QStringLiteral("11003"), QStringLiteral("0")};
+    for (int i = 0; i < addresses.size(); ++i) {
+        const QStringList got = fields(run.lines[i]);
+        // Each address exactly as it was given, never the address it resolved to.
+        QCOMPARE(got.value(0), addresses[i]);
+        QCOMPARE(got.value(1), expected[i]);
+    }
+    // The resolver's own words follow (they depend on the C library's language).
+    QVERIFY2(run.errors.startsWith(
+                 QLatin1String("tivane-probe: gw.example.lan: host name lookup failed: gw.example.lan: ")) &&
+                 run.errors.count(QLatin1Char('\n')) == 1,
+             qPrintable(run.errors));
+    // The silent host's timeout is all the waiting there is.
+    QVERIFY2(run.elapsedMs < 1900, qPrintable(QString::number(run.elapsedMs)));
 }
 
 QTEST_GUILESS_MAIN(tst_TivaneProbe)
