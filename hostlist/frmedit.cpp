@@ -9,6 +9,8 @@
 #include "propertybag.h"
 #include "twips.h"
 
+#include <arpa/inet.h>
+
 #include <QButtonGroup>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -74,6 +76,35 @@ public:
 
 private:
     QString m_dropped;
+};
+
+// The address box: host names and IPv6 addresses up to the box's length, but what reads as an
+// IPv4 address (the digits and dots people type, or any form the probe takes as IPv4) no longer
+// than an IPv4 address can be.
+class AddressValidator : public DropCharsValidator
+{
+public:
+    using DropCharsValidator::DropCharsValidator;
+
+    State validate(QString& input, int& pos) const override
+    {
+        const State state = DropCharsValidator::validate(input, pos);
+        if (state == Acceptable && input.size() > frmEdit::Ipv4MaxLength && readsAsIpv4(input))
+            return Invalid;
+        return state;
+    }
+
+private:
+    static bool readsAsIpv4(const QString& text)
+    {
+        const bool digitsAndDots =
+            std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == QLatin1Char('.') || c.isDigit(); });
+        if (digitsAndDots)
+            return true;
+        in_addr address{};
+        const QByteArray bytes = text.toUtf8();
+        return !bytes.contains('\0') && ::inet_aton(bytes.constData(), &address) != 0;
+    }
 };
 
 // A value loaded from the list is shown whole, even when it is longer than what may be typed or
@@ -144,7 +175,7 @@ frmEdit::frmEdit(const Services& services, QWidget* owner)
     txtIP->setObjectName(QStringLiteral("txtIP"));
     txtIP->setGeometry(twipsRect(960, 480, 1575, 285));
     txtIP->setMaxLength(AddressMaxLength);
-    txtIP->setValidator(new DropCharsValidator(QStringLiteral("\r\n"), txtIP));
+    txtIP->setValidator(new AddressValidator(QStringLiteral("\r\n"), txtIP));
 
     label(2, QStringLiteral("Type (icon):"), twipsRect(120, 960, 480, 390), true);
     m_types = new QButtonGroup(this);

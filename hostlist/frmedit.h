@@ -31,7 +31,10 @@ public:
     static constexpr int ClientHeightTwips = 2100;
     // What the user may type; loaded values may be longer.
     static constexpr int NameMaxLength = 25;
-    static constexpr int AddressMaxLength = 15;
+    // Host names and IPv6 addresses may be that long; a text that is an IPv4 address keeps
+    // the old limit.
+    static constexpr int AddressMaxLength = 253;
+    static constexpr int Ipv4MaxLength = 15;
 
     struct Services
     {

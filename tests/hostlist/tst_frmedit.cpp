@@ -228,6 +228,26 @@ void TestFrmEdit::typingStopsAtTheLengthLimits()
     QCOMPARE(dialog->txtName->text(), QStringLiteral("abcdefghijklmnopqrstuvwxy"));
     QTest::keyClicks(dialog->txtIP, QStringLiteral("255.255.255.2550"));
     QCOMPARE(dialog->txtIP->text(), QStringLiteral("255.255.255.255"));
+
+    // Host names and IPv6 addresses go on to 253 characters.
+    dialog->txtIP->clear();
+    const QString v6 = QStringLiteral("2001:db8:85a3:0:0:8a2e:370:7334");
+    QTest::keyClicks(dialog->txtIP, v6);
+    QCOMPARE(dialog->txtIP->text(), v6);
+    dialog->txtIP->clear();
+    const QString longName = QStringLiteral("abcdefghi.").repeated(25) + QStringLiteral("abc");
+    QCOMPARE(longName.size(), 253);
+    QTest::keyClicks(dialog->txtIP, longName + QStringLiteral("d"));
+    QCOMPARE(dialog->txtIP->text(), longName);
+    // The hex IPv4 forms keep the IPv4 limit too.
+    dialog->txtIP->clear();
+    QTest::keyClicks(dialog->txtIP, QStringLiteral("0x7f.0x0000000001"));
+    QCOMPARE(dialog->txtIP->text(), QStringLiteral("0x7f.0x00000000"));
+    // A pasted IPv4 text that is too long is refused whole, not cut into another address.
+    dialog->txtIP->clear();
+    QApplication::clipboard()->setText(QStringLiteral("192.168.100.1000"));
+    QTest::keyClick(dialog->txtIP, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(dialog->txtIP->text(), QString());
 }
 
 void TestFrmEdit::nameRefusesBarsTypedOrPasted()
