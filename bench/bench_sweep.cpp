@@ -2,7 +2,8 @@
 // - 1,000 loopback hosts, one at a time and all at once;
 // - silent hosts in network namespaces built here (root only): how late a 10 ms heartbeat
 //   gets while a one-at-a-time sweep waits for them, and how long an all-at-once sweep over
-//   20 of them takes.
+//   20 of them takes; and the same heartbeat while the five silent hosts are host names,
+//   looked up at each sweep through the namespace's own hosts file.
 // Each figure is one run; nothing here judges the numbers.
 #include "frmmain.h"
 #include "icmpcore.h"
@@ -17,11 +18,13 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -170,6 +173,65 @@ void loopback()
     }
 }
 
+// How late a 10 ms heartbeat gets while a one-at-a-time sweep waits for the hosts, which
+// must all time out.
+void stallWhileSweeping(const QStringList& hosts, const char* stallName, const char* sweepName, const char* beatsName)
+{
+    const QString timedOut = QStringLiteral("11010: Request Timed Out");
+    Bench bench(hosts);
+    if (!bench.ready()) {
+        printSkipped(stallName, QStringLiteral("the window could not load the host list"));
+        return;
+    }
+    // The heartbeat runs only while the sweep does; its worst lateness is how long the window
+    // could not answer.
+    QElapsedTimer clock;
+    qint64 lastNs = -1;
+    qint64 worstNs = 0;
+    int beats = 0;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    heartbeat.setInterval(10);
+    QObject::connect(&heartbeat, &QTimer::timeout, &heartbeat, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (lastNs >= 0)
+            worstNs = std::max(worstNs, now - lastNs - 10'000'000);
+        lastNs = now;
+        ++beats;
+    });
+    clock.start();
+    heartbeat.start();
+    const double ms = bench.sweep(false, 15000);
+    heartbeat.stop();
+    const int wrong = bench.rowsOtherThan(timedOut);
+    if (ms < 0) {
+        printSkipped(stallName, QStringLiteral("the sweep had not ended after 15 s"));
+    } else if (wrong) {
+        printSkipped(stallName, QStringLiteral("%1 of %2 silent hosts did not time out").arg(wrong).arg(hosts.size()));
+    } else {
+        printMs(stallName, double(worstNs) / 1e6);
+        printMs(sweepName, ms);
+        std::printf("%s: %d\n", beatsName, beats);
+    }
+}
+
+const char* const kNamesStall = "ui_stall_max_ms_names";
+const char* const kNamesOption = "--stall-with-names";
+
+QStringList silentNames(int n)
+{
+    QStringList names;
+    for (int i = 0; i < n; ++i)
+        names.append(QStringLiteral("silent%1.lab").arg(i + 1));
+    return names;
+}
+
+// Runs inside the prober's namespace (ip netns exec), so the endpoint and every lookup are there.
+void stallWithNames()
+{
+    stallWhileSweeping(silentNames(5), kNamesStall, "sweep_5_silent_names_ms", "ui_stall_names_heartbeats");
+}
+
 // Hosts that never answer, behind a router in namespaces of our own. The process's ICMP
 // endpoint is opened again inside the prober's namespace, so the window probes from there.
 void silentHosts()
@@ -205,44 +267,7 @@ void silentHosts()
     }
     const QString timedOut = QStringLiteral("11010: Request Timed Out");
 
-    {
-        Bench bench(silent.mid(0, 5));
-        if (!bench.ready()) {
-            printSkipped(stallName, QStringLiteral("the window could not load the host list"));
-        } else {
-            // The heartbeat runs only while the sweep does; its worst lateness is how long
-            // the window could not answer.
-            QElapsedTimer clock;
-            qint64 lastNs = -1;
-            qint64 worstNs = 0;
-            int beats = 0;
-            QTimer heartbeat;
-            heartbeat.setTimerType(Qt::PreciseTimer);
-            heartbeat.setInterval(10);
-            QObject::connect(&heartbeat, &QTimer::timeout, &heartbeat, [&] {
-                const qint64 now = clock.nsecsElapsed();
-                if (lastNs >= 0)
-                    worstNs = std::max(worstNs, now - lastNs - 10'000'000);
-                lastNs = now;
-                ++beats;
-            });
-            clock.start();
-            heartbeat.start();
-            const double ms = bench.sweep(false, 15000);
-            heartbeat.stop();
-            const int wrong = bench.rowsOtherThan(timedOut);
-            if (ms < 0)
-                printSkipped(stallName, QStringLiteral("the sweep had not ended after 15 s"));
-            else if (wrong)
-                printSkipped(stallName, QStringLiteral("%1 of 5 silent hosts did not time out").arg(wrong));
-            else {
-                printMs(stallName, double(worstNs) / 1e6);
-                printMs("sweep_5_silent_ms", ms);
-                std::printf("ui_stall_heartbeats: %d\n", beats);
-            }
-        }
-    }
-
+    stallWhileSweeping(silent.mid(0, 5), stallName, "sweep_5_silent_ms", "ui_stall_heartbeats");
     {
         Bench bench(silent);
         if (!bench.ready()) {
@@ -258,6 +283,28 @@ void silentHosts()
                 printMs(allName, ms);
         }
     }
+
+    // The names live in the namespace's hosts file; its resolver is its own loopback, so
+    // no lookup leaves it. A process of its own, started by ip netns exec, sees both.
+    QStringList hosts;
+    const QStringList names = silentNames(5);
+    for (int i = 0; i < names.size(); ++i)
+        hosts.append(silent[i] + QLatin1Char(' ') + names[i]);
+    if (!lab.setNameService(QStringLiteral("P"), hosts)) {
+        printSkipped(kNamesStall, lab.error());
+        return;
+    }
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), lab.name(QStringLiteral("P")),
+                                       QCoreApplication::applicationFilePath(), QString::fromLatin1(kNamesOption)});
+    if (!child.waitForFinished(30000) || child.exitCode() != 0) {
+        child.kill();
+        child.waitForFinished();
+        printSkipped(kNamesStall, QStringLiteral("the sweep in the namespace did not end"));
+        return;
+    }
+    std::fputs(child.readAllStandardOutput().constData(), stdout);
 }
 
 } // namespace
@@ -266,6 +313,10 @@ int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (argc == 2 && std::strcmp(argv[1], kNamesOption) == 0) {
+        stallWithNames();
+        return 0;
+    }
     loopback();
     silentHosts();
     return 0;
