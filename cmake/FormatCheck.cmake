@@ -3,10 +3,17 @@
 # The file list is taken again whenever a file is added or removed.
 find_program(TIVANE_CLANG_FORMAT NAMES clang-format clang-format-14 DOC "clang-format for the format-check target")
 
-set(format_dirs app bench controls hostlist platform probe resources shell tests watch)
+# Every folder at the top but build trees (build, build-asan, ...) and hidden ones, so that a new
+# folder is checked without being listed here and no build tree is searched.
+file(GLOB format_dirs CONFIGURE_DEPENDS LIST_DIRECTORIES true RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/*)
+list(FILTER format_dirs EXCLUDE REGEX "^(build.*|\\..*)$")
+file(RELATIVE_PATH binary_dir ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+list(REMOVE_ITEM format_dirs "${binary_dir}")
 set(format_globs)
 foreach(dir IN LISTS format_dirs)
-    list(APPEND format_globs ${PROJECT_SOURCE_DIR}/${dir}/*.cpp ${PROJECT_SOURCE_DIR}/${dir}/*.h)
+    if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${dir})
+        list(APPEND format_globs ${PROJECT_SOURCE_DIR}/${dir}/*.cpp ${PROJECT_SOURCE_DIR}/${dir}/*.h)
+    endif()
 endforeach()
 file(GLOB_RECURSE TIVANE_FORMAT_SOURCES CONFIGURE_DEPENDS ${format_globs})
 list(SORT TIVANE_FORMAT_SOURCES)
