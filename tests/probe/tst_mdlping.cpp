@@ -49,6 +49,8 @@ private slots:
     void startupNeedsNothing();
     void invalidAddresses_data();
     void invalidAddresses();
+    void addressForms_data();
+    void addressForms();
     void loopback_data();
     void loopback();
     void consecutiveProbesShareRecord();
@@ -120,6 +122,57 @@ void tst_MdlPing::invalidAddresses()
     QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
     QCOMPARE(mdlPing::FailureText(mdlPing::LastFailure()),
              QStringLiteral("not an IPv4 or IPv6 address or a host name"));
+}
+
+void tst_MdlPing::addressForms_data()
+{
+    // What each text is taken for, without any lookup: "4:" and "6:" an address (as the probe
+    // shows it), "name:" the name the resolver gets, "-" nothing that can be probed.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("form");
+    QTest::newRow("dotted") << QStringLiteral("192.0.2.1") << QStringLiteral("4:192.0.2.1");
+    QTest::newRow("two parts") << QStringLiteral("10.1") << QStringLiteral("4:10.0.0.1");
+    QTest::newRow("hex and octal") << QStringLiteral("0x7f.010.0.1") << QStringLiteral("4:127.8.0.1");
+    QTest::newRow("one number") << QStringLiteral("3221225985") << QStringLiteral("4:192.0.2.1");
+    // The IPv4 rules come first: a number that is too big is a bad address, never a name.
+    QTest::newRow("bad IPv4") << QStringLiteral("1.2.3.256") << QStringLiteral("-");
+    QTest::newRow("five parts") << QStringLiteral("1.2.3.4.5") << QStringLiteral("-");
+    QTest::newRow("IPv6 loopback") << QStringLiteral("::1") << QStringLiteral("6:::1");
+    QTest::newRow("IPv6 shown short") << QStringLiteral("2001:DB8:0:0:0:0:0:1") << QStringLiteral("6:2001:db8::1");
+    QTest::newRow("IPv4-mapped IPv6") << QStringLiteral("::ffff:192.0.2.1") << QStringLiteral("6:::ffff:192.0.2.1");
+    QTest::newRow("link-local with interface") << QStringLiteral("fe80::1%lo") << QStringLiteral("6:fe80::1%lo");
+    QTest::newRow("IPv6 unspecified") << QStringLiteral("::") << QStringLiteral("-");
+    QTest::newRow("IPv6 in brackets") << QStringLiteral("[::1]") << QStringLiteral("-");
+    QTest::newRow("single label") << QStringLiteral("gateway") << QStringLiteral("name:gateway");
+    QTest::newRow("dotted name") << QStringLiteral("gw.example.lan") << QStringLiteral("name:gw.example.lan");
+    QTest::newRow("trailing dot") << QStringLiteral("gw.example.lan.") << QStringLiteral("name:gw.example.lan.");
+    QTest::newRow("digits first") << QStringLiteral("1und1.example") << QStringLiteral("name:1und1.example");
+    QTest::newRow("international") << QString::fromUtf8("b\xc3\xbc"
+                                                        "cher.example")
+                                   << QStringLiteral("name:xn--bcher-kva.example");
+    QTest::newRow("253 characters") << (QStringLiteral("a.").repeated(126) + QStringLiteral("a"))
+                                    << (QStringLiteral("name:") + QStringLiteral("a.").repeated(126) +
+                                        QStringLiteral("a"));
+    QTest::newRow("254 characters") << (QStringLiteral("a.").repeated(126) + QStringLiteral("ab"))
+                                    << QStringLiteral("-");
+    QTest::newRow("IPv4 with a trailing dot") << QStringLiteral("127.0.0.1.") << QStringLiteral("-");
+    QTest::newRow("hyphen at the end of a label") << QStringLiteral("gw-.example") << QStringLiteral("-");
+    QTest::newRow("embedded NUL") << (QStringLiteral("gw") + QChar(0) + QStringLiteral(".example"))
+                                  << QStringLiteral("-");
+}
+
+void tst_MdlPing::addressForms()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, form);
+    using mdlPing::detail::Target;
+    const Target target = mdlPing::detail::classifyAddress(text);
+    QString got = QStringLiteral("-");
+    if (target.form == Target::Form::Name)
+        got = QStringLiteral("name:") + QString::fromLatin1(target.name);
+    else if (target.form == Target::Form::Address)
+        got = (target.address.isV6() ? QStringLiteral("6:") : QStringLiteral("4:")) + target.address.toString();
+    QCOMPARE(got, form);
 }
 
 void tst_MdlPing::loopback_data()
