@@ -291,7 +291,7 @@ void IcmpEngine::deliver()
                 m_reportingReason = FailureText(outcome.failure);
         }
         m_reportingId = id;
-        emit finished(id, outcome.status, outcome.roundTripMs, outcome.roundTripUs, outcome.failure);
+        Q_EMIT finished(id, outcome.status, outcome.roundTripMs, outcome.roundTripUs, outcome.failure);
         if (!alive)
             return;
         m_reportingId = 0;

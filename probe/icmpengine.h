@@ -64,7 +64,7 @@ public:
     // Lookups running at once per engine; the others wait their turn.
     static constexpr int MaxLookups = 32;
 
-signals:
+Q_SIGNALS:
     // status: 0 success, 11001..11050 failures (11010 timed out), -1 nothing was sent
     // (failure says why). The round trip is measured from the send to the outcome; it is
     // 0 when nothing was sent.

@@ -48,7 +48,7 @@ void Prober::report(quint64 id, std::int32_t status, std::int32_t roundTripMs, q
     const QPointer<Prober> alive(this);
     m_reportingId = id;
     m_reportingAddress = probed;
-    emit probeFinished(id, status, roundTripMs, roundTripUs, failure);
+    Q_EMIT probeFinished(id, status, roundTripMs, roundTripUs, failure);
     if (alive) {
         m_reportingId = 0;
         m_reportingAddress.clear();

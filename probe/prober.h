@@ -42,7 +42,7 @@ public:
     // a host name's address), empty when nothing was sent or it is not known.
     QString probedAddress(quint64 id) const { return id == m_reportingId ? m_reportingAddress : QString(); }
 
-signals:
+Q_SIGNALS:
     // status: 0 success, 11001..11050 failures (11010 timed out), -1 nothing was sent and
     // failure says why. roundTripUs is the measured round trip in microseconds.
     void probeFinished(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,

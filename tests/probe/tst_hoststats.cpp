@@ -34,7 +34,7 @@ StateChange downChange(HostKey key, const QString& name, const QString& address,
 class TestHostStats : public QObject
 {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void stateFollowsFailuresInARow_data();
     void stateFollowsFailuresInARow();
     void downAfterIsClampedAndALowerValueActsOnTheNextFailure();

@@ -58,7 +58,7 @@ class tst_IcmpEngine : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void manyInFlight();
     void outcomesNeverFromInsideStart();

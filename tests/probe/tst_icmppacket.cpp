@@ -106,7 +106,7 @@ class tst_IcmpPacket : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void checksum_data();
     void checksum();
     void echoRequest_data();

@@ -44,7 +44,7 @@ class tst_MdlPing : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void startupNeedsNothing();
     void invalidAddresses_data();

@@ -111,7 +111,7 @@ class tst_MdlPingNetns : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void outcomes_data();

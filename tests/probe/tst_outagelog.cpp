@@ -46,7 +46,7 @@ QVector<StateChange> downAndBack()
 class TestOutageLog : public QObject
 {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void fieldQuoting_data();
     void fieldQuoting();
     void documentIsUtf8WithCrlf();

@@ -64,7 +64,7 @@ class tst_Privilege : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void nothingLeftOnceQtRuns_data();

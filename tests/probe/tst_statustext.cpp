@@ -8,7 +8,7 @@ class tst_StatusText : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void texts_data();
     void texts();
 };

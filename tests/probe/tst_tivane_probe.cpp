@@ -66,7 +66,7 @@ class tst_TivaneProbe : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void usage_data();
     void usage();
     void oneLinePerAddress();

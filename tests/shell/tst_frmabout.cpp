@@ -71,7 +71,7 @@ class TestFrmAbout : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void loadFillsEveryText_data();
     void loadFillsEveryText();
     void okButtonComesFromItsStoredState();
