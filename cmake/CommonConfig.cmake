@@ -1,6 +1,8 @@
 # Shared build policy for every target of the project.
 add_library(tivane_common INTERFACE)
 target_compile_features(tivane_common INTERFACE cxx_std_20)
+# Includes name their folder ("hostlist/hostlistfile.h"), so the source root is where they start.
+target_include_directories(tivane_common INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(tivane_common INTERFACE -Wall -Wextra -Wpedantic)
 if(TIVANE_WERROR)
     target_compile_options(tivane_common INTERFACE -Werror)
