@@ -2,9 +2,12 @@
 
 #include "artwork.h"
 #include "autostart.h"
+#include "csvexport.h"
 #include "examplelist.h"
+#include "historyview.h"
 #include "hostlistfile.h"
 #include "hostlistview.h"
+#include "hostwatch.h"
 #include "listlocation.h"
 #include "mdlmore.h"
 #include "messagebox.h"
@@ -26,6 +29,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -102,8 +106,12 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
 
     connect(tblTivane, &platform::ToolBar::buttonClicked, this,
             [this](int index) { runGuarded([this, index] { m_commands.tblTivane_ButtonClick(index); }); });
-    connect(tblTivane, &platform::ToolBar::buttonMenuClicked, this,
-            [this](const QString& key) { runGuarded([this, key] { m_commands.tblTivane_ButtonMenuClick(key); }); });
+    connect(tblTivane, &platform::ToolBar::buttonMenuClicked, this, [this](const QString& key) {
+        runGuarded([this, key] {
+            if (!watchMenuClick(key))
+                m_commands.tblTivane_ButtonMenuClick(key);
+        });
+    });
     connect(lstPings, &platform::ReportList::columnClicked, this, &frmMain::lstPings_ColumnClick);
     connect(lstPings, &platform::ReportList::mouseReleased, this, &frmMain::lstPings_MouseUp);
     connect(lstPings->items(), &QAbstractItemModel::dataChanged, this,
@@ -113,7 +121,10 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
             });
     connect(lstPings->selectionModel(), &QItemSelectionModel::selectionChanged, this, &frmMain::syncListItems);
     connect(lstPings->items(), &QAbstractItemModel::modelReset, this, &frmMain::syncListItems);
+    connect(lstPings, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { showHistory(index.row() + 1); });
     syncListItems();
+    buildWatch();
     m_trayWatch = new QTimer(this);
     m_trayWatch->setInterval(TrayWatchMs);
     connect(m_trayWatch, &QTimer::timeout, this, &frmMain::followTray);
@@ -183,6 +194,7 @@ void frmMain::buildToolbar()
     tblTivane->addMenuItem(4, QStringLiteral("-"), QString());
     tblTivane->addMenuItem(4, QStringLiteral("Reload"), QStringLiteral("mnuReload"));
     tblTivane->addMenuItem(4, QStringLiteral("Open List Folder"), QStringLiteral("mnuOpenList"));
+    tblTivane->addMenuItem(4, QStringLiteral("Export\u2026"), QStringLiteral("mnuExport"));
     tblTivane->addMenuItem(5, QStringLiteral("Show Girds"), QStringLiteral("mnuShGrd"));
     tblTivane->addMenuItem(5, QStringLiteral("Always on Top"), QStringLiteral("mnuAOT"));
     tblTivane->addMenuItem(5, QStringLiteral("Checkboxs"), QStringLiteral("mnuChBoxs"));
@@ -190,7 +202,12 @@ void frmMain::buildToolbar()
     tblTivane->addMenuItem(5, QStringLiteral("Hide Unselected"), QStringLiteral("mnuHUS"));
     tblTivane->addMenuItem(5, QStringLiteral("Ping All at Once"), QStringLiteral("mnuPAAO"));
     tblTivane->addMenuItem(5, QStringLiteral("Start with the session"), QStringLiteral("mnuAutoStart"));
-    for (const char* key : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS", "mnuPAAO", "mnuAutoStart"})
+    tblTivane->addMenuItem(5, QStringLiteral("-"), QString());
+    tblTivane->addMenuItem(5, QStringLiteral("Statistics"), QStringLiteral("mnuStats"));
+    tblTivane->addMenuItem(5, QStringLiteral("Reset Statistics"), QStringLiteral("mnuResetStats"));
+    tblTivane->addMenuItem(5, QStringLiteral("Alerts\u2026"), QStringLiteral("mnuAlerts"));
+    for (const char* key :
+         {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS", "mnuPAAO", "mnuAutoStart", "mnuStats"})
         tblTivane->setMenuItemCheckable(QString::fromLatin1(key), true);
     syncViewChecks();
 }
@@ -218,6 +235,13 @@ void frmMain::buildMenus()
     QAction* del = mnu->addAction(QStringLiteral("&Delete"));
     del->setObjectName(QStringLiteral("mnuDelete"));
     connect(del, &QAction::triggered, this, &frmMain::mnuDelete_Click);
+    mnu->addSeparator();
+    QAction* history = mnu->addAction(QStringLiteral("&History"));
+    history->setObjectName(QStringLiteral("mnuHistory"));
+    connect(history, &QAction::triggered, this, [this] { showHistory(lstPings->selectedIndex()); });
+    QAction* exportRow = mnu->addAction(QStringLiteral("E&xport\u2026"));
+    exportRow->setObjectName(QStringLiteral("mnuExportRow"));
+    connect(exportRow, &QAction::triggered, this, [this] { runGuarded([this] { exportRows(true); }); });
 
     mnuTray = new QMenu(this);
     mnuTray->setObjectName(QStringLiteral("mnuTray"));
@@ -251,6 +275,10 @@ bool frmMain::Form_Load()
         m_saveWndPos = stored.saveWndPos;
         m_hideUnselected = stored.hideUnselected;
         m_sweep.setAllAtOnce(stored.pingAllAtOnce);
+        m_watch->setStatisticsShown(stored.statistics);
+        m_watch->setDownAfter(stored.downAfter);
+        m_outageLog = stored.outageLog;
+        m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
         setAlwaysOnTop(stored.alwaysOnTop);
         // On only while the entry is really there: the desktop's own session settings may
         // have removed it.
@@ -558,6 +586,9 @@ bool frmMain::saveSettings()
     now.pingAllAtOnce = m_sweep.allAtOnce();
     now.startWithSession = m_startWithSession;
     now.soundAlert = tblTivane->buttonValue(tb::SoundAlert);
+    now.statistics = m_watch->statisticsShown();
+    now.downAfter = m_watch->downAfter();
+    now.outageLog = m_outageLog;
     return now.save(m_services.settings);
 }
 
@@ -565,7 +596,8 @@ void frmMain::followTray()
 {
     if (m_unloaded)
         return;
-    const bool shown = notifyTray(mdlMore::NIM_MODIFY, QIcon(), m_services.app.Title) != 0;
+    // A tray that has just appeared shows the icon given at the start: give it the state's.
+    const bool shown = notifyTray(mdlMore::NIM_MODIFY, m_trayShown ? QIcon() : m_trayIcon, m_trayTip) != 0;
     if (shown == m_trayShown)
         return;
     m_trayShown = shown;
@@ -639,7 +671,8 @@ void frmMain::lstPings_MouseUp(int button, int shift, float x, float y)
     }
     const auto actions = mnu->actions();
     for (QAction* a : actions) {
-        if (a->objectName() == QLatin1String("mnuEdit") || a->objectName() == QLatin1String("mnuDelete"))
+        if (a->objectName() == QLatin1String("mnuEdit") || a->objectName() == QLatin1String("mnuDelete") ||
+            a->objectName() == QLatin1String("mnuHistory") || a->objectName() == QLatin1String("mnuExportRow"))
             a->setEnabled(row > 0);
     }
     mnu->exec(QCursor::pos());
@@ -649,7 +682,21 @@ void frmMain::mnuIns_Click()
 {
     if (m_unloaded)
         return;
-    m_services.dialogs.insertEntry(this, m_listPath, lstPing);
+    const std::optional<hostlist::KeyedHostLine> added = m_services.dialogs.insertEntry(this, m_hostList, lstPing);
+    if (!added || m_unloaded)
+        return;
+    // Shown at once and ticked, at the end: a running sweep has its rows counted already and
+    // leaves it for the next one, and reloading here would end the sweep.
+    platform::ReportListModel::Row row;
+    row.key = added->key;
+    row.text = added->host.name;
+    row.smallIcon = added->host.type;
+    row.checked = true;
+    row.sub[0] = added->host.address;
+    lstPings->items()->append({row});
+    lstPings->select(lstPings->count());
+    lstPings->ensureVisible(lstPings->count());
+    syncListItems();
 }
 
 void frmMain::mnuEdit_Click()
@@ -658,7 +705,25 @@ void frmMain::mnuEdit_Click()
         return;
     const int row = lstPings->selectedIndex();
     const int type = row > 0 ? lstPings->smallIcon(row) : 0;
-    m_services.dialogs.showEntry(this, m_listPath, lstPing, ipN, ipA, type);
+    const quint64 key = row > 0 ? lstPings->items()->row(row).key : 0;
+    const std::optional<hostlist::HostLine> stored =
+        m_services.dialogs.showEntry(this, m_hostList, lstPing, key, ipN, ipA, type);
+    // The dialog was modal, but the rows may have been reloaded or sorted meanwhile.
+    const int now = stored && !m_unloaded ? lstPings->items()->indexOfKey(key) : 0;
+    if (key == 0 || now == 0)
+        return;
+    lstPings->items()->setText(now, stored->name);
+    lstPings->items()->setSmallIcon(now, stored->type);
+    if (lstPings->subText(now, 1) != stored->address) {
+        // The last answer came from the old address; it says nothing about the new one.
+        for (int sub = 2; sub <= platform::ReportListModel::SubItems; ++sub) {
+            lstPings->setSubText(now, sub, QString());
+            lstPings->setSubIcon(now, sub, 0);
+        }
+        lstPings->setSubText(now, 1, stored->address);
+    }
+    ipN = stored->name;
+    ipA = stored->address;
 }
 
 void frmMain::mnuDelete_Click()
@@ -738,4 +803,134 @@ void frmMain::syncViewChecks()
     tblTivane->setMenuItemChecked(QStringLiteral("mnuHUS"), m_hideUnselected);
     tblTivane->setMenuItemChecked(QStringLiteral("mnuPAAO"), m_sweep.allAtOnce());
     tblTivane->setMenuItemChecked(QStringLiteral("mnuAutoStart"), m_startWithSession);
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuStats"), !m_watch || m_watch->statisticsShown());
+}
+
+void frmMain::buildWatch()
+{
+    HostWatch::Services s;
+    s.notify = [this](const monitor::Notification& note) {
+        if (m_trayShown && m_services.tray)
+            m_services.tray->showMessage(note.title, note.text, note.wentDown > 0);
+    };
+    s.showOverall = [this](const QIcon& icon, const QString& tip) {
+        m_trayIcon = icon;
+        m_trayTip = tip;
+        if (m_trayShown && !m_unloaded)
+            notifyTray(mdlMore::NIM_MODIFY, icon, tip);
+    };
+    s.sound = m_services.stateSound ? m_services.stateSound : &m_services.sound;
+    s.soundOn = [this] { return tblTivane->buttonValue(tb::SoundAlert) == 1; };
+    s.soundFile = [this](const QString& name) { return m_services.app.file(name); };
+    m_trayTip = m_services.app.Title;
+    m_watch = std::make_unique<HostWatch>(*lstPings, m_sweep, s);
+    // Not from inside the sweep's report: the box runs an event loop of its own.
+    connect(m_watch.get(), &HostWatch::logFailed, this, [this](const QString& why) {
+        QTimer::singleShot(0, this, [this, why] {
+            if (!m_unloaded)
+                m_services.messages.show(
+                    QStringLiteral("The outage log could not be written: %1\n\nIt is tried again at the next change.")
+                        .arg(why),
+                    platform::MsgExclamation, m_services.app.Title);
+        });
+    });
+    syncViewChecks();
+}
+
+bool frmMain::watchMenuClick(const QString& key)
+{
+    if (key == QLatin1String("mnuStats")) {
+        m_watch->setStatisticsShown(!m_watch->statisticsShown());
+        syncViewChecks();
+    } else if (key == QLatin1String("mnuResetStats")) {
+        m_watch->resetStatistics();
+    } else if (key == QLatin1String("mnuAlerts")) {
+        editAlerts();
+    } else if (key == QLatin1String("mnuExport")) {
+        exportRows(false);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+QString frmMain::outageLogPath() const
+{
+    QString folder = m_services.listFolder;
+    if (folder.isEmpty())
+        folder = QFileInfo(m_listPath).absolutePath();
+    return QDir(folder).filePath(QStringLiteral("outages.csv"));
+}
+
+void frmMain::editAlerts()
+{
+    if (m_unloaded)
+        return;
+    AlertSettings s;
+    s.downAfter = m_watch->downAfter();
+    s.outageLog = m_outageLog;
+    s.logPath = outageLogPath();
+    if (!m_services.dialogs.alerts(this, s) || m_unloaded)
+        return;
+    m_watch->setDownAfter(s.downAfter);
+    m_outageLog = s.outageLog;
+    m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
+}
+
+void frmMain::showHistory(int row)
+{
+    const quint64 key = m_watch->keyAt(row);
+    if (m_unloaded || key == 0 || !m_watch->monitor().contains(key))
+        return;
+    const auto open = findChildren<HistoryWindow*>();
+    for (HistoryWindow* w : open) {
+        if (w->key() == key) {
+            w->raise();
+            w->activateWindow();
+            return;
+        }
+    }
+    auto* window = new HistoryWindow(*m_watch, key, this);
+    window->setWindowFlag(Qt::Window);
+    window->resize(680, 360);
+    window->show();
+}
+
+void frmMain::exportRows(bool selectedOnly)
+{
+    if (m_unloaded)
+        return;
+    QVector<int> rows;
+    if (selectedOnly) {
+        if (const int row = lstPings->selectedIndex(); row > 0)
+            rows.append(row);
+        else
+            return;
+    } else {
+        for (int i = 1; i <= lstPings->count(); ++i)
+            rows.append(i);
+    }
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    const QString suggested = QDir(folder).filePath(QStringLiteral("tivane-hosts.csv"));
+    const QString path = m_services.dialogs.saveFile(this, QStringLiteral("Export"), suggested,
+                                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty() || m_unloaded)
+        return;
+    // The rows as they are now: the dialog was modal, and a sweep may have moved on meanwhile.
+    if (selectedOnly) {
+        rows.clear();
+        if (const int row = lstPings->selectedIndex(); row > 0)
+            rows.append(row);
+    } else {
+        rows.clear();
+        for (int i = 1; i <= lstPings->count(); ++i)
+            rows.append(i);
+    }
+    const QString why = csv::writeWholeFile(path, m_watch->csvOf(rows));
+    if (!why.isEmpty())
+        m_services.messages.show(
+            QStringLiteral("The hosts could not be exported to %1: %2").arg(QDir::toNativeSeparators(path), why),
+            platform::MsgExclamation, m_services.app.Title);
 }

@@ -8,11 +8,14 @@
 #include "sweep.h"
 
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QRect>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
+class HostWatch;
 class QMenu;
 class QAction;
 class Prober;
@@ -71,6 +74,18 @@ public:
     // Removes the selected entry from the list and from list.txt, after asking.
     void mnuDelete_Click();
 
+    // The statistics, states and alerts of the hosts in the list.
+    HostWatch& watch() { return *m_watch; }
+    // Opens the history of the host in the row (1-based), or brings its open one to the front.
+    void showHistory(int row);
+    // Asks where to and writes the rows as CSV: the selected row, or every row.
+    void exportRows(bool selectedOnly);
+    // The Alerts dialog; what it sets applies at once.
+    void editAlerts();
+    // Where the outage log goes when it is on: beside the host list, in the user's data folder.
+    QString outageLogPath() const;
+    bool outageLog() const { return m_outageLog; }
+
     // Controls, under the names the handlers use.
     platform::ToolBar* tblTivane = nullptr;
     platform::ReportList* lstPings = nullptr;
@@ -126,6 +141,9 @@ private:
     void syncListItems();
     bool deferPaint();
     int notifyTray(int action, const QIcon& icon, const QString& tip);
+    void buildWatch();
+    // The menu items of the statistics and alerts; false for a key that is not one of them.
+    bool watchMenuClick(const QString& key);
     void runGuarded(const std::function<void()>& command);
     QSize frameExtra() const;
 
@@ -162,4 +180,10 @@ private:
         int reapplied = 0; // times re-applied because the frame became known later
     } m_applied;
     QTimer* m_trayWatch = nullptr;
+    // What the tray shows for the hosts' overall state, kept for when a tray appears later.
+    QIcon m_trayIcon;
+    QString m_trayTip;
+    bool m_outageLog = false;
+    // Declared last: it follows the list and the sweep, so it must go before them.
+    std::unique_ptr<HostWatch> m_watch;
 };

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "alertsdialog.h"
 #include "appinfo.h"
+#include "hostlistfile.h"
 
 #include <QIcon>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <utility>
 
 class Prober;
@@ -22,14 +25,36 @@ class MainDialogs
 {
 public:
     virtual ~MainDialogs() = default;
-    // The entry dialog for a new entry, appended to the list file at listPath on OK.
-    virtual void insertEntry(QWidget* owner, const QString& listPath, const platform::ImageList& pictures) = 0;
-    // The entry dialog showing an existing entry; type 1..3 selects that picture option.
-    virtual void showEntry(QWidget* owner, const QString& listPath, const platform::ImageList& pictures,
-                           const QString& name, const QString& address, int type) = 0;
+    // The entry dialog for a new entry, appended through file on OK: the entry written and its key
+    // in file, or nothing.
+    virtual std::optional<hostlist::KeyedHostLine> insertEntry(QWidget* owner, hostlist::HostListFile& file,
+                                                               const platform::ImageList& pictures) = 0;
+    // The entry dialog for the entry key of file; type 1..3 selects that picture option. OK
+    // rewrites the entry's line: the entry as stored, or nothing.
+    virtual std::optional<hostlist::HostLine> showEntry(QWidget* owner, hostlist::HostListFile& file,
+                                                        const platform::ImageList& pictures, hostlist::EntryKey key,
+                                                        const QString& name, const QString& address, int type) = 0;
     virtual void about(QWidget* owner) = 0;
     // Shows a folder in the desktop's file manager; false when none could.
     virtual bool openFolder(const QString& folder) = 0;
+    // Asks where to save a file, starting at suggestedPath; empty when the user cancelled. None:
+    // always cancelled.
+    virtual QString saveFile(QWidget* owner, const QString& title, const QString& suggestedPath, const QString& filter)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(title);
+        Q_UNUSED(suggestedPath);
+        Q_UNUSED(filter);
+        return {};
+    }
+    // The Alerts dialog over the owner, changing settings on OK; false when cancelled. None:
+    // always cancelled.
+    virtual bool alerts(QWidget* owner, AlertSettings& settings)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(settings);
+        return false;
+    }
 };
 
 // The program's icon in the notification area, as the window drives it; tests script their own.
@@ -41,6 +66,15 @@ public:
     // Adds (NIM_ADD), changes (NIM_MODIFY; a null icon keeps the current one) or removes
     // (NIM_DELETE) the icon. Non-zero when it succeeded and an icon is really shown.
     virtual int notify(int action, const QIcon& icon, const QString& tip) = 0;
+    // A notification from the icon (a warning for bad news); false when none could be shown.
+    // None: the tray shows no notifications.
+    virtual bool showMessage(const QString& title, const QString& text, bool warning)
+    {
+        Q_UNUSED(title);
+        Q_UNUSED(text);
+        Q_UNUSED(warning);
+        return false;
+    }
 };
 
 // Everything the main window uses from outside. The references are required; the rest may be
@@ -60,6 +94,9 @@ struct MainServices
     Prober& prober;
     platform::SoundPlayer& sound;
     MainDialogs& dialogs;
+    // Plays the sounds of hosts going down and coming back, apart from the per-failure alert
+    // so that neither cuts the other off; none: the player above.
+    platform::SoundPlayer* stateSound = nullptr;
     // The notification area; none: the window is never hidden in it.
     TrayPort* tray = nullptr;
     // The user's own folder for list.txt, used when none lies beside the program; empty keeps

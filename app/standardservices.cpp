@@ -5,18 +5,22 @@
 #include "mdlmore.h"
 
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QUrl>
 
-void StandardDialogs::insertEntry(QWidget* owner, const QString& listPath, const platform::ImageList& pictures)
+std::optional<hostlist::KeyedHostLine> StandardDialogs::insertEntry(QWidget* owner, hostlist::HostListFile& file,
+                                                                    const platform::ImageList& pictures)
 {
-    // The new entry shows at the next Reload; reloading here would end a running sweep.
-    frmEdit::showInsert(owner, {listPath, m_app.Title, m_messages, &pictures});
+    return frmEdit::showInsert(owner, {file.path(), m_app.Title, m_messages, &pictures, &file});
 }
 
-void StandardDialogs::showEntry(QWidget* owner, const QString& listPath, const platform::ImageList& pictures,
-                                const QString& name, const QString& address, int type)
+std::optional<hostlist::HostLine> StandardDialogs::showEntry(QWidget* owner, hostlist::HostListFile& file,
+                                                             const platform::ImageList& pictures,
+                                                             hostlist::EntryKey key, const QString& name,
+                                                             const QString& address, int type)
 {
-    frmEdit::showEdit(owner, {listPath, m_app.Title, m_messages, &pictures}, name, address, type);
+    return frmEdit::showEdit(owner, {file.path(), m_app.Title, m_messages, &pictures, &file}, name, address, type,
+                             key);
 }
 
 void StandardDialogs::about(QWidget* owner)
@@ -27,6 +31,26 @@ void StandardDialogs::about(QWidget* owner)
 bool StandardDialogs::openFolder(const QString& folder)
 {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+QString StandardDialogs::saveFile(QWidget* owner, const QString& title, const QString& suggestedPath,
+                                  const QString& filter)
+{
+    return QFileDialog::getSaveFileName(owner, title, suggestedPath, filter);
+}
+
+bool StandardDialogs::alerts(QWidget* owner, AlertSettings& settings)
+{
+    AlertsDialog dialog(settings, owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    settings = dialog.settings();
+    return true;
+}
+
+bool SystemTray::showMessage(const QString& title, const QString& text, bool warning)
+{
+    return m_icon.showMessage(title, text, warning);
 }
 
 int SystemTray::notify(int action, const QIcon& icon, const QString& tip)

@@ -12,11 +12,16 @@ class StandardDialogs : public MainDialogs
 public:
     StandardDialogs(const platform::AppInfo& app, platform::MessageBox& messages) : m_app(app), m_messages(messages) {}
 
-    void insertEntry(QWidget* owner, const QString& listPath, const platform::ImageList& pictures) override;
-    void showEntry(QWidget* owner, const QString& listPath, const platform::ImageList& pictures, const QString& name,
-                   const QString& address, int type) override;
+    std::optional<hostlist::KeyedHostLine> insertEntry(QWidget* owner, hostlist::HostListFile& file,
+                                                       const platform::ImageList& pictures) override;
+    std::optional<hostlist::HostLine> showEntry(QWidget* owner, hostlist::HostListFile& file,
+                                                const platform::ImageList& pictures, hostlist::EntryKey key,
+                                                const QString& name, const QString& address, int type) override;
     void about(QWidget* owner) override;
     bool openFolder(const QString& folder) override;
+    QString saveFile(QWidget* owner, const QString& title, const QString& suggestedPath,
+                     const QString& filter) override;
+    bool alerts(QWidget* owner, AlertSettings& settings) override;
 
 private:
     platform::AppInfo m_app;
@@ -29,6 +34,7 @@ class SystemTray : public TrayPort
 public:
     explicit SystemTray(mdlMore::TrayIcon& icon) : m_icon(icon) {}
     int notify(int action, const QIcon& icon, const QString& tip) override;
+    bool showMessage(const QString& title, const QString& text, bool warning) override;
 
 private:
     mdlMore::TrayIcon& m_icon;

@@ -1,5 +1,6 @@
 #include "windowsettings.h"
 
+#include "hoststats.h"
 #include "settingsstore.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@ namespace {
 const QString SecSettings = QStringLiteral("Settings");
 const QString SecView = QStringLiteral("View");
 const QString SecToolBar = QStringLiteral("ToolBar");
+const QString SecAlerts = QStringLiteral("Alerts");
 
 // Stored geometry beyond any real desktop (about 66,000 px) is clamped while still a float, so
 // that turning it into pixels cannot overflow.
@@ -52,6 +54,11 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     s.pingAllAtOnce = readBool(store, SecView, QStringLiteral("PingAllAtOnce"), s.pingAllAtOnce);
     s.startWithSession = readBool(store, SecView, QStringLiteral("StartWithSession"), s.startWithSession);
     s.soundAlert = readOr(store, SecToolBar, QStringLiteral("sndAlert"), s.soundAlert, platform::toInt32);
+    s.statistics = readBool(store, SecView, QStringLiteral("Statistics"), s.statistics);
+    const int downAfter = readOr(store, SecAlerts, QStringLiteral("DownAfter"), s.downAfter, platform::toInt32);
+    if (downAfter >= 1 && downAfter <= monitor::HostMonitor::MaxDownAfter)
+        s.downAfter = downAfter;
+    s.outageLog = readBool(store, SecAlerts, QStringLiteral("OutageLog"), s.outageLog);
     return s;
 }
 
@@ -86,5 +93,8 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(SecView, QStringLiteral("PingAllAtOnce"), platform::boolText(pingAllAtOnce));
     store.write(SecView, QStringLiteral("StartWithSession"), platform::boolText(startWithSession));
     store.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(soundAlert));
+    store.write(SecView, QStringLiteral("Statistics"), platform::boolText(statistics));
+    store.write(SecAlerts, QStringLiteral("DownAfter"), QString::number(downAfter));
+    store.write(SecAlerts, QStringLiteral("OutageLog"), platform::boolText(outageLog));
     return store.sync();
 }

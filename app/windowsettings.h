@@ -19,7 +19,10 @@ struct WindowSettings
     bool hideUnselected = false;
     bool pingAllAtOnce = false;
     bool startWithSession = false;
-    int soundAlert = 1; // the Sound Alert button's value: 1 pressed
+    int soundAlert = 1;     // the Sound Alert button's value: 1 pressed
+    bool statistics = true; // the statistics columns are shown
+    int downAfter = 3;      // failed probes in a row before a host counts as down, 1..100
+    bool outageLog = false; // state changes are appended to the outage log
 
     // Everything but the geometry, which is read only when the window is first activated.
     static WindowSettings load(const platform::SettingsStore& store);

@@ -24,8 +24,10 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
     platform::ReportListModel* model = m_list.items();
     model->setExtraColumns(this);
     connect(model, &QAbstractItemModel::modelReset, this, &HostWatch::followAll);
-    connect(model, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex&, int first, int last) { follow(first + 1, last + 1); });
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        follow(first + 1, last + 1);
+        refreshOverall();
+    });
     connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this](const QModelIndex&, int first, int last) { forget(first + 1, last + 1); });
     // A row's name or address set after it was added (Add, then the sub-item).

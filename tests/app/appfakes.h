@@ -18,24 +18,45 @@ public:
         int type;
     };
 
-    void insertEntry(QWidget*, const QString& listPath, const platform::ImageList&) override
+    std::optional<hostlist::KeyedHostLine> insertEntry(QWidget*, hostlist::HostListFile& file,
+                                                       const platform::ImageList&) override
     {
         ++inserts;
-        lastListPath = listPath;
+        lastListPath = file.path();
         if (onInsert)
-            onInsert(listPath);
+            onInsert(file.path());
+        if (!insertAnswer)
+            return std::nullopt;
+        return hostlist::KeyedHostLine{file.append(*insertAnswer), *insertAnswer};
     }
-    void showEntry(QWidget*, const QString& listPath, const platform::ImageList&, const QString& name,
-                   const QString& address, int type) override
+    std::optional<hostlist::HostLine> showEntry(QWidget*, hostlist::HostListFile& file, const platform::ImageList&,
+                                                hostlist::EntryKey key, const QString& name, const QString& address,
+                                                int type) override
     {
-        lastListPath = listPath;
+        lastListPath = file.path();
         edits.append({name, address, type});
+        if (!editAnswer)
+            return std::nullopt;
+        file.replace(key, *editAnswer);
+        return editAnswer;
     }
     void about(QWidget*) override { ++abouts; }
     bool openFolder(const QString& folder) override
     {
         opened.append(folder);
         return openWorks;
+    }
+    QString saveFile(QWidget*, const QString&, const QString& suggestedPath, const QString&) override
+    {
+        suggested.append(suggestedPath);
+        return saveAs;
+    }
+    bool alerts(QWidget*, AlertSettings& settings) override
+    {
+        alertsShown.append(settings);
+        if (onAlerts)
+            return onAlerts(settings);
+        return false;
     }
 
     int inserts = 0;
@@ -44,19 +65,46 @@ public:
     QStringList opened;
     bool openWorks = true;
     QString lastListPath;
+    // The save dialog's answer: a path, or empty for Cancel.
+    QString saveAs;
+    QStringList suggested;
+    QVector<AlertSettings> alertsShown;
+    // Runs inside the Alerts dialog, as if the user changed it; true for OK.
+    std::function<bool(AlertSettings& settings)> onAlerts;
     // Runs inside the insert dialog, as if the user filled it in.
     std::function<void(const QString& listPath)> onInsert;
+    // What the user "types" into the insert and the edit dialog and confirms; none: Cancel.
+    std::optional<hostlist::HostLine> insertAnswer;
+    std::optional<hostlist::HostLine> editAnswer;
 };
 
 // A notification area that is there or not, as the test says, recording every request.
 class ScriptedTray : public TrayPort
 {
 public:
-    int notify(int action, const QIcon&, const QString& tip) override
+    int notify(int action, const QIcon& icon, const QString& tip) override
     {
         calls.append({action, tip});
+        if (action != 2 && !icon.isNull())
+            lastIcon = icon;
         return available ? 1 : 0;
     }
+    bool showMessage(const QString& title, const QString& text, bool warning) override
+    {
+        if (!available)
+            return false;
+        messages.append({title, text, warning});
+        return true;
+    }
+
+    struct Message
+    {
+        QString title;
+        QString text;
+        bool warning;
+    };
+    QVector<Message> messages;
+    QIcon lastIcon;
 
     bool available = false;
     QVector<QPair<int, QString>> calls;

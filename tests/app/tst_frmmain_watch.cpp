@@ -1,0 +1,367 @@
+// The window's statistics, alerts, history and export, driven as a user would: sweeps over a
+// scripted probe, the View and IP List menu items, the list's context menu by mouse and keys,
+// double clicks, and the settings they leave for the next run.
+#include "appfakes.h"
+#include "artwork.h"
+#include "fakes.h"
+#include "frmmain.h"
+#include "historyview.h"
+#include "hostwatch.h"
+#include "messagebox.h"
+#include "reportlist.h"
+#include "settingsstore.h"
+#include "testfiles.h"
+#include "toolbar.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <memory>
+
+namespace {
+
+struct Harness
+{
+    explicit Harness(const QByteArray& list = "1|srv|127.0.0.1\r\n2|pc, \"home\"|127.0.0.2\r\n3|x|127.0.0.3\r\n")
+    {
+        writeBytes(dir.filePath(QStringLiteral("list.txt")), list);
+        settings = std::make_unique<platform::SettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
+    }
+
+    frmMain& make()
+    {
+        window.reset();
+        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
+        s.app.Path = dir.path();
+        s.tray = &tray;
+        window = std::make_unique<frmMain>(s);
+        window->Form_Load();
+        return *window;
+    }
+
+    void sweep(int times = 1)
+    {
+        for (int i = 0; i < times; ++i) {
+            window->PingList();
+            QTRY_VERIFY_WITH_TIMEOUT(window->sweep().isIdle(), 10000);
+        }
+    }
+
+    QString stored(const QString& section, const QString& key)
+    {
+        platform::SettingsStore reread(dir.filePath(QStringLiteral("settings.ini")));
+        return reread.read(section, key, QStringLiteral("<absent>"));
+    }
+
+    QString stat(int row, const QString& header) const
+    {
+        const QAbstractItemModel* m = window->lstPings->items();
+        for (int c = 0; c < m->columnCount(); ++c) {
+            if (m->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString() == header)
+                return m->index(row - 1, c).data().toString();
+        }
+        return QStringLiteral("<no column %1>").arg(header);
+    }
+
+    int rowOf(const QString& name) const
+    {
+        for (int i = 1; i <= window->lstPings->count(); ++i) {
+            if (window->lstPings->text(i) == name)
+                return i;
+        }
+        return 0;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<platform::SettingsStore> settings;
+    RecordingMessageBox messages;
+    ScriptedProber prober;
+    RecordingSoundPlayer sound;
+    RecordingDialogs dialogs;
+    ScriptedTray tray;
+    std::unique_ptr<frmMain> window;
+};
+
+QPoint rowCenter(frmMain& w, int row)
+{
+    return w.lstPings->visualRect(w.lstPings->items()->index(row - 1, 0)).center();
+}
+
+// Right-clicks the row and, once the context menu is up, presses the key of one of its items.
+void contextMenuKey(frmMain& w, int row, Qt::Key key)
+{
+    bool pressed = false;
+    QTimer::singleShot(30, &w, [&] {
+        if (QApplication::activePopupWidget() == w.mnu) {
+            QTest::keyClick(w.mnu, key);
+            pressed = true;
+        }
+    });
+    QTest::mouseClick(w.lstPings->viewport(), Qt::RightButton, {}, rowCenter(w, row));
+    QVERIFY(pressed);
+}
+
+QImage picture(const QIcon& icon)
+{
+    return icon.pixmap(22).toImage();
+}
+
+} // namespace
+
+class tst_FrmMainWatch : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void statisticsColumnsAreOnByDefaultToggledAndKept();
+    void aHostGoingDownAndComingBackIsToldThroughTheTray();
+    void nothingIsToldWithoutATray();
+    void historyOpensFromTheContextMenuAndByDoubleClick();
+    void exportWritesTheRowsThroughTheSaveDialog();
+    void alertsSetDownAfterAndTheOutageLog();
+    void resetAndReloadStartAfreshRemovalKeepsTheOthers();
+};
+
+void tst_FrmMainWatch::statisticsColumnsAreOnByDefaultToggledAndKept()
+{
+    Harness h;
+    frmMain& w = h.make();
+    const QAbstractItemModel* m = w.lstPings->items();
+    QCOMPARE(m->columnCount(), HostWatch::FirstColumn + w.watch().extraColumnCount());
+    // The seed's columns first, as they were.
+    QCOMPARE(m->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Name"));
+    QCOMPARE(m->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Timeout"));
+    QStringList extra;
+    for (int c = HostWatch::FirstColumn; c < m->columnCount(); ++c) {
+        extra.append(m->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+        QVERIFY(!w.lstPings->isColumnHidden(c));
+    }
+    for (const char* name : {"Loss", "Avg", "Min", "Max", "Since"})
+        QVERIFY2(extra.contains(QLatin1String(name)), qPrintable(extra.join(QLatin1Char(','))));
+    QVERIFY(w.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
+
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuStats"));
+    QVERIFY(!w.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
+    QVERIFY(w.lstPings->isColumnHidden(HostWatch::FirstColumn));
+    QVERIFY(!w.lstPings->isColumnHidden(3));
+    QVERIFY(h.messages.shown.isEmpty()); // the key was the window's, not an unknown command
+    w.close();
+    QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("Statistics")), QStringLiteral("False"));
+
+    frmMain& again = h.make();
+    QVERIFY(again.lstPings->isColumnHidden(HostWatch::FirstColumn));
+    QVERIFY(!again.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
+}
+
+void tst_FrmMainWatch::aHostGoingDownAndComingBackIsToldThroughTheTray()
+{
+    Harness h;
+    h.tray.available = true;
+    frmMain& w = h.make();
+    QVERIFY(w.trayShown());
+    QCOMPARE(picture(h.tray.lastIcon), picture(artwork::trayIcon(artwork::TrayNoneProbed)));
+    QVERIFY2(h.tray.calls.last().second.contains(QLatin1String("none probed")), qPrintable(h.tray.calls.last().second));
+
+    h.sweep();
+    QCOMPARE(picture(h.tray.lastIcon), picture(artwork::trayIcon(artwork::TrayAllUp)));
+    h.prober.set(QStringLiteral("127.0.0.3"), 11010);
+    h.sweep(2);
+    QVERIFY(h.tray.messages.isEmpty()); // two failures are not yet down
+    h.sweep();
+    QCOMPARE(h.tray.messages.size(), 1);
+    QVERIFY(h.tray.messages.first().warning);
+    QVERIFY2(h.tray.messages.first().text.contains(QLatin1String("x (127.0.0.3) is down since")),
+             qPrintable(h.tray.messages.first().text));
+    QVERIFY2(h.tray.calls.last().second.startsWith(QLatin1String("Tivane: 1 of 3 down")),
+             qPrintable(h.tray.calls.last().second));
+    QCOMPARE(picture(h.tray.lastIcon), picture(artwork::trayIcon(artwork::TraySomeDown)));
+    // Sound Alert is pressed by default: the going-down sound, the seed's alert left alone
+    // (a timeout never played it).
+    QCOMPARE(h.sound.played, QStringList{QDir(h.dir.path()).filePath(QStringLiteral("HostDown.wav"))});
+    QCOMPARE(h.stat(3, QStringLiteral("State")), QStringLiteral("Down"));
+    QCOMPARE(w.lstPings->subText(3, 2), QStringLiteral("11010: Request Timed Out"));
+
+    // The tray's periodic look keeps the state's tip, not the bare title.
+    w.followTray();
+    QVERIFY2(h.tray.calls.last().second.startsWith(QLatin1String("Tivane: 1 of 3 down")),
+             qPrintable(h.tray.calls.last().second));
+
+    // Sound Alert released: told, but silent.
+    QTest::mouseClick(w.tblTivane->button(tb::SoundAlert), Qt::LeftButton);
+    QCOMPARE(w.tblTivane->buttonValue(tb::SoundAlert), 0);
+    h.prober.set(QStringLiteral("127.0.0.3"), 0, 1);
+    h.sweep();
+    QCOMPARE(h.tray.messages.size(), 2);
+    QVERIFY(!h.tray.messages.last().warning);
+    QVERIFY2(h.tray.messages.last().text.contains(QLatin1String("is up again after")),
+             qPrintable(h.tray.messages.last().text));
+    QCOMPARE(h.sound.played.size(), 1);
+    QCOMPARE(picture(h.tray.lastIcon), picture(artwork::trayIcon(artwork::TrayAllUp)));
+}
+
+void tst_FrmMainWatch::nothingIsToldWithoutATray()
+{
+    Harness h;
+    frmMain& w = h.make();
+    QVERIFY(!w.trayShown());
+    h.prober.set(QStringLiteral("127.0.0.1"), 11010);
+    h.sweep(3);
+    QCOMPARE(h.stat(1, QStringLiteral("State")), QStringLiteral("Down"));
+    QVERIFY(h.tray.messages.isEmpty());
+    // Only the start's add was asked of a tray that is not there.
+    QCOMPARE(h.tray.calls.size(), 1);
+}
+
+void tst_FrmMainWatch::historyOpensFromTheContextMenuAndByDoubleClick()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.resize(900, 500);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    h.prober.set(QStringLiteral("127.0.0.2"), 11010);
+    h.sweep(2);
+
+    // A double click on a row opens its host's history (a click first, as a mouse sends it).
+    QTest::mouseClick(w.lstPings->viewport(), Qt::LeftButton, {}, rowCenter(w, 2) + QPoint(40, 0));
+    QTest::mouseDClick(w.lstPings->viewport(), Qt::LeftButton, {}, rowCenter(w, 2) + QPoint(40, 0));
+    QTRY_COMPARE(w.findChildren<HistoryWindow*>().size(), 1);
+    HistoryWindow* first = w.findChildren<HistoryWindow*>().first();
+    QCOMPARE(first->key(), w.watch().keyAt(2));
+    QVERIFY2(first->windowTitle().contains(QLatin1String("127.0.0.2")), qPrintable(first->windowTitle()));
+    QCOMPARE(first->plot()->points().size(), 2);
+    QVERIFY2(first->summary().contains(QLatin1String("2 failed in a row")), qPrintable(first->summary()));
+    // It follows the sweeps.
+    h.sweep();
+    QTRY_COMPARE(first->plot()->points().size(), 3);
+
+    // So does History in the context menu; the same host again brings its window forward.
+    contextMenuKey(w, 1, Qt::Key_H);
+    QTRY_COMPARE(w.findChildren<HistoryWindow*>().size(), 2);
+    contextMenuKey(w, 2, Qt::Key_H);
+    QCOMPARE(w.findChildren<HistoryWindow*>().size(), 2);
+
+    // A Reload leaves them nothing to show: they go.
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuReload"));
+    QTRY_COMPARE(w.findChildren<HistoryWindow*>().size(), 0);
+}
+
+void tst_FrmMainWatch::exportWritesTheRowsThroughTheSaveDialog()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.resize(900, 500);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    h.prober.set(QStringLiteral("127.0.0.3"), 11010);
+    h.sweep();
+
+    // Cancelled: nothing written.
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuExport"));
+    QCOMPARE(h.dialogs.suggested.size(), 1);
+    QVERIFY(h.dialogs.suggested.first().endsWith(QLatin1String(".csv")));
+
+    const QString all = h.dir.filePath(QStringLiteral("all.csv"));
+    h.dialogs.saveAs = all;
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuExport"));
+    const QList<QByteArray> lines = readBytes(all).split('\n');
+    QCOMPARE(lines.size(), 5);
+    QVERIFY2(lines.at(0).contains("Name,IP Adress,Status,Timeout,"), lines.at(0).constData());
+    QVERIFY2(lines.at(2).startsWith("\"pc, \"\"home\"\"\",127.0.0.2,OK,1,"), lines.at(2).constData());
+    QVERIFY2(lines.at(3).startsWith("x,127.0.0.3,11010: Request Timed Out,"), lines.at(3).constData());
+
+    // From the context menu: the row under the mouse only.
+    const QString one = h.dir.filePath(QStringLiteral("one.csv"));
+    h.dialogs.saveAs = one;
+    contextMenuKey(w, 3, Qt::Key_X);
+    const QList<QByteArray> oneLines = readBytes(one).split('\n');
+    QCOMPARE(oneLines.size(), 3);
+    QVERIFY(oneLines.at(1).startsWith("x,"));
+
+    // A file that cannot be written is said, and what was there stays.
+    h.dialogs.saveAs = h.dir.filePath(QStringLiteral("missing/folder/x.csv"));
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuExport"));
+    QCOMPARE(h.messages.shown.size(), 1);
+    QVERIFY2(h.messages.shown.first().text.contains(QLatin1String("could not be exported")),
+             qPrintable(h.messages.shown.first().text));
+    QCOMPARE(readBytes(one).split('\n').size(), 3);
+}
+
+void tst_FrmMainWatch::alertsSetDownAfterAndTheOutageLog()
+{
+    Harness h;
+    frmMain& w = h.make();
+    QCOMPARE(w.watch().downAfter(), 3);
+    QVERIFY(!w.outageLog());
+    h.dialogs.onAlerts = [](AlertSettings& s) {
+        s.downAfter = 1;
+        s.outageLog = true;
+        return true;
+    };
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuAlerts"));
+    QCOMPARE(h.dialogs.alertsShown.size(), 1);
+    QCOMPARE(h.dialogs.alertsShown.first().downAfter, 3);
+    const QString log = QDir(h.dir.path()).filePath(QStringLiteral("outages.csv"));
+    QCOMPARE(h.dialogs.alertsShown.first().logPath, log);
+    QCOMPARE(w.watch().downAfter(), 1);
+
+    h.prober.set(QStringLiteral("127.0.0.1"), 11010);
+    h.sweep();
+    QCOMPARE(h.stat(1, QStringLiteral("State")), QStringLiteral("Down"));
+    const QByteArray logged = readBytes(log);
+    QVERIFY2(logged.startsWith("time,name,address,state,status,text\r\n"), logged.constData());
+    QVERIFY2(logged.contains(",srv,127.0.0.1,down,11010,"), logged.constData());
+
+    // Cancel changes nothing.
+    h.dialogs.onAlerts = [](AlertSettings& s) {
+        s.downAfter = 50;
+        return false;
+    };
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuAlerts"));
+    QCOMPARE(w.watch().downAfter(), 1);
+    w.close();
+    QCOMPARE(h.stored(QStringLiteral("Alerts"), QStringLiteral("DownAfter")), QStringLiteral("1"));
+    QCOMPARE(h.stored(QStringLiteral("Alerts"), QStringLiteral("OutageLog")), QStringLiteral("True"));
+
+    // The next run starts with them; a value beyond reason in the file falls back to the default.
+    frmMain& again = h.make();
+    QCOMPARE(again.watch().downAfter(), 1);
+    QVERIFY(again.outageLog());
+    again.close();
+    h.settings->write(QStringLiteral("Alerts"), QStringLiteral("DownAfter"), QStringLiteral("100000"));
+    QVERIFY(h.settings->sync());
+    QCOMPARE(h.make().watch().downAfter(), 3);
+}
+
+void tst_FrmMainWatch::resetAndReloadStartAfreshRemovalKeepsTheOthers()
+{
+    Harness h;
+    frmMain& w = h.make();
+    h.sweep(2);
+    QCOMPARE(h.stat(1, QStringLiteral("Sent")), QStringLiteral("2"));
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuResetStats"));
+    QCOMPARE(h.stat(1, QStringLiteral("Sent")), QString());
+    h.sweep();
+    QCOMPARE(h.stat(3, QStringLiteral("Sent")), QStringLiteral("1"));
+
+    // Removing a row keeps every other host's statistics.
+    w.lstPings->select(2);
+    h.messages.queueAnswer(platform::MsgResultYes);
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuRem"));
+    QCOMPARE(w.lstPings->count(), 2);
+    QCOMPARE(h.stat(h.rowOf(QStringLiteral("x")), QStringLiteral("Sent")), QStringLiteral("1"));
+    QCOMPARE(w.watch().monitor().count(), 2);
+
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuReload"));
+    QCOMPARE(w.lstPings->count(), 2);
+    QCOMPARE(h.stat(1, QStringLiteral("Sent")), QString());
+    QCOMPARE(w.watch().monitor().count(), 2);
+}
+
+QTEST_MAIN(tst_FrmMainWatch)
+#include "tst_frmmain_watch.moc"
