@@ -53,6 +53,7 @@ int main(int argc, char* argv[])
     platform::SettingsStore settings;
     IcmpProber prober;
     mdlMore::WavePlayer sound;
+    mdlMore::WavePlayer stateSound;
     mdlMore::TrayIcon tray;
 
     const platform::AppInfo appInfo = platform::AppInfo::current();
@@ -60,6 +61,7 @@ int main(int argc, char* argv[])
     SystemTray systemTray(tray);
     MainServices services{appInfo, messages, settings, prober, sound, dialogs};
     services.tray = &systemTray;
+    services.stateSound = &stateSound;
     services.listFolder = userListFolder();
     services.prevInstance = [&instance] {
         if (!instance.PrevInstance())
