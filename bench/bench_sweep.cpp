@@ -52,9 +52,15 @@ public:
 class NoDialogs : public MainDialogs
 {
 public:
-    void insertEntry(QWidget*, const QString&, const platform::ImageList&) override {}
-    void showEntry(QWidget*, const QString&, const platform::ImageList&, const QString&, const QString&, int) override
+    std::optional<hostlist::KeyedHostLine> insertEntry(QWidget*, hostlist::HostListFile&,
+                                                       const platform::ImageList&) override
     {
+        return std::nullopt;
+    }
+    std::optional<hostlist::HostLine> showEntry(QWidget*, hostlist::HostListFile&, const platform::ImageList&,
+                                                hostlist::EntryKey, const QString&, const QString&, int) override
+    {
+        return std::nullopt;
     }
     void about(QWidget*) override {}
     bool openFolder(const QString&) override { return false; }

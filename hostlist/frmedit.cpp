@@ -213,29 +213,36 @@ frmEdit::frmEdit(const Services& services, QWidget* owner)
 
 frmEdit::~frmEdit() = default;
 
-bool frmEdit::showInsert(QWidget* owner, const Services& services)
+std::optional<hostlist::KeyedHostLine> frmEdit::showInsert(QWidget* owner, const Services& services)
 {
     if (raiseOpenDialog())
-        return false;
+        return std::nullopt;
     QPointer<frmEdit> dialog = new frmEdit(services, owner);
     openDialog() = dialog;
     dialog->prepareInsert();
     dialog->exec();
     // The owner may have gone, and the dialog with it, while the dialog was open.
-    const bool written = dialog && dialog->appended();
+    std::optional<hostlist::KeyedHostLine> written;
+    if (dialog)
+        written = dialog->written();
     delete dialog.data();
     return written;
 }
 
-void frmEdit::showEdit(QWidget* owner, const Services& services, const QString& name, const QString& address, int type)
+std::optional<hostlist::HostLine> frmEdit::showEdit(QWidget* owner, const Services& services, const QString& name,
+                                                    const QString& address, int type, hostlist::EntryKey key)
 {
     if (raiseOpenDialog())
-        return;
+        return std::nullopt;
     QPointer<frmEdit> dialog = new frmEdit(services, owner);
     openDialog() = dialog;
-    dialog->prepareEdit(name, address, type);
+    dialog->prepareEdit(name, address, type, key);
     dialog->exec();
+    std::optional<hostlist::HostLine> stored;
+    if (dialog)
+        stored = dialog->stored();
     delete dialog.data();
+    return stored;
 }
 
 void frmEdit::prepareInsert()
@@ -244,9 +251,10 @@ void frmEdit::prepareInsert()
     setWindowTitle(QStringLiteral("Insert new item"));
 }
 
-void frmEdit::prepareEdit(const QString& name, const QString& address, int type)
+void frmEdit::prepareEdit(const QString& name, const QString& address, int type, hostlist::EntryKey key)
 {
     setTag(QStringLiteral("edit"));
+    m_key = key;
     setTextAsIs(txtName, name, NameMaxLength);
     setTextAsIs(txtIP, address, AddressMaxLength);
     selectType(type);
@@ -277,19 +285,47 @@ void frmEdit::Form_Load()
         optType(i)->setIcon(m_services.images ? m_services.images->picture(i) : artwork::listIcon(i));
 }
 
+std::optional<hostlist::HostLine> frmEdit::typedEntry()
+{
+    // Spaces around a pasted address are no part of it.
+    const QString address = txtIP->text().trimmed();
+    const QString problem = hostlist::addressProblem(address);
+    if (!problem.isEmpty()) {
+        const QString field = lbl(1)->text().remove(u'&').remove(u':');
+        m_services.messages.show(QStringLiteral("%1: %2").arg(field, problem), platform::MsgExclamation,
+                                 m_services.title);
+        txtIP->setFocus();
+        txtIP->selectAll();
+        return std::nullopt;
+    }
+    return hostlist::HostLine{selectedType(), txtName->text(), address};
+}
+
 void frmEdit::cmdOk_Click()
 {
-    if (m_tag == QStringLiteral("insert")) {
-        try {
-            hostlist::AppendHostEntry(m_services.listPath, selectedType(), txtName->text(), txtIP->text());
-        } catch (const hostlist::HostListError& e) {
-            // The dialog stays as it is, so nothing typed is lost and the user can try again.
-            m_services.messages.show(e.message(), platform::MsgExclamation, m_services.title);
-            return;
-        }
-        m_appended = true;
-    } else {
+    const bool insert = m_tag == QStringLiteral("insert");
+    if (!insert && m_tag != QStringLiteral("edit")) {
         m_services.messages.show(m_tag, platform::MsgOkOnly, m_services.title);
+        accept();
+        return;
+    }
+    const std::optional<hostlist::HostLine> entry = typedEntry();
+    if (!entry)
+        return;
+    hostlist::HostListFile own(m_services.listPath);
+    hostlist::HostListFile& file = m_services.file ? *m_services.file : own;
+    try {
+        if (insert) {
+            m_written = hostlist::KeyedHostLine{file.append(*entry), *entry};
+            m_appended = true;
+        } else {
+            file.replace(m_key, *entry);
+            m_stored = *entry;
+        }
+    } catch (const hostlist::HostListError& e) {
+        // The dialog stays as it is, so nothing typed is lost and the user can try again.
+        m_services.messages.show(e.message(), platform::MsgExclamation, m_services.title);
+        return;
     }
     accept();
 }

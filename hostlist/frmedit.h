@@ -1,8 +1,11 @@
 #pragma once
 
+#include "hostlistfile.h"
+
 #include <QDialog>
 #include <QString>
 #include <array>
+#include <optional>
 
 class CmdBtn;
 class PropertyBag;
@@ -17,7 +20,9 @@ class MessageBox;
 } // namespace platform
 
 // The entry dialog: a name, an address and one of three icon types, either to be appended to the
-// host list as a new entry ("insert") or shown for an existing one ("edit", which stores nothing).
+// host list as a new entry ("insert") or to rewrite an existing one ("edit"). OK refuses an address
+// that can never be probed (hostlist::addressProblem) and says so, naming the field; an empty name
+// is taken, as the list file has always allowed it.
 //
 // One dialog serves one opening: the static entry points build a fresh one, run it modally over
 // the owner and destroy it, so every opening starts from the same state.
@@ -43,30 +48,38 @@ public:
         platform::MessageBox& messages;
         // The list pictures; null uses the compiled-in artwork.
         const platform::ImageList* images = nullptr;
+        // The list as loaded, through which inserts and edits go so that it knows their lines
+        // afterwards; null: inserts go to listPath directly and edits find no entry.
+        hostlist::HostListFile* file = nullptr;
     };
 
     explicit frmEdit(const Services& services, QWidget* owner = nullptr);
     ~frmEdit() override;
 
-    // Asks for a new entry and appends it to the list file. True when an entry was written; the
-    // caller reloads the list to show it.
-    static bool showInsert(QWidget* owner, const Services& services);
-    // Shows an existing entry. type 1..3 selects that option; any other leaves all three clear.
-    static void showEdit(QWidget* owner, const Services& services, const QString& name, const QString& address,
-                         int type);
+    // Asks for a new entry and appends it to the list file: the entry written, with its key in
+    // services.file (0 without one), or nothing.
+    static std::optional<hostlist::KeyedHostLine> showInsert(QWidget* owner, const Services& services);
+    // Shows the entry key of services.file; OK rewrites its line. type 1..3 selects that option;
+    // any other leaves all three clear. The entry as stored, or nothing.
+    static std::optional<hostlist::HostLine> showEdit(QWidget* owner, const Services& services, const QString& name,
+                                                      const QString& address, int type, hostlist::EntryKey key = 0);
 
     // The set-ups the entry points run before showing the dialog; tests call them on a dialog
     // they show without blocking.
     void prepareInsert();
-    void prepareEdit(const QString& name, const QString& address, int type);
+    void prepareEdit(const QString& name, const QString& address, int type, hostlist::EntryKey key = 0);
 
-    // "insert" appends on OK; anything else shows the tag and stores nothing.
+    // "insert" appends on OK, "edit" rewrites the entry; anything else shows the tag and stores
+    // nothing.
     QString tag() const { return m_tag; }
     void setTag(const QString& tag) { m_tag = tag; }
     // 1..3 for the selected option, 0 when none is.
     int selectedType() const;
     // True once OK has appended an entry.
     bool appended() const { return m_appended; }
+    // What OK appended or stored.
+    std::optional<hostlist::KeyedHostLine> written() const { return m_written; }
+    std::optional<hostlist::HostLine> stored() const { return m_stored; }
 
     void Form_Load();
     void cmdOk_Click();
@@ -89,10 +102,15 @@ protected:
 
 private:
     void selectType(int type);
+    // The entry as typed, or nothing after saying what is wrong with it.
+    std::optional<hostlist::HostLine> typedEntry();
 
     Services m_services;
     QString m_tag;
     bool m_appended = false;
+    hostlist::EntryKey m_key = 0;
+    std::optional<hostlist::KeyedHostLine> m_written;
+    std::optional<hostlist::HostLine> m_stored;
     std::array<QLabel*, 3> m_lbl{};
     std::array<QToolButton*, 3> m_optType{};
     QButtonGroup* m_types = nullptr;

@@ -6,11 +6,16 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QStringDecoder>
+#include <QStringEncoder>
+#include <QUrl>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <new>
 #include <stdexcept>
 #include <sys/file.h>
@@ -90,7 +95,7 @@ struct ScanFailure
 
 // Reads the entries of a file and hands each to sink with the line it came from, so that the
 // loader can note where it sits while the pure parser only collects HostLine values.
-template <typename Sink> ScanFailure scan(QByteArrayView data, Sink&& sink)
+template <typename Sink> ScanFailure scan(QByteArrayView data, bool legacy, const QByteArray& encoding, Sink&& sink)
 {
     // Stateless: a sequence cut off by the end of a line becomes a replacement character instead
     // of waiting in the decoder for bytes that never come. ConvertInitialBom: the file's own mark
@@ -107,7 +112,7 @@ template <typename Sink> ScanFailure scan(QByteArrayView data, Sink&& sink)
         if (entries == MaxEntries)
             return {lines.number(),
                     QStringLiteral("too many lines; the list holds at most %1 entries").arg(MaxEntries)};
-        const QString text = utf8.decode(lines.bytes());
+        const QString text = legacy ? decodeLegacy(lines.bytes(), encoding) : QString(utf8.decode(lines.bytes()));
         std::optional<HostLine> entry = parseHostLine(text);
         if (!entry)
             return {lines.number(), QStringLiteral("a line must start with a type digit 0 to 9")};
@@ -115,6 +120,53 @@ template <typename Sink> ScanFailure scan(QByteArrayView data, Sink&& sink)
         ++entries;
     }
     return {};
+}
+
+// Process-wide, so that no two files and no two loads hand out the same key.
+EntryKey nextKey()
+{
+    static std::atomic<EntryKey> lastKey{0};
+    return lastKey.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+// Windows-1251 from 0x80 to 0xBF; 0xC0 to 0xFF are U+0410 to U+044F in order.
+constexpr char16_t Cp1251High[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
+
+bool isWindows1251(const QByteArray& encoding)
+{
+    const QByteArray name = encoding.toLower();
+    return name.isEmpty() || name == "windows-1251" || name == "cp1251" || name == "cp-1251";
+}
+
+// A list line's bytes, without its break, in the encoding given; throws when a text cannot be
+// written as one line of the list or the encoding cannot hold it.
+QByteArray lineBytes(const QString& path, const HostLine& entry, bool legacy, const QByteArray& encoding)
+{
+    const auto refuse = [&path](const QString& why) {
+        return HostListError(QStringLiteral("%1; nothing was written to %2.").arg(why, shownPath(path)), path);
+    };
+    // A line break inside a text would split the entry over two lines, and the second would
+    // stop every later load at itself; a "|" in the name would push the rest into the address.
+    const auto hasBreak = [](const QString& text) { return text.contains(u'\r') || text.contains(u'\n'); };
+    if (hasBreak(entry.name) || hasBreak(entry.address))
+        throw refuse(QStringLiteral("A host name or address cannot hold a line break"));
+    if (entry.type < 0 || entry.type > 9)
+        throw refuse(QStringLiteral("The type must be a digit"));
+    const QString text = QString::number(entry.type) + u'|' + entry.name + u'|' + entry.address;
+    if (!legacy)
+        return text.toUtf8();
+    std::optional<QByteArray> bytes = encodeLegacy(text, encoding);
+    if (!bytes)
+        throw refuse(QStringLiteral("The list is kept in the %1 code page, which cannot hold every character of "
+                                    "\"%2\"")
+                         .arg(QString::fromLatin1(encoding.isEmpty() ? QByteArray(DefaultLegacyEncoding) : encoding),
+                              entry.name + u' ' + entry.address));
+    return *bytes;
 }
 
 [[noreturn]] void throwWriteError(const QString& path, const QString& reason)
@@ -528,6 +580,185 @@ void LockedHostList::replace(QByteArrayView bytes)
     }
 }
 
+bool isUtf8(QByteArrayView data)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    const qsizetype n = data.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int more = 0;
+        char32_t cp = 0;
+        char32_t least = 0;
+        if ((c & 0xE0) == 0xC0) {
+            more = 1;
+            cp = c & 0x1F;
+            least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            more = 2;
+            cp = c & 0x0F;
+            least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            more = 3;
+            cp = c & 0x07;
+            least = 0x10000;
+        } else {
+            return false;
+        }
+        if (n - i <= more)
+            return false;
+        for (int k = 1; k <= more; ++k) {
+            const unsigned char next = p[i + k];
+            if ((next & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+bool isLegacyText(QByteArrayView data)
+{
+    return !data.startsWith(ByteOrderMark) && !isUtf8(data);
+}
+
+QString decodeWindows1251(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char b : bytes) {
+        const auto c = static_cast<unsigned char>(b);
+        if (c < 0x80)
+            *out++ = QChar(char16_t(c));
+        else if (c < 0xC0)
+            *out++ = QChar(Cp1251High[c - 0x80]);
+        else
+            *out++ = QChar(char16_t(0x0410 + (c - 0xC0)));
+    }
+    return text;
+}
+
+std::optional<QByteArray> encodeWindows1251(QStringView text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u < 0x80) {
+            bytes += char(u);
+        } else if (u >= 0x0410 && u <= 0x044F) {
+            bytes += char(0xC0 + (u - 0x0410));
+        } else {
+            const char16_t* const end = std::end(Cp1251High);
+            const char16_t* at = std::find(std::begin(Cp1251High), end, u);
+            if (at == end)
+                return std::nullopt;
+            bytes += char(0x80 + (at - std::begin(Cp1251High)));
+        }
+    }
+    return bytes;
+}
+
+QString decodeLegacy(QByteArrayView bytes, const QByteArray& encoding)
+{
+    if (!isWindows1251(encoding)) {
+        QStringDecoder decoder(encoding.constData(), QStringDecoder::Flag::Stateless);
+        if (decoder.isValid())
+            return decoder.decode(bytes);
+    }
+    return decodeWindows1251(bytes);
+}
+
+std::optional<QByteArray> encodeLegacy(QStringView text, const QByteArray& encoding)
+{
+    if (!isWindows1251(encoding)) {
+        QStringEncoder encoder(encoding.constData(), QStringEncoder::Flag::Stateless);
+        if (encoder.isValid()) {
+            QByteArray bytes = encoder.encode(text);
+            // Some converters put a substitute in silently; reading back shows it.
+            if (encoder.hasError() || decodeLegacy(bytes, encoding) != text)
+                return std::nullopt;
+            return bytes;
+        }
+    }
+    return encodeWindows1251(text);
+}
+
+namespace {
+
+// The same rules as the probe's: what it would refuse to send to.
+bool isHostName(const QString& text)
+{
+    QByteArray ascii;
+    if (std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; }))
+        ascii = text.toLatin1();
+    else
+        ascii = QUrl::toAce(text, QUrl::AceTransitionalProcessing);
+    if (ascii.endsWith('.'))
+        ascii.chop(1);
+    if (ascii.isEmpty() || ascii.size() > 253)
+        return false;
+    const QList<QByteArray> labels = ascii.split('.');
+    for (const QByteArray& label : labels) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith('-') || label.endsWith('-'))
+            return false;
+        for (const char c : label) {
+            const bool ok =
+                (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+            if (!ok)
+                return false;
+        }
+    }
+    const QByteArray& last = labels.last();
+    return !std::all_of(last.cbegin(), last.cend(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+QString addressProblem(const QString& address)
+{
+    if (address.trimmed().isEmpty())
+        return QStringLiteral("The address is empty.");
+    const QByteArray bytes = address.toUtf8();
+    if (bytes.contains('\0') || address != address.trimmed())
+        return QStringLiteral("\"%1\" holds spaces or control characters; an address cannot.").arg(address.trimmed());
+    in_addr v4{};
+    if (::inet_aton(bytes.constData(), &v4) != 0) {
+        if (v4.s_addr == 0 || v4.s_addr == INADDR_NONE)
+            return QStringLiteral("%1 is not the address of one host.").arg(address);
+        return {};
+    }
+    if (bytes.contains(':')) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET6;
+        hints.ai_flags = AI_NUMERICHOST;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(bytes.constData(), nullptr, &hints, &found) != 0 || !found)
+            return QStringLiteral("\"%1\" is not an IPv6 address.").arg(address);
+        const auto* a = reinterpret_cast<const sockaddr_in6*>(found->ai_addr);
+        const bool unspecified = IN6_IS_ADDR_UNSPECIFIED(&a->sin6_addr);
+        ::freeaddrinfo(found);
+        if (unspecified)
+            return QStringLiteral("%1 is not the address of one host.").arg(address);
+        return {};
+    }
+    if (!isHostName(address)) {
+        const QString last = address.section(u'.', -1);
+        const bool numeric =
+            !last.isEmpty() && std::all_of(last.cbegin(), last.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+        return numeric ? QStringLiteral("\"%1\" is not an IPv4 address.").arg(address)
+                       : QStringLiteral("\"%1\" is neither an IP address nor a host name.").arg(address);
+    }
+    return {};
+}
+
 std::optional<HostLine> parseHostLine(QStringView line)
 {
     if (line.isEmpty())
@@ -560,11 +791,12 @@ std::optional<HostLine> parseHostLine(QStringView line)
     return entry;
 }
 
-ParsedHostList parseHostList(QByteArrayView data)
+ParsedHostList parseHostList(QByteArrayView data, const QByteArray& legacyEncoding)
 {
     ParsedHostList parsed;
-    ScanFailure failure =
-        scan(data, [&parsed](HostLine&& entry, const RawLines&) { parsed.entries.append(std::move(entry)); });
+    ScanFailure failure = scan(data, isLegacyText(data), legacyEncoding, [&parsed](HostLine&& entry, const RawLines&) {
+        parsed.entries.append(std::move(entry));
+    });
     parsed.errorLine = failure.line;
     parsed.errorCause = std::move(failure.cause);
     return parsed;
@@ -591,13 +823,13 @@ LoadedHostList HostListFile::load()
         loaded.entries.reserve(expected);
         m_sources.reserve(expected);
 
-        // Process-wide, so that no two files and no two loads hand out the same key.
-        static std::atomic<EntryKey> lastKey{0};
-        const ScanFailure failure = scan(data, [&](HostLine&& entry, const RawLines& line) {
-            const EntryKey key = lastKey.fetch_add(1, std::memory_order_relaxed) + 1;
-            m_sources.append({key, {line.number(), line.bytes().toByteArray()}});
-            loaded.entries.append({key, std::move(entry)});
-        });
+        m_loadedAsLegacy = isLegacyText(data);
+        const ScanFailure failure =
+            scan(data, m_loadedAsLegacy, m_legacyEncoding, [&](HostLine&& entry, const RawLines& line) {
+                const EntryKey key = nextKey();
+                m_sources.append({key, {line.number(), line.bytes().toByteArray()}});
+                loaded.entries.append({key, std::move(entry)});
+            });
         if (failure.line != 0) {
             loaded.error =
                 HostListError(QStringLiteral("%1, line %2: %3")
@@ -618,19 +850,39 @@ HostListFile::Source HostListFile::sourceOf(EntryKey key) const
     return it->source;
 }
 
-void HostListFile::remove(EntryKey key)
+HostListError HostListFile::changedError() const
 {
-    // The entry knows only what the file held when it was loaded. Removing by position alone could
-    // hit a neighbour after an edit by hand, so the line must still be there, byte for byte.
-    const auto changed = [this] {
-        return HostListError(QStringLiteral("%1 has changed since it was loaded; choose Reload and try again.")
-                                 .arg(QFileInfo(m_path).fileName()),
-                             m_path);
-    };
+    return HostListError(QStringLiteral("%1 has changed since it was loaded; choose Reload and try again.")
+                             .arg(QFileInfo(m_path).fileName()),
+                         m_path);
+}
+
+QVector<HostListFile::Tracked>::iterator HostListFile::find(EntryKey key)
+{
     const auto it = std::lower_bound(m_sources.begin(), m_sources.end(), key,
                                      [](const Tracked& t, EntryKey k) { return t.key < k; });
     if (it == m_sources.end() || it->key != key || !QFileInfo::exists(m_path))
-        throw changed();
+        throw changedError();
+    return it;
+}
+
+namespace {
+
+// Finds the loaded line in data: at its number and still byte for byte as loaded. The entry knows
+// only what the file held when it was loaded; going by position alone could hit a neighbour after
+// an edit by hand.
+bool seek(RawLines& raw, const HostListFile::Source& source)
+{
+    while (raw.number() < source.line && raw.advance()) {
+    }
+    return raw.number() == source.line && raw.bytes() == source.bytes;
+}
+
+} // namespace
+
+void HostListFile::remove(EntryKey key)
+{
+    const auto it = find(key);
     const Source& source = it->source;
 
     guarded(m_path, [&] {
@@ -640,10 +892,8 @@ void HostListFile::remove(EntryKey key)
         const QByteArray data = file.readAll();
 
         RawLines raw(data);
-        while (raw.number() < source.line && raw.advance()) {
-        }
-        if (raw.number() != source.line || raw.bytes() != source.bytes)
-            throw changed();
+        if (!seek(raw, source))
+            throw changedError();
 
         QByteArray kept;
         kept.reserve(data.size() - (raw.next() - raw.start()));
@@ -661,21 +911,44 @@ void HostListFile::remove(EntryKey key)
         --moved->source.line;
 }
 
-void AppendHostEntry(const QString& path, int type, const QString& name, const QString& address)
+void HostListFile::replace(EntryKey key, const HostLine& entry)
 {
-    // A line break inside a text would split the entry over two lines, and the second would
-    // stop every later load at itself.
-    const auto hasBreak = [](const QString& text) { return text.contains(u'\r') || text.contains(u'\n'); };
-    if (hasBreak(name) || hasBreak(address))
-        throw HostListError(
-            QStringLiteral("A host name or address cannot hold a line break; nothing was written to %1.")
-                .arg(QDir::toNativeSeparators(path)),
-            path);
+    const auto it = find(key);
+    QByteArray written;
+    guarded(m_path, [&] {
+        LockedHostList file(m_path, LockedHostList::Access::Change);
+        const QByteArray data = file.readAll();
 
-    guarded(path, [&] {
+        RawLines raw(data);
+        if (!seek(raw, it->source))
+            throw changedError();
+        written = lineBytes(m_path, entry, isLegacyText(data), m_legacyEncoding);
+        if (written == it->source.bytes)
+            return;
+
+        const qsizetype end = raw.start() + raw.bytes().size();
+        QByteArray changed;
+        changed.reserve(data.size() - raw.bytes().size() + written.size());
+        changed += QByteArrayView(data).first(raw.start());
+        changed += written;
+        changed += QByteArrayView(data).sliced(end);
+        file.replace(changed);
+    });
+    it->source.bytes = written;
+}
+
+EntryKey HostListFile::append(const HostLine& entry)
+{
+    EntryKey key = 0;
+    guarded(m_path, [&] {
         // Locked, so that a Remove in another process cannot replace the file between this
         // append and its own read, which would drop the new line.
-        LockedHostList file(path, LockedHostList::Access::Append);
+        LockedHostList file(m_path, LockedHostList::Access::Append);
+
+        QByteArray data;
+        if (file.readable())
+            data = file.readAll();
+        const QByteArray text = lineBytes(m_path, entry, isLegacyText(data), m_legacyEncoding);
 
         QByteArray line;
         if (file.size() > 0) {
@@ -686,16 +959,28 @@ void AppendHostEntry(const QString& path, int type, const QString& name, const Q
             if (last != '\n' && last != '\r')
                 line += "\r\n";
         }
-        line += QByteArray::number(type);
-        line += '|';
-        line += name.toUtf8();
-        line += '|';
-        line += address.toUtf8();
+        // The break written first ends a line of its own (after a lone byte order mark, too).
+        data += line;
+        line += text;
         line += "\r\n";
 
         // One write call for the whole line, so a reader never sees half an entry from us.
         file.append(line);
+
+        if (!file.readable())
+            return;
+        RawLines raw(data);
+        while (raw.advance()) {
+        }
+        key = nextKey();
+        m_sources.append({key, {raw.number() + 1, text}});
     });
+    return key;
+}
+
+void AppendHostEntry(const QString& path, int type, const QString& name, const QString& address)
+{
+    HostListFile(path).append({type, name, address});
 }
 
 } // namespace hostlist

@@ -125,9 +125,38 @@ struct ParsedHostList
     QString errorCause; // plain words; empty when errorLine is 0
 };
 
-// Splits at CR LF, lone CR and lone LF, decodes UTF-8 (a leading byte order mark is dropped),
-// skips empty lines and stops at the first bad line or at entry MaxEntries + 1.
-ParsedHostList parseHostList(QByteArrayView data);
+// Splits at CR LF, lone CR and lone LF, decodes the text (see isLegacyText), skips empty lines and
+// stops at the first bad line or at entry MaxEntries + 1. legacyEncoding names the code page for a
+// file that is not UTF-8; empty means DefaultLegacyEncoding.
+ParsedHostList parseHostList(QByteArrayView data, const QByteArray& legacyEncoding = {});
+
+// Lists written on Windows in the code page of the seed's own texts.
+inline constexpr char DefaultLegacyEncoding[] = "windows-1251";
+
+// True when data is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
+bool isUtf8(QByteArrayView data);
+// How a list file is read: UTF-8 when it starts with a byte order mark or is valid UTF-8 as a
+// whole, in the legacy code page otherwise. Decided for the whole file, so that one file never
+// holds two encodings.
+bool isLegacyText(QByteArrayView data);
+// Windows-1251 from a table of our own, so that the result does not depend on how Qt was built.
+// The one byte the code page leaves undefined (0x98) stands for U+0098, as browsers read it, so
+// that every byte reads back as itself.
+QString decodeWindows1251(QByteArrayView bytes);
+// Nothing when text holds a character Windows-1251 cannot hold.
+std::optional<QByteArray> encodeWindows1251(QStringView text);
+// The code page named by encoding (empty: DefaultLegacyEncoding); a name Qt does not know falls
+// back to Windows-1251.
+QString decodeLegacy(QByteArrayView bytes, const QByteArray& encoding);
+std::optional<QByteArray> encodeLegacy(QStringView text, const QByteArray& encoding);
+
+// Why address can never be probed, in words for the user; empty when it can be. Accepts IPv4
+// addresses in every form inet_aton(3) reads except 0.0.0.0 and 255.255.255.255, IPv6 literals
+// (with a zone after "%"), and host names: labels of letters, digits, hyphens and underscores, at
+// most 63 characters each and 253 in all, not starting or ending in a hyphen, the last one not
+// all digits (that would be an IPv4 address gone wrong, like 10.0.0.300); names in other scripts
+// are checked in their ASCII form. The one rule for the entry dialog and any import.
+QString addressProblem(const QString& address);
 
 // Names one entry read from list.txt by a HostListFile; 0 names none. Keys are never reused while
 // the program runs, so a key kept from before a reload matches nothing. Holders of a key (the rows
@@ -174,6 +203,25 @@ public:
     // the entries before it. No other exception leaves this or the functions below.
     LoadedHostList load();
 
+    // The code page for a file that is not UTF-8; empty means DefaultLegacyEncoding.
+    void setLegacyEncoding(const QByteArray& encoding) { m_legacyEncoding = encoding; }
+    QByteArray legacyEncoding() const { return m_legacyEncoding; }
+    // True when the last load read the file in the legacy code page.
+    bool loadedAsLegacy() const { return m_loadedAsLegacy; }
+
+    // Appends entry at the end of the file (created when missing), in the encoding the file is in
+    // now (UTF-8 for a new or empty file), under the lock and synced; see AppendHostEntry. The new
+    // line is known from then on, so it can be replaced or removed without a reload. Returns its
+    // key; 0 when the file cannot be read (a write-only list), so its lines cannot be counted.
+    // Throws HostListError when the entry holds a line break or a character the file's encoding
+    // cannot hold, or the file cannot be written; the file is then unchanged.
+    EntryKey append(const HostLine& entry);
+
+    // Rewrites the entry's physical line as entry says, in the file's encoding; every other byte
+    // stays as it is, and the file is replaced as remove() does. Throws HostListError as remove()
+    // does, and as append() does for an entry that cannot be written.
+    void replace(EntryKey key, const HostLine& entry);
+
     // Takes the entry's physical line, with its break, out of the file; every other byte stays as
     // it is. The file is replaced under the lock through LockedHostList::replace, keeping its
     // owner, group and mode; on failure it stays byte for byte as it was. Afterwards the key is
@@ -194,13 +242,19 @@ private:
         Source source;
     };
 
+    QVector<Tracked>::iterator find(EntryKey key);
+    HostListError changedError() const;
+
     QString m_path;
+    QByteArray m_legacyEncoding;
+    bool m_loadedAsLegacy = false;
     // Keys grow with the line number, so this is ordered by both.
     QVector<Tracked> m_sources;
 };
 
 // Adds one entry at the end of the file at path (created when missing) as
-// "<type>|<name>|<address>" CR LF in UTF-8, texts as given, under the lock of LockedHostList and
+// "<type>|<name>|<address>" CR LF in the file's encoding (UTF-8 unless it is in the legacy code
+// page already), texts as given, under the lock of LockedHostList and
 // synced to the disk before it returns. A missing final break is added first; where the file
 // cannot be read (a write-only list) one is always added, since an empty line is harmless.
 // Throws HostListError on failure, after cutting the file back to its old length.

@@ -52,8 +52,12 @@ private Q_SLOTS:
     void insertAppendsWhatWasTyped_data();
     void insertAppendsWhatWasTyped();
     void identicalInsertsAppendTwoLines();
-    void editShowsItsTagAndStoresNothing_data();
-    void editShowsItsTagAndStoresNothing();
+    void otherTagsShowThemselvesAndStoreNothing_data();
+    void otherTagsShowThemselvesAndStoreNothing();
+    void okRefusesAddressesThatCannotBeProbed_data();
+    void okRefusesAddressesThatCannotBeProbed();
+    void editRewritesTheEntrysLine();
+    void editOfALineChangedOnDiskAsksForReload();
     void cancellingStoresNothing_data();
     void cancellingStoresNothing();
     void typingStopsAtTheLengthLimits();
@@ -110,11 +114,13 @@ void TestFrmEdit::insertAppendsWhatWasTyped_data()
 
     QTest::newRow("second option") << QStringLiteral("gw") << QStringLiteral("10.0.0.1") << 2 << false
                                    << QByteArray("2|gw|10.0.0.1\r\n");
-    QTest::newRow("untouched") << QString() << QString() << 0 << false << QByteArray("3||\r\n");
+    QTest::newRow("no name") << QString() << QStringLiteral("10.0.0.1") << 0 << false << QByteArray("3||10.0.0.1\r\n");
     QTest::newRow("Enter acts as OK") << QStringLiteral("gw") << QStringLiteral("10.0.0.1") << 1 << true
                                       << QByteArray("1|gw|10.0.0.1\r\n");
-    QTest::newRow("texts as typed") << QStringLiteral(" a  b ") << QStringLiteral("h|x") << 3 << true
-                                    << QByteArray("3| a  b |h|x\r\n");
+    QTest::newRow("texts as typed") << QStringLiteral(" a  b ") << QStringLiteral("h-x.example") << 3 << true
+                                    << QByteArray("3| a  b |h-x.example\r\n");
+    QTest::newRow("spaces around the address dropped")
+        << QStringLiteral("v6") << QStringLiteral(" ::1 ") << 3 << true << QByteArray("3|v6|::1\r\n");
 }
 
 void TestFrmEdit::insertAppendsWhatWasTyped()
@@ -158,16 +164,16 @@ void TestFrmEdit::identicalInsertsAppendTwoLines()
     QCOMPARE(readBytes(m_path), QByteArray("2|gw|10.0.0.1\r\n2|gw|10.0.0.1\r\n"));
 }
 
-void TestFrmEdit::editShowsItsTagAndStoresNothing_data()
+void TestFrmEdit::otherTagsShowThemselvesAndStoreNothing_data()
 {
     QTest::addColumn<QString>("tag");
-    QTest::newRow("edit") << QStringLiteral("edit");
-    // Only the exact word appends.
+    // Only the exact words store.
+    QTest::newRow("Edit") << QStringLiteral("Edit");
     QTest::newRow("Insert") << QStringLiteral("Insert");
     QTest::newRow("empty") << QString();
 }
 
-void TestFrmEdit::editShowsItsTagAndStoresNothing()
+void TestFrmEdit::otherTagsShowThemselvesAndStoreNothing()
 {
     QFETCH(QString, tag);
 
@@ -264,15 +270,120 @@ void TestFrmEdit::nameRefusesBarsTypedOrPasted()
     QTest::keyClicks(dialog->txtName, QStringLiteral("z"));
     QCOMPARE(dialog->txtName->text(), QStringLiteral("axyzb"));
 
+    // The address box takes a bar as typed (OK then says it is no address).
     QTest::keyClicks(dialog->txtIP, QStringLiteral("a|b"));
     QCOMPARE(dialog->txtIP->text(), QStringLiteral("a|b"));
+    dialog->txtIP->clear();
+    QTest::keyClicks(dialog->txtIP, QStringLiteral("a.b"));
     // A pasted line break would split the entry over two lines of the file.
     QApplication::clipboard()->setText(QStringLiteral("\r\nc\n"));
     QTest::keyClick(dialog->txtName, Qt::Key_V, Qt::ControlModifier);
     QTest::keyClick(dialog->txtIP, Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(dialog->txtIP->text(), QStringLiteral("a|bc"));
+    QCOMPARE(dialog->txtIP->text(), QStringLiteral("a.bc"));
     QTest::mouseClick(dialog->cmdOk, Qt::LeftButton);
-    QCOMPARE(readBytes(m_path), QByteArray("3|axyzcb|a|bc\r\n"));
+    QCOMPARE(readBytes(m_path), QByteArray("3|axyzcb|a.bc\r\n"));
+}
+
+void TestFrmEdit::okRefusesAddressesThatCannotBeProbed_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("byEnter");
+    QTest::newRow("empty, by Enter") << QString() << true;
+    QTest::newRow("empty, by OK") << QString() << false;
+    QTest::newRow("octet too large") << QStringLiteral("10.0.0.300") << false;
+    QTest::newRow("not a name") << QStringLiteral("a b") << true;
+    QTest::newRow("bad IPv6") << QStringLiteral("1::2::3") << false;
+}
+
+void TestFrmEdit::okRefusesAddressesThatCannotBeProbed()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, byEnter);
+
+    const auto dialog = openInsert();
+    QTest::keyClicks(dialog->txtName, QStringLiteral("gw"));
+    QTest::keyClicks(dialog->txtIP, address);
+    if (byEnter)
+        QTest::keyClick(dialog->txtName, Qt::Key_Return);
+    else
+        QTest::mouseClick(dialog->cmdOk, Qt::LeftButton);
+
+    // Refused, saying which field, and nothing written; the dialog keeps what was typed.
+    QCOMPARE(m_box.shown.size(), 1);
+    QVERIFY2(m_box.shown[0].text.startsWith(QStringLiteral("IP Adress:")), qPrintable(m_box.shown[0].text));
+    QCOMPARE(m_box.shown[0].style, int(platform::MsgExclamation));
+    QVERIFY(!QFile::exists(m_path));
+    QVERIFY(dialog->isVisible());
+    QVERIFY(!dialog->appended());
+    QCOMPARE(dialog->txtName->text(), QStringLiteral("gw"));
+    QTRY_VERIFY(dialog->txtIP->hasFocus());
+
+    // Put right, the same dialog stores.
+    dialog->txtIP->selectAll();
+    QTest::keyClicks(dialog->txtIP, QStringLiteral("127.0.0.1"));
+    QTest::keyClick(dialog->txtIP, Qt::Key_Return);
+    QCOMPARE(readBytes(m_path), QByteArray("3|gw|127.0.0.1\r\n"));
+    QVERIFY(dialog->written().has_value());
+}
+
+void TestFrmEdit::editRewritesTheEntrysLine()
+{
+    writeBytes(m_path, "1|a|10.0.0.1\r\n2|core|10.0.0.2\r\n3|c|10.0.0.3");
+    platform::ReportList list;
+    hostlist::HostListFile listFile(m_path);
+    hostlist::LoadList(list, listFile);
+    const quint64 key = list.items()->row(2).key;
+
+    frmEdit::Services withFile = services();
+    withFile.file = &listFile;
+    QObject guard;
+    whenModalOpens(&guard, [](frmEdit& dialog) {
+        QCOMPARE(dialog.txtIP->text(), QStringLiteral("10.0.0.2"));
+        dialog.txtName->selectAll();
+        QTest::keyClicks(dialog.txtName, QStringLiteral("core-2"));
+        dialog.txtIP->selectAll();
+        QTest::keyClicks(dialog.txtIP, QStringLiteral("core.example"));
+        QTest::mouseClick(dialog.optType(3), Qt::LeftButton);
+        QTest::mouseClick(dialog.cmdOk, Qt::LeftButton);
+    });
+    const std::optional<hostlist::HostLine> stored =
+        frmEdit::showEdit(nullptr, withFile, list.text(2), list.subText(2, 1), list.smallIcon(2), key);
+    QVERIFY(stored.has_value());
+    QCOMPARE(*stored, (hostlist::HostLine{3, QStringLiteral("core-2"), QStringLiteral("core.example")}));
+    QCOMPARE(readBytes(m_path), QByteArray("1|a|10.0.0.1\r\n3|core-2|core.example\r\n3|c|10.0.0.3"));
+    QVERIFY(m_box.shown.isEmpty());
+
+    // A second edit of the same entry needs no reload.
+    whenModalOpens(&guard, [](frmEdit& dialog) {
+        dialog.txtIP->selectAll();
+        QTest::keyClicks(dialog.txtIP, QStringLiteral("::1"));
+        QTest::keyClick(dialog.txtIP, Qt::Key_Enter, Qt::KeypadModifier);
+    });
+    QVERIFY(frmEdit::showEdit(nullptr, withFile, stored->name, stored->address, stored->type, key));
+    QCOMPARE(readBytes(m_path), QByteArray("1|a|10.0.0.1\r\n3|core-2|::1\r\n3|c|10.0.0.3"));
+}
+
+void TestFrmEdit::editOfALineChangedOnDiskAsksForReload()
+{
+    writeBytes(m_path, "1|a|10.0.0.1\r\n");
+    platform::ReportList list;
+    hostlist::HostListFile listFile(m_path);
+    hostlist::LoadList(list, listFile);
+    const QByteArray byHand = "1|a|10.0.0.9\r\n";
+    writeBytes(m_path, byHand);
+
+    frmEdit::Services withFile = services();
+    withFile.file = &listFile;
+    frmEdit dialog(withFile);
+    dialog.prepareEdit(list.text(1), list.subText(1, 1), list.smallIcon(1), list.items()->row(1).key);
+    dialog.show();
+    QTest::keyClicks(dialog.txtName, QStringLiteral("x"));
+    QTest::mouseClick(dialog.cmdOk, Qt::LeftButton);
+    QCOMPARE(m_box.shown.size(), 1);
+    QVERIFY2(m_box.shown[0].text.contains(QStringLiteral("Reload")), qPrintable(m_box.shown[0].text));
+    QCOMPARE(readBytes(m_path), byHand);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!dialog.stored());
 }
 
 void TestFrmEdit::failedAppendKeepsEverythingTyped_data()

@@ -209,7 +209,10 @@ void TestHostListFile::parseList()
 void TestHostListFile::invalidBytesAreReplacedNotDropped()
 {
     const QString bad(QChar::ReplacementCharacter);
-    const hostlist::ParsedHostList parsed = hostlist::parseHostList("1|a\xFF"
+    // The byte order mark declares the file UTF-8; without it the file would be read in the
+    // legacy code page.
+    const hostlist::ParsedHostList parsed = hostlist::parseHostList("\xEF\xBB\xBF"
+                                                                    "1|a\xFF"
                                                                     "b|c\r\n2|cut\xE2|d\n3|e|\xF0\x9F");
     QCOMPARE(parsed.errorLine, 0);
     QCOMPARE(parsed.entries.size(), 3);
