@@ -1,5 +1,7 @@
 #include "history.h"
 
+#include "platform/numbering.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -9,7 +11,6 @@ namespace monitor {
 
 namespace {
 
-constexpr std::int32_t TimedOutStatus = 11010;
 constexpr std::uint8_t CodeNone = 0;
 constexpr std::uint8_t CodeTimedOut = 1;
 constexpr std::uint8_t CodeFailed = 2;
@@ -35,9 +36,9 @@ std::uint8_t HostHistory::encode(std::int32_t status, qint64 rttUs)
         const double steps = std::log(double(rttUs) / double(ExactBelowUs)) / kLogStep;
         return static_cast<std::uint8_t>(std::min<long>(std::lround(steps) + CodeFirstScaled, 255));
     }
-    if (status == TimedOutStatus)
+    if (status == statusCode(Status::TimedOut))
         return CodeTimedOut;
-    if (status == -1)
+    if (status == statusCode(Status::NotSent))
         return CodeNotSent;
     return CodeFailed;
 }

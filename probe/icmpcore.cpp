@@ -563,7 +563,7 @@ void IcmpCore::breakLocked()
     for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
         auto current = it++;
         if (!current->second.done)
-            completeLocked(current, statusOnly(kStatusGeneralFailure), now);
+            completeLocked(current, statusOnly(statusCode(Status::GeneralFailure)), now);
     }
     closeLocked();
     // A datagram socket needs no rights and comes back at once; a raw one only while the
@@ -595,7 +595,7 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
         for (int skipped = 0; m_inFlight.count(sequence) && skipped < 65536; ++skipped)
             sequence = m_sequence++;
         if (m_inFlight.count(sequence)) {
-            *immediate = statusOnly(kStatusNoResources);
+            *immediate = statusOnly(statusCode(Status::NoResources));
             return std::nullopt;
         }
 
@@ -642,7 +642,7 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
         fillTimes(*immediate, sent, Clock::now());
         return std::nullopt;
     }
-    *immediate = statusOnly(kStatusGeneralFailure);
+    *immediate = statusOnly(statusCode(Status::GeneralFailure));
     return std::nullopt;
 }
 
@@ -656,7 +656,7 @@ ProbeOutcome IcmpCore::ping(const IpAddress& destination)
     if (destination.isV6() && m_v6)
         return m_v6->ping(destination);
     if (destination.family != m_family)
-        return statusOnly(kStatusBadDestination);
+        return statusOnly(statusCode(Status::BadDestination));
     Lock lock(m_mutex);
     ProbeOutcome immediate;
     const std::optional<std::uint16_t> sent = sendLocked(0, 0, destination, &immediate);
@@ -667,7 +667,7 @@ ProbeOutcome IcmpCore::ping(const IpAddress& destination)
     for (;;) {
         const auto it = m_inFlight.find(sequence);
         if (it == m_inFlight.end())
-            return statusOnly(kStatusGeneralFailure); // cannot happen: only we remove it
+            return statusOnly(statusCode(Status::GeneralFailure)); // cannot happen: only we remove it
         if (it->second.done) {
             ProbeOutcome outcome = it->second.outcome;
             m_inFlight.erase(it);
@@ -678,7 +678,7 @@ ProbeOutcome IcmpCore::ping(const IpAddress& destination)
         if (now >= deadline) {
             // A timed-out request still reports how long it waited (the full timeout,
             // give or take the scheduler): a real figure for callers showing round trips.
-            completeLocked(it, statusOnly(kStatusTimedOut), now);
+            completeLocked(it, statusOnly(statusCode(Status::TimedOut)), now);
             continue;
         }
         if (m_pumping) {
@@ -743,7 +743,7 @@ bool IcmpCore::start(Owner owner, std::uint64_t id, const IpAddress& destination
         return m_v6->start(owner, id, destination);
     const Lock lock(m_mutex);
     if (destination.family != m_family) {
-        m_finished[owner].emplace_back(id, statusOnly(kStatusBadDestination));
+        m_finished[owner].emplace_back(id, statusOnly(statusCode(Status::BadDestination)));
         return false;
     }
     ProbeOutcome immediate;
@@ -796,7 +796,7 @@ void IcmpCore::expire(Owner owner)
     for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
         auto current = it++;
         if (current->second.owner == owner && !current->second.done && now >= current->second.deadline)
-            completeLocked(current, statusOnly(kStatusTimedOut), now);
+            completeLocked(current, statusOnly(statusCode(Status::TimedOut)), now);
     }
 }
 

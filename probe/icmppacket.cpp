@@ -74,22 +74,22 @@ std::int32_t statusForSendError(int error)
 {
     switch (error) {
     case ENETUNREACH:
-        return kStatusNetUnreachable;
+        return statusCode(Status::NetUnreachable);
     case EHOSTUNREACH:
     case EHOSTDOWN:
     case ENONET:
-        return kStatusHostUnreachable;
+        return statusCode(Status::HostUnreachable);
     case ENOBUFS:
     case ENOMEM:
     case EAGAIN:
-        return kStatusNoResources;
+        return statusCode(Status::NoResources);
     case EMSGSIZE:
-        return kStatusPacketTooBig;
+        return statusCode(Status::PacketTooBig);
     case EACCES:
         // A broadcast address, or a route of type prohibit.
-        return kStatusBadDestination;
+        return statusCode(Status::BadDestination);
     default:
-        return kStatusGeneralFailure;
+        return statusCode(Status::GeneralFailure);
     }
 }
 
@@ -102,26 +102,26 @@ std::optional<std::int32_t> statusForIcmpError(int type, int code)
         case 6:
         case 9:
         case 11:
-            return kStatusNetUnreachable;
+            return statusCode(Status::NetUnreachable);
         case 2:
-            return kStatusProtocolUnreachable;
+            return statusCode(Status::ProtocolUnreachable);
         case 3:
-            return kStatusPortUnreachable;
+            return statusCode(Status::PortUnreachable);
         case 4:
-            return kStatusPacketTooBig;
+            return statusCode(Status::PacketTooBig);
         case 5:
-            return kStatusBadRoute;
+            return statusCode(Status::BadRoute);
         default:
             // Codes 1, 7, 8, 10 and 12..15, and codes no router should send: whatever
             // the reason, the host cannot be reached.
-            return kStatusHostUnreachable;
+            return statusCode(Status::HostUnreachable);
         }
     case kTimeExceeded:
-        return code == 1 ? kStatusTtlExpiredReassembly : kStatusTtlExpiredTransit;
+        return code == 1 ? statusCode(Status::TtlExpiredReassembly) : statusCode(Status::TtlExpiredTransit);
     case kParameterProblem:
-        return kStatusParameterProblem;
+        return statusCode(Status::ParameterProblem);
     case kSourceQuench:
-        return kStatusSourceQuench;
+        return statusCode(Status::SourceQuench);
     default:
         // Redirects only tell us about a better gateway; the reply may still come.
         return std::nullopt;
@@ -134,20 +134,20 @@ std::optional<std::int32_t> statusForIcmpv6Error(int type, int code)
     case kV6DestUnreachable:
         switch (code) {
         case 0:
-            return kStatusNetUnreachable;
+            return statusCode(Status::NetUnreachable);
         case 4:
-            return kStatusPortUnreachable;
+            return statusCode(Status::PortUnreachable);
         default:
             // Prohibited, beyond scope, address unreachable, policy, reject route, and
             // codes still to be assigned: the host cannot be reached.
-            return kStatusHostUnreachable;
+            return statusCode(Status::HostUnreachable);
         }
     case kV6PacketTooBig:
-        return kStatusPacketTooBig;
+        return statusCode(Status::PacketTooBig);
     case kV6TimeExceeded:
-        return code == 1 ? kStatusTtlExpiredReassembly : kStatusTtlExpiredTransit;
+        return code == 1 ? statusCode(Status::TtlExpiredReassembly) : statusCode(Status::TtlExpiredTransit);
     case kV6ParameterProblem:
-        return kStatusParameterProblem;
+        return statusCode(Status::ParameterProblem);
     default:
         // Types 128 and up are informational (echo, neighbour discovery, redirects).
         return std::nullopt;

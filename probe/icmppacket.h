@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/numbering.h"
+
 // The bytes of ICMP echo: requests we send, replies and errors we read. Pure functions
 // over buffers, so every rule about what counts as an answer can be tested without a socket.
 namespace mdlPing::packet {
@@ -28,22 +30,6 @@ inline constexpr std::uint8_t kV6TimeExceeded = 3;
 inline constexpr std::uint8_t kV6ParameterProblem = 4;
 inline constexpr std::uint8_t kV6EchoRequest = 128;
 inline constexpr std::uint8_t kV6EchoReply = 129;
-
-inline constexpr std::int32_t kStatusSuccess = 0;
-inline constexpr std::int32_t kStatusNetUnreachable = 11002;
-inline constexpr std::int32_t kStatusHostUnreachable = 11003;
-inline constexpr std::int32_t kStatusProtocolUnreachable = 11004;
-inline constexpr std::int32_t kStatusPortUnreachable = 11005;
-inline constexpr std::int32_t kStatusNoResources = 11006;
-inline constexpr std::int32_t kStatusPacketTooBig = 11009;
-inline constexpr std::int32_t kStatusTimedOut = 11010;
-inline constexpr std::int32_t kStatusBadRoute = 11012;
-inline constexpr std::int32_t kStatusTtlExpiredTransit = 11013;
-inline constexpr std::int32_t kStatusTtlExpiredReassembly = 11014;
-inline constexpr std::int32_t kStatusParameterProblem = 11015;
-inline constexpr std::int32_t kStatusSourceQuench = 11016;
-inline constexpr std::int32_t kStatusBadDestination = 11018;
-inline constexpr std::int32_t kStatusGeneralFailure = 11050;
 
 // What every request carries after the ICMP header.
 inline constexpr std::array<std::uint8_t, 5> kPayload = {'h', 'e', 'l', 'l', 'o'};
@@ -78,7 +64,7 @@ struct Packet
     std::uint16_t identifier = 0; // of the reply, or of the quoted request
     std::uint16_t sequence = 0;
     std::uint32_t quotedDestination = 0; // errors: where the quoted request was going
-    std::int32_t status = kStatusSuccess;
+    std::int32_t status = statusCode(Status::Success);
     const std::uint8_t* data = nullptr; // replies: the echoed payload
     std::size_t dataSize = 0;
     // ICMPv6: the addresses in full (source and quotedDestination stay 0).

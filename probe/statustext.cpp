@@ -1,4 +1,5 @@
 #include "mdlping.h"
+#include "platform/numbering.h"
 
 namespace mdlPing {
 
@@ -6,48 +7,48 @@ QString GetStatusText(const std::int32_t& status)
 {
     // The texts are shown in the host list, the outage log and tivane-probe's output, where
     // people and scripts match them, so they stay byte for byte as they are.
-    switch (status) {
-    case 0:
+    switch (static_cast<Status>(status)) {
+    case Status::Success:
         return QStringLiteral("Success!");
-    case 11001:
+    case Status::BufferTooSmall:
         return QStringLiteral("Buffer Too Small");
-    case 11002:
+    case Status::NetUnreachable:
         return QStringLiteral("Destination Net Unreachable");
-    case 11003:
+    case Status::HostUnreachable:
         return QStringLiteral("Destination Host Unreachable");
-    case 11004:
+    case Status::ProtocolUnreachable:
         return QStringLiteral("Destination Protocol Unreachable");
-    case 11005:
+    case Status::PortUnreachable:
         return QStringLiteral("Destination Port Unreachable");
-    case 11006:
+    case Status::NoResources:
         return QStringLiteral("No Resources");
-    case 11007:
+    case Status::BadOption:
         return QStringLiteral("Bad Option");
-    case 11008:
+    case Status::HardwareError:
         return QStringLiteral("Hardware Error");
-    case 11009:
+    case Status::PacketTooBig:
         return QStringLiteral("Packet Too Big");
-    case 11010:
+    case Status::TimedOut:
         return QStringLiteral("Request Timed Out");
-    case 11011:
+    case Status::BadRequest:
         return QStringLiteral("Bad Request");
-    case 11012:
+    case Status::BadRoute:
         return QStringLiteral("Bad Route");
-    case 11013:
+    case Status::TtlExpiredTransit:
         return QStringLiteral("TimeToLive Expired Transit");
-    case 11014:
+    case Status::TtlExpiredReassembly:
         return QStringLiteral("TimeToLive Expired Reassembly");
-    case 11015:
+    case Status::ParameterProblem:
         return QStringLiteral("Parameter Problem");
-    case 11016:
+    case Status::SourceQuench:
         return QStringLiteral("Source Quench");
-    case 11017:
+    case Status::OptionTooBig:
         return QStringLiteral("Option Too Big");
-    case 11018:
+    case Status::BadDestination:
         return QStringLiteral("Bad Destination");
-    case 11032:
+    case Status::NegotiatingIpsec:
         return QStringLiteral("Negotiating IPSEC");
-    case 11050:
+    case Status::GeneralFailure:
         return QStringLiteral("General Failure");
     default:
         return QStringLiteral("Unknown Response");

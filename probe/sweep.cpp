@@ -14,7 +14,6 @@
 #include <algorithm>
 
 namespace {
-constexpr std::int32_t TimedOut = 11010;
 constexpr int StatusCol = 2;
 constexpr int TimeCol = 3;
 // Longest stretch of entries visited in one go before the event loop gets its turn.
@@ -333,7 +332,7 @@ void Sweep::writeOutcome(int row, std::int32_t status, std::int32_t roundTripMs,
     if (status == 0) {
         list.setSubIcon(row, StatusCol, icons::Ok);
         list.setSubToolTip(row, StatusCol, probedLine);
-    } else if (status == TimedOut) {
+    } else if (status == statusCode(Status::TimedOut)) {
         list.setSubIcon(row, StatusCol, icons::Timeout);
         list.setSubToolTip(row, StatusCol, withProbed(mdlPing::GetStatusText(status)));
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mdlping.h"
+#include "platform/numbering.h"
 
 #include <QHash>
 #include <QObject>
@@ -34,29 +35,6 @@ struct SweepContext
     platform::SoundPlayer& sound;
     const platform::AppInfo& app;
 };
-
-// Toolbar positions the sweep and the commands address.
-namespace tb {
-inline constexpr int Ping = 1;
-inline constexpr int Stop = 2;
-inline constexpr int Placeholder = 3;
-inline constexpr int IpList = 4;
-inline constexpr int View = 5;
-inline constexpr int SoundAlert = 6;
-inline constexpr int About = 7;
-inline constexpr int Exit = 8;
-} // namespace tb
-
-// List icon numbers the sweep sets.
-namespace icons {
-inline constexpr int Ok = 7;
-inline constexpr int Failed = 8;
-inline constexpr int Green = 10;
-inline constexpr int Yellow = 11;
-inline constexpr int Red = 12;
-inline constexpr int Gray = 13;
-inline constexpr int Timeout = 14;
-} // namespace icons
 
 // Runs sweeps over the host list: one echo request per ticked entry, the outcome written into
 // the entry's row. Driven by the probe engine's results and by timers, never by nested event

@@ -1,45 +1,18 @@
 #pragma once
 
+#include "platform/numbering.h"
+
 #include <QIcon>
 
 // The program's pictures, drawn as SVG and compiled into the tivane_resources library.
 namespace artwork {
 
-// Toolbar pictures, 16 x 16:
-// 1 Ping, 2 Stop, 3 IP List, 4 View, 5 Sound Alert, 6 About, 7 Exit.
-enum ToolbarImage
-{
-    Ping = 1,
-    Stop,
-    IpList,
-    View,
-    SoundAlert,
-    About,
-    Exit,
-    ToolbarImageCount = Exit
-};
-
-// Host list pictures, 16 x 16:
-// 1 server up, 2 PC up, 3 unknown, 4 deleted, 5 server down, 6 PC down, 7 tick, 8 warning,
-// 9 alert, 10..13 green/yellow/red/grey status balls, 14 timeout.
-enum ListImage
-{
-    ServerOn = 1,
-    PcOn,
-    Unknown,
-    Deleted,
-    ServerOff,
-    PcOff,
-    Tick,
-    Warning,
-    Alert,
-    GreenBall,
-    YellowBall,
-    RedBall,
-    GrayBall,
-    Timeout,
-    ListImageCount = Timeout
-};
+// The picture numbers (images::ToolbarImage, images::ListImage) are shared with the window and
+// the sweep; they are named here as well, so artwork::Ping and images::Ping are the same.
+using images::ListImage;
+using images::ToolbarImage;
+using enum images::ListImage;
+using enum images::ToolbarImage;
 
 QIcon toolbarIcon(int index); // 1..7, null otherwise
 QIcon listIcon(int index);    // 1..14, null otherwise
