@@ -1,24 +1,24 @@
-#include "frmmain.h"
+#include "app/frmmain.h"
 
-#include "artwork.h"
-#include "autostart.h"
-#include "csvexport.h"
-#include "examplelist.h"
-#include "historyview.h"
-#include "hostlistfile.h"
-#include "hostlistview.h"
-#include "hostwatch.h"
-#include "listlocation.h"
-#include "mdlmore.h"
-#include "messagebox.h"
-#include "prober.h"
-#include "progressbar.h"
-#include "reportlist.h"
-#include "settingsstore.h"
-#include "soundplayer.h"
-#include "toolbar.h"
-#include "twips.h"
-#include "windowsettings.h"
+#include "app/autostart.h"
+#include "app/listlocation.h"
+#include "app/windowsettings.h"
+#include "hostlist/hostlistfile.h"
+#include "hostlist/hostlistview.h"
+#include "platform/messagebox.h"
+#include "platform/progressbar.h"
+#include "platform/reportlist.h"
+#include "platform/settingsstore.h"
+#include "platform/soundplayer.h"
+#include "platform/toolbar.h"
+#include "platform/twips.h"
+#include "probe/csvexport.h"
+#include "probe/prober.h"
+#include "resources/artwork.h"
+#include "resources/examplelist.h"
+#include "shell/mdlmore.h"
+#include "watch/historyview.h"
+#include "watch/hostwatch.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -151,6 +151,12 @@ void frmMain::syncListItems()
     const bool selected = lstPings->selectedIndex() > 0;
     tblTivane->setMenuItemEnabled(QStringLiteral("mnuEdit"), selected);
     tblTivane->setMenuItemEnabled(QStringLiteral("mnuRem"), selected);
+    // The same for the context menu, whose items are also the list's keyboard shortcuts.
+    for (QAction* a : mnu->actions()) {
+        if (a->objectName() == QLatin1String("mnuEdit") || a->objectName() == QLatin1String("mnuDelete") ||
+            a->objectName() == QLatin1String("mnuHistory") || a->objectName() == QLatin1String("mnuExportRow"))
+            a->setEnabled(selected);
+    }
 }
 
 frmMain::~frmMain() = default;
@@ -230,7 +236,14 @@ void frmMain::buildMenus()
     connect(ins, &QAction::triggered, this, &frmMain::mnuIns_Click);
     QAction* edit = mnu->addAction(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("mnuEdit"));
-    connect(edit, &QAction::triggered, this, &frmMain::mnuEdit_Click);
+    connect(edit, &QAction::triggered, this, [this] {
+        // From the keyboard there was no right click to note the row.
+        if (const int row = lstPings->selectedIndex(); row > 0) {
+            ipN = lstPings->text(row);
+            ipA = lstPings->subText(row, 1);
+        }
+        mnuEdit_Click();
+    });
     mnu->addSeparator()->setObjectName(QStringLiteral("spacer"));
     QAction* del = mnu->addAction(QStringLiteral("&Delete"));
     del->setObjectName(QStringLiteral("mnuDelete"));
@@ -242,9 +255,55 @@ void frmMain::buildMenus()
     QAction* exportRow = mnu->addAction(QStringLiteral("E&xport\u2026"));
     exportRow->setObjectName(QStringLiteral("mnuExportRow"));
     connect(exportRow, &QAction::triggered, this, [this] { runGuarded([this] { exportRows(true); }); });
+    mnu->setAccessibleName(QStringLiteral("Host"));
+
+    // The list's commands from the keyboard while it has the focus; the menus show the keys.
+    ins->setShortcut(QKeySequence(Qt::Key_Insert));
+    edit->setShortcuts({QKeySequence(Qt::Key_F2), QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    del->setShortcut(QKeySequence(Qt::Key_Delete));
+    auto* context = new QAction(QStringLiteral("Menu"), lstPings);
+    context->setObjectName(QStringLiteral("mnuContextKey"));
+    context->setShortcuts({QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)});
+    connect(context, &QAction::triggered, this, [this] {
+        const int row = lstPings->selectedIndex();
+        QPoint at(0, 0);
+        if (row > 0) {
+            ipN = lstPings->text(row);
+            ipA = lstPings->subText(row, 1);
+            lstPings->ensureVisible(row);
+            at = lstPings->visualRect(lstPings->items()->index(row - 1, 0)).bottomLeft();
+        }
+        syncListItems();
+        mnu->exec(lstPings->viewport()->mapToGlobal(at));
+    });
+    for (QAction* a : {ins, edit, del, context}) {
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        lstPings->addAction(a);
+    }
+    auto* reload = new QAction(QStringLiteral("Reload"), this);
+    reload->setObjectName(QStringLiteral("mnuReloadKey"));
+    reload->setShortcut(QKeySequence(Qt::Key_F5));
+    reload->setShortcutContext(Qt::WindowShortcut);
+    addAction(reload);
+    connect(reload, &QAction::triggered, this, [this] {
+        runGuarded([this] { m_commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuReload")); });
+    });
+    // Shown beside the toolbar's items too; there the keys only label them, the actions above
+    // take them.
+    const std::pair<const char*, QKeySequence> shown[] = {{"mnuAddIp", QKeySequence(Qt::Key_Insert)},
+                                                          {"mnuEdit", QKeySequence(Qt::Key_F2)},
+                                                          {"mnuRem", QKeySequence(Qt::Key_Delete)},
+                                                          {"mnuReload", QKeySequence(Qt::Key_F5)}};
+    for (const auto& [key, sequence] : shown) {
+        if (QAction* item = tblTivane->menuItem(QString::fromLatin1(key))) {
+            item->setShortcut(sequence);
+            item->setShortcutContext(Qt::WidgetShortcut);
+        }
+    }
 
     mnuTray = new QMenu(this);
     mnuTray->setObjectName(QStringLiteral("mnuTray"));
+    mnuTray->setAccessibleName(QStringLiteral("Tivane"));
     QAction* about = mnuTray->addAction(QStringLiteral("&About\u2026"));
     about->setObjectName(QStringLiteral("mnuABout"));
     connect(about, &QAction::triggered, this, &frmMain::mnuABout_Click);

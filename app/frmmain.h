@@ -1,11 +1,11 @@
 #pragma once
 
-#include "appinfo.h"
-#include "commands.h"
-#include "hostlistfile.h"
-#include "imagelist.h"
-#include "mainservices.h"
-#include "sweep.h"
+#include "app/mainservices.h"
+#include "hostlist/hostlistfile.h"
+#include "platform/appinfo.h"
+#include "platform/imagelist.h"
+#include "probe/commands.h"
+#include "probe/sweep.h"
 
 #include <QElapsedTimer>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "listlocation.h"
+#include "app/listlocation.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "alertsdialog.h"
-#include "appinfo.h"
-#include "hostlistfile.h"
+#include "hostlist/hostlistfile.h"
+#include "platform/appinfo.h"
+#include "watch/alertsdialog.h"
 
 #include <QIcon>
 #include <QString>

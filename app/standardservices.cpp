@@ -1,8 +1,8 @@
-#include "standardservices.h"
+#include "app/standardservices.h"
 
-#include "frmabout.h"
-#include "frmedit.h"
-#include "mdlmore.h"
+#include "hostlist/frmedit.h"
+#include "shell/frmabout.h"
+#include "shell/mdlmore.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -19,8 +19,7 @@ std::optional<hostlist::HostLine> StandardDialogs::showEntry(QWidget* owner, hos
                                                              hostlist::EntryKey key, const QString& name,
                                                              const QString& address, int type)
 {
-    return frmEdit::showEdit(owner, {file.path(), m_app.Title, m_messages, &pictures, &file}, name, address, type,
-                             key);
+    return frmEdit::showEdit(owner, {file.path(), m_app.Title, m_messages, &pictures, &file}, name, address, type, key);
 }
 
 void StandardDialogs::about(QWidget* owner)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mainservices.h"
+#include "app/mainservices.h"
 
 namespace mdlMore {
 class TrayIcon;

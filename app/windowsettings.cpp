@@ -1,7 +1,7 @@
-#include "windowsettings.h"
+#include "app/windowsettings.h"
 
-#include "hoststats.h"
-#include "settingsstore.h"
+#include "platform/settingsstore.h"
+#include "probe/hoststats.h"
 
 #include <algorithm>
 

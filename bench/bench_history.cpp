@@ -1,7 +1,7 @@
 // A simulated day of one sweep a second over 1,000 hosts, fed straight into the statistics and
 // the history: the memory it ends up with and the time one sweep's results take to add.
 
-#include "hoststats.h"
+#include "probe/hoststats.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -2,9 +2,9 @@
 // endpoint is opened once, as the programs do) and how long a probe of a host that never
 // answers really takes.
 
-#include "icmpcore.h"
-#include "icmpengine.h"
-#include "mdlping.h"
+#include "probe/icmpcore.h"
+#include "probe/icmpengine.h"
+#include "probe/mdlping.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

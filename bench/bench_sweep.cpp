@@ -5,14 +5,14 @@
 //   20 of them takes; and the same heartbeat while the five silent hosts are host names,
 //   looked up at each sweep through the namespace's own hosts file.
 // Each figure is one run; nothing here judges the numbers.
-#include "frmmain.h"
-#include "icmpcore.h"
-#include "messagebox.h"
-#include "netlab.h"
-#include "prober.h"
-#include "reportlist.h"
-#include "settingsstore.h"
-#include "soundplayer.h"
+#include "app/frmmain.h"
+#include "platform/messagebox.h"
+#include "platform/reportlist.h"
+#include "platform/settingsstore.h"
+#include "platform/soundplayer.h"
+#include "probe/icmpcore.h"
+#include "probe/prober.h"
+#include "tests/probe/netlab.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

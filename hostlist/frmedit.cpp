@@ -1,13 +1,13 @@
-#include "frmedit.h"
+#include "hostlist/frmedit.h"
 
-#include "artwork.h"
-#include "cmdbtn.h"
-#include "colors.h"
-#include "hostlistfile.h"
-#include "imagelist.h"
-#include "messagebox.h"
-#include "propertybag.h"
-#include "twips.h"
+#include "controls/cmdbtn/cmdbtn.h"
+#include "controls/cmdbtn/colors.h"
+#include "controls/cmdbtn/propertybag.h"
+#include "hostlist/hostlistfile.h"
+#include "platform/imagelist.h"
+#include "platform/messagebox.h"
+#include "platform/twips.h"
+#include "resources/artwork.h"
 
 #include <arpa/inet.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hostlistfile.h"
+#include "hostlist/hostlistfile.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "hostlistfile.h"
+#include "hostlist/hostlistfile.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

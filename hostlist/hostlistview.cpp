@@ -1,6 +1,6 @@
-#include "hostlistview.h"
+#include "hostlist/hostlistview.h"
 
-#include "reportlist.h"
+#include "platform/reportlist.h"
 
 #include <new>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hostlistfile.h"
+#include "hostlist/hostlistfile.h"
 
 namespace platform {
 class ReportList;

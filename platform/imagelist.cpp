@@ -1,4 +1,4 @@
-#include "imagelist.h"
+#include "platform/imagelist.h"
 
 namespace platform {
 

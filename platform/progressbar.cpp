@@ -1,4 +1,4 @@
-#include "progressbar.h"
+#include "platform/progressbar.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "reportlist.h"
+#include "platform/reportlist.h"
 
-#include "imagelist.h"
-#include "mousecodes.h"
+#include "platform/imagelist.h"
+#include "platform/mousecodes.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

@@ -1,12 +1,12 @@
-#include "commands.h"
+#include "probe/commands.h"
 
-#include "appinfo.h"
-#include "eventloop.h"
-#include "messagebox.h"
-#include "reportlist.h"
-#include "soundplayer.h"
-#include "sweep.h"
-#include "toolbar.h"
+#include "platform/appinfo.h"
+#include "platform/eventloop.h"
+#include "platform/messagebox.h"
+#include "platform/reportlist.h"
+#include "platform/soundplayer.h"
+#include "platform/toolbar.h"
+#include "probe/sweep.h"
 
 void Commands::tblTivane_ButtonClick(int index)
 {

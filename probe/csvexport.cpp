@@ -1,4 +1,4 @@
-#include "csvexport.h"
+#include "probe/csvexport.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hoststats.h"
+#include "probe/hoststats.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "history.h"
+#include "probe/history.h"
 
 #include "platform/numbering.h"
 

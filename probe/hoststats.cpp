@@ -1,4 +1,4 @@
-#include "hoststats.h"
+#include "probe/hoststats.h"
 
 #include <QDateTime>
 #include <algorithm>

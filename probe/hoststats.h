@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history.h"
+#include "probe/history.h"
 
 #include <QHash>
 #include <QList>

@@ -1,5 +1,5 @@
-#include "icmpcore.h"
-#include "icmppacket.h"
+#include "probe/icmpcore.h"
+#include "probe/icmppacket.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>

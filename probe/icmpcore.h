@@ -1,7 +1,7 @@
 #pragma once
 
-#include "mdlping.h"
-#include "mdlping_p.h"
+#include "probe/mdlping.h"
+#include "probe/mdlping_p.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
-#include "icmpengine.h"
-#include "icmpcore.h"
+#include "probe/icmpengine.h"
+#include "probe/icmpcore.h"
 
 #include <QPointer>
 #include <QSocketNotifier>

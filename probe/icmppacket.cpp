@@ -1,4 +1,4 @@
-#include "icmppacket.h"
+#include "probe/icmppacket.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "icmpcore.h"
-#include "mdlping.h"
-#include "mdlping_p.h"
+#include "probe/icmpcore.h"
+#include "probe/mdlping.h"
+#include "probe/mdlping_p.h"
 
 #include <algorithm>
 #include <cstring>

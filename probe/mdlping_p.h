@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mdlping.h"
+#include "probe/mdlping.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "outagelog.h"
+#include "probe/outagelog.h"
 
-#include "csvexport.h"
-#include "mdlping.h"
+#include "probe/csvexport.h"
+#include "probe/mdlping.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "privilege.h"
-#include "icmpcore.h"
+#include "probe/privilege.h"
+#include "probe/icmpcore.h"
 
 #include <linux/capability.h>
 #include <sys/syscall.h>

@@ -1,6 +1,6 @@
-#include "prober.h"
-#include "icmpcore.h"
-#include "icmpengine.h"
+#include "probe/prober.h"
+#include "probe/icmpcore.h"
+#include "probe/icmpengine.h"
 
 #include <QPointer>
 

@@ -1,5 +1,5 @@
-#include "mdlping.h"
 #include "platform/numbering.h"
+#include "probe/mdlping.h"
 
 namespace mdlPing {
 

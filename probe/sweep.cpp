@@ -1,12 +1,12 @@
-#include "sweep.h"
+#include "probe/sweep.h"
 
-#include "appinfo.h"
-#include "messagebox.h"
-#include "prober.h"
-#include "progressbar.h"
-#include "reportlist.h"
-#include "soundplayer.h"
-#include "toolbar.h"
+#include "platform/appinfo.h"
+#include "platform/messagebox.h"
+#include "platform/progressbar.h"
+#include "platform/reportlist.h"
+#include "platform/soundplayer.h"
+#include "platform/toolbar.h"
+#include "probe/prober.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "mdlping.h"
 #include "platform/numbering.h"
+#include "probe/mdlping.h"
 
 #include <QHash>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "artwork.h"
+#include "resources/artwork.h"
 
 #include <QIconEngine>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "examplelist.h"
+#include "resources/examplelist.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "endsignals.h"
+#include "shell/endsignals.h"
 
 #include <QSocketNotifier>
 #include <cerrno>

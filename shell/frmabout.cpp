@@ -1,9 +1,9 @@
-#include "frmabout.h"
+#include "shell/frmabout.h"
 
-#include "artwork.h"
-#include "cmdbtn.h"
-#include "propertybag.h"
-#include "twips.h"
+#include "controls/cmdbtn/cmdbtn.h"
+#include "controls/cmdbtn/propertybag.h"
+#include "platform/twips.h"
+#include "resources/artwork.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "appinfo.h"
+#include "platform/appinfo.h"
 
 #include <QColor>
 #include <QDialog>

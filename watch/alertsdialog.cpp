@@ -1,6 +1,6 @@
-#include "alertsdialog.h"
+#include "watch/alertsdialog.h"
 
-#include "hoststats.h"
+#include "probe/hoststats.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

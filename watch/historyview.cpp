@@ -1,7 +1,7 @@
-#include "historyview.h"
+#include "watch/historyview.h"
 
-#include "hoststats.h"
-#include "hostwatch.h"
+#include "probe/hoststats.h"
+#include "watch/hostwatch.h"
 
 #include <QDateTime>
 #include <QLabel>

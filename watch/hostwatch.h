@@ -1,7 +1,7 @@
 #pragma once
 
-#include "hoststats.h"
-#include "reportlist.h"
+#include "platform/reportlist.h"
+#include "probe/hoststats.h"
 
 #include <QByteArray>
 #include <QIcon>

@@ -1,10 +1,10 @@
-#include "cmdbtn.h"
+#include "controls/cmdbtn/cmdbtn.h"
 
-#include "colors.h"
-#include "mousecodes.h"
-#include "picturesurface.h"
-#include "propertybag.h"
-#include "twips.h"
+#include "controls/cmdbtn/colors.h"
+#include "controls/cmdbtn/picturesurface.h"
+#include "controls/cmdbtn/propertybag.h"
+#include "platform/mousecodes.h"
+#include "platform/twips.h"
 
 #include <QApplication>
 #include <QFontMetrics>

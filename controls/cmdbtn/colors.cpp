@@ -1,4 +1,4 @@
-#include "colors.h"
+#include "controls/cmdbtn/colors.h"
 
 #include <iterator>
 

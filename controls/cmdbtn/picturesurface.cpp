@@ -1,6 +1,6 @@
-#include "picturesurface.h"
+#include "controls/cmdbtn/picturesurface.h"
 
-#include "colors.h"
+#include "controls/cmdbtn/colors.h"
 
 #include <QBuffer>
 #include <QMouseEvent>

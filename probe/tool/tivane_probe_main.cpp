@@ -3,9 +3,9 @@
 // requests go out at once, so silent hosts cost one timeout together; the lines still
 // come in the order of the arguments.
 
-#include "icmpengine.h"
-#include "mdlping.h"
-#include "privilege.h"
+#include "probe/icmpengine.h"
+#include "probe/mdlping.h"
+#include "probe/privilege.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mainservices.h"
+#include "app/mainservices.h"
 
 #include <QPair>
 #include <QStringList>

@@ -1,14 +1,14 @@
 // "Start with the session": the autostart entry is written whole or not at all, quotes any
 // program path so the session starts exactly that program, and the View item follows what is
 // really on disk, persisted like the other view settings.
-#include "appfakes.h"
-#include "autostart.h"
-#include "fakes.h"
-#include "frmmain.h"
-#include "settingsstore.h"
-#include "smalldisk.h"
-#include "testfiles.h"
-#include "toolbar.h"
+#include "app/autostart.h"
+#include "app/frmmain.h"
+#include "platform/settingsstore.h"
+#include "platform/toolbar.h"
+#include "tests/app/appfakes.h"
+#include "tests/support/fakes.h"
+#include "tests/support/smalldisk.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDir>

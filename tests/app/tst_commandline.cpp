@@ -1,11 +1,11 @@
 // The command lines of both programs: help and the version are printed and the program ends
 // without a window, even where there is no display; anything else unknown is refused. A start
 // asked to be minimized stays in the tray, but only when there is one.
-#include "appfakes.h"
-#include "commandline.h"
-#include "fakes.h"
-#include "frmmain.h"
-#include "settingsstore.h"
+#include "app/commandline.h"
+#include "app/frmmain.h"
+#include "platform/settingsstore.h"
+#include "tests/app/appfakes.h"
+#include "tests/support/fakes.h"
 
 #include <QTemporaryDir>
 #include <memory>

@@ -1,14 +1,14 @@
 // The main window's life: start-up settings, first-activation geometry, resizing and
 // minimising, the tray icon's events, and what is saved when it closes.
-#include "appfakes.h"
-#include "fakes.h"
-#include "frmmain.h"
-#include "progressbar.h"
-#include "reportlist.h"
-#include "settingsstore.h"
-#include "testfiles.h"
-#include "toolbar.h"
-#include "twips.h"
+#include "app/frmmain.h"
+#include "platform/progressbar.h"
+#include "platform/reportlist.h"
+#include "platform/settingsstore.h"
+#include "platform/toolbar.h"
+#include "platform/twips.h"
+#include "tests/app/appfakes.h"
+#include "tests/support/fakes.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,17 +1,17 @@
 // The window's statistics, alerts, history and export, driven as a user would: sweeps over a
 // scripted probe, the View and IP List menu items, the list's context menu by mouse and keys,
 // double clicks, and the settings they leave for the next run.
-#include "appfakes.h"
-#include "artwork.h"
-#include "fakes.h"
-#include "frmmain.h"
-#include "historyview.h"
-#include "hostwatch.h"
-#include "messagebox.h"
-#include "reportlist.h"
-#include "settingsstore.h"
-#include "testfiles.h"
-#include "toolbar.h"
+#include "app/frmmain.h"
+#include "platform/messagebox.h"
+#include "platform/reportlist.h"
+#include "platform/settingsstore.h"
+#include "platform/toolbar.h"
+#include "resources/artwork.h"
+#include "tests/app/appfakes.h"
+#include "tests/support/fakes.h"
+#include "tests/support/testfiles.h"
+#include "watch/historyview.h"
+#include "watch/hostwatch.h"
 
 #include <QAction>
 #include <QApplication>

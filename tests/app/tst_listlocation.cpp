@@ -1,17 +1,17 @@
 // Which list.txt is used: one beside the program wins; otherwise the user's own in their data
 // folder, started from the example list once. Nothing a user wrote is ever replaced, and a list
 // that cannot be created is explained without touching any file.
-#include "appfakes.h"
-#include "appinfo.h"
-#include "examplelist.h"
-#include "fakes.h"
-#include "frmmain.h"
-#include "listlocation.h"
-#include "reportlist.h"
-#include "settingsstore.h"
-#include "smalldisk.h"
-#include "testfiles.h"
-#include "toolbar.h"
+#include "app/frmmain.h"
+#include "app/listlocation.h"
+#include "platform/appinfo.h"
+#include "platform/reportlist.h"
+#include "platform/settingsstore.h"
+#include "platform/toolbar.h"
+#include "resources/examplelist.h"
+#include "tests/app/appfakes.h"
+#include "tests/support/fakes.h"
+#include "tests/support/smalldisk.h"
+#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDir>

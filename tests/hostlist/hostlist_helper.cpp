@@ -12,9 +12,9 @@
 // Exit codes: 0 done, 2 a HostListError (its message on stdout after "HostListError: "),
 // 3 a usage error, 4 set-up failed; anything else (a signal) is a crash.
 
-#include "hostlistfile.h"
-#include "hostlistview.h"
-#include "reportlist.h"
+#include "hostlist/hostlistfile.h"
+#include "hostlist/hostlistview.h"
+#include "platform/reportlist.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,12 +1,12 @@
-#include "frmedit.h"
-#include "testfiles.h"
+#include "hostlist/frmedit.h"
+#include "tests/support/testfiles.h"
 
-#include "cmdbtn.h"
-#include "fakes.h"
-#include "hostlistfile.h"
-#include "hostlistview.h"
-#include "propertybag.h"
-#include "reportlist.h"
+#include "controls/cmdbtn/cmdbtn.h"
+#include "controls/cmdbtn/propertybag.h"
+#include "hostlist/hostlistfile.h"
+#include "hostlist/hostlistview.h"
+#include "platform/reportlist.h"
+#include "tests/support/fakes.h"
 
 #include <QApplication>
 #include <QClipboard>

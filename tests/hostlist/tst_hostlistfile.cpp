@@ -1,7 +1,7 @@
-#include "hostlistfile.h"
-#include "hostlistview.h"
-#include "reportlist.h"
-#include "testfiles.h"
+#include "hostlist/hostlistfile.h"
+#include "hostlist/hostlistview.h"
+#include "platform/reportlist.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>

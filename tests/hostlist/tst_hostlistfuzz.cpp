@@ -1,6 +1,6 @@
-#include "hostlistfile.h"
-#include "hostlistview.h"
-#include "reportlist.h"
+#include "hostlist/hostlistfile.h"
+#include "hostlist/hostlistview.h"
+#include "platform/reportlist.h"
 
 #include <QElapsedTimer>
 #include <QFile>

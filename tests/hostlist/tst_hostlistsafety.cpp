@@ -2,10 +2,10 @@
 // owner, a write-only list, a FIFO or a huge file in its place, too little memory. Each test
 // names the fault it catches; the second process is hostlist_helper.
 
-#include "hostlistfile.h"
-#include "hostlistview.h"
-#include "reportlist.h"
-#include "testfiles.h"
+#include "hostlist/hostlistfile.h"
+#include "hostlist/hostlistview.h"
+#include "platform/reportlist.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>

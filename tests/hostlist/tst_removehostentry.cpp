@@ -1,5 +1,5 @@
-#include "hostlistfile.h"
-#include "testfiles.h"
+#include "hostlist/hostlistfile.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "imagelist.h"
-#include "progressbar.h"
-#include "toolbar.h"
+#include "platform/imagelist.h"
+#include "platform/progressbar.h"
+#include "platform/toolbar.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,5 +1,5 @@
-#include "imagelist.h"
-#include "reportlist.h"
+#include "platform/imagelist.h"
+#include "platform/reportlist.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>

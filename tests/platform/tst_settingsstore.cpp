@@ -1,6 +1,6 @@
-#include "settingsstore.h"
-#include "smalldisk.h"
-#include "testfiles.h"
+#include "platform/settingsstore.h"
+#include "tests/support/smalldisk.h"
+#include "tests/support/testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>

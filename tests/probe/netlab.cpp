@@ -1,4 +1,4 @@
-#include "netlab.h"
+#include "tests/probe/netlab.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,9 +4,9 @@
 // still go through the endpoints opened before, and whether a new raw socket could still be opened.
 // With --break it then hangs the endpoint's socket up and reports the next probe.
 
-#include "icmpcore.h"
-#include "mdlping.h"
-#include "privilege.h"
+#include "probe/icmpcore.h"
+#include "probe/mdlping.h"
+#include "probe/privilege.h"
 
 #include <QApplication>
 #include <QFile>

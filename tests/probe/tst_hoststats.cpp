@@ -1,5 +1,5 @@
-#include "history.h"
-#include "hoststats.h"
+#include "probe/history.h"
+#include "probe/hoststats.h"
 
 #include <QDateTime>
 #include <QTest>

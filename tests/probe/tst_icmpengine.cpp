@@ -2,10 +2,10 @@
 // one socket, outcomes that only ever arrive from the event loop, cancelled probes that
 // stay silent, and the asynchronous calls of the Prober interface.
 
-#include "icmpcore.h"
-#include "icmpengine.h"
-#include "mdlping.h"
-#include "prober.h"
+#include "probe/icmpcore.h"
+#include "probe/icmpengine.h"
+#include "probe/mdlping.h"
+#include "probe/prober.h"
 
 #include <QElapsedTimer>
 #include <QHash>

@@ -1,7 +1,7 @@
 // The packet rules on their own, without a socket or root: the request we send, which
 // packets count as an answer, and the status every ICMP error and send error maps to.
 
-#include "icmppacket.h"
+#include "probe/icmppacket.h"
 
 #include <QTest>
 

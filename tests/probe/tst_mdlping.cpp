@@ -1,10 +1,10 @@
 // The probe on this host's loopback network: address parsing, the reply record, failures
 // before anything is sent, and probes from several threads at once.
 
-#include "icmpcore.h"
-#include "mdlping.h"
-#include "mdlping_p.h"
-#include "prober.h"
+#include "probe/icmpcore.h"
+#include "probe/mdlping.h"
+#include "probe/mdlping_p.h"
+#include "probe/prober.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -3,11 +3,11 @@
 // errors. Both socket kinds go through the same outcomes, one probe at a time and all at
 // once, each through one endpoint kept for the whole run as the programs keep theirs.
 
-#include "icmpcore.h"
-#include "icmpengine.h"
-#include "mdlping.h"
-#include "mdlping_p.h"
-#include "netlab.h"
+#include "probe/icmpcore.h"
+#include "probe/icmpengine.h"
+#include "probe/mdlping.h"
+#include "probe/mdlping_p.h"
+#include "tests/probe/netlab.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,8 +1,8 @@
-#include "csvexport.h"
-#include "hoststats.h"
-#include "outagelog.h"
-#include "smalldisk.h"
-#include "testfiles.h"
+#include "probe/csvexport.h"
+#include "probe/hoststats.h"
+#include "probe/outagelog.h"
+#include "tests/support/smalldisk.h"
+#include "tests/support/testfiles.h"
 
 #include <QDateTime>
 #include <QDir>

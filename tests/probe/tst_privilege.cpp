@@ -2,7 +2,7 @@
 // code that runs later (Qt plugins named by the environment included) holds one. Checked
 // on a helper that starts the same way, and on the running tivane-probe.
 
-#include "netlab.h"
+#include "tests/probe/netlab.h"
 
 #include <QFile>
 #include <QFileInfo>

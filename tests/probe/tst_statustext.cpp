@@ -1,4 +1,4 @@
-#include "mdlping.h"
+#include "probe/mdlping.h"
 
 #include <QTest>
 

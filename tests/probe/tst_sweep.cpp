@@ -1,13 +1,13 @@
 // Sweeps and toolbar commands over a scripted probe: what each outcome writes into a row,
 // when the alert sounds, how Stop, Reload and continuous runs end.
-#include "appinfo.h"
-#include "commands.h"
-#include "fakes.h"
-#include "imagelist.h"
-#include "progressbar.h"
-#include "reportlist.h"
-#include "sweep.h"
-#include "toolbar.h"
+#include "platform/appinfo.h"
+#include "platform/imagelist.h"
+#include "platform/progressbar.h"
+#include "platform/reportlist.h"
+#include "platform/toolbar.h"
+#include "probe/commands.h"
+#include "probe/sweep.h"
+#include "tests/support/fakes.h"
 
 #include <QElapsedTimer>
 #include <QSet>

@@ -3,16 +3,16 @@
 // hosts and a responder that answers late or with crafted errors. Both modes must write the
 // same outcome into each row, and Stop must act while a silent host is still waited for.
 
-#include "appinfo.h"
-#include "fakes.h"
-#include "icmpcore.h"
-#include "icmpengine.h"
-#include "netlab.h"
-#include "prober.h"
-#include "progressbar.h"
-#include "reportlist.h"
-#include "sweep.h"
-#include "toolbar.h"
+#include "platform/appinfo.h"
+#include "platform/progressbar.h"
+#include "platform/reportlist.h"
+#include "platform/toolbar.h"
+#include "probe/icmpcore.h"
+#include "probe/icmpengine.h"
+#include "probe/prober.h"
+#include "probe/sweep.h"
+#include "tests/probe/netlab.h"
+#include "tests/support/fakes.h"
 
 #include <QElapsedTimer>
 #include <QFile>

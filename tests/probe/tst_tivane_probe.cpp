@@ -2,8 +2,8 @@
 // yet printed in order, and the probe as an ordinary user, through the datagram socket or
 // refused altogether.
 
-#include "mdlping.h"
-#include "netlab.h"
+#include "probe/mdlping.h"
+#include "tests/probe/netlab.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

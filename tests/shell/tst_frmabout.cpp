@@ -1,7 +1,7 @@
-#include "frmabout.h"
+#include "shell/frmabout.h"
 
-#include "artwork.h"
-#include "cmdbtn.h"
+#include "controls/cmdbtn/cmdbtn.h"
+#include "resources/artwork.h"
 
 #include <QLabel>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "mdlmore.h"
+#include "shell/mdlmore.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

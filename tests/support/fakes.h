@@ -1,8 +1,8 @@
 #pragma once
 
-#include "messagebox.h"
-#include "prober.h"
-#include "soundplayer.h"
+#include "platform/messagebox.h"
+#include "platform/soundplayer.h"
+#include "probe/prober.h"
 
 #include <QHash>
 #include <QSet>

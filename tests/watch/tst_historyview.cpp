@@ -1,14 +1,14 @@
 // The history plot as drawn (losses and state changes where they happened, on light and dark
 // palettes), the history window following the sweeps, and the Alerts dialog driven by keys.
-#include "alertsdialog.h"
-#include "appinfo.h"
-#include "fakes.h"
-#include "historyview.h"
-#include "hostwatch.h"
-#include "progressbar.h"
-#include "reportlist.h"
-#include "sweep.h"
-#include "toolbar.h"
+#include "platform/appinfo.h"
+#include "platform/progressbar.h"
+#include "platform/reportlist.h"
+#include "platform/toolbar.h"
+#include "probe/sweep.h"
+#include "tests/support/fakes.h"
+#include "watch/alertsdialog.h"
+#include "watch/historyview.h"
+#include "watch/hostwatch.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,16 +1,16 @@
 // The statistics, states and alerts of the hosts in the list, fed by real sweeps over a scripted
 // probe: the extra columns and marks in the list, the tray's state, notifications and sounds once
 // per sweep, the rows followed through loads, removals and sorts, the CSV and the outage log.
-#include "appinfo.h"
-#include "artwork.h"
-#include "fakes.h"
-#include "hostwatch.h"
-#include "imagelist.h"
-#include "progressbar.h"
-#include "reportlist.h"
-#include "sweep.h"
-#include "testfiles.h"
-#include "toolbar.h"
+#include "platform/appinfo.h"
+#include "platform/imagelist.h"
+#include "platform/progressbar.h"
+#include "platform/reportlist.h"
+#include "platform/toolbar.h"
+#include "probe/sweep.h"
+#include "resources/artwork.h"
+#include "tests/support/fakes.h"
+#include "tests/support/testfiles.h"
+#include "watch/hostwatch.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "cmdbtn.h"
-#include "colors.h"
-#include "propertybag.h"
+#include "controls/cmdbtn/cmdbtn.h"
+#include "controls/cmdbtn/colors.h"
+#include "controls/cmdbtn/propertybag.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "propertybag.h"
+#include "controls/cmdbtn/propertybag.h"
 
 #include <QBuffer>
 #include <QImage>
