@@ -3,6 +3,7 @@
 #include "imagelist.h"
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QToolButton>
 
@@ -12,6 +13,37 @@ namespace {
 constexpr int ButtonWidth = 43;
 constexpr int ButtonHeight = 36;
 constexpr int PlaceholderWidth = 8;
+
+// A button with a drop-down menu that the keyboard opens too: its Alt mnemonic, and Down, F4 or
+// Alt+Down while it has the focus. Without this only a mouse could reach the menu's commands.
+class DropDownButton : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::Shortcut && menu() && isEnabled()) {
+            setFocus(Qt::ShortcutFocusReason);
+            showMenu();
+            return true;
+        }
+        return QToolButton::event(event);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+        const bool opens = (event->key() == Qt::Key_Down && (mods == Qt::NoModifier || mods == Qt::AltModifier)) ||
+                           (event->key() == Qt::Key_F4 && mods == Qt::NoModifier);
+        if (opens && menu()) {
+            showMenu();
+            return;
+        }
+        QToolButton::keyPressEvent(event);
+    }
+};
 } // namespace
 
 ToolBar::ToolBar(QWidget* parent) : QToolBar(parent)
@@ -38,8 +70,12 @@ int ToolBar::addButton(const QString& caption, const QString& key, Style style, 
         m_buttons.append(e);
         return index;
     }
-    auto* b = new QToolButton(this);
+    auto* b = style == DropDown ? new DropDownButton(this) : new QToolButton(this);
     b->setObjectName(key);
+    // Reachable with Tab, so that the keyboard can open the drop-downs and press the rest.
+    b->setFocusPolicy(Qt::TabFocus);
+    // A screen reader reads the caption without its mnemonic marker.
+    b->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
     b->setText(caption);
     b->setToolTip(toolTip);
     b->setAccessibleDescription(description);
@@ -52,6 +88,8 @@ int ToolBar::addButton(const QString& caption, const QString& key, Style style, 
         b->setCheckable(true);
     if (style == DropDown) {
         e.menu = new QMenu(b);
+        e.menu->setObjectName(key + QStringLiteral("Menu"));
+        e.menu->setAccessibleName(b->accessibleName());
         b->setMenu(e.menu);
         b->setPopupMode(QToolButton::MenuButtonPopup);
     }

@@ -119,7 +119,199 @@ private Q_SLOTS:
     void removeAsksAndDropsExactlyThatLine();
     void removeRefusesWhenTheFileChanged();
     void removeDuringASweepSkipsTheRemovedEntry();
+    void addAndEditShowTheirRowAtOnce();
+    void listKeysRunTheListCommands();
+    void contextMenuOpensFromTheKeyboard();
+    void dropDownsOpenFromTheKeyboard_data();
+    void dropDownsOpenFromTheKeyboard();
 };
+
+namespace {
+
+// Shows the window and gives the list the keyboard, as a user tabbing to it would.
+void focusList(frmMain& w)
+{
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.activateWindow();
+    w.lstPings->setFocus();
+    QTRY_VERIFY(w.lstPings->hasFocus());
+}
+
+// Runs `key` and reports whether a pop-up menu opened meanwhile (closing it again), so that a
+// menu's own event loop cannot hang the test.
+template <typename Key> QMenu* menuOpenedBy(QWidget* context, Key&& key)
+{
+    QMenu* opened = nullptr;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, context, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            opened = menu;
+            menu->close();
+        }
+    });
+    poll.start(20);
+    QTimer::singleShot(3000, context, [] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+    });
+    key();
+    (void)QTest::qWaitFor([&] { return opened != nullptr; }, 3000);
+    return opened;
+}
+
+} // namespace
+
+void tst_FrmMain::addAndEditShowTheirRowAtOnce()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    w.lstPings->setChecked(1, false);
+
+    h.dialogs.insertAnswer = hostlist::HostLine{2, QStringLiteral("new"), QStringLiteral("127.0.0.9")};
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuAddIp"));
+    QCOMPARE(w.lstPings->count(), 4);
+    QCOMPARE(w.lstPings->text(4), QStringLiteral("new"));
+    QCOMPARE(w.lstPings->subText(4, 1), QStringLiteral("127.0.0.9"));
+    QCOMPARE(w.lstPings->smallIcon(4), 2);
+    QVERIFY(w.lstPings->isChecked(4));
+    QVERIFY(!w.lstPings->isChecked(1)); // no reload behind it
+    QCOMPARE(w.lstPings->selectedIndex(), 4);
+    QVERIFY(h.listBytes().endsWith("2|new|127.0.0.9\r\n"));
+
+    // The new row is edited without a reload; the row shows the change, the status goes.
+    w.lstPings->setSubText(4, 2, QStringLiteral("OK"));
+    h.dialogs.editAnswer = hostlist::HostLine{1, QStringLiteral("renamed"), QStringLiteral("127.0.0.10")};
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuEdit"));
+    QCOMPARE(h.dialogs.edits.size(), 1);
+    QCOMPARE(h.dialogs.edits[0].name, QStringLiteral("new"));
+    QCOMPARE(w.lstPings->text(4), QStringLiteral("renamed"));
+    QCOMPARE(w.lstPings->subText(4, 1), QStringLiteral("127.0.0.10"));
+    QCOMPARE(w.lstPings->subText(4, 2), QString());
+    QCOMPARE(w.lstPings->smallIcon(4), 1);
+    QCOMPARE(h.listBytes(),
+             QByteArray("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n1|renamed|127.0.0.10\r\n"));
+
+    // And removed.
+    h.messages.queueAnswer(platform::MsgResultYes);
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuRem"));
+    QCOMPARE(w.lstPings->count(), 3);
+    QCOMPARE(h.listBytes(), QByteArray("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n"));
+
+    // Cancelled dialogs change nothing.
+    h.dialogs.insertAnswer.reset();
+    h.dialogs.editAnswer.reset();
+    w.lstPings->select(2);
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuAddIp"));
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuEdit"));
+    QCOMPARE(w.lstPings->count(), 3);
+    QCOMPARE(w.lstPings->text(2), QStringLiteral("pc"));
+}
+
+void tst_FrmMain::listKeysRunTheListCommands()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    focusList(w);
+    w.lstPings->select(2);
+
+    h.dialogs.insertAnswer = hostlist::HostLine{3, QStringLiteral("k"), QStringLiteral("127.0.0.4")};
+    QTest::keyClick(w.lstPings, Qt::Key_Insert);
+    QCOMPARE(h.dialogs.inserts, 1);
+    QCOMPARE(w.lstPings->count(), 4);
+
+    for (const Qt::Key key : {Qt::Key_F2, Qt::Key_Return, Qt::Key_Enter}) {
+        w.lstPings->select(2);
+        QTest::keyClick(w.lstPings, key);
+    }
+    QCOMPARE(h.dialogs.edits.size(), 3);
+    QCOMPARE(h.dialogs.edits[0].name, QStringLiteral("pc"));
+    QCOMPARE(h.dialogs.edits[2].address, QStringLiteral("127.0.0.2"));
+
+    h.messages.queueAnswer(platform::MsgResultYes);
+    w.lstPings->select(1);
+    QTest::keyClick(w.lstPings, Qt::Key_Delete);
+    QCOMPARE(w.lstPings->count(), 3);
+    QVERIFY(h.listBytes().startsWith("2|pc|"));
+
+    // F5 reloads from anywhere in the window.
+    h.writeList("1|only|127.0.0.1\r\n");
+    QTest::keyClick(w.lstPings, Qt::Key_F5);
+    QTRY_COMPARE(w.lstPings->count(), 1);
+
+    // The menus name the keys.
+    QCOMPARE(w.tblTivane->menuItem(QStringLiteral("mnuAddIp"))->shortcut(), QKeySequence(Qt::Key_Insert));
+    QCOMPARE(w.tblTivane->menuItem(QStringLiteral("mnuReload"))->shortcut(), QKeySequence(Qt::Key_F5));
+    for (QAction* a : w.mnu->actions()) {
+        if (a->objectName() == QLatin1String("mnuEdit"))
+            QCOMPARE(a->shortcut(), QKeySequence(Qt::Key_F2));
+    }
+
+    // Without a selected row, Delete asks nothing.
+    w.lstPings->clearSelection();
+    QTest::keyClick(w.lstPings, Qt::Key_Delete);
+    QCOMPARE(w.lstPings->count(), 1);
+}
+
+void tst_FrmMain::contextMenuOpensFromTheKeyboard()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    focusList(w);
+    w.lstPings->select(3);
+    QMenu* byShiftF10 = menuOpenedBy(&w, [&] { QTest::keyClick(w.lstPings, Qt::Key_F10, Qt::ShiftModifier); });
+    QCOMPARE(byShiftF10, w.mnu);
+    QCOMPARE(w.ipN, QStringLiteral("x"));
+    QVERIFY(!w.mnu->accessibleName().isEmpty());
+    w.lstPings->select(1);
+    QMenu* byMenuKey = menuOpenedBy(&w, [&] { QTest::keyClick(w.lstPings, Qt::Key_Menu); });
+    QCOMPARE(byMenuKey, w.mnu);
+    QCOMPARE(w.ipN, QStringLiteral("srv"));
+}
+
+void tst_FrmMain::dropDownsOpenFromTheKeyboard_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("mnemonic"); // sent to the window instead of the focused button
+    QTest::newRow("Alt+I") << 4 << int(Qt::Key_I) << int(Qt::AltModifier) << true;
+    QTest::newRow("Alt+V") << 5 << int(Qt::Key_V) << int(Qt::AltModifier) << true;
+    QTest::newRow("Alt+P") << 1 << int(Qt::Key_P) << int(Qt::AltModifier) << true;
+    QTest::newRow("Down") << 4 << int(Qt::Key_Down) << int(Qt::NoModifier) << false;
+    QTest::newRow("F4") << 5 << int(Qt::Key_F4) << int(Qt::NoModifier) << false;
+    QTest::newRow("Alt+Down") << 1 << int(Qt::Key_Down) << int(Qt::AltModifier) << false;
+}
+
+void tst_FrmMain::dropDownsOpenFromTheKeyboard()
+{
+    QFETCH(int, button);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, mnemonic);
+
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    focusList(w);
+    QToolButton* b = w.tblTivane->button(button);
+    QVERIFY(b->focusPolicy() & Qt::TabFocus);
+    QVERIFY(!b->accessibleName().isEmpty());
+    QVERIFY(!b->accessibleName().contains(u'&'));
+    if (!mnemonic) {
+        b->setFocus();
+        QTRY_VERIFY(b->hasFocus());
+    }
+    QWidget* target = mnemonic ? static_cast<QWidget*>(w.lstPings) : b;
+    QMenu* opened = menuOpenedBy(&w, [&] { QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers)); });
+    QCOMPARE(opened, b->menu());
+    // Opening the menu ran none of its commands.
+    QVERIFY(!w.sweep().isRunning());
+    QCOMPARE(h.dialogs.inserts, 0);
+}
 
 void tst_FrmMain::layoutMatchesTheNumbering()
 {
