@@ -7,6 +7,7 @@
 #include "sweep.h"
 
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QHeaderView>
 
 using monitor::HostState;
@@ -23,6 +24,32 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
 
     platform::ReportListModel* model = m_list.items();
     model->setExtraColumns(this);
+    // Wide enough for what the columns usually hold, so that they fit beside the list's own
+    // four in a window of the usual size.
+    const QFontMetrics fm = m_list.fontMetrics();
+    for (int c = 0; c < m_columns.size(); ++c) {
+        QString sample;
+        switch (m_columns.at(c)) {
+        case StatColumn::State:
+            sample = QStringLiteral("Down") + QStringLiteral("MMM"); // and the badge
+            break;
+        case StatColumn::Sent:
+        case StatColumn::Received:
+            sample = QStringLiteral("99999");
+            break;
+        case StatColumn::Loss:
+            sample = QStringLiteral("33.3%");
+            break;
+        case StatColumn::Since:
+            sample = QStringLiteral("00:00:00");
+            break;
+        default:
+            sample = QStringLiteral("< 0.01 ms");
+            break;
+        }
+        const int text = std::max(fm.horizontalAdvance(sample), fm.horizontalAdvance(extraHeader(c)));
+        m_list.setColumnWidth(FirstColumn + c, text + 2 * fm.averageCharWidth() + 4);
+    }
     connect(model, &QAbstractItemModel::modelReset, this, &HostWatch::followAll);
     connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
         follow(first + 1, last + 1);
