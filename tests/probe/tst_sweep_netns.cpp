@@ -13,6 +13,7 @@
 #include "probe/sweep.h"
 #include "tests/probe/netlab.h"
 #include "tests/support/fakes.h"
+#include "tests/support/netoutcomes.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,92 +33,10 @@ namespace {
 
 constexpr int StatusCol = 2;
 constexpr int TimeCol = 3;
-constexpr std::int32_t kSameStatus = -2;
-
-struct Scenario
-{
-    const char* name;
-    const char* address;
-    const char* responder; // the responder's actions for the address; null: the network answers
-    std::int32_t status;
-    int minRtt;
-    int maxRtt;
-    // What a datagram socket reports instead, where the kernel keeps an error from it.
-    std::int32_t datagramStatus = kSameStatus;
-};
-
-// Responder delays leave the decoys time to arrive first, so an outcome taken from a decoy
-// shows a round trip below the delay.
-const Scenario kScenarios[] = {
-    {"router replies", "198.18.0.2", nullptr, 0, 0, 100},
-    {"silent host", "198.18.1.2", nullptr, 11010, 1000, 1100},
-    {"router drops into a blackhole", "198.18.2.3", nullptr, 11010, 1000, 1100},
-    {"router has no route", "198.18.3.1", nullptr, 11002, 0, 100},
-    {"router unreachable route", "198.18.2.1", nullptr, 11003, 0, 100},
-    {"router prohibit route", "198.18.2.2", nullptr, 11003, 0, 100},
-    {"neighbour never answers", "198.18.0.77", nullptr, 11003, 50, 900},
-    {"local prohibit route", "198.18.10.1", nullptr, 11018, 0, 100},
-    {"broadcast address", "198.18.0.255", nullptr, 11018, 0, 100},
-    {"local unreachable route", "198.18.11.1", nullptr, 11003, 0, 100},
-    {"no route at all", "198.19.0.1", nullptr, 11002, 0, 100},
-    {"local blackhole route", "198.18.12.1", nullptr, 11050, 0, 100},
-    {"queue drops the request", "198.18.20.2", nullptr, 11006, 0, 100},
-
-    {"late reply after decoys", "198.18.1.10", "decoys@0,reply@300", 0, 300, 450},
-    {"reply with IP options", "198.18.1.11", "reply:opts@0", 0, 0, 100},
-    {"redirect, then the reply", "198.18.1.12", "decoys@0,error:5:1@0,reply@100", 0, 100, 250},
-    {"reply after the timeout", "198.18.1.13", "reply@1150", 11010, 1000, 1100},
-    {"net unreachable", "198.18.1.20", "decoys@0,error:3:0@40", 11002, 40, 200},
-    {"host unreachable", "198.18.1.21", "decoys@0,error:3:1@40", 11003, 40, 200},
-    {"protocol unreachable", "198.18.1.22", "decoys@0,error:3:2@40", 11004, 40, 200},
-    {"port unreachable", "198.18.1.23", "decoys@0,error:3:3@40", 11005, 40, 200},
-    {"fragmentation needed", "198.18.1.24", "decoys@0,error:3:4@40", 11009, 40, 200},
-    {"source route failed", "198.18.1.25", "decoys@0,error:3:5@40", 11012, 40, 200},
-    {"destination net unknown", "198.18.1.26", "decoys@0,error:3:6@40", 11002, 40, 200},
-    {"destination host unknown", "198.18.1.27", "decoys@0,error:3:7@40", 11003, 40, 200},
-    {"source host isolated", "198.18.1.28", "decoys@0,error:3:8@40", 11003, 40, 200},
-    {"net administratively prohibited", "198.18.1.29", "decoys@0,error:3:9@40", 11002, 40, 200},
-    {"host administratively prohibited", "198.18.1.30", "decoys@0,error:3:10@40", 11003, 40, 200},
-    {"net unreachable for TOS", "198.18.1.31", "decoys@0,error:3:11@40", 11002, 40, 200},
-    {"host unreachable for TOS", "198.18.1.32", "decoys@0,error:3:12@40", 11003, 40, 200},
-    {"communication prohibited", "198.18.1.33", "decoys@0,error:3:13@40", 11003, 40, 200},
-    {"host precedence violation", "198.18.1.34", "decoys@0,error:3:14@40", 11003, 40, 200},
-    {"precedence cutoff", "198.18.1.35", "decoys@0,error:3:15@40", 11003, 40, 200},
-    {"time exceeded in transit, from another node", "198.18.1.40", "decoys@0,error:11:0:from=198.18.1.3@40", 11013, 40,
-     200},
-    // The kernel drops reassembly timeouts before they reach ICMP datagram sockets.
-    {"time exceeded in reassembly", "198.18.1.41", "decoys@0,error:11:1@40", 11014, 40, 200, 11010},
-    {"parameter problem", "198.18.1.42", "decoys@0,error:12:0@40", 11015, 40, 200},
-    {"source quench", "198.18.1.43", "decoys@0,error:4:0@40", 11016, 40, 200},
-    {"error quoting a header with options", "198.18.1.44", "decoys@0,error:3:3:opts@40", 11005, 40, 200},
-};
-
-// The same over IPv6: R's routes, P's local routes, and the responder's ICMPv6 errors.
-const Scenario kScenarios6[] = {
-    {"router replies", "2001:db8::2", nullptr, 0, 0, 100},
-    {"silent host", "2001:db8:1::2", nullptr, 11010, 1000, 1100},
-    {"router drops into a blackhole", "2001:db8:2::3", nullptr, 11010, 1000, 1100},
-    {"router has no route", "2001:db8:3::1", nullptr, 11002, 0, 100},
-    {"router unreachable route", "2001:db8:2::1", nullptr, 11002, 0, 100},
-    {"router prohibit route", "2001:db8:2::2", nullptr, 11003, 0, 100},
-    {"local prohibit route", "2001:db8:10::1", nullptr, 11018, 0, 100},
-    {"local unreachable route", "2001:db8:11::1", nullptr, 11003, 0, 100},
-    {"no route at all", "2001:db9::1", nullptr, 11002, 0, 100},
-
-    {"late reply after decoys", "2001:db8:1::10", "decoys@0,reply@300", 0, 300, 450},
-    {"reply after the timeout", "2001:db8:1::13", "reply@1150", 11010, 1000, 1100},
-    {"no route", "2001:db8:1::20", "decoys@0,error:1:0@40", 11002, 40, 200},
-    {"administratively prohibited", "2001:db8:1::21", "decoys@0,error:1:1@40", 11003, 40, 200},
-    {"beyond the scope", "2001:db8:1::22", "decoys@0,error:1:2@40", 11003, 40, 200},
-    {"address unreachable", "2001:db8:1::23", "decoys@0,error:1:3@40", 11003, 40, 200},
-    {"port unreachable", "2001:db8:1::24", "decoys@0,error:1:4@40", 11005, 40, 200},
-    {"failed policy", "2001:db8:1::25", "decoys@0,error:1:5@40", 11003, 40, 200},
-    {"reject route", "2001:db8:1::26", "decoys@0,error:1:6@40", 11003, 40, 200},
-    {"packet too big", "2001:db8:1::27", "decoys@0,error:2:0@40", 11009, 40, 200},
-    {"hop limit exceeded", "2001:db8:1::28", "decoys@0,error:3:0@40", 11013, 40, 200},
-    {"reassembly time exceeded", "2001:db8:1::29", "decoys@0,error:3:1@40", 11014, 40, 200},
-    {"parameter problem", "2001:db8:1::2a", "decoys@0,error:4:0@40", 11015, 40, 200},
-};
+using netoutcomes::kSameStatus;
+using netoutcomes::kScenarios;
+using netoutcomes::kScenarios6;
+using netoutcomes::Scenario;
 
 // Hosts whose kernel ignores echo requests and for which the responder has no rule.
 QStringList silentHosts(int n)
@@ -328,7 +247,7 @@ void tst_SweepNetns::ipv6OutcomeTableIsTheSameInBothModes()
     QCOMPARE(IcmpCore::process()->v6()->isRaw(), kind == SocketKind::Raw);
 }
 
-void tst_SweepNetns::checkTable(const Scenario* kScenarios, int n, SocketKind kind)
+void tst_SweepNetns::checkTable(const Scenario* scenarios, int n, SocketKind kind)
 {
     QVERIFY(useEndpoint(kind));
     QCOMPARE(IcmpCore::process()->isRaw(), kind == SocketKind::Raw);
@@ -338,7 +257,7 @@ void tst_SweepNetns::checkTable(const Scenario* kScenarios, int n, SocketKind ki
     for (const bool allAtOnce : {false, true}) {
         Fixture f;
         for (int i = 0; i < n; ++i)
-            f.add(QLatin1String(kScenarios[i].address));
+            f.add(QLatin1String(scenarios[i].address));
         f.markEarlier();
         QVERIFY(sweepAndSettle(f, allAtOnce) >= 0);
         QCOMPARE(f.bar.Value(), float(n));
@@ -349,7 +268,7 @@ void tst_SweepNetns::checkTable(const Scenario* kScenarios, int n, SocketKind ki
     QStringList wrong;
     int failures = 0;
     for (int i = 0; i < n; ++i) {
-        const Scenario& s = kScenarios[i];
+        const Scenario& s = scenarios[i];
         const bool datagramDiffers = kind == SocketKind::Datagram && s.datagramStatus != kSameStatus;
         const std::int32_t status = datagramDiffers ? s.datagramStatus : s.status;
         const int minRtt = datagramDiffers ? 1000 : s.minRtt;
