@@ -1,6 +1,6 @@
-#include "toolbar.h"
+#include "platform/toolbar.h"
 
-#include "imagelist.h"
+#include "platform/imagelist.h"
 
 #include <QAction>
 #include <QKeyEvent>

@@ -1,10 +1,10 @@
-#include "hostwatch.h"
+#include "watch/hostwatch.h"
 
-#include "artwork.h"
-#include "csvexport.h"
-#include "outagelog.h"
-#include "soundplayer.h"
-#include "sweep.h"
+#include "platform/soundplayer.h"
+#include "probe/csvexport.h"
+#include "probe/outagelog.h"
+#include "probe/sweep.h"
+#include "resources/artwork.h"
 
 #include <QDateTime>
 #include <QFontMetrics>
