@@ -159,7 +159,13 @@ void frmMain::syncListItems()
     }
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    // The pictures are members and go before the widgets; a list still on the screen lays itself
+    // out once more while it is hidden on the way down, and must not reach for them then.
+    hide();
+    lstPings->setImageList(nullptr);
+}
 
 void frmMain::buildImageLists()
 {
@@ -225,6 +231,8 @@ void frmMain::buildList()
         {QStringLiteral("Name"), QStringLiteral("IP Adress"), QStringLiteral("Status"), QStringLiteral("Timeout")},
         {toPixels(2000), toPixels(1335), toPixels(3000), toPixels(1000)});
     lstPings->setContextMenuPolicy(Qt::NoContextMenu);
+    lstPings->items()->setSortAs(1, platform::ReportListModel::SortAs::Address);
+    lstPings->items()->setSortAs(3, platform::ReportListModel::SortAs::Number);
 }
 
 void frmMain::buildMenus()
@@ -285,9 +293,8 @@ void frmMain::buildMenus()
     reload->setShortcut(QKeySequence(Qt::Key_F5));
     reload->setShortcutContext(Qt::WindowShortcut);
     addAction(reload);
-    connect(reload, &QAction::triggered, this, [this] {
-        runGuarded([this] { m_commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuReload")); });
-    });
+    connect(reload, &QAction::triggered, this,
+            [this] { runGuarded([this] { m_commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuReload")); }); });
     // Shown beside the toolbar's items too; there the keys only label them, the actions above
     // take them.
     const std::pair<const char*, QKeySequence> shown[] = {{"mnuAddIp", QKeySequence(Qt::Key_Insert)},
@@ -712,6 +719,10 @@ void frmMain::mnuExit_Click()
 
 void frmMain::lstPings_ColumnClick(int column)
 {
+    // A second click on the same column turns the order round.
+    const bool again = lstPings->sorted() && lstPings->sortKey() == column - 1;
+    lstPings->setSortOrder(again && lstPings->sortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                                : Qt::AscendingOrder);
     lstPings->setSortKey(column - 1);
     lstPings->setSorted(true);
 }

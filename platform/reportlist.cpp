@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <numeric>
 
 namespace platform {
@@ -176,11 +177,69 @@ void ReportListModel::setHidden(int index, bool hidden)
     m_rows[index - 1].hidden = hidden;
 }
 
-void ReportListModel::sortByColumn(int column)
+void ReportListModel::setSortAs(int column, SortAs how)
+{
+    if (column >= 0 && column < Columns)
+        m_sortAs[column] = how;
+}
+
+ReportListModel::SortAs ReportListModel::sortAs(int column) const
+{
+    return column >= 0 && column < Columns ? m_sortAs[column] : SortAs::Text;
+}
+
+namespace {
+
+// What a cell sorts by: numbers (addresses, times) first, by value, then the other texts.
+struct SortKey
+{
+    bool numeric = false;
+    double value = 0;
+    QString text;
+};
+
+SortKey sortKeyOf(const QString& text, ReportListModel::SortAs how)
+{
+    SortKey key;
+    if (how == ReportListModel::SortAs::Address) {
+        const QByteArray bytes = text.toLatin1();
+        in_addr v4{};
+        // Only the dotted form: "10" or "0x7f.1" read as addresses too, but nobody sorts by them.
+        if (text.count(u'.') == 3 && !bytes.contains('\0') && ::inet_aton(bytes.constData(), &v4) != 0) {
+            key.numeric = true;
+            key.value = double(ntohl(v4.s_addr));
+            return key;
+        }
+    } else if (how == ReportListModel::SortAs::Number) {
+        bool ok = false;
+        const double value = text.trimmed().toDouble(&ok);
+        if (ok) {
+            key.numeric = true;
+            key.value = value;
+            return key;
+        }
+    }
+    key.text = text;
+    return key;
+}
+
+bool lessThan(const SortKey& a, const SortKey& b)
+{
+    if (a.numeric != b.numeric)
+        return a.numeric;
+    if (a.numeric)
+        return a.value < b.value;
+    return QString::compare(a.text, b.text, Qt::CaseInsensitive) < 0;
+}
+
+} // namespace
+
+void ReportListModel::sortByColumn(int column, Qt::SortOrder direction)
 {
     if (column < 0 || column >= columnCount() || m_rows.size() < 2)
         return;
-    const auto key = [column](const Row& r) -> const QString& { return column == 0 ? r.text : r.sub[column - 1]; };
+    const auto cell = [column](const Row& r) -> const QString& { return column == 0 ? r.text : r.sub[column - 1]; };
+    const bool down = direction == Qt::DescendingOrder;
 
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> order(m_rows.size());
@@ -190,11 +249,16 @@ void ReportListModel::sortByColumn(int column)
         std::vector<double> keys(m_rows.size());
         for (std::size_t i = 0; i < keys.size(); ++i)
             keys[i] = m_extra->extraSortKey(m_rows.at(qsizetype(i)).key, column - Columns);
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[a] < keys[b]; });
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return down ? keys[b] < keys[a] : keys[a] < keys[b]; });
     } else {
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            return QString::compare(key(m_rows.at(a)), key(m_rows.at(b)), Qt::CaseInsensitive) < 0;
-        });
+        // Worked out once per row: parsing an address in every comparison would cost more than
+        // the sort itself.
+        std::vector<SortKey> keys(m_rows.size());
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            keys[i] = sortKeyOf(cell(m_rows.at(qsizetype(i))), m_sortAs[column]);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return down ? lessThan(keys[b], keys[a]) : lessThan(keys[a], keys[b]); });
     }
 
     QVector<Row> sorted;
@@ -387,8 +451,11 @@ void ReportList::setGridLines(bool on)
 void ReportList::setSorted(bool on)
 {
     m_sorted = on;
-    if (on)
-        m_model->sortByColumn(m_sortKey);
+    header()->setSortIndicatorShown(on);
+    if (!on)
+        return;
+    header()->setSortIndicator(m_sortKey, m_sortOrder);
+    m_model->sortByColumn(m_sortKey, m_sortOrder);
 }
 
 void ReportList::setRowHiddenAt(int index, bool hidden)

@@ -79,9 +79,20 @@ public:
     // 1-based position of the row with this key, 0 when none has it.
     int indexOfKey(quint64 key) const;
 
-    // Stable ascending sort by the texts of column `column` (0 = row text, 1..3 sub-items), or
-    // by the supplier's sort keys for an extra column.
-    void sortByColumn(int column);
+    // How a column's texts compare when sorted: as text (case-insensitive), as IPv4 addresses
+    // by numeric value (other texts after them, by text), or as numbers (other texts after them).
+    enum class SortAs
+    {
+        Text,
+        Address,
+        Number
+    };
+    void setSortAs(int column, SortAs how); // column 0..3
+    SortAs sortAs(int column) const;
+    // Stable sort by column `column` (0 = row text, 1..3 sub-items) as setSortAs says, or by the
+    // supplier's sort keys for an extra column; descending is the exact reverse of ascending,
+    // except that rows with equal keys keep their order.
+    void sortByColumn(int column, Qt::SortOrder order = Qt::AscendingOrder);
     void setHidden(int index, bool hidden);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -97,6 +108,7 @@ private:
     const ImageList* m_images = nullptr;
     const ExtraColumns* m_extra = nullptr;
     QStringList m_headers;
+    SortAs m_sortAs[1 + SubItems] = {};
     bool m_checkboxes = true;
     QVector<Row> m_rows;
 };
@@ -144,7 +156,10 @@ public:
     int sortKey() const { return m_sortKey; }
     void setSortKey(int key) { m_sortKey = key; }
     bool sorted() const { return m_sorted; }
-    // Setting true reorders the rows at once by the texts of column sortKey + 1.
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+    void setSortOrder(Qt::SortOrder order) { m_sortOrder = order; }
+    // Setting true reorders the rows at once by column sortKey + 1 in sortOrder, and the header
+    // shows the arrow; false takes the arrow away and leaves the rows as they are.
     void setSorted(bool on);
 
     // Hides or shows a row without removing it (positions are unchanged).
@@ -172,6 +187,7 @@ private:
     bool m_gridLines = false;
     int m_sortKey = 0;
     bool m_sorted = false;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_anyHidden = false; // rows were ever hidden; until then a reorder has nothing to re-apply
 };
 

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -112,7 +113,7 @@ private Q_SLOTS:
     void exitDuringContinuousRun();
     void viewOptionsPersist();
     void hideUnselectedKeepsRowsAndSweeps();
-    void columnClickSortsAscendingByText();
+    void columnClicksSortByValueAndASecondClickReverses();
     void onlyRightReleaseOpensTheMenu();
     void editShowsTheSelectedRow();
     void insertAndEditFromTheToolbar();
@@ -749,27 +750,54 @@ void tst_FrmMain::hideUnselectedKeepsRowsAndSweeps()
     QVERIFY(!w.lstPings->isRowHidden(1, {}));
 }
 
-void tst_FrmMain::columnClickSortsAscendingByText()
+void tst_FrmMain::columnClicksSortByValueAndASecondClickReverses()
 {
-    Harness h("1|b|9.0.0.1\r\n1|a|10.0.0.2\r\n1|c|10.0.0.10\r\n");
+    Harness h("1|b|9.0.0.1\r\n1|a|10.0.0.2\r\n1|c|10.0.0.10\r\n1|d|host.example\r\n");
     frmMain& w = h.make();
     w.Form_Load();
-    w.lstPings->setSubText(1, 2, QStringLiteral("OK"));
-    w.lstPings->setSubText(3, 2, QStringLiteral("11010: Request Timed Out"));
-    Q_EMIT w.lstPings->columnClicked(2); // "IP Adress"
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.lstPings->setSubText(1, 3, QStringLiteral("120"));
+    w.lstPings->setSubText(2, 3, QStringLiteral("15"));
+    w.lstPings->setSubText(3, 3, QStringLiteral("3"));
+    QHeaderView* header = w.lstPings->header();
+    const auto clickHeader = [&](int section) {
+        const QPoint at(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                        header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    };
+    const auto column = [&](int sub) {
+        QStringList out;
+        for (int i = 1; i <= w.lstPings->count(); ++i)
+            out.append(sub == 0 ? w.lstPings->text(i) : w.lstPings->subText(i, sub));
+        return out;
+    };
+
+    clickHeader(1); // "IP Adress": by value, names after
     QCOMPARE(w.lstPings->sortKey(), 1);
-    QVERIFY(w.lstPings->sorted());
-    // Text order, not numeric order.
-    QCOMPARE(w.lstPings->subText(1, 1), QStringLiteral("10.0.0.10"));
-    QCOMPARE(w.lstPings->subText(2, 1), QStringLiteral("10.0.0.2"));
-    QCOMPARE(w.lstPings->subText(3, 1), QStringLiteral("9.0.0.1"));
-    Q_EMIT w.lstPings->columnClicked(3); // "Status": empty text first, and the same direction on a second click
-    QCOMPARE(w.lstPings->sortKey(), 2);
-    const QStringList once{w.lstPings->text(1), w.lstPings->text(2), w.lstPings->text(3)};
-    QCOMPARE(once, (QStringList{QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("b")}));
-    Q_EMIT w.lstPings->columnClicked(3);
-    QCOMPARE((QStringList{w.lstPings->text(1), w.lstPings->text(2), w.lstPings->text(3)}), once);
-    QCOMPARE(h.listBytes(), QByteArray("1|b|9.0.0.1\r\n1|a|10.0.0.2\r\n1|c|10.0.0.10\r\n"));
+    QCOMPARE(column(1), (QStringList{QStringLiteral("9.0.0.1"), QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.10"),
+                                     QStringLiteral("host.example")}));
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), 1);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    clickHeader(1);
+    QCOMPARE(column(1), (QStringList{QStringLiteral("host.example"), QStringLiteral("10.0.0.10"),
+                                     QStringLiteral("10.0.0.2"), QStringLiteral("9.0.0.1")}));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    clickHeader(1);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+
+    clickHeader(3); // times by number; another column starts ascending
+    QCOMPARE(column(0),
+             (QStringList{QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("d")}));
+    QCOMPARE(header->sortIndicatorSection(), 3);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+
+    clickHeader(0); // names as text
+    QCOMPARE(column(0),
+             (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+    // Sorting is the view's business only.
+    QCOMPARE(h.listBytes(), QByteArray("1|b|9.0.0.1\r\n1|a|10.0.0.2\r\n1|c|10.0.0.10\r\n1|d|host.example\r\n"));
 }
 
 void tst_FrmMain::onlyRightReleaseOpensTheMenu()

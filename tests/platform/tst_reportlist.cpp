@@ -52,6 +52,9 @@ private Q_SLOTS:
     void sortOrdersText_data();
     void sortOrdersText();
     void sortIsStable();
+    void sortByValue_data();
+    void sortByValue();
+    void descendingReversesButKeepsTiesInOrder();
     void sortKeepsSelectionAndHiddenRows();
 
     void gridLinesAreDrawn();
@@ -363,6 +366,71 @@ void TestReportList::sortIsStable()
     list.setSorted(true);
     QCOMPARE(texts(list, 0), (QStringList{QStringLiteral("a1"), QStringLiteral("a2"), QStringLiteral("b1"),
                                           QStringLiteral("b2"), QStringLiteral("b3")}));
+}
+
+void TestReportList::sortByValue_data()
+{
+    using SortAs = platform::ReportListModel::SortAs;
+    QTest::addColumn<int>("how");
+    QTest::addColumn<QStringList>("column");
+    QTest::addColumn<QStringList>("expected");
+    const auto l = [](std::initializer_list<const char*> items) {
+        QStringList out;
+        for (const char* i : items)
+            out.append(QString::fromLatin1(i));
+        return out;
+    };
+    QTest::newRow("addresses by value") << int(SortAs::Address)
+                                        << l({"127.0.1.101", "127.0.1.10", "127.0.1.2", "127.0.1.100", "9.0.0.1"})
+                                        << l({"9.0.0.1", "127.0.1.2", "127.0.1.10", "127.0.1.100", "127.0.1.101"});
+    QTest::newRow("names and IPv6 after, by text")
+        << int(SortAs::Address) << l({"router", "::1", "10.0.0.1", "Alpha.example", "", "1.2.3.4"})
+        << l({"1.2.3.4", "10.0.0.1", "", "::1", "Alpha.example", "router"});
+    QTest::newRow("no wrap at the top bit")
+        << int(SortAs::Address) << l({"255.255.255.254", "128.0.0.1", "127.255.255.255"})
+        << l({"127.255.255.255", "128.0.0.1", "255.255.255.254"});
+    QTest::newRow("times by number, empty after")
+        << int(SortAs::Number) << l({"120", "", "15", "3", "1000"}) << l({"3", "15", "120", "1000", ""});
+    QTest::newRow("text stays text") << int(SortAs::Text) << l({"120", "15", "3"}) << l({"120", "15", "3"});
+}
+
+void TestReportList::sortByValue()
+{
+    QFETCH(int, how);
+    QFETCH(QStringList, column);
+    QFETCH(QStringList, expected);
+    ReportList list;
+    list.items()->setSortAs(2, platform::ReportListModel::SortAs(how));
+    for (const QString& text : column)
+        list.setSubText(list.add(QStringLiteral("row"), 0), 2, text);
+    list.setSortKey(2);
+    list.setSorted(true);
+    QCOMPARE(texts(list, 2), expected);
+
+    list.setSortOrder(Qt::DescendingOrder);
+    list.setSorted(true);
+    QStringList reversed = expected;
+    std::reverse(reversed.begin(), reversed.end());
+    QCOMPARE(texts(list, 2), reversed);
+    // The header shows which column and which way.
+    QVERIFY(list.header()->isSortIndicatorShown());
+    QCOMPARE(list.header()->sortIndicatorSection(), 2);
+    QCOMPARE(list.header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    list.setSorted(false);
+    QVERIFY(!list.header()->isSortIndicatorShown());
+}
+
+void TestReportList::descendingReversesButKeepsTiesInOrder()
+{
+    ReportList list;
+    const QStringList names = {QStringLiteral("b1"), QStringLiteral("a1"), QStringLiteral("b2"), QStringLiteral("a2")};
+    for (const QString& n : names)
+        list.setSubText(list.add(n, 0), 1, n.left(1));
+    list.setSortKey(1);
+    list.setSortOrder(Qt::DescendingOrder);
+    list.setSorted(true);
+    QCOMPARE(texts(list, 0),
+             (QStringList{QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("a1"), QStringLiteral("a2")}));
 }
 
 void TestReportList::sortKeepsSelectionAndHiddenRows()
