@@ -8,8 +8,11 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 #include <algorithm>
 #include <cstdlib>
 #include <variant>
@@ -96,6 +99,7 @@ void drawLine(QPainter& painter, const CmdBtn::Line& line, const QColor& color)
 CmdBtn::CmdBtn(QWidget* parent) : QWidget(parent), m_backColor(syscolor::ButtonFace)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
     // Moves without a held button are reported too.
     setMouseTracking(true);
     resize(119, 55);
@@ -489,6 +493,8 @@ void CmdBtn::setCaptionSizeOverride(std::optional<QSizeF> size)
 void CmdBtn::setCaptionText(const QString& text)
 {
     m_caption.text = text;
+    // The caption is painted, not a child a screen reader could read.
+    setAccessibleName(QString(text).remove(QLatin1Char('&')));
     captionTextChanged();
 }
 
@@ -556,6 +562,59 @@ void CmdBtn::paintEvent(QPaintEvent*)
         if (line.visible)
             drawLine(painter, line, resolveColor(line.color, pal));
     }
+    if (hasFocus()) {
+        // The desktop's own focus mark, inside the frame.
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect().adjusted(3, 3, -3, -3);
+        focus.backgroundColor = resolveColor(m_backColor, pal);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
+
+void CmdBtn::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::NoModifier && event->key() == Qt::Key_Space) {
+        if (!event->isAutoRepeat()) {
+            m_spaceDown = true;
+            pressLook();
+        }
+        return;
+    }
+    if (mods == Qt::NoModifier && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        Q_EMIT Click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CmdBtn::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat() && m_spaceDown) {
+        m_spaceDown = false;
+        raisedLook();
+        Q_EMIT Click();
+        return;
+    }
+    QWidget::keyReleaseEvent(event);
+}
+
+void CmdBtn::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void CmdBtn::focusOutEvent(QFocusEvent* event)
+{
+    // A Space held while the focus moves away is no click.
+    if (m_spaceDown) {
+        m_spaceDown = false;
+        raisedLook();
+    }
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void CmdBtn::resizeEvent(QResizeEvent* event)

@@ -168,6 +168,12 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // Space presses and clicks on release, Enter clicks at once: a button the mouse can reach
+    // must be reachable from the keyboard too.
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -191,6 +197,8 @@ private:
         Caption,
         Icon
     };
+
+    bool m_spaceDown = false;
 
     void setCaptionText(const QString& text);
     void captionTextChanged();

@@ -57,6 +57,7 @@ private Q_SLOTS:
     void okRefusesAddressesThatCannotBeProbed_data();
     void okRefusesAddressesThatCannotBeProbed();
     void editRewritesTheEntrysLine();
+    void buttonsAreInTheTabOrderAndNamed();
     void editOfALineChangedOnDiskAsksForReload();
     void cancellingStoresNothing_data();
     void cancellingStoresNothing();
@@ -361,6 +362,43 @@ void TestFrmEdit::editRewritesTheEntrysLine()
     });
     QVERIFY(frmEdit::showEdit(nullptr, withFile, stored->name, stored->address, stored->type, key));
     QCOMPARE(readBytes(m_path), QByteArray("1|a|10.0.0.1\r\n3|core-2|::1\r\n3|c|10.0.0.3"));
+}
+
+void TestFrmEdit::buttonsAreInTheTabOrderAndNamed()
+{
+    const auto dialog = openInsert();
+    dialog->activateWindow();
+    QTRY_VERIFY(dialog->txtName->hasFocus());
+    QCOMPARE(dialog->cmdOk->accessibleName(), QStringLiteral("OK"));
+    QCOMPARE(dialog->CancelButton->accessibleName(), QStringLiteral("Cancel"));
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(!dialog->optType(i)->accessibleName().isEmpty());
+
+    // Tab reaches OK and Cancel, in that order, after the boxes and the options.
+    QTest::keyClicks(dialog->txtName, QStringLiteral("gw"));
+    QWidget* reached = nullptr;
+    for (int i = 0; i < 10 && reached != dialog->cmdOk; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached = QApplication::focusWidget();
+        if (reached == dialog->txtIP && dialog->txtIP->text().isEmpty())
+            QTest::keyClicks(dialog->txtIP, QStringLiteral("127.0.0.1"));
+    }
+    QCOMPARE(reached, static_cast<QWidget*>(dialog->cmdOk));
+    QTest::keyClick(dialog->cmdOk, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(dialog->CancelButton));
+
+    // Enter on the focused Cancel cancels instead of storing.
+    QTest::keyClick(dialog->CancelButton, Qt::Key_Return);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(dialog->result(), int(QDialog::Rejected));
+    QVERIFY(!QFile::exists(m_path));
+
+    // Space on the focused OK stores.
+    const auto second = openInsert();
+    QTest::keyClicks(second->txtIP, QStringLiteral("127.0.0.2"));
+    second->cmdOk->setFocus();
+    QTest::keyClick(second->cmdOk, Qt::Key_Space);
+    QCOMPARE(readBytes(m_path), QByteArray("3||127.0.0.2\r\n"));
 }
 
 void TestFrmEdit::editOfALineChangedOnDiskAsksForReload()

@@ -3,6 +3,7 @@
 #include "controls/cmdbtn/propertybag.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -126,6 +127,7 @@ class TestCmdBtn : public QObject
 
 private Q_SLOTS:
     void cleanup();
+    void keyboardClicksAndShowsTheFocus();
 
     void resolvesColours_data();
     void resolvesColours();
@@ -1027,6 +1029,53 @@ void TestCmdBtn::rendersCrispAtDoubleScale()
     QCOMPARE(image.pixelColor(2, 10), Face);
     QCOMPARE(image.pixelColor(40, 30), QColor(Qt::blue)); // the large variant, not the 16 px one scaled up
     QCOMPARE(button->grab().toImage().pixelColor(20, 15), QColor(Qt::green));
+}
+
+void TestCmdBtn::keyboardClicksAndShowsTheFocus()
+{
+    QWidget window;
+    auto* before = new QLineEdit(&window);
+    auto* btn = new CmdBtn(&window);
+    btn->move(0, 40);
+    btn->setCaption(QStringLiteral("&OK"));
+    QCOMPARE(btn->accessibleName(), QStringLiteral("OK"));
+    int clicks = 0;
+    QObject::connect(btn, &CmdBtn::Click, &window, [&clicks] { ++clicks; });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    before->setFocus();
+    QTRY_VERIFY(before->hasFocus());
+
+    const QImage unfocused = btn->grab().toImage();
+    QTest::keyClick(before, Qt::Key_Tab);
+    QTRY_VERIFY(btn->hasFocus());
+    // The focus shows on the face.
+    QVERIFY(btn->grab().toImage() != unfocused);
+
+    QTest::keyPress(btn, Qt::Key_Space);
+    QCOMPARE(clicks, 0); // Space clicks on release, as the mouse does
+    QTest::keyRelease(btn, Qt::Key_Space);
+    QCOMPARE(clicks, 1);
+    QTest::keyClick(btn, Qt::Key_Return);
+    QTest::keyClick(btn, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(clicks, 3);
+    // Keys with modifiers and other keys are not clicks.
+    QTest::keyClick(btn, Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(btn, Qt::Key_A);
+    QCOMPARE(clicks, 3);
+
+    // Space held while the focus leaves is no click.
+    QTest::keyPress(btn, Qt::Key_Space);
+    before->setFocus();
+    QTRY_VERIFY(before->hasFocus());
+    QTest::keyRelease(btn, Qt::Key_Space);
+    QCOMPARE(clicks, 3);
+
+    // Disabled, it takes no focus and no keys.
+    btn->setEnabled(false);
+    QTest::keyClick(before, Qt::Key_Tab);
+    QVERIFY(!btn->hasFocus());
 }
 
 QTEST_MAIN(TestCmdBtn)
