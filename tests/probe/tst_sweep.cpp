@@ -21,22 +21,7 @@ struct Fixture
     Fixture()
     {
         app.Path = QStringLiteral("/opt/tivane");
-        using platform::ToolBar;
-        toolbar.addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::DropDown, 0, {}, {});
-        toolbar.addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 0, {}, {});
-        toolbar.addButton({}, {}, ToolBar::Placeholder, 0, {}, {});
-        toolbar.addButton(QStringLiteral("&IP List"), QStringLiteral("mnuIpList"), ToolBar::DropDown, 0, {}, {});
-        toolbar.addButton(QStringLiteral("&View"), QStringLiteral("mnuView"), ToolBar::DropDown, 0, {}, {});
-        toolbar.addButton(QStringLiteral("Ale&rt"), QStringLiteral("sndAlert"), ToolBar::Check, 0, {}, {});
-        toolbar.addButton(QStringLiteral("&About"), QStringLiteral("btnAbout"), ToolBar::Plain, 0, {}, {});
-        toolbar.addButton(QStringLiteral("E&xit"), QStringLiteral("cmdExit"), ToolBar::Plain, 0, {}, {});
-        for (const char* k : {"mnuPingN", "mnuPingC"})
-            toolbar.addMenuItem(1, QString::fromLatin1(k), QString::fromLatin1(k));
-        for (const char* k : {"mnuAddIp", "mnuEdit", "mnuRem", "mnuReload"})
-            toolbar.addMenuItem(4, QString::fromLatin1(k), QString::fromLatin1(k));
-        for (const char* k : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS"})
-            toolbar.addMenuItem(5, QString::fromLatin1(k), QString::fromLatin1(k));
-        toolbar.setButtonEnabled(tb::Stop, false);
+        addWindowButtons(toolbar);
     }
 
     void add(const QString& name, const QString& address, bool ticked = true)
@@ -525,9 +510,7 @@ void tst_Sweep::realProbeSweepsLoopbackHosts()
     RecordingMessageBox messages;
     RecordingSoundPlayer sound;
     IcmpProber prober;
-    using platform::ToolBar;
-    for (int i = 1; i <= 8; ++i)
-        toolbar.addButton(QString::number(i), {}, i == 6 ? ToolBar::Check : ToolBar::Plain, 0, {}, {});
+    addWindowButtons(toolbar);
     toolbar.setButtonValue(tb::SoundAlert, 1);
     const QStringList addresses{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2"), QStringLiteral("127.1"),
                                 QStringLiteral("not an address")};

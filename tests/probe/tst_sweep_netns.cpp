@@ -56,10 +56,7 @@ struct Fixture
     Fixture()
     {
         app.Path = QStringLiteral("/opt/tivane");
-        using platform::ToolBar;
-        for (int i = 1; i <= 8; ++i)
-            toolbar.addButton(QString::number(i), {}, i == tb::SoundAlert ? ToolBar::Check : ToolBar::Plain, 0, {}, {});
-        toolbar.setButtonEnabled(tb::Stop, false);
+        addWindowButtons(toolbar);
         toolbar.setButtonValue(tb::SoundAlert, 1);
     }
 

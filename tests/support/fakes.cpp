@@ -1,5 +1,7 @@
 #include "tests/support/fakes.h"
 
+#include "platform/numbering.h"
+
 #include <QTimer>
 #include <algorithm>
 
@@ -62,4 +64,24 @@ void ScriptedProber::cancelAll()
 {
     m_pending.clear();
     Prober::cancelAll();
+}
+
+void addWindowButtons(platform::ToolBar& toolbar)
+{
+    using platform::ToolBar;
+    toolbar.addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::DropDown, 0, {}, {});
+    toolbar.addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 0, {}, {});
+    toolbar.addButton({}, {}, ToolBar::Placeholder, 0, {}, {});
+    toolbar.addButton(QStringLiteral("&IP List"), QStringLiteral("mnuIpList"), ToolBar::DropDown, 0, {}, {});
+    toolbar.addButton(QStringLiteral("&View"), QStringLiteral("mnuView"), ToolBar::DropDown, 0, {}, {});
+    toolbar.addButton(QStringLiteral("Ale&rt"), QStringLiteral("sndAlert"), ToolBar::Check, 0, {}, {});
+    toolbar.addButton(QStringLiteral("&About"), QStringLiteral("btnAbout"), ToolBar::Plain, 0, {}, {});
+    toolbar.addButton(QStringLiteral("E&xit"), QStringLiteral("cmdExit"), ToolBar::Plain, 0, {}, {});
+    for (const char* k : {"mnuPingN", "mnuPingC"})
+        toolbar.addMenuItem(tb::Ping, QString::fromLatin1(k), QString::fromLatin1(k));
+    for (const char* k : {"mnuAddIp", "mnuEdit", "mnuRem", "mnuReload"})
+        toolbar.addMenuItem(tb::IpList, QString::fromLatin1(k), QString::fromLatin1(k));
+    for (const char* k : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS"})
+        toolbar.addMenuItem(tb::View, QString::fromLatin1(k), QString::fromLatin1(k));
+    toolbar.setButtonEnabled(tb::Stop, false);
 }

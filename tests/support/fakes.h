@@ -2,6 +2,7 @@
 
 #include "platform/messagebox.h"
 #include "platform/soundplayer.h"
+#include "platform/toolbar.h"
 #include "probe/prober.h"
 
 #include <QHash>
@@ -84,3 +85,7 @@ private:
     QSet<quint64> m_pending;
     quint64 m_lastDelayedId = 0;
 };
+
+// The window's toolbar without pictures: every button at the position the sweep and the commands
+// address (tb::), with the drop-down menus' items, and Stop disabled as at the window's start.
+void addWindowButtons(platform::ToolBar& toolbar);

@@ -142,9 +142,7 @@ void tst_HistoryView::windowFollowsSweepsAndClosesWhenTheHostGoes()
     platform::AppInfo app;
     platform::ReportList list;
     platform::ToolBar toolbar;
-    for (int i = 0; i < 6; ++i)
-        toolbar.addButton(QStringLiteral("b%1").arg(i), QStringLiteral("b%1").arg(i), platform::ToolBar::Plain, 0, {},
-                          {});
+    addWindowButtons(toolbar);
     platform::ProgressBar bar;
     RecordingMessageBox messages;
     ScriptedProber prober;

@@ -30,13 +30,7 @@ struct Fixture
     Fixture()
     {
         app.Path = QStringLiteral("/opt/tivane");
-        using platform::ToolBar;
-        toolbar.addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::DropDown, 0, {}, {});
-        toolbar.addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 0, {}, {});
-        toolbar.addButton({}, {}, ToolBar::Placeholder, 0, {}, {});
-        toolbar.addButton(QStringLiteral("&IP List"), QStringLiteral("mnuIpList"), ToolBar::DropDown, 0, {}, {});
-        toolbar.addButton(QStringLiteral("&View"), QStringLiteral("mnuView"), ToolBar::DropDown, 0, {}, {});
-        toolbar.addButton(QStringLiteral("Ale&rt"), QStringLiteral("sndAlert"), ToolBar::Check, 0, {}, {});
+        addWindowButtons(toolbar);
         list.setColumns(
             {QStringLiteral("Name"), QStringLiteral("IP"), QStringLiteral("Status"), QStringLiteral("Timeout")},
             {100, 100, 100, 60});
