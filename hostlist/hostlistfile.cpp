@@ -1,5 +1,7 @@
 #include "hostlist/hostlistfile.h"
 
+#include "platform/fdio.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -222,41 +224,6 @@ void requireRegular(const QString& path, mode_t mode)
         kind = QStringLiteral("something else");
     throw HostListError(QStringLiteral("The host list is not a regular file: %1 is %2.").arg(shownPath(path), kind),
                         path);
-}
-
-// Writes all of bytes at the descriptor's position (the end, for O_APPEND); 0, or the errno of
-// the write that failed.
-int writeAll(int fd, QByteArrayView bytes)
-{
-    const char* p = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(std::min<qsizetype>(left, qsizetype(1) << 30)));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        p += n;
-        left -= n;
-    }
-    return 0;
-}
-
-// Makes the folder's entries (a rename, a new file) durable; 0 or the errno. File systems that
-// cannot sync a folder say EINVAL, which leaves nothing to do.
-int syncFolder(const QString& folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    int result = 0;
-    if (::fsync(fd) != 0 && errno != EINVAL)
-        result = errno;
-    ::close(fd);
-    return result;
 }
 
 enum class LockResult
@@ -507,11 +474,11 @@ int LockedHostList::lastByte() const
 void LockedHostList::append(QByteArrayView bytes)
 {
     const qint64 oldSize = size();
-    int error = writeAll(m_fd, bytes);
+    int error = platform::fdio::writeAll(m_fd, bytes);
     if (error == 0 && ::fdatasync(m_fd) != 0)
         error = errno;
     if (error == 0 && m_created)
-        error = syncFolder(QFileInfo(QFileInfo(m_path).canonicalFilePath()).absolutePath());
+        error = platform::fdio::syncFolder(QFileInfo(QFileInfo(m_path).canonicalFilePath()).absolutePath());
     if (error == 0)
         return;
     // A line cut off by a full disk would load as an entry with a wrong address.
@@ -554,7 +521,7 @@ void LockedHostList::replace(QByteArrayView bytes)
     }
     if (::fchmod(fd, m_mode & 07777) != 0)
         fail(errno);
-    if (const int error = writeAll(fd, bytes))
+    if (const int error = platform::fdio::writeAll(fd, bytes))
         fail(error);
     if (::fsync(fd) != 0)
         fail(errno);
@@ -572,7 +539,7 @@ void LockedHostList::replace(QByteArrayView bytes)
     m_created = false;
     refresh();
 
-    if (const int error = syncFolder(folder)) {
+    if (const int error = platform::fdio::syncFolder(folder)) {
         throw HostListError(QStringLiteral("The host list was changed, but the change may not be safe on the disk: "
                                            "%1 (%2)")
                                 .arg(shownPath(m_path), reasonOf(error)),

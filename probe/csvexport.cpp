@@ -1,5 +1,7 @@
 #include "probe/csvexport.h"
 
+#include "platform/fdio.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -92,29 +94,6 @@ QStringList statisticsFields(const monitor::HostStats* s, const QTimeZone& zone)
             milliseconds(s->maxRttUs),  monitor::stateText(s->state), isoTime(s->stateSinceMs, zone)};
 }
 
-namespace {
-
-int writeAll(int fd, const QByteArray& bytes)
-{
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(std::min<qsizetype>(left, qsizetype(1) << 30)));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        p += n;
-        left -= n;
-    }
-    return 0;
-}
-
-} // namespace
-
 QString writeWholeFile(const QString& path, const QByteArray& bytes)
 {
     const QFileInfo info(path);
@@ -135,18 +114,15 @@ QString writeWholeFile(const QString& path, const QByteArray& bytes)
         ::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &before) == 0 ? (before.st_mode & 0777) : 0644;
     if (::fchmod(fd, mode) != 0)
         return fail(errno);
-    if (const int error = writeAll(fd, bytes))
+    if (const int error = platform::fdio::writeAll(fd, bytes))
         return fail(error);
     if (::fsync(fd) != 0)
         return fail(errno);
     if (::rename(temp.constData(), QFile::encodeName(info.absoluteFilePath()).constData()) != 0)
         return fail(errno);
     ::close(fd);
-    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    // The export is complete under its name; a folder that cannot be synced leaves it as it is.
+    platform::fdio::syncFolder(folder);
     return {};
 }
 

@@ -1,5 +1,6 @@
 #include "probe/outagelog.h"
 
+#include "platform/fdio.h"
 #include "probe/csvexport.h"
 #include "probe/mdlping.h"
 
@@ -53,39 +54,6 @@ QString failed(const QString& path, int error)
 {
     return QStringLiteral("The outage log could not be written: %1 (%2)")
         .arg(QDir::toNativeSeparators(path), reason(error));
-}
-
-int writeAll(int fd, const QByteArray& bytes)
-{
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(std::min<qsizetype>(left, qsizetype(1) << 30)));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        p += n;
-        left -= n;
-    }
-    return 0;
-}
-
-// Makes a new file's name durable; file systems that cannot sync a folder say EINVAL.
-int syncFolder(const QString& path)
-{
-    const int fd =
-        ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    int result = 0;
-    if (::fsync(fd) != 0 && errno != EINVAL)
-        result = errno;
-    ::close(fd);
-    return result;
 }
 
 // Holds the descriptor; closing it lets go of the lock.
@@ -166,11 +134,11 @@ QString OutageLog::append(const QVector<monitor::StateChange>& changes) const
     }
     bytes += body;
     // One write for all lines, so a reader never sees half a line from us.
-    int error = writeAll(file.fd, bytes);
+    int error = platform::fdio::writeAll(file.fd, bytes);
     if (error == 0 && ::fdatasync(file.fd) != 0)
         error = errno;
     if (error == 0 && created)
-        error = syncFolder(m_path);
+        error = platform::fdio::syncFolder(QFileInfo(m_path).absolutePath());
     if (error == 0)
         return {};
     if (created && before == 0) {
