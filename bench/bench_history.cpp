@@ -1,6 +1,7 @@
 // A simulated day of one sweep a second over 1,000 hosts, fed straight into the statistics and
 // the history: the memory it ends up with and the time one sweep's results take to add.
 
+#include "bench/resident.h"
 #include "probe/hoststats.h"
 
 #include <QDateTime>
@@ -9,24 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-// Resident set size in MB as the kernel reports it, or -1 when unknown.
-double residentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
-
-} // namespace
 
 int main()
 {

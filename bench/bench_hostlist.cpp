@@ -1,3 +1,4 @@
+#include "bench/resident.h"
 #include "hostlist/hostlistfile.h"
 #include "hostlist/hostlistview.h"
 #include "platform/reportlist.h"
@@ -7,24 +8,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
-
-namespace {
-
-// Resident set size in MB as the kernel reports it, or -1 when unknown.
-long residentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong() / 1024;
-    }
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -70,6 +53,6 @@ int main(int argc, char* argv[])
         return 1;
 
     std::printf("load_32767_ms: %lld ms\n", static_cast<long long>(ms));
-    std::printf("rss_32767_mb: %ld MB\n", residentMegabytes());
+    std::printf("rss_32767_mb: %ld MB\n", static_cast<long>(residentMegabytes()));
     return 0;
 }
