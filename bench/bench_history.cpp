@@ -2,6 +2,7 @@
 // the history: the memory it ends up with and the time one sweep's results take to add.
 
 #include "bench/resident.h"
+#include "platform/numbering.h"
 #include "probe/hoststats.h"
 
 #include <QDateTime>
@@ -15,7 +16,7 @@ int main()
 {
     constexpr int Hosts = 1000;
     constexpr int Sweeps = 86400;
-    constexpr std::int32_t TimedOut = 11010;
+    constexpr std::int32_t TimedOut = statusCode(Status::TimedOut);
 
     monitor::HostMonitor model;
     for (int k = 0; k < Hosts; ++k)
