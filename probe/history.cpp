@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <sys/mman.h>
 
 namespace monitor {
 
@@ -67,13 +68,19 @@ HistoryPoint HostHistory::decode(std::uint8_t code)
     return p;
 }
 
+void HostHistory::FreeRing::operator()(std::uint8_t* p) const
+{
+    if (p)
+        munmap(p, bytes);
+}
+
 HostHistory::Ring HostHistory::allocateRing(qint64 columns)
 {
-    // calloc: a large ring is mapped lazily, so a host's bytes only take memory as results come.
-    void* p = std::calloc(static_cast<std::size_t>(columns), 1);
-    if (!p)
+    const std::size_t bytes = static_cast<std::size_t>(std::max<qint64>(columns, 1));
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
         throw std::bad_alloc();
-    return Ring(static_cast<std::uint8_t*>(p));
+    return Ring(static_cast<std::uint8_t*>(p), FreeRing{bytes});
 }
 
 qint64 HostHistory::wantedCapacity() const

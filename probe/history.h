@@ -96,9 +96,13 @@ public:
     static HistoryPoint decode(std::uint8_t code);
 
 private:
+    // Rings are mapped from the system directly: their pages are zero and only take memory
+    // once written. From the heap, every ring would be cleared at once, which for a thousand
+    // hosts stalls the first sweep for a tenth of a second.
     struct FreeRing
     {
-        void operator()(std::uint8_t* p) const { std::free(p); }
+        std::size_t bytes; // value-initialised to 0 with an empty ring
+        void operator()(std::uint8_t* p) const;
     };
     using Ring = std::unique_ptr<std::uint8_t[], FreeRing>;
 
