@@ -8,6 +8,7 @@
 #include "probe/commands.h"
 #include "probe/sweep.h"
 #include "tests/support/fakes.h"
+#include "tests/support/sweeprig.h"
 
 #include <QElapsedTimer>
 #include <QSet>
@@ -16,13 +17,9 @@
 
 namespace {
 
-struct Fixture
+struct Fixture : SweepRig
 {
-    Fixture()
-    {
-        app.Path = QStringLiteral("/opt/tivane");
-        addWindowButtons(toolbar);
-    }
+    Fixture() { app.Path = QStringLiteral("/opt/tivane"); }
 
     void add(const QString& name, const QString& address, bool ticked = true)
     {
@@ -31,15 +28,6 @@ struct Fixture
         list.setSubText(i, 1, address);
     }
 
-    platform::AppInfo app;
-    platform::ReportList list;
-    platform::ToolBar toolbar;
-    platform::ProgressBar bar;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
-    Sweep sweep{ctx};
     Commands commands{sweep, ctx};
 };
 

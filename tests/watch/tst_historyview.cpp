@@ -6,6 +6,7 @@
 #include "platform/toolbar.h"
 #include "probe/sweep.h"
 #include "tests/support/fakes.h"
+#include "tests/support/sweeprig.h"
 #include "watch/alertsdialog.h"
 #include "watch/historyview.h"
 #include "watch/hostwatch.h"
@@ -139,16 +140,10 @@ void tst_HistoryView::aDayOfPointsFitsTheWidth()
 
 void tst_HistoryView::windowFollowsSweepsAndClosesWhenTheHostGoes()
 {
-    platform::AppInfo app;
-    platform::ReportList list;
-    platform::ToolBar toolbar;
-    addWindowButtons(toolbar);
-    platform::ProgressBar bar;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
-    Sweep sweep{ctx};
+    SweepRig rig;
+    auto& list = rig.list;
+    auto& prober = rig.prober;
+    auto& sweep = rig.sweep;
     HostWatch watch(list, sweep, {});
     watch.setDownAfter(1);
     QVector<platform::ReportListModel::Row> rows(1);

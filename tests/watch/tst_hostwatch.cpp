@@ -9,6 +9,7 @@
 #include "probe/sweep.h"
 #include "resources/artwork.h"
 #include "tests/support/fakes.h"
+#include "tests/support/sweeprig.h"
 #include "tests/support/testfiles.h"
 #include "watch/hostwatch.h"
 
@@ -25,12 +26,11 @@ namespace {
 
 constexpr qint64 Noon = 1'796'644'800'000; // a fixed wall clock, so texts do not depend on the day
 
-struct Fixture
+struct Fixture : SweepRig
 {
     Fixture()
     {
         app.Path = QStringLiteral("/opt/tivane");
-        addWindowButtons(toolbar);
         list.setColumns(
             {QStringLiteral("Name"), QStringLiteral("IP"), QStringLiteral("Status"), QStringLiteral("Timeout")},
             {100, 100, 100, 60});
@@ -95,15 +95,6 @@ struct Fixture
         return QStringLiteral("<no column %1>").arg(header);
     }
 
-    platform::AppInfo app;
-    platform::ReportList list;
-    platform::ToolBar toolbar;
-    platform::ProgressBar bar;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
-    Sweep sweep{ctx};
     std::unique_ptr<HostWatch> watch;
     QVector<monitor::Notification> notes;
     QIcon trayIcon;
