@@ -114,13 +114,7 @@ void tst_MdlPingNetns::initTestCase()
     QVERIFY(!m_datagram->isRaw());
 
     QStringList addresses;
-    QStringList rules;
-    for (const Scenario& s : kScenarios) {
-        if (!s.responder)
-            continue;
-        addresses.append(QLatin1String(s.address));
-        rules.append(QLatin1String(s.address) + QLatin1Char('=') + QLatin1String(s.responder));
-    }
+    const QStringList rules = netoutcomes::responderRules(kScenarios, &addresses);
     QVERIFY2(m_lab->addHostAddresses(addresses), qPrintable(m_lab->error()));
 
     m_responder.start(QStringLiteral("ip"),

@@ -157,21 +157,14 @@ void tst_SweepNetns::initTestCase()
              qPrintable(m_lab->error()));
 
     QStringList addresses = silentHosts(10);
-    QStringList rules;
-    for (const Scenario& s : kScenarios) {
-        if (!s.responder)
-            continue;
-        addresses.append(QLatin1String(s.address));
-        rules.append(QLatin1String(s.address) + QLatin1Char('=') + QLatin1String(s.responder));
-    }
+    QStringList rules = netoutcomes::responderRules(kScenarios, &addresses);
     QVERIFY2(m_lab->addHostAddresses(addresses), qPrintable(m_lab->error()));
-    for (const Scenario& s : kScenarios6) {
-        if (!s.responder)
-            continue;
-        rules.append(QLatin1String(s.address) + QLatin1Char('=') + QLatin1String(s.responder));
+    QStringList addresses6;
+    rules += netoutcomes::responderRules(kScenarios6, &addresses6);
+    for (const QString& address : addresses6) {
         QVERIFY2(m_lab->ip(QStringLiteral("H"), {QStringLiteral("-6"), QStringLiteral("addr"), QStringLiteral("add"),
-                                                 QLatin1String(s.address) + QStringLiteral("/64"),
-                                                 QStringLiteral("dev"), QStringLiteral("h0"), QStringLiteral("nodad")}),
+                                                 address + QStringLiteral("/64"), QStringLiteral("dev"),
+                                                 QStringLiteral("h0"), QStringLiteral("nodad")}),
                  qPrintable(m_lab->error()));
     }
     m_responder.start(QStringLiteral("ip"),

@@ -5,6 +5,10 @@
 // crafted errors. The probe's own tests and the sweep's tests read the same table, so the
 // two can never disagree about an outcome.
 
+#include <QLatin1String>
+#include <QStringList>
+
+#include <cstddef>
 #include <cstdint>
 
 namespace netoutcomes {
@@ -96,5 +100,20 @@ inline constexpr Scenario kScenarios6[] = {
     {"reassembly time exceeded", "2001:db8:1::29", "decoys@0,error:3:1@40", 11014, 40, 200, nullptr},
     {"parameter problem", "2001:db8:1::2a", "decoys@0,error:4:0@40", 11015, 40, 200, nullptr},
 };
+
+// The responder's rules ("address=actions") for the rows of table that script one; their
+// addresses are appended to addresses, when given, for the host to carry.
+template <std::size_t N> QStringList responderRules(const Scenario (&table)[N], QStringList* addresses = nullptr)
+{
+    QStringList rules;
+    for (const Scenario& s : table) {
+        if (!s.responder)
+            continue;
+        if (addresses)
+            addresses->append(QLatin1String(s.address));
+        rules.append(QLatin1String(s.address) + QLatin1Char('=') + QLatin1String(s.responder));
+    }
+    return rules;
+}
 
 } // namespace netoutcomes
