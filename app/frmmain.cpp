@@ -27,8 +27,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
@@ -118,6 +121,9 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
             [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
                 if (m_hideUnselected && roles.contains(Qt::CheckStateRole))
                     applyHideUnselected();
+                // Noted at once: a Reload empties the list before it loads it again.
+                if (roles.contains(Qt::CheckStateRole) && !m_applyingTicks)
+                    rememberTicks();
             });
     connect(lstPings->selectionModel(), &QItemSelectionModel::selectionChanged, this, &frmMain::syncListItems);
     connect(lstPings->items(), &QAbstractItemModel::modelReset, this, &frmMain::syncListItems);
@@ -344,6 +350,9 @@ bool frmMain::Form_Load()
         m_watch->setStatisticsShown(stored.statistics);
         m_watch->setDownAfter(stored.downAfter);
         m_outageLog = stored.outageLog;
+        m_unticked = stored.unticked;
+        for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
+            lstPings->header()->resizeSection(i, stored.columnWidths.at(i));
         m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
         setAlwaysOnTop(stored.alwaysOnTop);
         // On only while the entry is really there: the desktop's own session settings may
@@ -374,6 +383,7 @@ void frmMain::LoadList()
         return;
     }
     QString failure;
+    rememberTicks();
     try {
         hostlist::LoadList(*lstPings, m_hostList);
     } catch (const hostlist::HostListError& e) {
@@ -384,6 +394,7 @@ void frmMain::LoadList()
         failure =
             QStringLiteral("The host list %1 could not be loaded: %2").arg(path, QString::fromLocal8Bit(e.what()));
     }
+    applyTicks();
     applyHideUnselected();
     if (!failure.isEmpty()) {
         m_services.messages.show(failure, platform::MsgOkOnly, m_services.app.Title);
@@ -394,6 +405,31 @@ void frmMain::LoadList()
                            "it is.")
                 .arg(QDir::toNativeSeparators(path)),
             platform::MsgInformation, m_services.app.Title);
+    }
+}
+
+void frmMain::rememberTicks()
+{
+    // An empty list (none loaded yet, or it failed) says nothing about the ticks; keep the last.
+    if (lstPings->count() == 0)
+        return;
+    m_unticked.clear();
+    for (int i = 1; i <= lstPings->count(); ++i) {
+        if (!lstPings->isChecked(i))
+            m_unticked.append(WindowSettings::entryIdentity(lstPings->text(i), lstPings->subText(i, 1)));
+    }
+}
+
+void frmMain::applyTicks()
+{
+    if (m_unticked.isEmpty())
+        return;
+    const QSet<QString> unticked(m_unticked.cbegin(), m_unticked.cend());
+    m_applyingTicks = true;
+    const auto done = qScopeGuard([this] { m_applyingTicks = false; });
+    for (int i = 1; i <= lstPings->count(); ++i) {
+        if (unticked.contains(WindowSettings::entryIdentity(lstPings->text(i), lstPings->subText(i, 1))))
+            lstPings->setChecked(i, false);
     }
 }
 
@@ -653,6 +689,10 @@ bool frmMain::saveSettings()
     now.startWithSession = m_startWithSession;
     now.soundAlert = tblTivane->buttonValue(tb::SoundAlert);
     now.statistics = m_watch->statisticsShown();
+    for (int i = 0; i < lstPings->header()->count(); ++i)
+        now.columnWidths.append(lstPings->header()->sectionSize(i));
+    rememberTicks();
+    now.unticked = m_unticked;
     now.downAfter = m_watch->downAfter();
     now.outageLog = m_outageLog;
     return now.save(m_services.settings);

@@ -180,6 +180,12 @@ private:
         int reapplied = 0; // times re-applied because the frame became known later
     } m_applied;
     QTimer* m_trayWatch = nullptr;
+    // The entries unticked when the list was last loaded or the settings read; see
+    // WindowSettings::unticked.
+    QStringList m_unticked;
+    bool m_applyingTicks = false;
+    void rememberTicks();
+    void applyTicks();
     // What the tray shows for the hosts' overall state, kept for when a tray appears later.
     QIcon m_trayIcon;
     QString m_trayTip;

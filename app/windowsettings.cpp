@@ -3,6 +3,7 @@
 #include "platform/settingsstore.h"
 #include "probe/hoststats.h"
 
+#include <QUrl>
 #include <algorithm>
 
 namespace {
@@ -41,7 +42,51 @@ int readTwips(const platform::SettingsStore& store, const QString& key, int defa
     return int(std::clamp(v, -MaxStoredTwips, MaxStoredTwips));
 }
 
+// Bounds on what a settings file may make the window hold; a larger value is read as absent.
+constexpr int MaxColumns = 32;
+constexpr int MaxColumnWidth = 10000;
+constexpr int MaxUnticked = 32767;
+constexpr qsizetype MaxUntickedText = 4 * 1024 * 1024;
+
+QVector<int> readWidths(const platform::SettingsStore& store)
+{
+    if (!store.contains(SecView, QStringLiteral("ColumnWidths")))
+        return {};
+    const QStringList parts = store.read(SecView, QStringLiteral("ColumnWidths"), QString()).split(u',');
+    if (parts.size() > MaxColumns)
+        return {};
+    QVector<int> widths;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const int w = part.trimmed().toInt(&ok);
+        if (!ok || w < 1 || w > MaxColumnWidth)
+            return {};
+        widths.append(w);
+    }
+    return widths;
+}
+
+// Each identity percent-encoded, so that no name or address can break the list apart.
+QStringList readUnticked(const platform::SettingsStore& store)
+{
+    const QString text = store.read(SecView, QStringLiteral("Unticked"), QString());
+    if (text.isEmpty() || text.size() > MaxUntickedText)
+        return {};
+    const QStringList parts = text.split(u',');
+    if (parts.size() > MaxUnticked)
+        return {};
+    QStringList out;
+    for (const QString& part : parts)
+        out.append(QUrl::fromPercentEncoding(part.toLatin1()));
+    return out;
+}
+
 } // namespace
+
+QString WindowSettings::entryIdentity(const QString& name, const QString& address)
+{
+    return name + u'|' + address;
+}
 
 WindowSettings WindowSettings::load(const platform::SettingsStore& store)
 {
@@ -59,6 +104,8 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     if (downAfter >= 1 && downAfter <= monitor::HostMonitor::MaxDownAfter)
         s.downAfter = downAfter;
     s.outageLog = readBool(store, SecAlerts, QStringLiteral("OutageLog"), s.outageLog);
+    s.columnWidths = readWidths(store);
+    s.unticked = readUnticked(store);
     return s;
 }
 
@@ -96,5 +143,13 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(SecView, QStringLiteral("Statistics"), platform::boolText(statistics));
     store.write(SecAlerts, QStringLiteral("DownAfter"), QString::number(downAfter));
     store.write(SecAlerts, QStringLiteral("OutageLog"), platform::boolText(outageLog));
+    QStringList widths;
+    for (const int w : columnWidths)
+        widths.append(QString::number(w));
+    store.write(SecView, QStringLiteral("ColumnWidths"), widths.join(u','));
+    QStringList encoded;
+    for (const QString& identity : unticked)
+        encoded.append(QString::fromLatin1(QUrl::toPercentEncoding(identity)));
+    store.write(SecView, QStringLiteral("Unticked"), encoded.join(u','));
     return store.sync();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QRect>
+#include <QStringList>
+#include <QVector>
 
 namespace platform {
 class SettingsStore;
@@ -23,6 +25,14 @@ struct WindowSettings
     bool statistics = true; // the statistics columns are shown
     int downAfter = 3;      // failed probes in a row before a host counts as down, 1..100
     bool outageLog = false; // state changes are appended to the outage log
+    // The list's column widths in pixels, left to right; empty keeps the built-in ones.
+    QVector<int> columnWidths;
+    // The entries the user unticked, each as entryIdentity() gives it.
+    QStringList unticked;
+
+    // What names an entry between runs, since list.txt has no room for a tick: its name and its
+    // address. Two entries alike in both share their tick.
+    static QString entryIdentity(const QString& name, const QString& address);
 
     // Everything but the geometry, which is read only when the window is first activated.
     static WindowSettings load(const platform::SettingsStore& store);

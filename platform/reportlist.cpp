@@ -4,10 +4,12 @@
 #include "platform/mousecodes.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -383,7 +385,8 @@ ReportList::ReportList(QWidget* parent) : QTreeView(parent), m_model(new ReportL
     setIconSize(QSize(16, 16));
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
-    header()->setStretchLastSection(false);
+    // The last column takes what is left, so a wide window shows no empty strip in the header.
+    header()->setStretchLastSection(true);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int section) { Q_EMIT columnClicked(section + 1); });
     // Only the user's own use of the scroll bars triggers actions; scrollTo() does not.
@@ -483,6 +486,27 @@ void ReportList::keyPressEvent(QKeyEvent* event)
 {
     Q_EMIT userInteracted();
     QTreeView::keyPressEvent(event);
+}
+
+bool ReportList::viewportEvent(QEvent* event)
+{
+    // A cell cut off by its column shows whole in a tool tip, unless it has a tip of its own.
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        const QString text = index.isValid() ? index.data(Qt::DisplayRole).toString() : QString();
+        if (!text.isEmpty() && !index.data(Qt::ToolTipRole).isValid()) {
+            QStyleOptionViewItem option;
+            initViewItemOption(&option);
+            const QRect cell = visualRect(index);
+            option.rect = cell;
+            if (itemDelegateForIndex(index)->sizeHint(option, index).width() > cell.width()) {
+                QToolTip::showText(help->globalPos(), text, viewport(), cell);
+                return true;
+            }
+        }
+    }
+    return QTreeView::viewportEvent(event);
 }
 
 void ReportList::wheelEvent(QWheelEvent* event)

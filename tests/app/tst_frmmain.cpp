@@ -121,6 +121,8 @@ private Q_SLOTS:
     void removeRefusesWhenTheFileChanged();
     void removeDuringASweepSkipsTheRemovedEntry();
     void addAndEditShowTheirRowAtOnce();
+    void ticksSurviveReloadAndRestart();
+    void columnWidthsAreRememberedAndTheLastStretches();
     void listKeysRunTheListCommands();
     void contextMenuOpensFromTheKeyboard();
     void dropDownsOpenFromTheKeyboard_data();
@@ -208,6 +210,68 @@ void tst_FrmMain::addAndEditShowTheirRowAtOnce()
     w.tblTivane->clickMenuItem(QStringLiteral("mnuEdit"));
     QCOMPARE(w.lstPings->count(), 3);
     QCOMPARE(w.lstPings->text(2), QStringLiteral("pc"));
+}
+
+void tst_FrmMain::ticksSurviveReloadAndRestart()
+{
+    Harness h("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n");
+    {
+        frmMain& w = h.make();
+        w.Form_Load();
+        focusList(w);
+        w.lstPings->setChecked(2, false);
+
+        QTest::keyClick(w.lstPings, Qt::Key_F5);
+        QCOMPARE(w.lstPings->count(), 3);
+        QVERIFY(w.lstPings->isChecked(1));
+        QVERIFY(!w.lstPings->isChecked(2));
+        QVERIFY(w.lstPings->isChecked(3));
+        w.mnuExit_Click();
+    }
+    // list.txt keeps its format; the tick lives in the settings.
+    QCOMPARE(h.listBytes(), QByteArray("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n"));
+    // Another run, with a line added above by hand: the tick follows the entry, not the row.
+    h.writeList("1|new|127.0.0.9\r\n1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n");
+    frmMain& again = h.make();
+    again.Form_Load();
+    QCOMPARE(again.lstPings->count(), 4);
+    QVERIFY(again.lstPings->isChecked(1));
+    QVERIFY(again.lstPings->isChecked(2));
+    QVERIFY(!again.lstPings->isChecked(3));
+    QVERIFY(again.lstPings->isChecked(4));
+}
+
+void tst_FrmMain::columnWidthsAreRememberedAndTheLastStretches()
+{
+    Harness h;
+    QHeaderView* header = nullptr;
+    {
+        frmMain& w = h.make();
+        w.Form_Load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        header = w.lstPings->header();
+        QVERIFY(header->stretchLastSection());
+        const int last = header->count() - 1;
+        // The columns fill the list's width: no empty strip at the right.
+        QTRY_VERIFY(header->sectionViewportPosition(last) + header->sectionSize(last) >= header->viewport()->width());
+        w.resize(w.width() * 3, w.height());
+        QTRY_COMPARE(header->sectionViewportPosition(last) + header->sectionSize(last), header->viewport()->width());
+        header->resizeSection(0, 211);
+        header->resizeSection(1, 133);
+        w.mnuExit_Click();
+    }
+    QVERIFY(h.stored(QStringLiteral("View"), QStringLiteral("ColumnWidths")).startsWith(QStringLiteral("211,133,")));
+    frmMain& again = h.make();
+    again.Form_Load();
+    QCOMPARE(again.lstPings->header()->sectionSize(0), 211);
+    QCOMPARE(again.lstPings->header()->sectionSize(1), 133);
+
+    // A width no screen could show is not taken.
+    h.settings->write(QStringLiteral("View"), QStringLiteral("ColumnWidths"), QStringLiteral("99999999,5"));
+    frmMain& third = h.make();
+    third.Form_Load();
+    QVERIFY(third.lstPings->header()->sectionSize(0) < 10000);
 }
 
 void tst_FrmMain::listKeysRunTheListCommands()

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QToolTip>
 #include <QtTest>
 
 using platform::ReportList;
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void sortByValue_data();
     void sortByValue();
     void descendingReversesButKeepsTiesInOrder();
+    void cutOffCellsShowWholeInATip();
     void sortKeepsSelectionAndHiddenRows();
 
     void gridLinesAreDrawn();
@@ -431,6 +433,34 @@ void TestReportList::descendingReversesButKeepsTiesInOrder()
     list.setSorted(true);
     QCOMPARE(texts(list, 0),
              (QStringList{QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("a1"), QStringLiteral("a2")}));
+}
+
+void TestReportList::cutOffCellsShowWholeInATip()
+{
+    ReportList list;
+    list.setColumns(
+        {QStringLiteral("Name"), QStringLiteral("Address"), QStringLiteral("Status"), QStringLiteral("Time")},
+        {60, 60, 60, 60});
+    const QString longName = QStringLiteral("This computer, with a name far wider than its column");
+    list.add(longName, 0);
+    list.add(QStringLiteral("ab"), 0);
+    list.resize(400, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    const auto tipAt = [&](int row) {
+        QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 3000))
+            return QStringLiteral("<a tip stayed up>");
+        const QRect cell = list.visualRect(list.items()->index(row, 0));
+        QHelpEvent help(QEvent::ToolTip, cell.center(), list.viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(list.viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QTRY_COMPARE(tipAt(0), longName);
+    QCOMPARE(tipAt(1), QString()); // whole already
+    // Widened until it fits, it needs no tip.
+    list.header()->resizeSection(0, 390);
+    QCOMPARE(tipAt(0), QString());
 }
 
 void TestReportList::sortKeepsSelectionAndHiddenRows()
