@@ -360,6 +360,13 @@ bool frmMain::Form_Load()
         m_startWithSession = stored.startWithSession && autostart::isEnabled();
         syncViewChecks();
         LoadList();
+        // Until the user sets widths, the name and address columns take what their texts need
+        // at the desktop's font, so that a large font does not cut every address short.
+        if (stored.columnWidths.isEmpty()) {
+            for (int column = 0; column < 2; ++column)
+                lstPings->header()->resizeSection(
+                    column, std::max(lstPings->header()->sectionSize(column), lstPings->contentWidth(column)));
+        }
     } catch (const std::exception& e) {
         m_services.messages.show(QString::fromUtf8(e.what()), platform::MsgOkOnly, m_services.app.Title);
     }

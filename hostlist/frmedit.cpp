@@ -33,11 +33,22 @@ constexpr int BoxColumnTwips = 960;
 using platform::toHimetric;
 using platform::twipsRect;
 
-// The form's font: the application's family at the size the layout was measured for.
+// The size the twips were measured for, and the largest desktop font the form still shows at
+// that size; above it the form takes the desktop's size and grows with it.
+constexpr qreal LayoutPointSize = 8.25;
+constexpr qreal RoomyPointSize = 10.0;
+
+qreal formPointSize()
+{
+    const qreal desktop = QGuiApplication::font().pointSizeF();
+    return desktop > RoomyPointSize ? desktop : LayoutPointSize;
+}
+
+// The form's font: the application's family, at formPointSize().
 QFont formFont()
 {
     QFont font(QGuiApplication::font().family());
-    font.setPointSizeF(8.25);
+    font.setPointSizeF(formPointSize());
     font.setWeight(QFont::Normal);
     font.setStyle(QFont::StyleNormal);
     return font;
@@ -206,6 +217,17 @@ frmEdit::frmEdit(const Services& services, QWidget* owner)
     CancelButton = button(QStringLiteral("CancelButton"), cancelButtonState(), 2400);
     connect(cmdOk, &CmdBtn::Click, this, &frmEdit::cmdOk_Click);
     connect(CancelButton, &CmdBtn::Click, this, &frmEdit::CancelButton_Click);
+
+    // A large desktop font would clip the labels, boxes and buttons laid out in fixed twips:
+    // everything grows by as much as the font outgrows the room the layout leaves.
+    if (const qreal f = formPointSize() / LayoutPointSize; f > 1.0) {
+        const auto grow = [f](int v) { return qRound(v * f); };
+        for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const QRect g = child->geometry();
+            child->setGeometry(grow(g.x()), grow(g.y()), grow(g.width()), grow(g.height()));
+        }
+        setFixedSize(grow(width()), grow(height()));
+    }
 
     txtName->setFocus();
     Form_Load();

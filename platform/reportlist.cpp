@@ -3,12 +3,14 @@
 #include "platform/imagelist.h"
 #include "platform/mousecodes.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
@@ -371,9 +373,40 @@ QVariant ReportListModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
+namespace {
+
+// Draws the cells as usual, and on a dark palette outlines the check boxes in the text colour:
+// styles shade the box from the window colour, and on dark rows an unticked box all but vanishes.
+class CellDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!index.data(Qt::CheckStateRole).isValid() || option.palette.color(QPalette::Base).lightness() >= 128)
+            return;
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+        const QRect box = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, opt.widget);
+        QColor outline = opt.palette.color(QPalette::Text);
+        outline.setAlpha(170);
+        painter->save();
+        painter->setPen(QPen(outline, 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(box.adjusted(0, 0, -1, -1));
+        painter->restore();
+    }
+};
+
+} // namespace
+
 ReportList::ReportList(QWidget* parent) : QTreeView(parent), m_model(new ReportListModel(this))
 {
     setModel(m_model);
+    setItemDelegate(new CellDelegate(this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);

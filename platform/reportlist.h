@@ -125,6 +125,8 @@ public:
     void setImageList(const ImageList* images);
     // Column captions and widths in pixels.
     void setColumns(const QStringList& captions, const QVector<int>& widths);
+    // The width the widest cell of the column needs (0-based), in pixels.
+    int contentWidth(int column) const { return sizeHintForColumn(column); }
 
     // ListItems
     int count() const { return m_model->count(); }
