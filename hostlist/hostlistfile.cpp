@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QUrl>
@@ -906,7 +908,14 @@ void HostListFile::replace(EntryKey key, const HostLine& entry)
 
 EntryKey HostListFile::append(const HostLine& entry)
 {
-    EntryKey key = 0;
+    return appendAll({entry}).value(0);
+}
+
+QVector<EntryKey> HostListFile::appendAll(const QVector<HostLine>& entries)
+{
+    QVector<EntryKey> keys;
+    if (entries.isEmpty())
+        return keys;
     guarded(m_path, [&] {
         // Locked, so that a Remove in another process cannot replace the file between this
         // append and its own read, which would drop the new line.
@@ -915,7 +924,10 @@ EntryKey HostListFile::append(const HostLine& entry)
         QByteArray data;
         if (file.readable())
             data = file.readAll();
-        const QByteArray text = lineBytes(m_path, entry, isLegacyText(data), m_legacyEncoding);
+        const bool legacy = isLegacyText(data);
+        QVector<QByteArray> texts;
+        for (const HostLine& entry : entries)
+            texts.append(lineBytes(m_path, entry, legacy, m_legacyEncoding));
 
         QByteArray line;
         if (file.size() > 0) {
@@ -928,8 +940,10 @@ EntryKey HostListFile::append(const HostLine& entry)
         }
         // The break written first ends a line of its own (after a lone byte order mark, too).
         data += line;
-        line += text;
-        line += "\r\n";
+        for (const QByteArray& text : texts) {
+            line += text;
+            line += "\r\n";
+        }
 
         // One write call for the whole line, so a reader never sees half an entry from us.
         file.append(line);
@@ -939,10 +953,57 @@ EntryKey HostListFile::append(const HostLine& entry)
         RawLines raw(data);
         while (raw.advance()) {
         }
-        key = nextKey();
-        m_sources.append({key, {raw.number() + 1, text}});
+        int number = raw.number();
+        for (const QByteArray& text : texts) {
+            const EntryKey key = nextKey();
+            m_sources.append({key, {++number, text}});
+            keys.append(key);
+        }
     });
-    return key;
+    return keys;
+}
+
+ImportPlan planImport(QStringView text, const QVector<HostLine>& existing)
+{
+    ImportPlan plan;
+    QSet<QString> seen;
+    for (const HostLine& e : existing)
+        seen.insert(e.address.toLower());
+    int number = 0;
+    for (QStringView raw : text.split(u'\n')) {
+        ++number;
+        if (number > MaxEntries)
+            break;
+        const QString line = raw.trimmed().toString();
+        if (line.isEmpty())
+            continue;
+        const auto reject = [&](const QString& why) { plan.rejected.append({number, line, why}); };
+        HostLine entry;
+        if (line.front().isDigit() && line.contains(u'|')) {
+            entry = *parseHostLine(line);
+            entry.address = entry.address.trimmed();
+        } else {
+            const QStringList words = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+            entry.type = 3;
+            entry.address = words.last();
+            entry.name = words.size() > 1 ? words.mid(0, words.size() - 1).join(u' ') : entry.address;
+            if (entry.name.contains(u'|')) {
+                reject(QStringLiteral("a name cannot hold \"|\""));
+                continue;
+            }
+        }
+        if (const QString problem = addressProblem(entry.address); !problem.isEmpty()) {
+            reject(problem);
+            continue;
+        }
+        if (seen.contains(entry.address.toLower())) {
+            reject(QStringLiteral("%1 is in the list already").arg(entry.address));
+            continue;
+        }
+        seen.insert(entry.address.toLower());
+        plan.accepted.append(entry);
+    }
+    return plan;
 }
 
 void AppendHostEntry(const QString& path, int type, const QString& name, const QString& address)

@@ -216,6 +216,8 @@ public:
     // Throws HostListError when the entry holds a line break or a character the file's encoding
     // cannot hold, or the file cannot be written; the file is then unchanged.
     EntryKey append(const HostLine& entry);
+    // Appends every entry in one write, as append() does one; all or nothing. Their keys in order.
+    QVector<EntryKey> appendAll(const QVector<HostLine>& entries);
 
     // Rewrites the entry's physical line as entry says, in the file's encoding; every other byte
     // stays as it is, and the file is replaced as remove() does. Throws HostListError as remove()
@@ -251,6 +253,26 @@ private:
     // Keys grow with the line number, so this is ordered by both.
     QVector<Tracked> m_sources;
 };
+
+// What an import of many hosts at once would add, and what it leaves out and why.
+struct ImportPlan
+{
+    struct Rejected
+    {
+        int line = 0; // 1-based line of the text
+        QString text;
+        QString why;
+    };
+    QVector<HostLine> accepted;
+    QVector<Rejected> rejected;
+};
+
+// Reads one host a line: a list.txt line ("1|name|address"), "name address" (the last word is the
+// address, the words before it the name) or an address alone (which then names itself). Empty
+// lines are skipped; a line whose address can never be probed, whose name holds a "|", or which
+// repeats a host already in `existing` or earlier in the text, is rejected with the reason.
+// New hosts get type 3 (unknown). At most MaxEntries lines are read.
+ImportPlan planImport(QStringView text, const QVector<HostLine>& existing = {});
 
 // Adds one entry at the end of the file at path (created when missing) as
 // "<type>|<name>|<address>" CR LF in the file's encoding (UTF-8 unless it is in the legacy code

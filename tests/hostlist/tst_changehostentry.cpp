@@ -65,6 +65,8 @@ private Q_SLOTS:
     void utf8CheckAgreesWithQt_data();
     void utf8CheckAgreesWithQt();
 
+    void importPlanSaysWhatAndWhy();
+    void importAppendsInOneWrite();
     void addressRules_data();
     void addressRules();
 
@@ -316,6 +318,53 @@ void TestChangeHostEntry::utf8CheckAgreesWithQt()
     QFETCH(QByteArray, bytes);
     // Qt turns every bad sequence into U+FFFD, so only valid UTF-8 comes back as it was.
     QCOMPARE(hostlist::isUtf8(bytes), QString::fromUtf8(bytes).toUtf8() == bytes);
+}
+
+void TestChangeHostEntry::importPlanSaysWhatAndWhy()
+{
+    const QString text = s("Mail server 10.0.0.1\n"
+                           "\n"
+                           "  127.0.0.2  \r\n"
+                           "2|gw|10.0.0.254\n"
+                           "bad 10.0.0.300\n"
+                           "a|b 10.0.0.5\n"
+                           "again 10.0.0.1\n"
+                           "old 127.0.0.1\n"
+                           "3||\n"
+                           "v6\t::1\n");
+    const hostlist::ImportPlan plan = hostlist::planImport(text, {{1, s("here"), s("127.0.0.1")}});
+    QCOMPARE(plan.accepted.size(), 4);
+    QCOMPARE(plan.accepted.at(0), (HostLine{3, s("Mail server"), s("10.0.0.1")}));
+    QCOMPARE(plan.accepted.at(1), (HostLine{3, s("127.0.0.2"), s("127.0.0.2")}));
+    QCOMPARE(plan.accepted.at(2), (HostLine{2, s("gw"), s("10.0.0.254")}));
+    QCOMPARE(plan.accepted.at(3), (HostLine{3, s("v6"), s("::1")}));
+    QCOMPARE(plan.rejected.size(), 5);
+    const int lines[] = {5, 6, 7, 8, 9};
+    const char* why[] = {"IPv4", "|", "already", "already", "empty"};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(plan.rejected.at(i).line, lines[i]);
+        QVERIFY2(plan.rejected.at(i).why.contains(QString::fromLatin1(why[i])), qPrintable(plan.rejected.at(i).why));
+    }
+}
+
+void TestChangeHostEntry::importAppendsInOneWrite()
+{
+    writeBytes(m_path, "1|" + Printer1251 + "|10.0.0.1");
+    HostListFile file(m_path);
+    loadKeys(file);
+    QVector<EntryKey> keys;
+    const QVector<HostLine> hosts{{3, s("Сервер"), s("10.0.0.2")}, {3, s("b"), s("10.0.0.3")}};
+    QVERIFY(attempt([&] { keys = file.appendAll(hosts); }).isEmpty());
+    QCOMPARE(keys.size(), 2);
+    QCOMPARE(readBytes(m_path),
+             "1|" + Printer1251 + "|10.0.0.1\r\n3|\xD1\xE5\xF0\xE2\xE5\xF0|10.0.0.2\r\n3|b|10.0.0.3\r\n");
+    QVERIFY(attempt([&] { file.remove(keys.at(0)); }).isEmpty());
+    QCOMPARE(readBytes(m_path), "1|" + Printer1251 + "|10.0.0.1\r\n3|b|10.0.0.3\r\n");
+
+    // One host the file's code page cannot hold stops them all.
+    const QByteArray before = readBytes(m_path);
+    QVERIFY(!attempt([&] { file.appendAll({{3, s("ok"), s("10.0.0.4")}, {3, s("日本"), s("10.0.0.5")}}); }).isEmpty());
+    QCOMPARE(readBytes(m_path), before);
 }
 
 void TestChangeHostEntry::addressRules_data()
