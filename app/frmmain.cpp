@@ -29,6 +29,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSet>
@@ -111,6 +112,29 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
             [this](int index) { runGuarded([this, index] { m_commands.tblTivane_ButtonClick(index); }); });
     connect(tblTivane, &platform::ToolBar::buttonMenuClicked, this, [this](const QString& key) {
         runGuarded([this, key] {
+            if (key == QLatin1String("mnuImport")) {
+                QVector<hostlist::HostLine> existing;
+                for (int i = 1; i <= lstPings->count(); ++i)
+                    existing.append({lstPings->smallIcon(i), lstPings->text(i), lstPings->subText(i, 1)});
+                const auto hosts = m_services.dialogs.importHosts(this, existing);
+                if (!hosts || hosts->isEmpty() || m_unloaded)
+                    return;
+                // One write for all of them; on failure nothing was added and runGuarded says why.
+                const QVector<hostlist::EntryKey> keys = m_hostList.appendAll(*hosts);
+                QVector<platform::ReportListModel::Row> rows;
+                for (int i = 0; i < hosts->size(); ++i) {
+                    platform::ReportListModel::Row row;
+                    row.key = keys.value(i);
+                    row.text = hosts->at(i).name;
+                    row.smallIcon = hosts->at(i).type;
+                    row.checked = true;
+                    row.sub[0] = hosts->at(i).address;
+                    rows.append(row);
+                }
+                lstPings->items()->append(std::move(rows));
+                lstPings->ensureVisible(lstPings->count());
+                return;
+            }
             if (!watchMenuClick(key))
                 m_commands.tblTivane_ButtonMenuClick(key);
         });
@@ -212,6 +236,7 @@ void frmMain::buildToolbar()
     tblTivane->addMenuItem(4, QStringLiteral("-"), QString());
     tblTivane->addMenuItem(4, QStringLiteral("Reload"), QStringLiteral("mnuReload"));
     tblTivane->addMenuItem(4, QStringLiteral("Open List Folder"), QStringLiteral("mnuOpenList"));
+    tblTivane->addMenuItem(4, QStringLiteral("Import\u2026"), QStringLiteral("mnuImport"));
     tblTivane->addMenuItem(4, QStringLiteral("Export\u2026"), QStringLiteral("mnuExport"));
     tblTivane->addMenuItem(5, QStringLiteral("Show Girds"), QStringLiteral("mnuShGrd"));
     tblTivane->addMenuItem(5, QStringLiteral("Always on Top"), QStringLiteral("mnuAOT"));
@@ -378,6 +403,13 @@ void frmMain::LoadList()
     const ListLocation where = locateHostList(m_services.app.Path, m_services.listFolder, examplelist::bytes());
     m_listPath = where.path;
     m_hostList = hostlist::HostListFile(m_listPath);
+    // A list that is not UTF-8 is read in this code page ([List] LegacyEncoding, Windows-1251 when
+    // unset). Only a plain name is taken from the settings file.
+    const QString encoding =
+        m_services.settings.read(QStringLiteral("List"), QStringLiteral("LegacyEncoding"), QString()).trimmed();
+    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z0-9_.:-]{1,40}$"));
+    if (plainName.match(encoding).hasMatch())
+        m_hostList.setLegacyEncoding(encoding.toLatin1());
     const QString& path = m_listPath;
     if (where.origin == ListLocation::Unavailable) {
         applyHideUnselected();

@@ -35,6 +35,15 @@ public:
                                                         const platform::ImageList& pictures, hostlist::EntryKey key,
                                                         const QString& name, const QString& address, int type) = 0;
     virtual void about(QWidget* owner) = 0;
+    // The import dialog over the owner: the hosts to add, or nothing when cancelled. None: always
+    // cancelled.
+    virtual std::optional<QVector<hostlist::HostLine>> importHosts(QWidget* owner,
+                                                                   const QVector<hostlist::HostLine>& existing)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(existing);
+        return std::nullopt;
+    }
     // Shows a folder in the desktop's file manager; false when none could.
     virtual bool openFolder(const QString& folder) = 0;
     // Asks where to save a file, starting at suggestedPath; empty when the user cancelled. None:

@@ -1,6 +1,7 @@
 #include "app/standardservices.h"
 
 #include "hostlist/frmedit.h"
+#include "hostlist/frmimport.h"
 #include "shell/frmabout.h"
 #include "shell/mdlmore.h"
 
@@ -20,6 +21,15 @@ std::optional<hostlist::HostLine> StandardDialogs::showEntry(QWidget* owner, hos
                                                              const QString& address, int type)
 {
     return frmEdit::showEdit(owner, {file.path(), m_app.Title, m_messages, &pictures, &file}, name, address, type, key);
+}
+
+std::optional<QVector<hostlist::HostLine>> StandardDialogs::importHosts(QWidget* owner,
+                                                                        const QVector<hostlist::HostLine>& existing)
+{
+    frmImport dialog(existing, owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.plan().accepted;
 }
 
 void StandardDialogs::about(QWidget* owner)

@@ -18,6 +18,8 @@ public:
                                                 const platform::ImageList& pictures, hostlist::EntryKey key,
                                                 const QString& name, const QString& address, int type) override;
     void about(QWidget* owner) override;
+    std::optional<QVector<hostlist::HostLine>> importHosts(QWidget* owner,
+                                                           const QVector<hostlist::HostLine>& existing) override;
     bool openFolder(const QString& folder) override;
     QString saveFile(QWidget* owner, const QString& title, const QString& suggestedPath,
                      const QString& filter) override;

@@ -41,6 +41,14 @@ public:
         return editAnswer;
     }
     void about(QWidget*) override { ++abouts; }
+    std::optional<QVector<hostlist::HostLine>> importHosts(QWidget*,
+                                                           const QVector<hostlist::HostLine>& existing) override
+    {
+        importedOver = existing;
+        return importAnswer;
+    }
+    std::optional<QVector<hostlist::HostLine>> importAnswer;
+    QVector<hostlist::HostLine> importedOver;
     bool openFolder(const QString& folder) override
     {
         opened.append(folder);

@@ -122,6 +122,8 @@ private Q_SLOTS:
     void removeDuringASweepSkipsTheRemovedEntry();
     void addAndEditShowTheirRowAtOnce();
     void ticksSurviveReloadAndRestart();
+    void importAddsRowsAtOnce();
+    void legacyListIsReadAndWrittenInItsCodePage();
     void columnWidthsAreRememberedAndTheLastStretches();
     void listKeysRunTheListCommands();
     void contextMenuOpensFromTheKeyboard();
@@ -210,6 +212,49 @@ void tst_FrmMain::addAndEditShowTheirRowAtOnce()
     w.tblTivane->clickMenuItem(QStringLiteral("mnuEdit"));
     QCOMPARE(w.lstPings->count(), 3);
     QCOMPARE(w.lstPings->text(2), QStringLiteral("pc"));
+}
+
+void tst_FrmMain::legacyListIsReadAndWrittenInItsCodePage()
+{
+    // "Принтер" (printer) in Windows-1251.
+    Harness h("1|\xCF\xF0\xE8\xED\xF2\xE5\xF0|127.0.0.1\r\n");
+    frmMain& w = h.make();
+    w.Form_Load();
+    QCOMPARE(w.lstPings->text(1), QStringLiteral("Принтер"));
+    h.dialogs.insertAnswer = hostlist::HostLine{3, QStringLiteral("Сервер"), QStringLiteral("127.0.0.2")};
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuAddIp"));
+    QCOMPARE(h.listBytes(),
+             QByteArray("1|\xCF\xF0\xE8\xED\xF2\xE5\xF0|127.0.0.1\r\n3|\xD1\xE5\xF0\xE2\xE5\xF0|127.0.0.2\r\n"));
+
+    // A setting names another code page; a name that is not a plain word is ignored.
+    h.settings->write(QStringLiteral("List"), QStringLiteral("LegacyEncoding"), QStringLiteral("ISO-8859-5"));
+    h.writeList("1|\xBF\xE0\xD8\xDD\xE2\xD5\xE0|127.0.0.1\r\n");
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuReload"));
+    QCOMPARE(w.lstPings->text(1), QStringLiteral("Принтер"));
+    h.settings->write(QStringLiteral("List"), QStringLiteral("LegacyEncoding"), QStringLiteral("../../x y"));
+    h.writeList("1|\xCF\xF0\xE8\xED\xF2\xE5\xF0|127.0.0.1\r\n");
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuReload"));
+    QCOMPARE(w.lstPings->text(1), QStringLiteral("Принтер"));
+}
+
+void tst_FrmMain::importAddsRowsAtOnce()
+{
+    Harness h;
+    frmMain& w = h.make();
+    w.Form_Load();
+    h.dialogs.importAnswer = QVector<hostlist::HostLine>{{3, QStringLiteral("a"), QStringLiteral("127.0.0.7")},
+                                                         {2, QStringLiteral("b"), QStringLiteral("127.0.0.8")}};
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuImport"));
+    QCOMPARE(h.dialogs.importedOver.size(), 3);
+    QCOMPARE(w.lstPings->count(), 5);
+    QCOMPARE(w.lstPings->text(5), QStringLiteral("b"));
+    QVERIFY(w.lstPings->isChecked(4));
+    QVERIFY(h.listBytes().endsWith("3|a|127.0.0.7\r\n2|b|127.0.0.8\r\n"));
+    // Imported rows can be removed without a reload.
+    h.messages.queueAnswer(platform::MsgResultYes);
+    w.lstPings->select(4);
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuRem"));
+    QVERIFY(h.listBytes().endsWith("3|x|127.0.0.3\r\n2|b|127.0.0.8\r\n"));
 }
 
 void tst_FrmMain::ticksSurviveReloadAndRestart()

@@ -3,6 +3,7 @@
 #include "app/frmmain.h"
 #include "controls/cmdbtn/cmdbtn.h"
 #include "hostlist/frmedit.h"
+#include "hostlist/frmimport.h"
 #include "platform/reportlist.h"
 #include "platform/settingsstore.h"
 #include "platform/toolbar.h"
@@ -15,6 +16,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
@@ -23,6 +25,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <cmath>
 #include <map>
 
@@ -104,6 +107,9 @@ void checkTexts(QWidget* window, const char* what)
 {
     QVERIFY(QTest::qWaitForWindowExposed(window));
     const QImage shot = window->grab().toImage();
+    // For a person to look at: TIVANE_SHOTS_DIR=<folder> keeps every render as a PNG.
+    if (const QString dir = qEnvironmentVariable("TIVANE_SHOTS_DIR"); !dir.isEmpty())
+        shot.save(dir + u'/' + QString::fromLatin1(what).replace(u' ', u'-') + QStringLiteral(".png"));
     for (QLabel* label : window->findChildren<QLabel*>()) {
         if (!label->isVisibleTo(window) || label->text().isEmpty())
             continue;
@@ -160,6 +166,7 @@ private Q_SLOTS:
     void mainWindow();
     void aboutBox();
     void entryDialog();
+    void importPreview();
     void firstRunFitsTheScreen();
 
 private:
@@ -196,6 +203,9 @@ void tst_Looks::mainWindow()
     w.lstPings->setChecked(2, false);
     w.lstPings->setSubText(1, 2, QStringLiteral("OK"));
     w.lstPings->setSubText(1, 3, QStringLiteral("1"));
+    // Shown sorted by address, reversed: the second click on the column.
+    w.lstPings_ColumnClick(2);
+    w.lstPings_ColumnClick(2);
     w.show();
     checkTexts(&w, "main window");
 
@@ -247,6 +257,19 @@ void tst_Looks::entryDialog()
     checkTexts(&dialog, "entry dialog");
     // It follows the desktop font.
     QCOMPARE(dialog.txtName->font().pointSizeF(), 14.0);
+}
+
+void tst_Looks::importPreview()
+{
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+        QSKIP("the looks are checked without scaling");
+    frmImport dialog({{1, QStringLiteral("here"), QStringLiteral("127.0.0.1")}});
+    dialog.txtHosts->setPlainText(
+        QStringLiteral("Mail server 127.0.0.25\n127.0.0.26\n2|gw|127.0.0.254\nbad 10.0.0.300\n"
+                       "again 127.0.0.1\n"));
+    dialog.show();
+    checkTexts(&dialog, "import preview");
+    QCOMPARE(dialog.lstPreview->topLevelItemCount(), 5);
 }
 
 void tst_Looks::firstRunFitsTheScreen()
