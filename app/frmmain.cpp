@@ -17,8 +17,8 @@
 #include "resources/artwork.h"
 #include "resources/examplelist.h"
 #include "shell/mdlmore.h"
-#include "watch/historyview.h"
-#include "watch/hostwatch.h"
+#include "app/historyview.h"
+#include "app/hostwatch.h"
 
 #include <QAction>
 #include <QCloseEvent>

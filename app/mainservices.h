@@ -2,7 +2,7 @@
 
 #include "hostlist/hostlistfile.h"
 #include "platform/appinfo.h"
-#include "watch/alertsdialog.h"
+#include "app/alertsdialog.h"
 
 #include <QIcon>
 #include <QString>

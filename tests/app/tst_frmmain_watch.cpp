@@ -10,8 +10,8 @@
 #include "tests/app/appfakes.h"
 #include "tests/support/fakes.h"
 #include "tests/support/testfiles.h"
-#include "watch/historyview.h"
-#include "watch/hostwatch.h"
+#include "app/historyview.h"
+#include "app/hostwatch.h"
 
 #include <QAction>
 #include <QApplication>

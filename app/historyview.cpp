@@ -1,7 +1,7 @@
-#include "watch/historyview.h"
+#include "app/historyview.h"
 
 #include "probe/hoststats.h"
-#include "watch/hostwatch.h"
+#include "app/hostwatch.h"
 
 #include <QDateTime>
 #include <QLabel>

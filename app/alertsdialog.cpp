@@ -1,4 +1,4 @@
-#include "watch/alertsdialog.h"
+#include "app/alertsdialog.h"
 
 #include "probe/hoststats.h"
 

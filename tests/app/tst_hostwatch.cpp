@@ -11,7 +11,7 @@
 #include "tests/support/fakes.h"
 #include "tests/support/sweeprig.h"
 #include "tests/support/testfiles.h"
-#include "watch/hostwatch.h"
+#include "app/hostwatch.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>

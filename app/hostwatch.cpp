@@ -1,4 +1,4 @@
-#include "watch/hostwatch.h"
+#include "app/hostwatch.h"
 
 #include "platform/soundplayer.h"
 #include "probe/csvexport.h"

@@ -7,9 +7,9 @@
 #include "probe/sweep.h"
 #include "tests/support/fakes.h"
 #include "tests/support/sweeprig.h"
-#include "watch/alertsdialog.h"
-#include "watch/historyview.h"
-#include "watch/hostwatch.h"
+#include "app/alertsdialog.h"
+#include "app/historyview.h"
+#include "app/hostwatch.h"
 
 #include <QApplication>
 #include <QCheckBox>
