@@ -918,39 +918,33 @@ void tst_FrmMain::onlyRightReleaseOpensTheMenu()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget* viewport = w.lstPings->viewport();
     const QPoint second = w.lstPings->visualRect(w.lstPings->items()->index(1, 0)).center();
+    // The menu runs its own loop, so a click that opens it returns only once it is closed: each
+    // opening is counted, its Edit item read, and the menu closed from inside that loop.
     int menus = 0;
-    // The menu runs its own loop, so a click that opens it returns only once it is closed.
-    const auto closeMenuSoon = [&] {
-        QTimer::singleShot(30, &w, [&] {
-            if (QApplication::activePopupWidget() == w.mnu) {
-                ++menus;
-                w.mnu->close();
-            }
-        });
-    };
-    closeMenuSoon();
+    bool editEnabled = true;
+    connect(w.mnu, &QMenu::aboutToShow, &w, [&] {
+        ++menus;
+        for (QAction* a : w.mnu->actions())
+            if (a->objectName() == QStringLiteral("mnuEdit"))
+                editEnabled = a->isEnabled();
+        QTimer::singleShot(0, w.mnu, &QMenu::close);
+    });
     QTest::mouseClick(viewport, Qt::LeftButton, {}, second);
     QTest::mouseClick(viewport, Qt::MiddleButton, {}, second);
     QCOMPARE(menus, 0);
     QCOMPARE(w.lstPings->selectedIndex(), 2);
     QCOMPARE(w.ipN, QString());
-    closeMenuSoon();
     QTest::mouseClick(viewport, Qt::RightButton, {}, second);
     QCOMPARE(menus, 1);
+    QVERIFY(editEnabled);
     QCOMPARE(w.ipN, QStringLiteral("pc"));
     QCOMPARE(w.ipA, QStringLiteral("127.0.0.2"));
 
     // With nothing selected the menu still opens, offering Insert only.
     w.lstPings->clearSelection();
-    bool editEnabled = true;
-    QTimer::singleShot(30, &w, [&] {
-        for (QAction* a : w.mnu->actions())
-            if (a->objectName() == QStringLiteral("mnuEdit"))
-                editEnabled = a->isEnabled();
-        w.mnu->close();
-    });
     // Below the last row: a right click on empty space selects nothing.
     QTest::mouseClick(viewport, Qt::RightButton, {}, QPoint(second.x(), viewport->height() - 5));
+    QCOMPARE(menus, 2);
     QVERIFY(!editEnabled);
     QCOMPARE(w.ipN, QStringLiteral("pc")); // kept from the last right-click on a row
 }
