@@ -1,6 +1,8 @@
 #include "app/frmmain.h"
 
 #include "app/autostart.h"
+#include "app/historyview.h"
+#include "app/hostwatch.h"
 #include "app/listlocation.h"
 #include "app/windowsettings.h"
 #include "hostlist/hostlistfile.h"
@@ -17,8 +19,6 @@
 #include "resources/artwork.h"
 #include "resources/examplelist.h"
 #include "shell/mdlmore.h"
-#include "app/historyview.h"
-#include "app/hostwatch.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/alertsdialog.h"
 #include "hostlist/hostlistfile.h"
 #include "platform/appinfo.h"
-#include "app/alertsdialog.h"
 
 #include <QIcon>
 #include <QString>

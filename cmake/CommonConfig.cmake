@@ -3,11 +3,13 @@ add_library(tivane_common INTERFACE)
 target_compile_features(tivane_common INTERFACE cxx_std_20)
 # Includes name their folder ("hostlist/hostlistfile.h"), so the source root is where they start.
 target_include_directories(tivane_common INTERFACE ${PROJECT_SOURCE_DIR})
-target_compile_options(tivane_common INTERFACE -Wall -Wextra -Wpedantic)
+target_compile_options(tivane_common INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wold-style-cast
+    -Woverloaded-virtual -Wnon-virtual-dtor -Wcast-qual -Wformat=2 -Wundef)
 if(TIVANE_WERROR)
     target_compile_options(tivane_common INTERFACE -Werror)
 endif()
 target_compile_definitions(tivane_common INTERFACE
+    QT_NO_KEYWORDS
     QT_NO_CAST_FROM_ASCII
     QT_NO_CONTEXTLESS_CONNECT
     QT_USE_QSTRINGBUILDER

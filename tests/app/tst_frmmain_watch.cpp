@@ -2,6 +2,8 @@
 // scripted probe, the View and IP List menu items, the list's context menu by mouse and keys,
 // double clicks, and the settings they leave for the next run.
 #include "app/frmmain.h"
+#include "app/historyview.h"
+#include "app/hostwatch.h"
 #include "platform/messagebox.h"
 #include "platform/reportlist.h"
 #include "platform/settingsstore.h"
@@ -10,8 +12,6 @@
 #include "tests/app/appfakes.h"
 #include "tests/support/fakes.h"
 #include "tests/support/testfiles.h"
-#include "app/historyview.h"
-#include "app/hostwatch.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,5 +1,8 @@
 // The history plot as drawn (losses and state changes where they happened, on light and dark
 // palettes), the history window following the sweeps, and the Alerts dialog driven by keys.
+#include "app/alertsdialog.h"
+#include "app/historyview.h"
+#include "app/hostwatch.h"
 #include "platform/appinfo.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
@@ -7,9 +10,6 @@
 #include "probe/sweep.h"
 #include "tests/support/fakes.h"
 #include "tests/support/sweeprig.h"
-#include "app/alertsdialog.h"
-#include "app/historyview.h"
-#include "app/hostwatch.h"
 
 #include <QApplication>
 #include <QCheckBox>

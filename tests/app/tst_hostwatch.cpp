@@ -1,6 +1,7 @@
 // The statistics, states and alerts of the hosts in the list, fed by real sweeps over a scripted
 // probe: the extra columns and marks in the list, the tray's state, notifications and sounds once
 // per sweep, the rows followed through loads, removals and sorts, the CSV and the outage log.
+#include "app/hostwatch.h"
 #include "platform/appinfo.h"
 #include "platform/imagelist.h"
 #include "platform/progressbar.h"
@@ -11,7 +12,6 @@
 #include "tests/support/fakes.h"
 #include "tests/support/sweeprig.h"
 #include "tests/support/testfiles.h"
-#include "app/hostwatch.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
