@@ -1,8 +1,8 @@
 # Entry points: `make run` builds and starts Tivane, `make test` builds and runs every test,
 # `make package` builds the Debian package, `make install PREFIX=...` installs.
 BUILD_DIR ?= build
-GENERATOR ?= Ninja
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DTIVANE_WERROR=ON
+# Extra cache settings on top of the release preset (CMakePresets.json), e.g. -DTIVANE_WERROR=OFF.
+CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
 .PHONY: all deps test-deps package-deps configure build build-app build-install run test bench install package clean
@@ -19,7 +19,7 @@ package-deps:
 	@scripts/deps.sh --package
 
 configure:
-	@cmake -S . -B $(BUILD_DIR) -G $(GENERATOR) $(CMAKE_FLAGS) >/dev/null
+	@cmake --preset release -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) --parallel
