@@ -168,6 +168,22 @@ std::uint16_t bindIdentifier(int fd, int family)
 }
 
 // Errors an ICMP error about an earlier request can leave pending on the socket.
+// Only an ICMP error about an earlier request leaves these behind; a send never fails with them
+// for a reason of its own, so a send that meets one can always be tried again.
+bool onlyPendingError(int error)
+{
+    switch (error) {
+    case ECONNREFUSED:
+    case EPROTO:
+    case ENOPROTOOPT:
+    case EOPNOTSUPP:
+    case ETIMEDOUT:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool mayBePendingError(int error)
 {
     switch (error) {
@@ -611,11 +627,13 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
         const Clock::time_point sent = Clock::now();
         ssize_t result = -1;
         int error = 0;
-        for (int tries = 0; tries < 4; ++tries) {
+        // A burst of errors about other requests (all at once) can leave one pending error after
+        // another; each failed send takes one away, so a bounded number of tries gets through.
+        for (int tries = 0; tries < 16; ++tries) {
             result = ::sendto(m_fd, request.data(), request.size(), MSG_DONTWAIT,
                               reinterpret_cast<const sockaddr*>(&to), toLength);
             error = result < 0 ? errno : 0;
-            if (error != EINTR && !(mayBePendingError(error) && tries < 2))
+            if (error != EINTR && !onlyPendingError(error) && !(mayBePendingError(error) && tries < 2))
                 break;
         }
         if (result >= 0) {
