@@ -14,7 +14,7 @@ namespace autostart {
 
 namespace {
 
-// One Exec argument, quoted as the desktop entry specification asks: inside double quotes a
+// One Exec argument, quoted the way desktop entries require: inside double quotes a
 // backslash goes before " ` $ and \; then, as the value is a string, every backslash is doubled
 // again; a percent sign is written %% so that it is not taken for a field code.
 QString execArgument(const QString& argument)

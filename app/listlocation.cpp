@@ -72,8 +72,8 @@ int createWhole(const QString& folder, const QString& path, const QByteArray& by
     return error;
 }
 
-// mkdir -p, keeping the reason of a failure. New folders are private, as the base directory
-// specification asks of the data folders it names.
+// mkdir -p, keeping the reason of a failure. New folders are private (0700): a user's data
+// folder is nobody else's to read.
 int makeFolder(const QString& folder)
 {
     const QByteArray path = QFile::encodeName(folder);
