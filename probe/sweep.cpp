@@ -185,16 +185,9 @@ void Sweep::beginSweep()
     if (!m_ctx.prober.SocketsStartup()) {
         m_ctx.messages.show(QStringLiteral("Windows Sockets not responding correctly."), platform::MsgExclamation,
                             m_ctx.app.Title);
-        // The box was modal: a Stop, a Reload or the window's end may have come meanwhile.
-        Q_EMIT sweepFinished();
-        if (m_continuous && !StopPing) {
-            setBusyButtons();
-            scheduleNextSweep();
-        } else {
-            m_continuous = false;
-            setIdleButtons();
-            settle();
-        }
+        // The box was modal: a Stop, a Reload or the window's end may have come meanwhile;
+        // the sweep ends as one that visited nothing.
+        endSweep();
         return;
     }
     m_socketsStarted = true;
