@@ -236,6 +236,9 @@ std::size_t quotedIcmpv6Offset(const std::uint8_t* packet, std::size_t size)
     std::size_t offset = kIpv6HeaderSize;
     // Bounded: each header takes at least eight bytes of a packet of at most a few kB.
     for (int headers = 0; headers < 8; ++headers) {
+        // A header's length is the sender's claim: past the end there is nothing to read.
+        if (offset > size)
+            return 0;
         if (next == kProtocolIcmpv6)
             return offset;
         // Hop-by-hop, routing and destination options share one layout; a fragment

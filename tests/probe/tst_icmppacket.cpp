@@ -511,6 +511,11 @@ void tst_IcmpPacket::rawPacketsV6_data()
     Bytes cut = errorV6(1, 0, "2001:db8:2::1", 0x4242, 7, {0, 60});
     cut.resize(8 + 40 + 16 + 4);
     QTest::newRow("cut off inside the quoted request") << cut << false << false << 0;
+    // The last extension header claims 2 kB; the error ends right after it.
+    Bytes overlong = errorV6(1, 0, "2001:db8:2::1", 0x4242, 7, {60});
+    overlong[8 + 40 + 1] = 255;
+    overlong.resize(8 + 40 + 8);
+    QTest::newRow("last header longer than the packet") << overlong << false << false << 0;
     Bytes notV6 = errorV6(1, 0, "2001:db8:2::1", 0x4242, 7);
     notV6[8] = 0x45;
     QTest::newRow("quoting an IPv4 header") << notV6 << false << false << 0;
