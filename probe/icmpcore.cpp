@@ -56,54 +56,6 @@ bool isBrokenSocketError(int error)
     return error == EBADF || error == ENOTSOCK || error == EPIPE || error == EFAULT;
 }
 
-// Keeps a raw socket from queueing everything the host's ICMP traffic consists of: only
-// echo replies carrying our identifier and the error types that can concern our requests
-// get through, so a ping flood elsewhere neither fills the receive buffer nor wakes us.
-void installRawFilters(int fd, std::uint16_t identifier)
-{
-    icmp_filter types{};
-    types.data = ~((1U << ICMP_ECHOREPLY) | (1U << ICMP_DEST_UNREACH) | (1U << ICMP_SOURCE_QUENCH) |
-                   (1U << ICMP_REDIRECT) | (1U << ICMP_TIME_EXCEEDED) | (1U << ICMP_PARAMETERPROB));
-    ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &types, sizeof types);
-
-    sock_filter program[] = {
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                    // X = IP header length
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                     // A = ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 0, 2), // errors: accept
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                     // A = echo identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0xffff),
-        BPF_STMT(BPF_RET | BPF_K, 0),
-    };
-    sock_fprog fprog{static_cast<unsigned short>(std::size(program)), program};
-    // Both filters only save work: every packet is checked again after it is read.
-    ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &fprog, sizeof fprog);
-}
-
-// The same for a raw ICMPv6 socket, which reads messages without the IP header.
-void installRawFiltersV6(int fd, std::uint16_t identifier)
-{
-    icmp6_filter types;
-    ICMP6_FILTER_SETBLOCKALL(&types);
-    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &types);
-    ICMP6_FILTER_SETPASS(ICMP6_DST_UNREACH, &types);
-    ICMP6_FILTER_SETPASS(ICMP6_PACKET_TOO_BIG, &types);
-    ICMP6_FILTER_SETPASS(ICMP6_TIME_EXCEEDED, &types);
-    ICMP6_FILTER_SETPASS(ICMP6_PARAM_PROB, &types);
-    ::setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
-
-    sock_filter program[] = {
-        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),                       // A = ICMPv6 type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP6_ECHO_REPLY, 0, 2), // errors: accept
-        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4),                       // A = echo identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0xffff),
-        BPF_STMT(BPF_RET | BPF_K, 0),
-    };
-    sock_fprog fprog{static_cast<unsigned short>(std::size(program)), program};
-    ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &fprog, sizeof fprog);
-}
-
 // The socket address of a destination; its length.
 socklen_t toSockaddr(const IpAddress& address, sockaddr_storage* storage)
 {
@@ -167,43 +119,6 @@ std::uint16_t bindIdentifier(int fd, int family)
     return boundPort(fd);
 }
 
-// Errors an ICMP error about an earlier request can leave pending on the socket.
-// Only an ICMP error about an earlier request leaves these behind; a send never fails with them
-// for a reason of its own, so a send that meets one can always be tried again.
-bool onlyPendingError(int error)
-{
-    switch (error) {
-    case ECONNREFUSED:
-    case EPROTO:
-    case ENOPROTOOPT:
-    case EOPNOTSUPP:
-    case ETIMEDOUT:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool mayBePendingError(int error)
-{
-    switch (error) {
-    case ECONNREFUSED:
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case EPROTO:
-    case EMSGSIZE:
-    case ENOPROTOOPT:
-    case EACCES:
-    case EHOSTDOWN:
-    case ENONET:
-    case EOPNOTSUPP:
-    case ETIMEDOUT:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void fillTimes(ProbeOutcome& outcome, Clock::time_point sent, Clock::time_point at)
 {
     const auto elapsed = std::max(at - sent, Clock::duration::zero());
@@ -231,25 +146,42 @@ ProbeOutcome statusOnly(std::int32_t status)
 // read it much later (a busy window), and neither the round trip nor the deadline may pay
 // for that. The stamp is wall-clock time, so only its age is used; without a sensible
 // stamp the packet counts as arriving now.
-Clock::time_point arrivalOf(msghdr& message)
+Clock::time_point arrivalAt(const timespec* stamp)
 {
     const Clock::time_point now = Clock::now();
+    timespec wall;
+    if (!stamp || ::clock_gettime(CLOCK_REALTIME, &wall) != 0)
+        return now;
+    const auto age =
+        std::chrono::seconds(wall.tv_sec - stamp->tv_sec) + std::chrono::nanoseconds(wall.tv_nsec - stamp->tv_nsec);
+    // A clock set meanwhile makes the age meaningless.
+    if (age < Clock::duration::zero() || age > std::chrono::seconds(10))
+        return now;
+    return now - std::chrono::duration_cast<Clock::duration>(age);
+}
+
+Clock::time_point arrivalOf(msghdr& message)
+{
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
             continue;
         timespec stamp;
         std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        timespec wall;
-        if (::clock_gettime(CLOCK_REALTIME, &wall) != 0)
-            return now;
-        const auto age =
-            std::chrono::seconds(wall.tv_sec - stamp.tv_sec) + std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
-        // A clock set meanwhile makes the age meaningless.
-        if (age < Clock::duration::zero() || age > std::chrono::seconds(10))
-            return now;
-        return now - std::chrono::duration_cast<Clock::duration>(age);
+        return arrivalAt(&stamp);
     }
-    return now;
+    return arrivalAt(nullptr);
+}
+
+IpAddress helperAddress(int family, const std::uint8_t (&bytes)[16], std::uint32_t scope)
+{
+    if (family == AF_INET6) {
+        std::array<std::uint8_t, 16> address;
+        std::memcpy(address.data(), bytes, 16);
+        return IpAddress::v6(address, scope);
+    }
+    std::uint32_t v4;
+    std::memcpy(&v4, bytes, 4);
+    return IpAddress::v4(v4);
 }
 
 void wake(int fd)
@@ -499,16 +431,27 @@ std::uint16_t IcmpCore::nextSequence() const
     return m_sequence;
 }
 
+bool IcmpCore::viaHelper() const
+{
+    const Lock lock(m_mutex);
+    return m_helper.channel >= 0;
+}
+
+pid_t IcmpCore::helperPid() const
+{
+    const Lock lock(m_mutex);
+    return m_helper.pid;
+}
+
 int IcmpCore::openLocked()
 {
     if (m_fd >= 0)
         return 0;
     int fd = -1;
-    bool raw = false;
     int error = 0;
     const bool v6 = m_family == AF_INET6;
     const int protocol = v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP);
-    if (m_kind != SocketKind::Raw) {
+    if (m_kind == SocketKind::Automatic || m_kind == SocketKind::Datagram) {
         fd = ::socket(m_family, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
         if (fd < 0) {
             error = errno;
@@ -520,26 +463,33 @@ int IcmpCore::openLocked()
                 return error;
         }
     }
-    if (fd < 0) {
+    const bool raw = fd < 0;
+    if (raw) {
         fd = ::socket(m_family, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
         if (fd < 0)
             return errno;
-        raw = true;
+        // Every raw socket of the host sees every reply: the identifier tells ours apart.
+        m_identifier = random16();
+    }
+    if (raw && m_kind != SocketKind::Raw) {
+        // The raw socket is the privilege itself: it goes to a process of its own, and this
+        // one keeps only the channel to it.
+        m_helper = helper::start(m_family, fd, m_identifier);
+        if (m_helper.pid < 0)
+            return errno;
+        m_fd = m_helper.channel;
+        m_raw = true;
+        ++m_generation;
+        return 0;
     }
 
     m_fd = fd;
     m_raw = raw;
     ++m_generation;
-    if (raw) {
-        // Every raw socket of the host sees every reply: the identifier tells ours apart.
-        m_identifier = random16();
-        if (v6)
-            installRawFiltersV6(fd, m_identifier);
-        else
-            installRawFilters(fd, m_identifier);
-    } else {
+    if (raw)
+        helper::installRawFilters(fd, m_family, m_identifier, false);
+    else
         m_identifier = bindIdentifier(fd, m_family);
-    }
     // A datagram socket learns of ICMP errors about its requests only through the error
     // queue; a raw socket reads them as packets, but without this option the kernel would
     // hide a send that a full queue dropped (ENOBUFS). Either way a probe still works
@@ -556,17 +506,11 @@ int IcmpCore::openLocked()
     return 0;
 }
 
-int IcmpCore::clearPendingErrorLocked()
-{
-    int pending = 0;
-    socklen_t length = sizeof pending;
-    ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &pending, &length);
-    return pending;
-}
-
 void IcmpCore::closeLocked()
 {
-    if (m_fd >= 0)
+    if (m_helper.pid >= 0)
+        helper::stop(m_helper);
+    else if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
 }
@@ -615,28 +559,18 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
             return std::nullopt;
         }
 
-        const auto request =
-            m_family == AF_INET6 ? echoRequestV6(m_identifier, sequence) : echoRequest(m_identifier, sequence, m_raw);
-        sockaddr_storage to;
-        const socklen_t toLength = toSockaddr(destination, &to);
-        // An ICMP error about an earlier request leaves a pending error on the socket,
-        // which the kernel hands to the next send instead of sending. Its details are in
-        // the error queue already, so it is dropped here; one that slips in between is
-        // seen by trying again (a send that truly failed sent nothing).
-        clearPendingErrorLocked();
         const Clock::time_point sent = Clock::now();
-        ssize_t result = -1;
         int error = 0;
-        // A burst of errors about other requests (all at once) can leave one pending error after
-        // another; each failed send takes one away, so a bounded number of tries gets through.
-        for (int tries = 0; tries < 16; ++tries) {
-            result = ::sendto(m_fd, request.data(), request.size(), MSG_DONTWAIT,
-                              reinterpret_cast<const sockaddr*>(&to), toLength);
-            error = result < 0 ? errno : 0;
-            if (error != EINTR && !onlyPendingError(error) && !(mayBePendingError(error) && tries < 2))
-                break;
+        if (m_helper.channel >= 0) {
+            error = sendViaHelperLocked(sequence, destination);
+        } else {
+            const auto request = m_family == AF_INET6 ? echoRequestV6(m_identifier, sequence)
+                                                      : echoRequest(m_identifier, sequence, m_raw);
+            sockaddr_storage to;
+            const socklen_t toLength = toSockaddr(destination, &to);
+            error = helper::sendPast(m_fd, request.data(), request.size(), &to, toLength);
         }
-        if (result >= 0) {
+        if (error == 0) {
             if (!m_raw && m_identifier == 0) {
                 // The socket could not be bound up front, so the send bound it: replies
                 // carry the port the kernel chose.
@@ -898,6 +832,8 @@ void IcmpCore::dispatchLocked(std::uint16_t sequence, const IpAddress& destinati
 
 bool IcmpCore::drainPacketsLocked()
 {
+    if (m_helper.channel >= 0)
+        return drainHelperLocked();
     for (int reads = 0; reads < kReadsPerPump; ++reads) {
         sockaddr_storage from{};
         iovec data{m_buffer, sizeof m_buffer};
@@ -922,41 +858,139 @@ bool IcmpCore::drainPacketsLocked()
         }
         if (size == 0)
             return true;
-        const auto length = static_cast<std::size_t>(size);
-        const IpAddress sender = fromSockaddr(from);
-        std::optional<Packet> packet;
-        if (m_family == AF_INET6) {
-            if (sender.isV6())
-                packet = m_raw ? parseRawPacketV6(m_buffer, length, sender.bytes)
-                               : parseDatagramReplyV6(m_buffer, length, sender.bytes);
-        } else {
-            packet =
-                m_raw ? parseRawPacket(m_buffer, length) : parseDatagramReply(m_buffer, length, sender.v4Address());
-        }
-        if (!packet || packet->identifier != m_identifier)
-            continue;
-        ProbeOutcome outcome = statusOnly(packet->status);
-        const bool v6 = m_family == AF_INET6;
-        if (!v6)
-            outcome.from = packet->source;
-        const Clock::time_point arrived = arrivalOf(message);
-        if (packet->kind == Packet::Kind::EchoReply) {
-            const std::size_t copied = std::min(packet->dataSize, outcome.data.size());
-            std::memcpy(outcome.data.data(), packet->data, copied);
-            outcome.dataSize = static_cast<std::uint16_t>(copied);
-            dispatchLocked(packet->sequence, v6 ? IpAddress::v6(packet->source6) : IpAddress::v4(packet->source),
-                           outcome, arrived);
-        } else {
-            dispatchLocked(packet->sequence,
-                           v6 ? IpAddress::v6(packet->quotedDestination6) : IpAddress::v4(packet->quotedDestination),
-                           outcome, arrived);
-        }
+        handlePacketLocked(m_buffer, static_cast<std::size_t>(size), fromSockaddr(from), arrivalOf(message));
     }
     return true;
 }
 
+void IcmpCore::handlePacketLocked(const std::uint8_t* data, std::size_t length, const IpAddress& sender,
+                                  Clock::time_point arrived)
+{
+    std::optional<Packet> packet;
+    const bool v6 = m_family == AF_INET6;
+    if (v6) {
+        if (sender.isV6())
+            packet =
+                m_raw ? parseRawPacketV6(data, length, sender.bytes) : parseDatagramReplyV6(data, length, sender.bytes);
+    } else {
+        packet = m_raw ? parseRawPacket(data, length) : parseDatagramReply(data, length, sender.v4Address());
+    }
+    if (!packet || packet->identifier != m_identifier)
+        return;
+    ProbeOutcome outcome = statusOnly(packet->status);
+    if (!v6)
+        outcome.from = packet->source;
+    if (packet->kind == Packet::Kind::EchoReply) {
+        const std::size_t copied = std::min(packet->dataSize, outcome.data.size());
+        std::memcpy(outcome.data.data(), packet->data, copied);
+        outcome.dataSize = static_cast<std::uint16_t>(copied);
+        dispatchLocked(packet->sequence, v6 ? IpAddress::v6(packet->source6) : IpAddress::v4(packet->source), outcome,
+                       arrived);
+    } else {
+        dispatchLocked(packet->sequence,
+                       v6 ? IpAddress::v6(packet->quotedDestination6) : IpAddress::v4(packet->quotedDestination),
+                       outcome, arrived);
+    }
+}
+
+void IcmpCore::handleLocalErrorLocked(const IpAddress& destination, int error, Clock::time_point arrived)
+{
+    // A local error names only the destination: it ends the oldest request to it that is
+    // still waiting.
+    auto oldest = m_inFlight.end();
+    for (auto it = m_inFlight.begin(); it != m_inFlight.end(); ++it) {
+        if (!it->second.done && it->second.destination.sameHost(destination) &&
+            (oldest == m_inFlight.end() || it->second.sent < oldest->second.sent))
+            oldest = it;
+    }
+    if (oldest != m_inFlight.end())
+        completeLocked(oldest, statusOnly(statusForSendError(error)), std::max(arrived, oldest->second.sent));
+}
+
+bool IcmpCore::drainHelperLocked()
+{
+    for (int reads = 0; reads < kReadsPerPump; ++reads) {
+        const ssize_t size = ::recv(m_fd, m_buffer, sizeof m_buffer, MSG_DONTWAIT);
+        if (size < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        // The helper has ended: its end of the channel is closed.
+        if (size == 0)
+            return false;
+        takeHelperMessageLocked(static_cast<std::size_t>(size), std::nullopt);
+    }
+    return true;
+}
+
+std::optional<int> IcmpCore::takeHelperMessageLocked(std::size_t size, std::optional<std::uint16_t> sending)
+{
+    helper::Reply reply;
+    if (size < sizeof reply)
+        return std::nullopt;
+    std::memcpy(&reply, m_buffer, sizeof reply);
+    switch (reply.kind) {
+    case helper::Reply::Sent:
+    case helper::Reply::Refused:
+        if (sending && reply.sequence == *sending)
+            return reply.kind == helper::Reply::Sent ? reply.error : EINVAL;
+        return std::nullopt;
+    case helper::Reply::Packet: {
+        if (reply.size > size - sizeof reply)
+            return std::nullopt;
+        const timespec stamp{static_cast<time_t>(reply.stampSeconds), static_cast<long>(reply.stampNanoseconds)};
+        handlePacketLocked(m_buffer + sizeof reply, reply.size, helperAddress(m_family, reply.address, reply.scope),
+                           arrivalAt(&stamp));
+        return std::nullopt;
+    }
+    case helper::Reply::LocalError: {
+        const timespec stamp{static_cast<time_t>(reply.stampSeconds), static_cast<long>(reply.stampNanoseconds)};
+        handleLocalErrorLocked(helperAddress(m_family, reply.address, reply.scope), reply.error, arrivalAt(&stamp));
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+int IcmpCore::sendViaHelperLocked(std::uint16_t sequence, const IpAddress& destination)
+{
+    helper::Request request;
+    request.kind = m_family == AF_INET6 ? helper::Request::EchoV6 : helper::Request::EchoV4;
+    request.sequence = sequence;
+    request.payloadSize = static_cast<std::uint16_t>(kPayload.size());
+    request.scope = m_family == AF_INET6 ? destination.scope : 0;
+    std::memcpy(request.address, destination.bytes.data(), m_family == AF_INET6 ? 16 : 4);
+    for (;;) {
+        if (::send(m_fd, &request, sizeof request, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(sizeof request))
+            break;
+        if (errno == EINTR)
+            continue;
+        // A helper that takes no request is stuck or gone.
+        return EPIPE;
+    }
+    // The helper answers every request at once; whatever it read meanwhile comes first.
+    const Clock::time_point deadline = Clock::now() + kReplyTimeout;
+    for (;;) {
+        const ssize_t size = ::recv(m_fd, m_buffer, sizeof m_buffer, MSG_DONTWAIT);
+        if (size > 0) {
+            if (const std::optional<int> error = takeHelperMessageLocked(static_cast<std::size_t>(size), sequence))
+                return *error;
+            continue;
+        }
+        if (size == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            return EPIPE;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return EPIPE;
+        pollfd watched{m_fd, POLLIN, 0};
+        ::poll(&watched, 1, static_cast<int>(std::chrono::ceil<Milliseconds>(deadline - now).count()));
+    }
+}
+
 bool IcmpCore::drainErrorQueueLocked()
 {
+    // The helper reads the error queue of its socket and passes on what concerns us.
+    if (m_helper.channel >= 0)
+        return true;
     for (int reads = 0; reads < kReadsPerPump; ++reads) {
         sockaddr_storage original{};
         iovec data{m_buffer, sizeof m_buffer};
@@ -992,17 +1026,7 @@ bool IcmpCore::drainErrorQueueLocked()
             sock_extended_err details;
             std::memcpy(&details, error, sizeof details);
             if (details.ee_origin == SO_EE_ORIGIN_LOCAL) {
-                // A local error names only the destination: it ends the oldest request
-                // to it that is still waiting.
-                auto oldest = m_inFlight.end();
-                for (auto it = m_inFlight.begin(); it != m_inFlight.end(); ++it) {
-                    if (!it->second.done && it->second.destination.sameHost(originalDestination) &&
-                        (oldest == m_inFlight.end() || it->second.sent < oldest->second.sent))
-                        oldest = it;
-                }
-                if (oldest != m_inFlight.end())
-                    completeLocked(oldest, statusOnly(statusForSendError(static_cast<int>(details.ee_errno))),
-                                   std::max(arrivalOf(message), oldest->second.sent));
+                handleLocalErrorLocked(originalDestination, static_cast<int>(details.ee_errno), arrivalOf(message));
                 continue;
             }
             // A raw socket's queue holds every ICMP error about anybody's ICMP traffic; it

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "probe/icmphelper.h"
 #include "probe/mdlping.h"
 #include "probe/mdlping_p.h"
 
@@ -111,9 +112,13 @@ public:
     void reset(SocketKind kind);
     SocketKind kind() const;
 
-    // Test and diagnostic views of the endpoint.
+    // Test and diagnostic views of the endpoint: the descriptor probes go through (the
+    // channel to the helper on that path), whether answers come as raw packets, and the
+    // helper's process id (-1: none).
     int descriptor() const;
     bool isRaw() const;
+    bool viaHelper() const;
+    pid_t helperPid() const;
     // Counts the sockets opened so far: it grows when a broken one is replaced.
     unsigned generation() const;
     std::uint16_t identifier() const;
@@ -155,8 +160,6 @@ private:
 
     int openLocked();
     void closeLocked();
-    // Reads and clears the socket's pending error.
-    int clearPendingErrorLocked();
     // Sends a request; the sequence of the record in flight, or empty with the outcome
     // already filed.
     std::optional<std::uint16_t> sendLocked(Owner owner, std::uint64_t id, const IpAddress& destination,
@@ -165,6 +168,15 @@ private:
     void pumpLocked(short revents);
     bool drainPacketsLocked();
     bool drainErrorQueueLocked();
+    // The helper's messages: what the raw socket would have read.
+    bool drainHelperLocked();
+    // One helper message; a Sent reply's outcome when it is about `sending`.
+    std::optional<int> takeHelperMessageLocked(std::size_t size, std::optional<std::uint16_t> sending);
+    // Asks the helper to send; 0 or the errno of the send.
+    int sendViaHelperLocked(std::uint16_t sequence, const IpAddress& destination);
+    void handlePacketLocked(const std::uint8_t* data, std::size_t length, const IpAddress& sender,
+                            Clock::time_point arrived);
+    void handleLocalErrorLocked(const IpAddress& destination, int error, Clock::time_point arrived);
     void dispatchLocked(std::uint16_t sequence, const IpAddress& destination, ProbeOutcome outcome,
                         Clock::time_point arrived);
     void completeLocked(std::unordered_map<std::uint16_t, Record>::iterator it, ProbeOutcome outcome,
@@ -178,6 +190,7 @@ private:
     std::shared_ptr<IcmpCore> m_v6;
     int m_fd = -1;
     bool m_raw = false;
+    helper::Handle m_helper;
     unsigned m_generation = 0;
     std::uint16_t m_identifier = 0;
     std::uint16_t m_sequence = 0;
@@ -186,7 +199,7 @@ private:
     std::unordered_map<Owner, int> m_owners; // owner -> wake descriptor
     std::unordered_map<std::uint16_t, Record> m_inFlight;
     std::unordered_map<Owner, std::vector<std::pair<std::uint64_t, ProbeOutcome>>> m_finished;
-    alignas(8) std::uint8_t m_buffer[4096];
+    alignas(8) std::uint8_t m_buffer[helper::kMaxMessage];
 };
 
 } // namespace mdlPing::detail

@@ -10,12 +10,15 @@
 namespace mdlPing::detail {
 
 // Which kind of ICMP socket an endpoint opens. Automatic prefers the unprivileged datagram
-// socket and falls back to a raw socket when the datagram socket is refused.
+// socket; where that is refused it hands a raw socket to a helper process (Helper), so the
+// process itself never holds one. Raw keeps the raw socket in the process: only the tests and
+// the benchmark compare against it.
 enum class SocketKind
 {
     Automatic,
     Datagram,
     Raw,
+    Helper,
 };
 
 // The kind of the process's endpoint; changing it closes the endpoint, and the next probe

@@ -2,8 +2,11 @@
 #include "probe/icmpcore.h"
 
 #include <linux/capability.h>
+#include <sys/auxv.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 namespace mdlPing {
 
@@ -27,9 +30,48 @@ bool dropAllCapabilities()
     return true;
 }
 
+void clearCodePathsIfPrivileged()
+{
+    // The kernel sets AT_SECURE for a program that gained rights when it started (its file
+    // capabilities); glibc then drops LD_* itself. These name folders that Qt, or what Qt
+    // loads for sound and desktop integration, takes code or module lists from.
+    if (::getauxval(AT_SECURE) == 0)
+        return;
+    static const char* const kCodePaths[] = {
+        "QT_PLUGIN_PATH",
+        "QT_QPA_PLATFORM_PLUGIN_PATH",
+        "QML_IMPORT_PATH",
+        "QML2_IMPORT_PATH",
+        "QT_QUICK_CONTROLS_STYLE_PATH",
+        "GTK_PATH",
+        "GTK_MODULES",
+        "GTK3_MODULES",
+        "GTK_IM_MODULE_FILE",
+        "GIO_EXTRA_MODULES",
+        "GST_PLUGIN_PATH",
+        "GST_PLUGIN_PATH_1_0",
+        "GST_PLUGIN_SYSTEM_PATH",
+        "GST_PLUGIN_SYSTEM_PATH_1_0",
+        "GST_PLUGIN_SCANNER",
+        "GST_PLUGIN_SCANNER_1_0",
+        "GST_REGISTRY",
+        "GST_REGISTRY_1_0",
+        "ALSA_CONFIG_PATH",
+        "ALSA_PLUGIN_DIR",
+        "LIBGL_DRIVERS_PATH",
+        "__EGL_VENDOR_LIBRARY_DIRS",
+        "__EGL_VENDOR_LIBRARY_FILENAMES",
+    };
+    for (const char* name : kCodePaths)
+        ::unsetenv(name);
+}
+
 bool OpenEndpointAndDropPrivileges()
 {
-    // A failed open is no reason to stop: the probes report why they cannot be sent.
+    clearCodePathsIfPrivileged();
+    // A failed open is no reason to stop: the probes report why they cannot be sent. Where
+    // the datagram socket is refused, the raw sockets go to helper processes here, while
+    // this process still may open them and before any other code runs.
     detail::IcmpCore::process()->open();
     return dropAllCapabilities();
 }

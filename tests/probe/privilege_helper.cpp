@@ -1,12 +1,14 @@
 // Starts the way both programs start (endpoint first, then every capability given up),
 // creates the QApplication and reports what it is left with, one KEY=VALUE a line:
 // the capability sets from /proc/self/status, whether loopback probes (IPv4 and IPv6)
-// still go through the endpoints opened before, and whether a new raw socket could still be opened.
+// still go through the endpoints opened before, whether they go through helper processes,
+// how many raw sockets the process holds, and whether a new raw socket could still be opened.
 // With --break it then hangs the endpoint's socket up and reports the next probe.
 
 #include "probe/icmpcore.h"
 #include "probe/mdlping.h"
 #include "probe/privilege.h"
+#include "tests/probe/rawsockets.h"
 
 #include <QApplication>
 #include <QFile>
@@ -32,6 +34,9 @@ int main(int argc, char* argv[])
         }
     }
     std::printf("raw=%d\n", mdlPing::detail::IcmpCore::process()->isRaw() ? 1 : 0);
+    // Raw answers come through helpers; the raw sockets themselves stay there.
+    std::printf("helper=%d\n", mdlPing::detail::IcmpCore::process()->viaHelper() ? 1 : 0);
+    std::printf("rawSockets=%d\n", countRawSockets());
     mdlPing::ICMP_ECHO_REPLY reply;
     std::printf("probe=%d\n", mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply));
     // The IPv6 endpoint was opened before the drop too.

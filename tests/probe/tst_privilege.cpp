@@ -90,24 +90,31 @@ void tst_Privilege::cleanupTestCase()
 
 void tst_Privilege::nothingLeftOnceQtRuns_data()
 {
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("asUser");
+    QTest::addColumn<bool>("datagramAllowed");
     // Root starts with every capability; an ordinary user given only cap_net_raw (as
-    // setcap gives it to the installed programs) starts with that one.
-    QTest::newRow("root") << kHelper << QStringList();
-    QTest::newRow("user with cap_net_raw")
-        << QStringLiteral("setpriv")
-        << QStringList{QStringLiteral("--reuid=65534"),           QStringLiteral("--regid=65534"),
-                       QStringLiteral("--clear-groups"),          QStringLiteral("--inh-caps=+net_raw"),
-                       QStringLiteral("--ambient-caps=+net_raw"), kHelper};
+    // setcap gives it to the installed programs) starts with that one. Where datagram
+    // sockets are allowed no raw socket may be opened at all; elsewhere they go to helpers.
+    const QStringList user{QStringLiteral("setpriv"),
+                           QStringLiteral("--reuid=65534"),
+                           QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups"),
+                           QStringLiteral("--inh-caps=+net_raw"),
+                           QStringLiteral("--ambient-caps=+net_raw")};
+    QTest::newRow("root, datagram sockets allowed") << QStringList() << true;
+    QTest::newRow("root, datagram sockets refused") << QStringList() << false;
+    QTest::newRow("user with cap_net_raw, datagram sockets allowed") << user << true;
+    QTest::newRow("user with cap_net_raw, datagram sockets refused") << user << false;
 }
 
 void tst_Privilege::nothingLeftOnceQtRuns()
 {
-    QFETCH(QString, program);
-    QFETCH(QStringList, args);
-    if (program != kHelper) {
-        if (QStandardPaths::findExecutable(program).isEmpty())
+    QFETCH(QStringList, asUser);
+    QFETCH(bool, datagramAllowed);
+    if (!NetLab::unavailableReason().isEmpty())
+        QSKIP(qPrintable(NetLab::unavailableReason()));
+    if (!asUser.isEmpty()) {
+        if (QStandardPaths::findExecutable(asUser.first()).isEmpty())
             QSKIP("setpriv (util-linux) is needed to run the helper as another user");
         if (runHelper(QStringLiteral("setpriv"),
                       {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
@@ -115,21 +122,35 @@ void tst_Privilege::nothingLeftOnceQtRuns()
                 .value(QStringLiteral("exit")) != QStringLiteral("0"))
             QSKIP("the unprivileged user cannot run the helper from the build directory");
     }
-    const QHash<QString, QString> seen = runHelper(program, args);
+    NetLab lab(QStringLiteral("q"));
+    QVERIFY2(lab.addNamespace(QStringLiteral("P")), qPrintable(lab.error()));
+    const QString range = datagramAllowed ? QStringLiteral("0 2147483647") : QStringLiteral("1 0");
+    QVERIFY2(lab.sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=") + range}),
+             qPrintable(lab.error()));
+    const QHash<QString, QString> seen =
+        runHelper(QStringLiteral("ip"),
+                  QStringList{QStringLiteral("netns"), QStringLiteral("exec"), lab.name(QStringLiteral("P"))} + asUser +
+                      QStringList{kHelper});
     QCOMPARE(seen.value(QStringLiteral("exit")), QStringLiteral("0"));
     QCOMPARE(seen.value(QStringLiteral("dropped")), QStringLiteral("1"));
     QCOMPARE(seen.value(QStringLiteral("CapEff")), kNoCapabilities);
     QCOMPARE(seen.value(QStringLiteral("CapPrm")), kNoCapabilities);
     QCOMPARE(seen.value(QStringLiteral("CapInh")), kNoCapabilities);
     QCOMPARE(seen.value(QStringLiteral("CapAmb")), kNoCapabilities);
-    // The endpoint opened before the drop still probes.
+    // The endpoint opened before the drop still probes, and the process holds no raw socket.
     QCOMPARE(seen.value(QStringLiteral("probe")), QStringLiteral("0"));
+    QCOMPARE(seen.value(QStringLiteral("probe6")), QStringLiteral("0"));
+    QCOMPARE(seen.value(QStringLiteral("rawSockets")), QStringLiteral("0"));
+    const QString helper = datagramAllowed ? QStringLiteral("0") : QStringLiteral("1");
+    QCOMPARE(seen.value(QStringLiteral("raw")), helper);
+    QCOMPARE(seen.value(QStringLiteral("helper")), helper);
 }
 
 void tst_Privilege::rawEndpointOutlivesTheDrop()
 {
-    // Where datagram sockets are refused only the raw socket opened up front can probe,
-    // and nothing later can open another.
+    // Where datagram sockets are refused only the raw sockets opened up front can probe;
+    // they live in helper processes, so the process running Qt holds none, and nothing
+    // later can open another.
     if (!NetLab::unavailableReason().isEmpty())
         QSKIP(qPrintable(NetLab::unavailableReason()));
     m_lab = std::make_unique<NetLab>(QStringLiteral("c"));
@@ -142,6 +163,8 @@ void tst_Privilege::rawEndpointOutlivesTheDrop()
     QCOMPARE(seen.value(QStringLiteral("exit")), QStringLiteral("0"));
     QCOMPARE(seen.value(QStringLiteral("CapEff")), kNoCapabilities);
     QCOMPARE(seen.value(QStringLiteral("raw")), QStringLiteral("1"));
+    QCOMPARE(seen.value(QStringLiteral("helper")), QStringLiteral("1"));
+    QCOMPARE(seen.value(QStringLiteral("rawSockets")), QStringLiteral("0"));
     QCOMPARE(seen.value(QStringLiteral("probe")), QStringLiteral("0"));
     QCOMPARE(seen.value(QStringLiteral("raw6")), QStringLiteral("1"));
     QCOMPARE(seen.value(QStringLiteral("probe6")), QStringLiteral("0"));

@@ -134,7 +134,7 @@ private Q_SLOTS:
 
 private:
     // Sweeps the scenarios one at a time and all at once and checks every row of both.
-    void checkTable(const Scenario* scenarios, int n, SocketKind kind);
+    void checkTable(const Scenario* scenarios, int n, SocketKind kind, bool rangeClosed);
     // Opens the process's endpoint again, of the given kind, inside the prober's namespace.
     bool useEndpoint(SocketKind kind);
     // Runs one sweep and waits until nothing is outstanding; the time it took, or -1.
@@ -212,8 +212,12 @@ qint64 tst_SweepNetns::sweepAndSettle(Fixture& f, bool allAtOnce)
 void tst_SweepNetns::outcomeTableIsTheSameInBothModes_data()
 {
     QTest::addColumn<SocketKind>("kind");
-    QTest::newRow("raw") << SocketKind::Raw;
-    QTest::newRow("datagram") << SocketKind::Datagram;
+    QTest::addColumn<bool>("rangeClosed");
+    QTest::newRow("raw") << SocketKind::Raw << false;
+    QTest::newRow("helper") << SocketKind::Helper << false;
+    QTest::newRow("datagram") << SocketKind::Datagram << false;
+    // As the programs start where only cap_net_raw lets them probe.
+    QTest::newRow("automatic, datagram sockets refused") << SocketKind::Automatic << true;
 }
 
 void tst_SweepNetns::outcomeTableIsTheSameInBothModes()
@@ -222,7 +226,8 @@ void tst_SweepNetns::outcomeTableIsTheSameInBothModes()
     // row must show its own outcome in both, whatever the others' decoys, errors and late
     // replies do meanwhile.
     QFETCH(SocketKind, kind);
-    checkTable(kScenarios, int(std::size(kScenarios)), kind);
+    QFETCH(bool, rangeClosed);
+    checkTable(kScenarios, int(std::size(kScenarios)), kind, rangeClosed);
 }
 
 void tst_SweepNetns::ipv6OutcomeTableIsTheSameInBothModes_data()
@@ -233,14 +238,23 @@ void tst_SweepNetns::ipv6OutcomeTableIsTheSameInBothModes_data()
 void tst_SweepNetns::ipv6OutcomeTableIsTheSameInBothModes()
 {
     QFETCH(SocketKind, kind);
-    checkTable(kScenarios6, int(std::size(kScenarios6)), kind);
-    QCOMPARE(IcmpCore::process()->v6()->isRaw(), kind == SocketKind::Raw);
+    QFETCH(bool, rangeClosed);
+    checkTable(kScenarios6, int(std::size(kScenarios6)), kind, rangeClosed);
+    QCOMPARE(IcmpCore::process()->v6()->isRaw(), kind != SocketKind::Datagram);
+    QCOMPARE(IcmpCore::process()->v6()->viaHelper(), kind == SocketKind::Helper || kind == SocketKind::Automatic);
 }
 
-void tst_SweepNetns::checkTable(const Scenario* scenarios, int n, SocketKind kind)
+void tst_SweepNetns::checkTable(const Scenario* scenarios, int n, SocketKind kind, bool rangeClosed)
 {
-    QVERIFY(useEndpoint(kind));
-    QCOMPARE(IcmpCore::process()->isRaw(), kind == SocketKind::Raw);
+    const QString range = rangeClosed ? QStringLiteral("1 0") : QStringLiteral("0 2147483647");
+    QVERIFY2(m_lab->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=") + range}),
+             qPrintable(m_lab->error()));
+    const bool opened = useEndpoint(kind);
+    QVERIFY2(m_lab->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=0 2147483647")}),
+             qPrintable(m_lab->error()));
+    QVERIFY(opened);
+    QCOMPARE(IcmpCore::process()->isRaw(), kind != SocketKind::Datagram);
+    QCOMPARE(IcmpCore::process()->viaHelper(), kind == SocketKind::Helper || kind == SocketKind::Automatic);
 
     QVector<Row> written[2];
     int alerts[2] = {};
