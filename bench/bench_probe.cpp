@@ -34,7 +34,9 @@ long long percentile(std::vector<long long> values, int percent)
     return values[std::max<std::size_t>(rank, 1) - 1];
 }
 
-void loopback()
+// The median and 99th percentile of kProbes loopback probes through the endpoint, printed
+// under name; the reason instead when they fail.
+void loopbackThrough(mdlPing::detail::IcmpCore* endpoint, const char* name)
 {
     constexpr int kProbes = 1000;
     std::vector<long long> micros;
@@ -42,19 +44,25 @@ void loopback()
     mdlPing::ICMP_ECHO_REPLY reply;
     for (int i = 0; i < kProbes; ++i) {
         const Clock::time_point start = Clock::now();
-        const std::int32_t status = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
+        const std::int32_t status = endpoint ? mdlPing::detail::pingHost(*endpoint, QStringLiteral("127.0.0.1"), reply)
+                                             : mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
         const Clock::time_point end = Clock::now();
         if (status != 0) {
             const QString reason =
                 status == -1 ? mdlPing::FailureText(mdlPing::LastFailure()) : mdlPing::GetStatusText(status);
-            std::printf("probe_loopback_p50_us: skipped (%s)\n", qPrintable(reason));
-            std::printf("probe_loopback_p99_us: skipped (%s)\n", qPrintable(reason));
+            std::printf("%s_p50_us: skipped (%s)\n", name, qPrintable(reason));
+            std::printf("%s_p99_us: skipped (%s)\n", name, qPrintable(reason));
             return;
         }
         micros.push_back(std::chrono::duration_cast<std::chrono::microseconds>(end - start).count());
     }
-    std::printf("probe_loopback_p50_us: %lld us\n", percentile(micros, 50));
-    std::printf("probe_loopback_p99_us: %lld us\n", percentile(micros, 99));
+    std::printf("%s_p50_us: %lld us\n", name, percentile(micros, 50));
+    std::printf("%s_p99_us: %lld us\n", name, percentile(micros, 99));
+}
+
+void loopback()
+{
+    loopbackThrough(nullptr, "probe_loopback");
 }
 
 // The same through the engine the window uses: each probe started from the previous one's
@@ -149,6 +157,72 @@ void silent()
 
 } // namespace
 
+// Each path on its own, in a namespace of its own where datagram sockets are allowed or not:
+// loopback probes through the datagram socket and through the helper, and the start-up of
+// tivane-probe for one host on either path (the median of several runs).
+void paths()
+{
+    const char* const names[] = {"probe_loopback_datagram_p50_us", "probe_loopback_datagram_p99_us",
+                                 "probe_loopback_helper_p50_us",   "probe_loopback_helper_p99_us",
+                                 "probe_tool_startup_datagram_ms", "probe_tool_startup_helper_ms"};
+    if (::geteuid() != 0) {
+        for (const char* name : names)
+            std::printf("%s: skipped (needs root for network namespaces)\n", name);
+        return;
+    }
+    const QString lab = QStringLiteral("tvbench%1l").arg(::getpid());
+    const QString ns = QStringLiteral("netns");
+    auto setRange = [&](const char* range) {
+        return run({ns, QStringLiteral("exec"), lab, QStringLiteral("sysctl"), QStringLiteral("-qw"),
+                    QStringLiteral("net.ipv4.ping_group_range=") + QLatin1String(range)});
+    };
+    if (!run({ns, QStringLiteral("add"), lab}) ||
+        !run({QStringLiteral("-n"), lab, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
+              QStringLiteral("up")}) ||
+        !setRange("0 2147483647")) {
+        run({ns, QStringLiteral("delete"), lab});
+        for (const char* name : names)
+            std::printf("%s: skipped (the namespace could not be set up)\n", name);
+        return;
+    }
+    std::thread([&] {
+        const int fd = ::open(qPrintable(QStringLiteral("/run/netns/") + lab), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0)
+            return;
+        ::close(fd);
+        {
+            mdlPing::detail::IcmpCore datagram(mdlPing::detail::SocketKind::Datagram);
+            mdlPing::detail::IcmpCore helper(mdlPing::detail::SocketKind::Helper);
+            datagram.open();
+            helper.open();
+            loopbackThrough(&datagram, "probe_loopback_datagram");
+            loopbackThrough(&helper, "probe_loopback_helper");
+        }
+        constexpr int kRuns = 21;
+        for (const bool datagramAllowed : {true, false}) {
+            const char* name = datagramAllowed ? "probe_tool_startup_datagram_ms" : "probe_tool_startup_helper_ms";
+            if (!setRange(datagramAllowed ? "0 2147483647" : "1 0")) {
+                std::printf("%s: skipped (ping_group_range could not be set)\n", name);
+                continue;
+            }
+            std::vector<long long> micros;
+            for (int i = 0; i < kRuns; ++i) {
+                QProcess tool;
+                const Clock::time_point start = Clock::now();
+                tool.start(QStringLiteral(TIVANE_PROBE_TOOL), {QStringLiteral("127.0.0.1")});
+                if (!tool.waitForFinished(10000) || tool.exitCode() != 0)
+                    break;
+                micros.push_back(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+            }
+            if (micros.size() != kRuns)
+                std::printf("%s: skipped (tivane-probe failed)\n", name);
+            else
+                std::printf("%s: %.1f ms\n", name, double(percentile(micros, 50)) / 1000.0);
+        }
+    }).join();
+    run({ns, QStringLiteral("delete"), lab});
+}
+
 int main(int argc, char* argv[])
 {
     if (!mdlPing::SocketsStartup())
@@ -159,6 +233,7 @@ int main(int argc, char* argv[])
     loopback();
     engineLoopback();
     silent();
+    paths();
     mdlPing::SocketsCleanup();
     return 0;
 }

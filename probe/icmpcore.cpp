@@ -560,6 +560,14 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
         }
 
         const Clock::time_point sent = Clock::now();
+        // Filed before the send: the helper hands over what it already read with the send's
+        // outcome, a loopback reply among it.
+        Record& record = m_inFlight[sequence];
+        record.owner = owner;
+        record.id = id;
+        record.destination = destination;
+        record.sent = sent;
+        record.deadline = sent + kReplyTimeout;
         int error = 0;
         if (m_helper.channel >= 0) {
             error = sendViaHelperLocked(sequence, destination);
@@ -576,14 +584,10 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
                 // carry the port the kernel chose.
                 m_identifier = boundPort(m_fd);
             }
-            Record& record = m_inFlight[sequence];
-            record.owner = owner;
-            record.id = id;
-            record.destination = destination;
-            record.sent = sent;
-            record.deadline = sent + kReplyTimeout;
             return sequence;
         }
+        // Nothing went out, so nothing can have answered it.
+        m_inFlight.erase(sequence);
         if (isBrokenSocketError(error) && attempt == 0) {
             breakLocked();
             continue;

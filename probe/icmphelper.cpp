@@ -140,6 +140,8 @@ void stampOf(msghdr& message, Reply& r)
     r.stampNanoseconds = now.tv_nsec;
 }
 
+void forwardPackets(Server& s);
+
 void serveRequest(Server& s, const Request& request)
 {
     const bool v6 = s.family == AF_INET6;
@@ -180,6 +182,8 @@ void serveRequest(Server& s, const Request& request)
     r.error = sendPast(kRawFd, packet.data(), packet.size(), &to, toLength);
     if (r.error)
         record.at = 0;
+    else
+        forwardPackets(s); // a reply over loopback is there already: one wake-up for both
     reply(r);
 }
 

@@ -139,8 +139,10 @@ bool tst_IcmpHelper::stillAnswers()
     const Bytes request = bytesOf(echoTo("127.0.0.1", sequence));
     if (::send(m_helper.channel, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL) != request.size())
         return false;
+    // The reply may come before the send's outcome: the helper passes on what it already read.
     bool sent = false;
-    for (int messages = 0; messages < 8; ++messages) {
+    bool answered = false;
+    for (int messages = 0; messages < 8 && !(sent && answered); ++messages) {
         const std::optional<Bytes> message = next(m_helper.channel);
         if (!message)
             return false;
@@ -152,11 +154,11 @@ bool tst_IcmpHelper::stillAnswers()
         if (reply.kind == helper::Reply::Packet) {
             const std::optional<packet::Packet> answer = packet::parseRawPacket(
                 reinterpret_cast<const std::uint8_t*>(message->constData()) + sizeof reply, reply.size);
-            return sent && answer && answer->kind == packet::Packet::Kind::EchoReply &&
-                   answer->identifier == kIdentifier && answer->sequence == sequence;
+            answered = answer && answer->kind == packet::Packet::Kind::EchoReply && answer->identifier == kIdentifier &&
+                       answer->sequence == sequence;
         }
     }
-    return false;
+    return sent && answered;
 }
 
 void tst_IcmpHelper::keepsNothingElseOfItsParent()
