@@ -364,6 +364,10 @@ void allowOnlyServing()
 [[noreturn]] void serve(int family, int rawFd, int channelFd, std::uint16_t identifier, pid_t parent,
                         bool parentThreadIsMain)
 {
+    // First of all, before the capabilities go: a process of the same user must never be
+    // able to attach to this one and use its socket.
+    if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
+        ::_exit(1);
     // Nothing of the parent's runs here: none of its signal handlers either.
     sigset_t all;
     ::sigfillset(&all);
@@ -392,8 +396,7 @@ void allowOnlyServing()
     ::setsockopt(kRawFd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     ::setsockopt(kChannelFd, SOL_SOCKET, SO_SNDBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
 
-    if (!dropAllCapabilities() || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
+    if (!dropAllCapabilities() || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         ::_exit(1);
     // Allocated before the filter shuts the door on the memory calls.
     static Server server;
