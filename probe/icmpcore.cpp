@@ -374,8 +374,10 @@ IcmpCore::~IcmpCore()
 
 const std::shared_ptr<IcmpCore>& IcmpCore::process()
 {
-    static const std::shared_ptr<IcmpCore> core = std::make_shared<IcmpCore>();
-    return core;
+    // Never destroyed: at exit the kernel closes the endpoint, and helpers end on their own
+    // (the channel's end, the death signal) without the program waiting to reap them.
+    static const auto* const core = new std::shared_ptr<IcmpCore>(std::make_shared<IcmpCore>());
+    return *core;
 }
 
 int IcmpCore::open()

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ make pkg-config libseccomp-dev
+    cmake ninja-build g++ make pkg-config
     qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 libgl-dev
     qt6-qpa-plugins
     libcap2-bin iproute2 procps
