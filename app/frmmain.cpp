@@ -212,7 +212,7 @@ void frmMain::buildToolbar()
 {
     using platform::ToolBar;
     tblTivane->setImageList(&mnuImgLst);
-    tblTivane->addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::DropDown, 1,
+    tblTivane->addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::SplitDropDown, 1,
                          QStringLiteral("Ping Button"), QStringLiteral("Once & conitnous ping"));
     tblTivane->addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 2,
                          QStringLiteral("Stop all ping"), QStringLiteral("Stop all pings"));
