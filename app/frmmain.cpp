@@ -694,6 +694,8 @@ void frmMain::Form_Unload()
     if (m_unloaded)
         return;
     m_sweep.abandon();
+    // A change recorded but not yet told still reaches the tray and the outage log.
+    m_watch->flush();
     m_unloaded = true;
     m_trayWatch->stop();
 
