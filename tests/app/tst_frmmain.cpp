@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -284,6 +285,21 @@ void tst_FrmMain::ticksSurviveReloadAndRestart()
     QVERIFY(again.lstPings->isChecked(2));
     QVERIFY(!again.lstPings->isChecked(3));
     QVERIFY(again.lstPings->isChecked(4));
+    again.mnuExit_Click();
+
+    // A run that showed another list (the one beside the program went missing, say) keeps the
+    // unticks of the entries it did not show.
+    h.writeList("1|other|127.0.0.5\r\n");
+    frmMain& other = h.make();
+    other.Form_Load();
+    QCOMPARE(other.lstPings->count(), 1);
+    QVERIFY(other.lstPings->isChecked(1));
+    other.mnuExit_Click();
+    h.writeList("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n");
+    frmMain& back = h.make();
+    back.Form_Load();
+    QVERIFY(back.lstPings->isChecked(1));
+    QVERIFY(!back.lstPings->isChecked(2));
 }
 
 void tst_FrmMain::columnWidthsAreRememberedAndTheLastStretches()
@@ -490,7 +506,26 @@ void tst_FrmMain::firstRunDefaults()
     QVERIFY(h.messages.shown.isEmpty());
     w.show();
     w.Form_Activate();
-    QCOMPARE(w.geometryTwips(), twipsRect(120, 120, 8350, 7850));
+    // Wide enough for every column on show, as far as the screen allows: the statistics start at
+    // the default width's right edge.
+    const int screen = w.screen()->availableGeometry().width();
+    const int frame = w.frameGeometry().width() - w.width();
+    const int wanted = std::min(w.lstPings->widthForAllColumns() + frame, screen);
+    QVERIFY2(qAbs(w.frameGeometry().width() - wanted) <= 1,
+             qPrintable(QStringLiteral("%1 for %2").arg(w.frameGeometry().width()).arg(wanted)));
+    QVERIFY(w.geometryTwips().width() > 7850);
+    QVERIFY(w.frameGeometry().right() < w.screen()->availableGeometry().right() + 1);
+    QVERIFY(qAbs(w.geometryTwips().height() - 8350) < 15);
+
+    // Without the statistics the default width shows every column; it stays the stored default.
+    Harness off;
+    off.settings->write(QStringLiteral("View"), QStringLiteral("Statistics"), QStringLiteral("False"));
+    frmMain& narrow = off.make();
+    QVERIFY(narrow.Form_Load());
+    narrow.show();
+    narrow.Form_Activate();
+    QCOMPARE(narrow.geometryTwips(), twipsRect(120, 120, 8350, 7850));
+    QCOMPARE(narrow.lstPings->horizontalScrollBar()->maximum(), 0);
 }
 
 void tst_FrmMain::storedBooleans_data()

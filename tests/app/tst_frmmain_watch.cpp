@@ -147,6 +147,9 @@ void tst_FrmMainWatch::statisticsColumnsAreOnByDefaultToggledAndKept()
         QVERIFY2(extra.contains(QLatin1String(name)), qPrintable(extra.join(QLatin1Char(','))));
     QVERIFY(w.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
 
+    // Widths of the user's own, then the statistics hidden: the hidden columns keep theirs.
+    w.lstPings->setColumnWidth(1, 151);
+    w.lstPings->setColumnWidth(HostWatch::FirstColumn + 1, 77);
     w.tblTivane->clickMenuItem(QStringLiteral("mnuStats"));
     QVERIFY(!w.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
     QVERIFY(w.lstPings->isColumnHidden(HostWatch::FirstColumn));
@@ -154,10 +157,15 @@ void tst_FrmMainWatch::statisticsColumnsAreOnByDefaultToggledAndKept()
     QVERIFY(h.messages.shown.isEmpty()); // the key was the window's, not an unknown command
     w.close();
     QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("Statistics")), QStringLiteral("False"));
+    const QString widths = h.stored(QStringLiteral("View"), QStringLiteral("ColumnWidths"));
+    QVERIFY2(!widths.split(u',').contains(QStringLiteral("0")), qPrintable(widths));
 
     frmMain& again = h.make();
     QVERIFY(again.lstPings->isColumnHidden(HostWatch::FirstColumn));
     QVERIFY(!again.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
+    QCOMPARE(again.lstPings->columnWidth(1), 151);
+    again.tblTivane->clickMenuItem(QStringLiteral("mnuStats"));
+    QCOMPARE(again.lstPings->columnWidth(HostWatch::FirstColumn + 1), 77);
 }
 
 void tst_FrmMainWatch::aHostGoingDownAndComingBackIsToldThroughTheTray()
