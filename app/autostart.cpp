@@ -57,6 +57,15 @@ bool enable(const QString& program, QString* error)
 {
     const QByteArray text = entryText(program);
     const QString path = entryPath();
+    // A path that is not valid UTF-8 reaches us empty or with replacement characters; an entry
+    // for it would start nothing.
+    if (!QDir::isAbsolutePath(program) || program.contains(QChar::ReplacementCharacter)) {
+        *error = QStringLiteral("The program's path is not valid UTF-8 or could not be found (%1), so a session "
+                                "entry could not start it. Move the program into a folder whose name is valid "
+                                "UTF-8, then turn this on again.")
+                     .arg(program.isEmpty() ? QStringLiteral("no path") : program);
+        return false;
+    }
     if (text.isEmpty()) {
         *error = QStringLiteral("The program's path cannot be written into a session entry: %1").arg(program);
         return false;

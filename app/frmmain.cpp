@@ -38,6 +38,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 using platform::toPixels;
 using platform::toTwips;
@@ -212,7 +213,7 @@ void frmMain::buildToolbar()
 {
     using platform::ToolBar;
     tblTivane->setImageList(&mnuImgLst);
-    tblTivane->addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::DropDown, 1,
+    tblTivane->addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::SplitDropDown, 1,
                          QStringLiteral("Ping Button"), QStringLiteral("Once & conitnous ping"));
     tblTivane->addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 2,
                          QStringLiteral("Stop all ping"), QStringLiteral("Stop all pings"));
@@ -377,8 +378,7 @@ bool frmMain::Form_Load()
         m_outageLog = stored.outageLog;
         m_unticked = stored.unticked;
         for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
-            lstPings->header()->resizeSection(i, stored.columnWidths.at(i));
-        m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
+            lstPings->setKeptColumnWidth(i, stored.columnWidths.at(i));
         setAlwaysOnTop(stored.alwaysOnTop);
         // On only while the entry is really there: the desktop's own session settings may
         // have removed it.
@@ -403,6 +403,7 @@ void frmMain::LoadList()
     const ListLocation where = locateHostList(m_services.app.Path, m_services.listFolder, examplelist::bytes());
     m_listPath = where.path;
     m_hostList = hostlist::HostListFile(m_listPath);
+    m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
     // A list that is not UTF-8 is read in this code page ([List] LegacyEncoding, Windows-1251 when
     // unset). Only a plain name is taken from the settings file.
     const QString encoding =
@@ -438,13 +439,22 @@ void frmMain::LoadList()
     if (!failure.isEmpty()) {
         m_services.messages.show(failure, platform::MsgOkOnly, m_services.app.Title);
     } else if (where.origin == ListLocation::CreatedFromExample) {
-        m_services.messages.show(
+        // Told over the window, once it is on the screen, not on an empty desktop before it.
+        m_firstNotice =
             QStringLiteral("Your host list is new: %1\n\nIt starts with the example hosts. Add your own with "
                            "Add IP under IP List, or edit the file; Open List Folder under IP List shows where "
                            "it is.")
-                .arg(QDir::toNativeSeparators(path)),
-            platform::MsgInformation, m_services.app.Title);
+                .arg(QDir::toNativeSeparators(path));
+        if (isVisible())
+            tellFirstNotice();
     }
+}
+
+void frmMain::tellFirstNotice()
+{
+    if (m_firstNotice.isEmpty() || m_unloaded || !isVisible())
+        return;
+    m_services.messages.show(std::exchange(m_firstNotice, QString()), platform::MsgInformation, m_services.app.Title);
 }
 
 void frmMain::rememberTicks()
@@ -452,11 +462,12 @@ void frmMain::rememberTicks()
     // An empty list (none loaded yet, or it failed) says nothing about the ticks; keep the last.
     if (lstPings->count() == 0)
         return;
-    m_unticked.clear();
-    for (int i = 1; i <= lstPings->count(); ++i) {
-        if (!lstPings->isChecked(i))
-            m_unticked.append(WindowSettings::entryIdentity(lstPings->text(i), lstPings->subText(i, 1)));
-    }
+    QVector<std::pair<QString, bool>> shown;
+    shown.reserve(lstPings->count());
+    for (int i = 1; i <= lstPings->count(); ++i)
+        shown.append(
+            {WindowSettings::entryIdentity(lstPings->text(i), lstPings->subText(i, 1)), lstPings->isChecked(i)});
+    m_unticked = WindowSettings::keepUnticked(m_unticked, shown);
 }
 
 void frmMain::applyTicks()
@@ -498,7 +509,10 @@ void frmMain::Form_Activate()
     if (m_activatedOnce || m_unloaded)
         return;
     m_activatedOnce = true;
-    const QRect g = WindowSettings::loadGeometry(m_services.settings);
+    QRect g = WindowSettings::loadGeometry(m_services.settings);
+    // A first run opens wide enough for every column on show; a stored size always wins.
+    if (!m_services.settings.contains(QStringLiteral("Settings"), QStringLiteral("WndW")))
+        g.setWidth(std::max(g.width(), toTwips(lstPings->widthForAllColumns() + frameExtra().width())));
     setGeometryTwips(g.y(), g.x(), g.height(), g.width());
 }
 
@@ -649,6 +663,8 @@ bool frmMain::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate)
         Form_Activate();
+    if (event->type() == QEvent::Show && !m_firstNotice.isEmpty())
+        QTimer::singleShot(0, this, &frmMain::tellFirstNotice);
     if (event->type() == QEvent::UpdateRequest && deferPaint())
         return true;
     return QWidget::event(event);
@@ -694,6 +710,8 @@ void frmMain::Form_Unload()
     if (m_unloaded)
         return;
     m_sweep.abandon();
+    // A change recorded but not yet told still reaches the tray and the outage log.
+    m_watch->flush();
     m_unloaded = true;
     m_trayWatch->stop();
 
@@ -729,7 +747,7 @@ bool frmMain::saveSettings()
     now.soundAlert = tblTivane->buttonValue(tb::SoundAlert);
     now.statistics = m_watch->statisticsShown();
     for (int i = 0; i < lstPings->header()->count(); ++i)
-        now.columnWidths.append(lstPings->header()->sectionSize(i));
+        now.columnWidths.append(lstPings->keptColumnWidth(i));
     rememberTicks();
     now.unticked = m_unticked;
     now.downAfter = m_watch->downAfter();
@@ -1005,10 +1023,7 @@ bool frmMain::watchMenuClick(const QString& key)
 
 QString frmMain::outageLogPath() const
 {
-    QString folder = m_services.listFolder;
-    if (folder.isEmpty())
-        folder = QFileInfo(m_listPath).absolutePath();
-    return QDir(folder).filePath(QStringLiteral("outages.csv"));
+    return QDir(QFileInfo(m_listPath).absolutePath()).filePath(QStringLiteral("outages.csv"));
 }
 
 void frmMain::editAlerts()

@@ -82,7 +82,8 @@ public:
     void exportRows(bool selectedOnly);
     // The Alerts dialog; what it sets applies at once.
     void editAlerts();
-    // Where the outage log goes when it is on: beside the host list, in the user's data folder.
+    // Where the outage log goes when it is on: beside the host list in use (a portable list's
+    // log stays with it).
     QString outageLogPath() const;
     bool outageLog() const { return m_outageLog; }
 
@@ -190,6 +191,9 @@ private:
     QIcon m_trayIcon;
     QString m_trayTip;
     bool m_outageLog = false;
+    // The first start's word about the new list, until the window is on the screen.
+    QString m_firstNotice;
+    void tellFirstNotice();
     // Declared last: it follows the list and the sweep, so it must go before them.
     std::unique_ptr<HostWatch> m_watch;
 };

@@ -14,7 +14,7 @@ using monitor::HostState;
 using monitor::StatColumn;
 
 HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services, QObject* parent)
-    : QObject(parent), m_list(list), m_services(std::move(services))
+    : QObject(parent), m_list(list), m_sweep(sweep), m_services(std::move(services))
 {
     m_columns = monitor::defaultStatColumns();
     // The state leads, so that a host that is down is seen without reading the other columns.
@@ -65,7 +65,7 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
                 follow(from.row() + 1, to.row() + 1);
             });
     connect(&sweep, &Sweep::entryFinished, this, &HostWatch::onEntryFinished);
-    connect(&sweep, &Sweep::sweepFinished, this, &HostWatch::onSweepFinished);
+    connect(&sweep, &Sweep::sweepFinished, this, &HostWatch::flush);
     followAll();
 }
 
@@ -164,9 +164,13 @@ void HostWatch::onEntryFinished(int row, quint64 key, std::int32_t status, qint6
         follow(row, row);
     if (m_monitor.record(key, status, rttUs, atMs))
         m_list.items()->extraChanged(row);
+    // The outcome of a probe still in flight when its sweep was stopped: the sweep has already
+    // ended, so no end is coming to tell its change.
+    if (!m_sweep.isRunning() && m_monitor.hasPendingChanges())
+        flush();
 }
 
-void HostWatch::onSweepFinished()
+void HostWatch::flush()
 {
     const QVector<monitor::StateChange> changes = m_monitor.endSweep();
     if (!changes.isEmpty()) {

@@ -64,6 +64,8 @@ public:
     quint64 keyAt(int row) const;
     // The rows as CSV: the list's own columns, then the statistics of each.
     QByteArray csvOf(const QVector<int>& rows) const;
+    // Tells the state changes recorded so far (the end of a sweep, and the exit, do).
+    void flush();
     // Shows the overall state again (the tray icon may have been made anew).
     void refreshOverall();
     qint64 now() const;
@@ -91,13 +93,13 @@ Q_SIGNALS:
 
 private:
     void onEntryFinished(int row, quint64 key, std::int32_t status, qint64 rttUs, qint64 atMs);
-    void onSweepFinished();
     void follow(int first, int last);
     void forget(int first, int last);
     void followAll();
     void applyShown();
 
     platform::ReportList& m_list;
+    Sweep& m_sweep;
     Services m_services;
     monitor::HostMonitor m_monitor;
     QList<monitor::StatColumn> m_columns;

@@ -3,6 +3,8 @@
 #include "platform/settingsstore.h"
 #include "probe/hoststats.h"
 
+#include <QFileInfo>
+#include <QSet>
 #include <QUrl>
 #include <algorithm>
 
@@ -47,6 +49,39 @@ constexpr int MaxColumns = 32;
 constexpr int MaxColumnWidth = 10000;
 constexpr int MaxUnticked = 32767;
 constexpr qsizetype MaxUntickedText = 4 * 1024 * 1024;
+// The unticked entries' own file beside the settings: a long list of them cannot push the
+// settings file past what its reader takes. One identity a line, UTF-8, with only '%' and the
+// line breaks percent-encoded; 32,767 names of a few hundred bytes each fit.
+const QString UntickedFile = QStringLiteral("unticked.txt");
+constexpr qint64 MaxUntickedBytes = qint64(16) << 20;
+
+QByteArray encodeUnticked(const QStringList& identities)
+{
+    QByteArray out;
+    int count = 0;
+    for (const QString& identity : identities) {
+        QByteArray line = identity.toUtf8();
+        line.replace('%', "%25").replace('\n', "%0A").replace('\r', "%0D");
+        // The first ones (those on show come first) are kept when not all fit.
+        if (++count > MaxUnticked || out.size() + line.size() + 1 > MaxUntickedBytes)
+            break;
+        out += line + '\n';
+    }
+    return out;
+}
+
+QStringList decodeUnticked(const QByteArray& bytes)
+{
+    QStringList out;
+    for (const QByteArray& line : bytes.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        if (out.size() == MaxUnticked)
+            break;
+        out.append(QString::fromUtf8(QByteArray::fromPercentEncoding(line)));
+    }
+    return out;
+}
 
 QVector<int> readWidths(const platform::SettingsStore& store)
 {
@@ -105,7 +140,11 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
         s.downAfter = downAfter;
     s.outageLog = readBool(store, SecAlerts, QStringLiteral("OutageLog"), s.outageLog);
     s.columnWidths = readWidths(store);
-    s.unticked = readUnticked(store);
+    // Until the first save, the entries are still where earlier versions kept them.
+    if (QFileInfo::exists(store.besidePath(UntickedFile)))
+        s.unticked = decodeUnticked(store.readBeside(UntickedFile, MaxUntickedBytes));
+    else
+        s.unticked = readUnticked(store);
     return s;
 }
 
@@ -147,9 +186,32 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     for (const int w : columnWidths)
         widths.append(QString::number(w));
     store.write(SecView, QStringLiteral("ColumnWidths"), widths.join(u','));
-    QStringList encoded;
-    for (const QString& identity : unticked)
-        encoded.append(QString::fromLatin1(QUrl::toPercentEncoding(identity)));
-    store.write(SecView, QStringLiteral("Unticked"), encoded.join(u','));
+    // The key of earlier versions goes only once its entries are safe in their own file.
+    const QByteArray ticks = encodeUnticked(unticked);
+    if ((ticks.isEmpty() && !QFileInfo::exists(store.besidePath(UntickedFile))) ||
+        store.writeBeside(UntickedFile, ticks))
+        store.remove(SecView, QStringLiteral("Unticked"));
     return store.sync();
+}
+
+QStringList WindowSettings::keepUnticked(const QStringList& remembered, const QVector<std::pair<QString, bool>>& shown)
+{
+    // The entries on show say their own tick; those of a list not on show keep what they had.
+    QStringList out;
+    QSet<QString> onShow;
+    QSet<QString> seen;
+    for (const auto& [identity, ticked] : shown) {
+        onShow.insert(identity);
+        if (!ticked && !seen.contains(identity)) {
+            seen.insert(identity);
+            out.append(identity);
+        }
+    }
+    for (const QString& identity : remembered) {
+        if (!onShow.contains(identity) && !seen.contains(identity)) {
+            seen.insert(identity);
+            out.append(identity);
+        }
+    }
+    return out;
 }

@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QStringList>
 #include <QVector>
+#include <utility>
 
 namespace platform {
 class SettingsStore;
@@ -27,12 +28,16 @@ struct WindowSettings
     bool outageLog = false; // state changes are appended to the outage log
     // The list's column widths in pixels, left to right; empty keeps the built-in ones.
     QVector<int> columnWidths;
-    // The entries the user unticked, each as entryIdentity() gives it.
+    // The entries the user unticked, each as entryIdentity() gives it; kept in a file of their
+    // own beside the settings file.
     QStringList unticked;
 
     // What names an entry between runs, since list.txt has no room for a tick: its name and its
     // address. Two entries alike in both share their tick.
     static QString entryIdentity(const QString& name, const QString& address);
+    // The unticked entries after a look at the rows on show (identity, ticked): theirs as shown,
+    // first, then the remembered ones of entries not on show (another list was showing).
+    static QStringList keepUnticked(const QStringList& remembered, const QVector<std::pair<QString, bool>>& shown);
 
     // Everything but the geometry, which is read only when the window is first activated.
     static WindowSettings load(const platform::SettingsStore& store);

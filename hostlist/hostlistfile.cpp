@@ -116,7 +116,9 @@ template <typename Sink> ScanFailure scan(QByteArrayView data, bool legacy, cons
         if (entries == MaxEntries)
             return {lines.number(),
                     QStringLiteral("too many lines; the list holds at most %1 entries").arg(MaxEntries)};
-        const QString text = legacy ? decodeLegacy(lines.bytes(), encoding) : QString(utf8.decode(lines.bytes()));
+        // Line by line: a UTF-8 list with one line pasted from an old tool keeps its other names.
+        const bool lineLegacy = legacy && !isUtf8(lines.bytes());
+        const QString text = lineLegacy ? decodeLegacy(lines.bytes(), encoding) : QString(utf8.decode(lines.bytes()));
         std::optional<HostLine> entry = parseHostLine(text);
         if (!entry)
             return {lines.number(), QStringLiteral("a line must start with a type digit 0 to 9")};
@@ -170,6 +172,10 @@ QByteArray lineBytes(const QString& path, const HostLine& entry, bool legacy, co
                                     "\"%2\"")
                          .arg(QString::fromLatin1(encoding.isEmpty() ? QByteArray(DefaultLegacyEncoding) : encoding),
                               entry.name + u' ' + entry.address));
+    // Code-page bytes that happen to be valid UTF-8 would be read back as UTF-8, another text;
+    // such a line is written in UTF-8, which reads back as written.
+    if (isUtf8(*bytes) && QString::fromUtf8(*bytes) != text)
+        return text.toUtf8();
     return *bytes;
 }
 
@@ -506,8 +512,15 @@ void LockedHostList::replace(QByteArrayView bytes)
     QByteArray temp =
         QFile::encodeName(folder + QStringLiteral("/.") + targetInfo.fileName() + QStringLiteral(".tivane-XXXXXX"));
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        throwWriteError(m_path, reasonOf(errno));
+    if (fd < 0) {
+        // The list itself may well be writable: say that its folder is what refused.
+        const int error = errno;
+        throw HostListError(QStringLiteral("The host list could not be changed: its folder %1 refused the temporary "
+                                           "file that a safe change writes beside the list (%2). Make the folder "
+                                           "writable, or move list.txt into a folder you can write to.")
+                                .arg(shownPath(folder), reasonOf(error)),
+                            m_path);
+    }
     const auto fail = [&](int error) {
         ::close(fd);
         ::unlink(temp.constData());
@@ -979,9 +992,19 @@ ImportPlan planImport(QStringView text, const QVector<HostLine>& existing)
             continue;
         const auto reject = [&](const QString& why) { plan.rejected.append({number, line, why}); };
         HostLine entry;
-        if (line.front().isDigit() && line.contains(u'|')) {
-            entry = *parseHostLine(line);
+        // A number of any script first and a bar: it looks like a list line.
+        const char32_t first = line.size() > 1 && line[0].isHighSurrogate() && line[1].isLowSurrogate()
+                                   ? QChar::surrogateToUcs4(line[0], line[1])
+                                   : char32_t(line[0].unicode());
+        const bool looksListed = QChar::isNumber(first) && line.contains(u'|');
+        const std::optional<HostLine> listLine = looksListed ? parseHostLine(line) : std::nullopt;
+        if (listLine) {
+            entry = *listLine;
             entry.address = entry.address.trimmed();
+        } else if (looksListed) {
+            // A digit of another script: only 0 to 9 give a type.
+            reject(QStringLiteral("a line with \"|\" must start with a type digit 0 to 9"));
+            continue;
         } else {
             const QStringList words = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
             entry.type = 3;

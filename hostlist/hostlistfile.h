@@ -135,9 +135,9 @@ inline constexpr char DefaultLegacyEncoding[] = "windows-1251";
 
 // True when data is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
 bool isUtf8(QByteArrayView data);
-// How a list file is read: UTF-8 when it starts with a byte order mark or is valid UTF-8 as a
-// whole, in the legacy code page otherwise. Decided for the whole file, so that one file never
-// holds two encodings.
+// True when a list file is not UTF-8 as a whole (no byte order mark, not valid UTF-8). Such a file
+// is still read line by line: a line that is valid UTF-8 is UTF-8, any other is in the legacy code
+// page. Lines added or changed are written in the legacy code page while this holds.
 bool isLegacyText(QByteArrayView data);
 // Windows-1251 from a table of our own, so that the result does not depend on how Qt was built.
 // The one byte the code page leaves undefined (0x98) stands for U+0098, as browsers read it, so

@@ -422,6 +422,10 @@ ReportList::ReportList(QWidget* parent) : QTreeView(parent), m_model(new ReportL
     header()->setStretchLastSection(true);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int section) { Q_EMIT columnClicked(section + 1); });
+    connect(header(), &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+        if (size > 0)
+            m_keptWidths.insert(section, size);
+    });
     // Only the user's own use of the scroll bars triggers actions; scrollTo() does not.
     for (QScrollBar* bar : {verticalScrollBar(), horizontalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] { Q_EMIT userInteracted(); });
@@ -445,6 +449,37 @@ void ReportList::setColumns(const QStringList& captions, const QVector<int>& wid
     m_model->setHeaders(captions);
     for (int i = 0; i < widths.size(); ++i)
         setColumnWidth(i, widths.at(i));
+}
+
+int ReportList::keptColumnWidth(int column) const
+{
+    if (!isColumnHidden(column))
+        return columnWidth(column);
+    return m_keptWidths.value(column, header()->defaultSectionSize());
+}
+
+int ReportList::widthForAllColumns() const
+{
+    const QHeaderView* h = header();
+    int last = -1;
+    for (int i = 0; i < h->count(); ++i) {
+        if (!h->isSectionHidden(i))
+            last = i;
+    }
+    int width = 0;
+    for (int i = 0; i < last; ++i)
+        width += h->isSectionHidden(i) ? 0 : h->sectionSize(i);
+    // The last column stretches to what is left: it needs room for its header.
+    if (last >= 0)
+        width += std::max(h->sectionSizeHint(last), h->minimumSectionSize());
+    return width + 2 * frameWidth() + verticalScrollBar()->sizeHint().width();
+}
+
+void ReportList::setKeptColumnWidth(int column, int width)
+{
+    if (width > 0)
+        m_keptWidths.insert(column, width);
+    header()->resizeSection(column, width);
 }
 
 void ReportList::clear()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QString>
 #include <QTreeView>
 #include <QVector>
@@ -127,6 +128,13 @@ public:
     void setColumns(const QStringList& captions, const QVector<int>& widths);
     // The width the widest cell of the column needs (0-based), in pixels.
     int contentWidth(int column) const { return sizeHintForColumn(column); }
+    // The column's width, hidden or not: a hidden column reads 0 in the header, and keeps this
+    // for when it is shown again.
+    int keptColumnWidth(int column) const;
+    void setKeptColumnWidth(int column, int width);
+    // The width in pixels the list needs to show every visible column whole, room for the
+    // vertical scroll bar included.
+    int widthForAllColumns() const;
 
     // ListItems
     int count() const { return m_model->count(); }
@@ -191,7 +199,8 @@ private:
     int m_sortKey = 0;
     bool m_sorted = false;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
-    bool m_anyHidden = false; // rows were ever hidden; until then a reorder has nothing to re-apply
+    bool m_anyHidden = false;     // rows were ever hidden; until then a reorder has nothing to re-apply
+    QHash<int, int> m_keptWidths; // column -> its last width above 0
 };
 
 } // namespace platform

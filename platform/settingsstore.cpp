@@ -1,7 +1,10 @@
 #include "platform/settingsstore.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStorageInfo>
 #include <QStringList>
@@ -10,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <unistd.h>
 
 namespace platform {
 
@@ -42,8 +46,10 @@ QString quoted(const QString& text)
 // replaces the good file with a cut-off one. Our writer flushes and checks before QSettings
 // commits, so a failure leaves the old file as it was.
 
-// A settings file is a few hundred bytes; anything far larger is no file of ours.
-constexpr qint64 MaxIniBytes = 1 << 20;
+// A settings file is a few hundred bytes; anything far larger is no file of ours. Earlier versions
+// kept the unticked entries here, up to 4 MiB of them, so such a file is still read (and then
+// written small).
+constexpr qint64 MaxIniBytes = qint64(8) << 20;
 
 // Why the latest write failed, for the message at exit. Settings are written on the GUI thread.
 QString& lastWriteError()
@@ -52,16 +58,58 @@ QString& lastWriteError()
     return error;
 }
 
+// Keys and section names: letters, digits and "_-." as they are; any other code unit below 0x80 as
+// %XX and the rest as %UXXXX, so that every UTF-16 text (lone surrogates too) comes back exactly.
+// Runs of %XX are read as UTF-8, as an earlier writer encoded every key.
 QString unescapeKey(QStringView text)
 {
-    QByteArray bytes = text.toUtf8();
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(bytes));
+    QString out;
+    QByteArray bytes;
+    const auto flush = [&] {
+        out += QString::fromUtf8(bytes);
+        bytes.clear();
+    };
+    const auto hex = [&](qsizetype from, qsizetype digits, uint* value) {
+        if (from + digits > text.size())
+            return false;
+        bool ok = false;
+        *value = text.mid(from, digits).toUInt(&ok, 16);
+        for (qsizetype i = from; i < from + digits; ++i)
+            ok = ok && isxdigit(text[i].toLatin1()) != 0;
+        return ok;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        uint value = 0;
+        if (text[i] == u'%' && i + 1 < text.size() && text[i + 1] == u'U' && hex(i + 2, 4, &value)) {
+            flush();
+            out += QChar(char16_t(value));
+            i += 5;
+        } else if (text[i] == u'%' && hex(i + 1, 2, &value)) {
+            bytes += char(value);
+            i += 2;
+        } else {
+            flush();
+            out += text[i];
+        }
+    }
+    flush();
+    return out;
 }
 
 QString escapeKey(const QString& key)
 {
-    // Spaces and anything outside plain letters and digits are percent-encoded, as Qt does.
-    return QString::fromLatin1(key.toUtf8().toPercentEncoding("_-.", " "));
+    QString out;
+    for (const QChar c : key) {
+        const char16_t u = c.unicode();
+        if ((u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'_' ||
+            u == u'-' || u == u'.')
+            out += c;
+        else if (u < 0x80)
+            out += QStringLiteral("%%1").arg(uint(u), 2, 16, QChar(u'0')).toUpper();
+        else
+            out += QStringLiteral("%U%1").arg(uint(u), 4, 16, QChar(u'0')).toUpper();
+    }
+    return out;
 }
 
 QString unescapeValue(QStringView text)
@@ -105,7 +153,7 @@ QString escapeValue(const QString& value)
 {
     bool plain = !value.startsWith(u'@') && value.trimmed().size() == value.size();
     for (const QChar c : value) {
-        if (c == u'"' || c == u'\\' || c == u';' || c == u',' || c == u'=' || c.unicode() < 0x20)
+        if (c == u'"' || c == u'\\' || c == u';' || c == u',' || c == u'=' || c.unicode() < 0x20 || c.isSurrogate())
             plain = false;
     }
     if (plain)
@@ -120,8 +168,10 @@ QString escapeValue(const QString& value)
             out += QStringLiteral("\\r");
         else if (c == u'\t')
             out += QStringLiteral("\\t");
-        else if (c.unicode() < 0x20)
-            out += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QChar(u'0'));
+        else if (c.unicode() < 0x20 || c.isSurrogate())
+            // Always four digits: the reader takes up to four, so a shorter escape followed by a
+            // hex digit would read as another character.
+            out += QStringLiteral("\\x%1").arg(uint(c.unicode()), 4, 16, QChar(u'0'));
         else
             out += c;
     }
@@ -140,12 +190,15 @@ bool readIni(QIODevice& device, QSettings::SettingsMap& map)
             continue;
         if (line.startsWith(u'[')) {
             const qsizetype end = line.indexOf(u']');
-            group = unescapeKey(line.mid(1, end < 0 ? -1 : end - 1).trimmed());
-            // Qt keeps keys without a section under [General], and a real "General" as [%General].
-            if (group == QLatin1String("General"))
+            const QStringView heading = line.mid(1, end < 0 ? -1 : end - 1).trimmed();
+            // Qt keeps keys without a section under [General], and a real "General" as [%General];
+            // both are told apart before unescaping, which would read "%Ge" as a byte.
+            if (heading == QLatin1String("General"))
                 group.clear();
-            else if (group == QLatin1String("%General"))
+            else if (heading == QLatin1String("%General"))
                 group = QStringLiteral("General");
+            else
+                group = unescapeKey(heading);
             continue;
         }
         const qsizetype eq = line.indexOf(u'=');
@@ -184,6 +237,13 @@ bool writeIni(QIODevice& device, const QSettings::SettingsMap& map)
     }
     const QByteArray bytes = text.toUtf8();
     auto* file = qobject_cast<QFileDevice*>(&device);
+    // A file the reader refused was never read: writing now would put defaults in its place.
+    if (file && QFileInfo(file->fileName()).size() > MaxIniBytes) {
+        lastWriteError() = QStringLiteral("the file is larger than %1 MiB and was not read, so it was left as it "
+                                          "is; move it away to start with new settings")
+                               .arg(MaxIniBytes >> 20);
+        return false;
+    }
     errno = 0;
     if (device.write(bytes) != bytes.size() || (file && !file->flush())) {
         // QFileDevice keeps only "Unknown error" for a failed flush; the system's reason is in errno.
@@ -277,14 +337,59 @@ bool SettingsStore::contains(const QString& section, const QString& key) const
     return m_settings->contains(section + u'/' + key);
 }
 
+void SettingsStore::remove(const QString& section, const QString& key)
+{
+    m_settings->remove(section + u'/' + key);
+}
+
+QString SettingsStore::besidePath(const QString& name) const
+{
+    return QFileInfo(fileName()).dir().filePath(name);
+}
+
+QByteArray SettingsStore::readBeside(const QString& name, qint64 maxBytes) const
+{
+    QFile file(besidePath(name));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBytes)
+        return {};
+    return file.read(maxBytes);
+}
+
+bool SettingsStore::writeBeside(const QString& name, const QByteArray& bytes)
+{
+    const QString path = besidePath(name);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        m_besideError = QStringLiteral("the folder of %1 could not be created").arg(path);
+        return false;
+    }
+    errno = 0;
+    QSaveFile file(path);
+    // Flushed and synced before commit(): Qt 6.4's commit() overlooks a flush that fails at close.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() ||
+        ::fsync(file.handle()) != 0) {
+        const int code = errno;
+        m_besideError = QStringLiteral("%1: %2").arg(path, code != 0 ? QString::fromLocal8Bit(std::strerror(code))
+                                                                     : file.errorString());
+        return false;
+    }
+    if (!file.commit()) {
+        m_besideError = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
 bool SettingsStore::sync()
 {
     lastWriteError().clear();
     m_settings->sync();
     if (m_settings->status() == QSettings::NoError) {
-        m_error.clear();
-        return true;
+        // A file beside it that failed since the last sync fails this one too.
+        m_error = m_besideError;
+        m_besideError.clear();
+        return m_error.isEmpty();
     }
+    m_besideError.clear();
     m_error = lastWriteError();
     if (m_error.isEmpty()) {
         // QSettings failed before our writer ran (its lock file or the temporary copy); tell the

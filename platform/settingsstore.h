@@ -39,7 +39,16 @@ public:
     QString read(const QString& section, const QString& key, const QString& defaultValue) const;
     void write(const QString& section, const QString& key, const QString& value);
     bool contains(const QString& section, const QString& key) const;
-    // Flush to disk; returns false when the file could not be written.
+    void remove(const QString& section, const QString& key);
+    // A file of its own beside the settings file, for a value too large to keep in it.
+    QString besidePath(const QString& name) const;
+    // Its bytes; empty when it is absent, unreadable or larger than maxBytes (not ours).
+    QByteArray readBeside(const QString& name, qint64 maxBytes) const;
+    // Replaces it at once, never leaving it cut off (a full disk keeps the old one); false, and
+    // the reason in errorString(), when it could not be written.
+    bool writeBeside(const QString& name, const QByteArray& bytes);
+    // Flush to disk; returns false when the file, or a file beside it written since the last
+    // sync, could not be written.
     bool sync();
     // Why the latest sync failed, in plain words ("No space left on device").
     QString errorString() const { return m_error; }
@@ -48,6 +57,7 @@ public:
 private:
     std::unique_ptr<QSettings> m_settings;
     QString m_error;
+    QString m_besideError;
 };
 
 } // namespace platform

@@ -19,12 +19,12 @@ constexpr int PlaceholderWidth = 8;
 class DropDownButton : public QToolButton
 {
 public:
-    using QToolButton::QToolButton;
+    DropDownButton(bool mnemonicPresses, QWidget* parent) : QToolButton(parent), m_mnemonicPresses(mnemonicPresses) {}
 
 protected:
     bool event(QEvent* event) override
     {
-        if (event->type() == QEvent::Shortcut && menu() && isEnabled()) {
+        if (event->type() == QEvent::Shortcut && menu() && isEnabled() && !m_mnemonicPresses) {
             setFocus(Qt::ShortcutFocusReason);
             showMenu();
             return true;
@@ -43,6 +43,9 @@ protected:
         }
         QToolButton::keyPressEvent(event);
     }
+
+private:
+    bool m_mnemonicPresses = false;
 };
 } // namespace
 
@@ -70,7 +73,8 @@ int ToolBar::addButton(const QString& caption, const QString& key, Style style, 
         m_buttons.append(e);
         return index;
     }
-    auto* b = style == DropDown ? new DropDownButton(this) : new QToolButton(this);
+    const bool dropDown = style == DropDown || style == SplitDropDown;
+    auto* b = dropDown ? new DropDownButton(style == SplitDropDown, this) : new QToolButton(this);
     b->setObjectName(key);
     // Reachable with Tab, so that the keyboard can open the drop-downs and press the rest.
     b->setFocusPolicy(Qt::TabFocus);
@@ -86,7 +90,7 @@ int ToolBar::addButton(const QString& caption, const QString& key, Style style, 
         b->setIcon(m_images->picture(image));
     if (style == Check)
         b->setCheckable(true);
-    if (style == DropDown) {
+    if (dropDown) {
         e.menu = new QMenu(b);
         e.menu->setObjectName(key + QStringLiteral("Menu"));
         e.menu->setAccessibleName(b->accessibleName());

@@ -21,6 +21,9 @@ public:
     {
         Plain,
         DropDown,
+        // A drop-down whose face is a command of its own: its Alt mnemonic presses the face,
+        // while Alt+Down, F4 and the arrow still open the menu.
+        SplitDropDown,
         Check,
         Placeholder
     };

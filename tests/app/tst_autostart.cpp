@@ -137,6 +137,15 @@ void tst_Autostart::entryIsValid()
     QVERIFY(error.contains(QStringLiteral("/opt/a")));
     QVERIFY(!QFile::exists(autostart::entryPath()));
 
+    // A program path that is not valid UTF-8 reaches us empty or with replacement characters:
+    // refused, saying why, instead of an entry that starts nothing.
+    for (const QString& program : {QString(), QStringLiteral("/opt/\uFFFD\uFFFD/tivane")}) {
+        error.clear();
+        QVERIFY2(!autostart::enable(program, &error), qPrintable(program));
+        QVERIFY2(error.contains(QLatin1String("not valid UTF-8")), qPrintable(error));
+        QVERIFY(!QFile::exists(autostart::entryPath()));
+    }
+
     const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
     if (validator.isEmpty())
         QSKIP("desktop-file-validate is not installed (scripts/deps.sh --test installs it)");

@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -284,6 +285,21 @@ void tst_FrmMain::ticksSurviveReloadAndRestart()
     QVERIFY(again.lstPings->isChecked(2));
     QVERIFY(!again.lstPings->isChecked(3));
     QVERIFY(again.lstPings->isChecked(4));
+    again.mnuExit_Click();
+
+    // A run that showed another list (the one beside the program went missing, say) keeps the
+    // unticks of the entries it did not show.
+    h.writeList("1|other|127.0.0.5\r\n");
+    frmMain& other = h.make();
+    other.Form_Load();
+    QCOMPARE(other.lstPings->count(), 1);
+    QVERIFY(other.lstPings->isChecked(1));
+    other.mnuExit_Click();
+    h.writeList("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n");
+    frmMain& back = h.make();
+    back.Form_Load();
+    QVERIFY(back.lstPings->isChecked(1));
+    QVERIFY(!back.lstPings->isChecked(2));
 }
 
 void tst_FrmMain::columnWidthsAreRememberedAndTheLastStretches()
@@ -388,12 +404,15 @@ void tst_FrmMain::dropDownsOpenFromTheKeyboard_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<bool>("mnemonic"); // sent to the window instead of the focused button
-    QTest::newRow("Alt+I") << 4 << int(Qt::Key_I) << int(Qt::AltModifier) << true;
-    QTest::newRow("Alt+V") << 5 << int(Qt::Key_V) << int(Qt::AltModifier) << true;
-    QTest::newRow("Alt+P") << 1 << int(Qt::Key_P) << int(Qt::AltModifier) << true;
-    QTest::newRow("Down") << 4 << int(Qt::Key_Down) << int(Qt::NoModifier) << false;
-    QTest::newRow("F4") << 5 << int(Qt::Key_F4) << int(Qt::NoModifier) << false;
-    QTest::newRow("Alt+Down") << 1 << int(Qt::Key_Down) << int(Qt::AltModifier) << false;
+    QTest::addColumn<bool>("presses");  // the button's face is pressed; no menu opens
+    QTest::newRow("Alt+I") << 4 << int(Qt::Key_I) << int(Qt::AltModifier) << true << false;
+    QTest::newRow("Alt+V") << 5 << int(Qt::Key_V) << int(Qt::AltModifier) << true << false;
+    // Ping's face is a command of its own: its letter sweeps, its arrow keys open the menu.
+    QTest::newRow("Alt+P") << 1 << int(Qt::Key_P) << int(Qt::AltModifier) << true << true;
+    QTest::newRow("Down") << 4 << int(Qt::Key_Down) << int(Qt::NoModifier) << false << false;
+    QTest::newRow("F4") << 5 << int(Qt::Key_F4) << int(Qt::NoModifier) << false << false;
+    QTest::newRow("Alt+Down") << 1 << int(Qt::Key_Down) << int(Qt::AltModifier) << false << false;
+    QTest::newRow("F4 on Ping") << 1 << int(Qt::Key_F4) << int(Qt::NoModifier) << false << false;
 }
 
 void tst_FrmMain::dropDownsOpenFromTheKeyboard()
@@ -402,6 +421,7 @@ void tst_FrmMain::dropDownsOpenFromTheKeyboard()
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, mnemonic);
+    QFETCH(bool, presses);
 
     Harness h;
     frmMain& w = h.make();
@@ -417,6 +437,12 @@ void tst_FrmMain::dropDownsOpenFromTheKeyboard()
     }
     QWidget* target = mnemonic ? static_cast<QWidget*>(w.lstPings) : b;
     QMenu* opened = menuOpenedBy(&w, [&] { QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers)); });
+    if (presses) {
+        QCOMPARE(opened, nullptr);
+        QTRY_COMPARE(h.prober.probed.size(), 3);
+        QTRY_VERIFY(w.sweep().isIdle());
+        return;
+    }
     QCOMPARE(opened, b->menu());
     // Opening the menu ran none of its commands.
     QVERIFY(!w.sweep().isRunning());
@@ -480,7 +506,26 @@ void tst_FrmMain::firstRunDefaults()
     QVERIFY(h.messages.shown.isEmpty());
     w.show();
     w.Form_Activate();
-    QCOMPARE(w.geometryTwips(), twipsRect(120, 120, 8350, 7850));
+    // Wide enough for every column on show, as far as the screen allows: the statistics start at
+    // the default width's right edge.
+    const int screen = w.screen()->availableGeometry().width();
+    const int frame = w.frameGeometry().width() - w.width();
+    const int wanted = std::min(w.lstPings->widthForAllColumns() + frame, screen);
+    QVERIFY2(qAbs(w.frameGeometry().width() - wanted) <= 1,
+             qPrintable(QStringLiteral("%1 for %2").arg(w.frameGeometry().width()).arg(wanted)));
+    QVERIFY(w.geometryTwips().width() > 7850);
+    QVERIFY(w.frameGeometry().right() < w.screen()->availableGeometry().right() + 1);
+    QVERIFY(qAbs(w.geometryTwips().height() - 8350) < 15);
+
+    // Without the statistics the default width shows every column; it stays the stored default.
+    Harness off;
+    off.settings->write(QStringLiteral("View"), QStringLiteral("Statistics"), QStringLiteral("False"));
+    frmMain& narrow = off.make();
+    QVERIFY(narrow.Form_Load());
+    narrow.show();
+    narrow.Form_Activate();
+    QCOMPARE(narrow.geometryTwips(), twipsRect(120, 120, 8350, 7850));
+    QCOMPARE(narrow.lstPings->horizontalScrollBar()->maximum(), 0);
 }
 
 void tst_FrmMain::storedBooleans_data()

@@ -125,6 +125,8 @@ private Q_SLOTS:
     void exportWritesTheRowsThroughTheSaveDialog();
     void alertsSetDownAfterAndTheOutageLog();
     void resetAndReloadStartAfreshRemovalKeepsTheOthers();
+    void aChangeInFlightAtStopIsToldOnce_data();
+    void aChangeInFlightAtStopIsToldOnce();
 };
 
 void tst_FrmMainWatch::statisticsColumnsAreOnByDefaultToggledAndKept()
@@ -145,6 +147,9 @@ void tst_FrmMainWatch::statisticsColumnsAreOnByDefaultToggledAndKept()
         QVERIFY2(extra.contains(QLatin1String(name)), qPrintable(extra.join(QLatin1Char(','))));
     QVERIFY(w.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
 
+    // Widths of the user's own, then the statistics hidden: the hidden columns keep theirs.
+    w.lstPings->setColumnWidth(1, 151);
+    w.lstPings->setColumnWidth(HostWatch::FirstColumn + 1, 77);
     w.tblTivane->clickMenuItem(QStringLiteral("mnuStats"));
     QVERIFY(!w.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
     QVERIFY(w.lstPings->isColumnHidden(HostWatch::FirstColumn));
@@ -152,10 +157,15 @@ void tst_FrmMainWatch::statisticsColumnsAreOnByDefaultToggledAndKept()
     QVERIFY(h.messages.shown.isEmpty()); // the key was the window's, not an unknown command
     w.close();
     QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("Statistics")), QStringLiteral("False"));
+    const QString widths = h.stored(QStringLiteral("View"), QStringLiteral("ColumnWidths"));
+    QVERIFY2(!widths.split(u',').contains(QStringLiteral("0")), qPrintable(widths));
 
     frmMain& again = h.make();
     QVERIFY(again.lstPings->isColumnHidden(HostWatch::FirstColumn));
     QVERIFY(!again.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
+    QCOMPARE(again.lstPings->columnWidth(1), 151);
+    again.tblTivane->clickMenuItem(QStringLiteral("mnuStats"));
+    QCOMPARE(again.lstPings->columnWidth(HostWatch::FirstColumn + 1), 77);
 }
 
 void tst_FrmMainWatch::aHostGoingDownAndComingBackIsToldThroughTheTray()
@@ -361,6 +371,50 @@ void tst_FrmMainWatch::resetAndReloadStartAfreshRemovalKeepsTheOthers()
     QCOMPARE(w.lstPings->count(), 2);
     QCOMPARE(h.stat(1, QStringLiteral("Sent")), QString());
     QCOMPARE(w.watch().monitor().count(), 2);
+}
+
+void tst_FrmMainWatch::aChangeInFlightAtStopIsToldOnce_data()
+{
+    QTest::addColumn<QString>("then"); // what the user does after the outcome came
+    QTest::newRow("nothing") << QStringLiteral("nothing");
+    QTest::newRow("exit") << QStringLiteral("exit");
+    QTest::newRow("another sweep") << QStringLiteral("sweep");
+}
+
+void tst_FrmMainWatch::aChangeInFlightAtStopIsToldOnce()
+{
+    // Stop pressed while the probe that turns the host down is out: the sweep ends at once, the
+    // outcome comes later, and its change must not wait for a sweep that may never come.
+    QFETCH(QString, then);
+    Harness h("1|x|127.0.0.3\r\n");
+    h.tray.available = true;
+    h.settings->write(QStringLiteral("Alerts"), QStringLiteral("DownAfter"), QStringLiteral("1"));
+    h.settings->write(QStringLiteral("Alerts"), QStringLiteral("OutageLog"), QStringLiteral("True"));
+    QVERIFY(h.settings->sync());
+    frmMain& w = h.make();
+    const QString log = QDir(h.dir.path()).filePath(QStringLiteral("outages.csv"));
+    h.prober.set(QStringLiteral("127.0.0.3"), 11010);
+    h.prober.answerAfterMs = 300;
+    w.PingList();
+    QTRY_COMPARE(h.prober.inFlight(), 1);
+    QTest::mouseClick(w.tblTivane->button(tb::Stop), Qt::LeftButton);
+    QVERIFY(!w.sweep().isRunning());
+    QTRY_VERIFY(w.sweep().isIdle());
+
+    QTRY_COMPARE(h.tray.messages.size(), 1);
+    QVERIFY2(h.tray.messages.first().text.contains(QLatin1String("x (127.0.0.3) is down since")),
+             qPrintable(h.tray.messages.first().text));
+    QCOMPARE(h.sound.played.size(), 1);
+    QVERIFY2(h.tray.calls.last().second.startsWith(QLatin1String("Tivane: 1 of 1 down")),
+             qPrintable(h.tray.calls.last().second));
+    if (then == QLatin1String("exit")) {
+        w.close();
+    } else if (then == QLatin1String("sweep")) {
+        h.prober.answerAfterMs = -1;
+        h.sweep();
+    }
+    QCOMPARE(h.tray.messages.size(), 1);
+    QCOMPARE(readBytes(log).count(",x,127.0.0.3,down,"), 1);
 }
 
 QTEST_MAIN(tst_FrmMainWatch)

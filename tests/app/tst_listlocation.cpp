@@ -71,6 +71,8 @@ private Q_SLOTS:
     void windowExplainsAListThatCannotBeCreatedAndRecoversOnReload();
     void windowUsesTheResolvedListForChanges();
     void openListFolderShowsTheFolderInUse();
+    void outageLogGoesBesideTheListInUse_data();
+    void outageLogGoesBesideTheListInUse();
 
     void wavesComeFromBesideTheProgramElseTheDataFolder();
 };
@@ -253,7 +255,13 @@ void tst_ListLocation::windowTellsWhereANewListIs()
         QVERIFY(w.window->Form_Load());
         QCOMPARE(w.window->listPath(), folder + QStringLiteral("/list.txt"));
         QCOMPARE(w.window->lstPings->count(), 3);
-        QCOMPARE(w.messages.shown.size(), 1);
+        // Said over the window once it is on the screen, not on an empty desktop before it.
+        QVERIFY(w.messages.shown.isEmpty());
+        bool windowShown = false;
+        w.messages.onShow = [&](const RecordingMessageBox::Shown&) { windowShown = w.window->isVisible(); };
+        w.window->showAtStart(false);
+        QTRY_COMPARE(w.messages.shown.size(), 1);
+        QVERIFY(windowShown);
         QVERIFY2(w.messages.shown.first().text.contains(folder + QStringLiteral("/list.txt")),
                  qPrintable(w.messages.shown.first().text));
         QCOMPARE(w.messages.shown.first().style, int(platform::MsgInformation));
@@ -288,6 +296,7 @@ void tst_ListLocation::windowExplainsAListThatCannotBeCreatedAndRecoversOnReload
 
     // The user clears the way and reloads: the list is created then, and said so.
     QVERIFY(QFile::remove(folder));
+    w.window->show();
     w.window->tblTivane->clickMenuItem(QStringLiteral("mnuReload"));
     QCOMPARE(w.window->lstPings->count(), 3);
     QCOMPARE(w.messages.shown.size(), 2);
@@ -313,6 +322,34 @@ void tst_ListLocation::windowUsesTheResolvedListForChanges()
     w.window->mnuDelete_Click();
     QCOMPARE(readBytes(data.filePath(QStringLiteral("list.txt"))), QByteArray("2|b|127.0.0.2\n"));
     QVERIFY(entries(program.path()).isEmpty());
+    w.window->Form_Unload();
+}
+
+void tst_ListLocation::outageLogGoesBesideTheListInUse_data()
+{
+    QTest::addColumn<bool>("portable");
+    QTest::newRow("list beside the program") << true;
+    QTest::newRow("the user's own list") << false;
+}
+
+void tst_ListLocation::outageLogGoesBesideTheListInUse()
+{
+    QFETCH(bool, portable);
+    QTemporaryDir program, data;
+    const QDir inUse(portable ? program.path() : data.path());
+    const QDir other(portable ? data.path() : program.path());
+    writeBytes(inUse.filePath(QStringLiteral("list.txt")), "1|a|127.0.0.1\n");
+    Window w(program.path(), data.path());
+    w.settings->write(QStringLiteral("Alerts"), QStringLiteral("OutageLog"), QStringLiteral("True"));
+    w.settings->write(QStringLiteral("Alerts"), QStringLiteral("DownAfter"), QStringLiteral("1"));
+    QVERIFY(w.settings->sync());
+    QVERIFY(w.window->Form_Load());
+    QCOMPARE(w.window->outageLogPath(), inUse.filePath(QStringLiteral("outages.csv")));
+    w.prober.set(QStringLiteral("127.0.0.1"), 11010);
+    w.window->PingList();
+    QTRY_VERIFY(w.window->sweep().isIdle());
+    QVERIFY(readBytes(inUse.filePath(QStringLiteral("outages.csv"))).contains(",a,127.0.0.1,down,"));
+    QVERIFY(!other.exists(QStringLiteral("outages.csv")));
     w.window->Form_Unload();
 }
 

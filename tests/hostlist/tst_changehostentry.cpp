@@ -67,6 +67,8 @@ private Q_SLOTS:
 
     void importPlanSaysWhatAndWhy();
     void importAppendsInOneWrite();
+    void importPlanTakesAnyLine_data();
+    void importPlanTakesAnyLine();
     void addressRules_data();
     void addressRules();
 
@@ -217,11 +219,16 @@ void TestChangeHostEntry::legacyFileIsReadInItsCodePage()
     QCOMPARE(loaded.entries.at(0).host.name, Printer);
     QCOMPARE(loaded.entries.at(1).host.name, s("ёлка"));
 
-    // One stray byte is enough: the file as a whole is not UTF-8, so every line is legacy text,
-    // including a sequence that would have been valid UTF-8 on its own.
-    const hostlist::ParsedHostList mixed = hostlist::parseHostList("1|\xC3\xA9|a\r\n2|\xFF|b\r\n");
-    QCOMPARE(mixed.entries.at(0).name, s("Г©"));
+    // A UTF-8 list with one line pasted from an old tool: each line is read in its own encoding,
+    // so one stray byte garbles no other name.
+    const QByteArray mixedBytes =
+        "1|\xC3\xA9|a\r\n2|\xFF|b\r\n3|" + s("ёлка Büro").toUtf8() + "|c\r\n4|" + Printer1251 + "|d\r\n";
+    const hostlist::ParsedHostList mixed = hostlist::parseHostList(mixedBytes);
+    QCOMPARE(mixed.entries.size(), 4);
+    QCOMPARE(mixed.entries.at(0).name, s("é"));
     QCOMPARE(mixed.entries.at(1).name, s("я"));
+    QCOMPARE(mixed.entries.at(2).name, s("ёлка Büro"));
+    QCOMPARE(mixed.entries.at(3).name, Printer);
 
     // Valid UTF-8 stays UTF-8.
     writeBytes(m_path, "1|" + Printer.toUtf8() + "|10.0.0.1\r\n");
@@ -247,6 +254,11 @@ void TestChangeHostEntry::legacyFileIsWrittenInItsCodePage()
     QVERIFY2(error.contains(QStringLiteral("windows-1251")), qPrintable(error));
     QVERIFY(!attempt([&] { file.replace(keys.at(0), {1, s("日本"), s("10.0.0.1")}); }).isEmpty());
     QCOMPARE(readBytes(m_path), now);
+
+    // Code-page bytes that would read back as UTF-8 ("Сё" is D1 B8, U+0478) go in UTF-8 instead.
+    QVERIFY(attempt([&] { file.append({1, s("Сё"), s("10.0.0.4")}); }).isEmpty());
+    QCOMPARE(readBytes(m_path), now + "1|" + s("Сё").toUtf8() + "|10.0.0.4\r\n");
+    QCOMPARE(file.load().entries.last().host.name, s("Сё"));
 
     // A UTF-8 file takes the same name in UTF-8, and a new file starts as UTF-8.
     QFile::remove(m_path);
@@ -344,6 +356,46 @@ void TestChangeHostEntry::importPlanSaysWhatAndWhy()
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(plan.rejected.at(i).line, lines[i]);
         QVERIFY2(plan.rejected.at(i).why.contains(QString::fromLatin1(why[i])), qPrintable(plan.rejected.at(i).why));
+    }
+}
+
+void TestChangeHostEntry::importPlanTakesAnyLine_data()
+{
+    // Digits of other scripts pass QChar::isDigit() but give no type; with bars and empty fields.
+    QTest::addColumn<QString>("first");
+    QTest::newRow("Arabic-Indic one") << s("\u0661");
+    QTest::newRow("Devanagari five") << s("\u096B");
+    QTest::newRow("fullwidth three") << s("\uFF13");
+    QTest::newRow("mathematical bold one") << s("\U0001D7CF");
+    QTest::newRow("superscript two") << s("\u00B2");
+    QTest::newRow("ASCII seven") << s("7");
+}
+
+void TestChangeHostEntry::importPlanTakesAnyLine()
+{
+    QFETCH(QString, first);
+    const QStringList rests = {
+        s("|x|127.0.0.1"),   s("|"),   s("||"), s("|||"), s("|x|"), s("||127.0.0.9"), s(" |x|127.0.0.1"),
+        s("|\u0661|\u0661"), QString()};
+    for (const QString& rest : rests) {
+        const QString line = first + rest;
+        const hostlist::ImportPlan plan = hostlist::planImport(QString(line + u'\n' + line));
+        QVERIFY2(plan.accepted.size() + plan.rejected.size() <= 2, qPrintable(line));
+        for (const HostLine& e : plan.accepted) {
+            QVERIFY2(e.type >= 0 && e.type <= 3 && !e.address.isEmpty(), qPrintable(line));
+            QVERIFY2(!e.name.contains(u'|'), qPrintable(line));
+        }
+        for (const auto& r : plan.rejected)
+            QVERIFY2(!r.why.isEmpty(), qPrintable(line));
+    }
+    // A list line with another script's digit is refused with its reason.
+    const hostlist::ImportPlan plan = hostlist::planImport(QString(first + s("|x|127.0.0.1")));
+    if (first == s("7")) {
+        QCOMPARE(plan.accepted.size(), 1);
+    } else {
+        QCOMPARE(plan.rejected.size(), 1);
+        QVERIFY2(plan.rejected.first().why.contains(QLatin1String("type digit 0 to 9")),
+                 qPrintable(plan.rejected.first().why));
     }
 }
 

@@ -33,17 +33,35 @@ QString fromCodePoints(const QList<uint>& codePoints)
 
 hostlist::ParsedHostList referenceRead(const QByteArray& data)
 {
-    // QString::fromUtf8 drops exactly one leading byte order mark by itself. A file that is not
-    // UTF-8 as a whole is read in the legacy code page, here through Qt's own converter where
-    // the build has one.
-    QString text = QString::fromUtf8(data);
+    // QString::fromUtf8 drops exactly one leading byte order mark by itself. In a file that is
+    // not UTF-8 as a whole, each line that is not valid UTF-8 on its own is read in the legacy
+    // code page, here through Qt's own converter where the build has one.
+    static const QRegularExpression breaks(QStringLiteral("\r\n|\r|\n"));
+    QStringList lines;
+    const QString text = QString::fromUtf8(data);
     // Qt turns every bad sequence into U+FFFD, so only valid UTF-8 comes back as it was.
     if (!data.startsWith("\xEF\xBB\xBF") && text.toUtf8() != data) {
-        QStringDecoder cp1251("windows-1251");
-        text = cp1251.isValid() ? QString(cp1251.decode(data)) : hostlist::decodeWindows1251(data);
+        QByteArray raw;
+        for (qsizetype i = 0; i <= data.size(); ++i) {
+            if (i < data.size() && data[i] != '\r' && data[i] != '\n') {
+                raw += data[i];
+                continue;
+            }
+            QStringDecoder utf8(QStringDecoder::Utf8,
+                                QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+            QString line = utf8.decode(raw);
+            if (utf8.hasError()) {
+                QStringDecoder cp1251("windows-1251");
+                line = cp1251.isValid() ? QString(cp1251.decode(raw)) : hostlist::decodeWindows1251(raw);
+            }
+            lines.append(line);
+            raw.clear();
+            if (i + 1 < data.size() && data[i] == '\r' && data[i + 1] == '\n')
+                ++i;
+        }
+    } else {
+        lines = text.split(breaks);
     }
-    static const QRegularExpression breaks(QStringLiteral("\r\n|\r|\n"));
-    QStringList lines = text.split(breaks);
     if (lines.last().isEmpty()) // a final break ends the last line; it does not open another
         lines.removeLast();
 

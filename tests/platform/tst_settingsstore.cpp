@@ -3,6 +3,7 @@
 #include "tests/support/testfiles.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -36,10 +37,22 @@ private Q_SLOTS:
     void fullDiskKeepsTheOldFileAndSaysWhy_data();
     void fullDiskKeepsTheOldFileAndSaysWhy();
     void hugeOrHostileFileReadsAsDefaults();
+    void anyTextRoundTripsExactly_data();
+    void anyTextRoundTripsExactly();
+    void randomKeysAndValuesRoundTrip();
+    void refusedFileIsNeverOverwritten();
+    void filesBesideAreWrittenWholeOrNotAtAll();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString iniPath() const { return m_dir->filePath(QStringLiteral("settings.ini")); }
+    // The file under a new name each time, so that it is read from the disk.
+    QString copyOfIni()
+    {
+        const QString copy = m_dir->filePath(QStringLiteral("copy%1.ini").arg(++m_copies));
+        return QFile::copy(iniPath(), copy) ? copy : QString();
+    }
+    int m_copies = 0;
 };
 
 void TestSettingsStore::init()
@@ -303,6 +316,118 @@ void TestSettingsStore::hugeOrHostileFileReadsAsDefaults()
     platform::SettingsStore odd(iniPath());
     QCOMPARE(odd.read(QStringLiteral("Settings"), QStringLiteral("WndL"), 0), QStringLiteral("unterminated"));
     QCOMPARE(odd.read(QStringLiteral("View"), QStringLiteral("GridLines"), 0), QStringLiteral("0"));
+}
+
+void TestSettingsStore::anyTextRoundTripsExactly_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    const QChar lone[] = {QChar(0xD800), u'x', QChar(0xDC00)};
+    QTest::newRow("control then a hex digit")
+        << QStringLiteral("View") << QStringLiteral("k") << QStringLiteral("\u0001a\u001fF\u0000");
+    QTest::newRow("section General") << QStringLiteral("General") << QStringLiteral("k") << QStringLiteral("v");
+    QTest::newRow("section %General") << QStringLiteral("%General") << QStringLiteral("k") << QStringLiteral("w");
+    QTest::newRow("lone surrogates") << QString(lone, 3) << QString(lone, 3) << QString(lone, 3);
+}
+
+void TestSettingsStore::anyTextRoundTripsExactly()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    {
+        platform::SettingsStore store(iniPath());
+        store.write(section, key, value);
+        // The root's keys and a section named "General" must not meet.
+        store.write(QString(), QStringLiteral("k"), QStringLiteral("root"));
+        QVERIFY(store.sync());
+    }
+    // A copy under another name: QSettings would answer from its cache of the file it wrote.
+    platform::SettingsStore reopened(copyOfIni());
+    QCOMPARE(reopened.read(section, key, QStringLiteral("<absent>")), value);
+    QCOMPARE(reopened.read(QString(), QStringLiteral("k"), QStringLiteral("<absent>")), QStringLiteral("root"));
+}
+
+void TestSettingsStore::randomKeysAndValuesRoundTrip()
+{
+    // Any UTF-16 text at all: sections may nest with "/", keys are one level.
+    const quint32 seed = qEnvironmentVariableIsSet("TIVANE_FUZZ_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("TIVANE_FUZZ_SEED"))
+                             : QRandomGenerator::system()->generate();
+    qInfo("seed %u (repeat with TIVANE_FUZZ_SEED=%u)", seed, seed);
+    QRandomGenerator random(seed);
+    const char16_t alphabet[] = {u'a', u'Z', u'0', u' ',   u'%',   u'"',   u'\\',  u';',   u'#',  u'=',
+                                 u',', u'@', u'[', u']',   u'\n',  u'\r',  u'\t',  0,      1,     0x1A,
+                                 u'x', u'F', 0xA0, 0x2028, 0x0416, 0xFEFF, 0xD83D, 0xDE00, 0xFFFF};
+    const auto text = [&](int minimum, bool slashes) {
+        QString out;
+        const int size = minimum + random.bounded(12);
+        for (int i = 0; i < size; ++i) {
+            const char16_t c = random.bounded(4) == 0 ? char16_t(random.bounded(0x10000))
+                                                      : alphabet[random.bounded(int(std::size(alphabet)))];
+            out += QChar(c == u'/' && !slashes ? u'_' : c);
+        }
+        return out;
+    };
+    for (int round = 0; round < 20; ++round) {
+        QMap<QString, QString> written;
+        {
+            QFile::remove(iniPath());
+            platform::SettingsStore store(iniPath());
+            for (int i = 0; i < 30; ++i) {
+                // QSettings itself drops empty levels of a path; those are left out.
+                QString section = text(1, false);
+                if (random.bounded(3) == 0)
+                    section = QStringLiteral("General");
+                const QString key = text(1, false);
+                const QString value = text(0, false);
+                store.write(section, key, value);
+                written.insert(section + u'/' + key, value);
+            }
+            QVERIFY(store.sync());
+        }
+        platform::SettingsStore reopened(copyOfIni());
+        for (auto it = written.cbegin(); it != written.cend(); ++it) {
+            const qsizetype slash = it.key().lastIndexOf(u'/');
+            const QString got =
+                reopened.read(it.key().left(slash), it.key().mid(slash + 1), QStringLiteral("<absent>"));
+            QVERIFY2(got == it.value(), qPrintable(QStringLiteral("seed %1, %2").arg(seed).arg(it.key())));
+        }
+    }
+}
+
+void TestSettingsStore::refusedFileIsNeverOverwritten()
+{
+    // Far beyond anything we write: read as defaults, and then left as it was, not replaced by them.
+    QByteArray big = "[View]\nGridLines=True\n";
+    big += QByteArray((qint64(9) << 20), 'x');
+    writeBytes(iniPath(), big);
+    {
+        platform::SettingsStore store(iniPath());
+        QCOMPARE(store.read(QStringLiteral("View"), QStringLiteral("GridLines"), 0), QStringLiteral("0"));
+        store.write(QStringLiteral("View"), QStringLiteral("GridLines"), QStringLiteral("False"));
+        QVERIFY(!store.sync());
+        QVERIFY2(store.errorString().contains(QLatin1String("was not read")), qPrintable(store.errorString()));
+    }
+    QCOMPARE(QFileInfo(iniPath()).size(), big.size());
+    QVERIFY(readBytes(iniPath()) == big);
+}
+
+void TestSettingsStore::filesBesideAreWrittenWholeOrNotAtAll()
+{
+    SmallDisk disk;
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.why()));
+    platform::SettingsStore full(disk.filePath(QStringLiteral("Tivane.ini")));
+    QVERIFY(full.writeBeside(QStringLiteral("b.txt"), "kept\n"));
+    QVERIFY(disk.fill());
+    QVERIFY(!full.writeBeside(QStringLiteral("b.txt"), QByteArray(20000, 'n')));
+    // The failure is the next sync's, with its reason.
+    QVERIFY(!full.sync());
+    QVERIFY2(full.errorString().contains(QLatin1String("b.txt")), qPrintable(full.errorString()));
+    QCOMPARE(full.readBeside(QStringLiteral("b.txt"), 100), QByteArray("kept\n"));
+    QCOMPARE(full.readBeside(QStringLiteral("b.txt"), 3), QByteArray()); // larger than allowed: not ours
 }
 
 QTEST_MAIN(TestSettingsStore)

@@ -69,7 +69,7 @@ void ScriptedProber::cancelAll()
 void addWindowButtons(platform::ToolBar& toolbar)
 {
     using platform::ToolBar;
-    toolbar.addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::DropDown, 0, {}, {});
+    toolbar.addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::SplitDropDown, 0, {}, {});
     toolbar.addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 0, {}, {});
     toolbar.addButton({}, {}, ToolBar::Placeholder, 0, {}, {});
     toolbar.addButton(QStringLiteral("&IP List"), QStringLiteral("mnuIpList"), ToolBar::DropDown, 0, {}, {});

@@ -1,0 +1,119 @@
+// What the window keeps between runs, through real files: a long list of unticked entries must
+// never cost the user the other settings.
+#include "app/windowsettings.h"
+#include "platform/settingsstore.h"
+#include "tests/support/testfiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+// Entries with long Cyrillic names: as many as a list holds take about 3.4 MiB as UTF-8.
+QStringList manyLongNames(int count)
+{
+    QStringList out;
+    const QString stem = QStringLiteral("Сервер бухгалтерии, второй этаж, кабинет номер ");
+    for (int i = 0; i < count; ++i)
+        out.append(WindowSettings::entryIdentity(stem + QString::number(i),
+                                                 QStringLiteral("10.%1.%2.1").arg(i / 256).arg(i % 256)));
+    return out;
+}
+
+WindowSettings unusual()
+{
+    WindowSettings s;
+    s.geometryTwips = QRect(300, 450, 9000, 6000);
+    s.gridLines = true;
+    s.downAfter = 7;
+    s.columnWidths = {211, 133, 90, 60};
+    return s;
+}
+
+void compareKept(const WindowSettings& got, const WindowSettings& want)
+{
+    QCOMPARE(got.gridLines, want.gridLines);
+    QCOMPARE(got.downAfter, want.downAfter);
+    QCOMPARE(got.columnWidths, want.columnWidths);
+    QVERIFY(got.unticked == want.unticked);
+}
+
+// The settings file and the files beside it copied to a new folder, so that they are read from
+// the disk: QSettings answers a second store of the same file from its cache.
+QString copiedToNewFolder(const QTemporaryDir& dir, const QString& ini)
+{
+    static int copies = 0;
+    const QDir to(dir.filePath(QStringLiteral("copy%1").arg(++copies)));
+    if (!to.mkpath(QStringLiteral(".")))
+        return {};
+    for (const QFileInfo& file : QFileInfo(ini).dir().entryInfoList(QDir::Files))
+        QFile::copy(file.filePath(), to.filePath(file.fileName()));
+    return to.filePath(QFileInfo(ini).fileName());
+}
+
+} // namespace
+
+class tst_WindowSettings : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void manyUntickedEntriesKeepEveryOtherSetting_data();
+    void manyUntickedEntriesKeepEveryOtherSetting();
+};
+
+void tst_WindowSettings::manyUntickedEntriesKeepEveryOtherSetting_data()
+{
+    QTest::addColumn<bool>("earlierVersion"); // the entries start in the settings file itself
+    QTest::addColumn<int>("count");
+    QTest::newRow("as many as a list holds") << false << 32767;
+    // Percent-encoded there, 12,500 of them took 3.4 MiB and every setting read as its default.
+    QTest::newRow("moved out of an earlier version's file") << true << 12500;
+}
+
+void tst_WindowSettings::manyUntickedEntriesKeepEveryOtherSetting()
+{
+    QFETCH(bool, earlierVersion);
+    QFETCH(int, count);
+    QTemporaryDir dir;
+    QString ini = dir.filePath(QStringLiteral("Tivane.ini"));
+    WindowSettings want = unusual();
+    want.unticked = manyLongNames(count);
+    if (!earlierVersion) {
+        platform::SettingsStore store(ini);
+        QVERIFY2(want.save(store), qPrintable(store.errorString()));
+    } else {
+        // As earlier versions wrote them: percent-encoded, comma-separated, under [View].
+        platform::SettingsStore store(ini);
+        QVERIFY(want.save(store));
+        QStringList encoded;
+        for (const QString& identity : want.unticked)
+            encoded.append(QString::fromLatin1(QUrl::toPercentEncoding(identity)));
+        store.write(QStringLiteral("View"), QStringLiteral("Unticked"), encoded.join(u','));
+        QVERIFY(store.sync());
+        QFile::remove(store.besidePath(QStringLiteral("unticked.txt")));
+        QVERIFY(!QFile::exists(store.besidePath(QStringLiteral("unticked.txt"))));
+        QVERIFY(QFileInfo(ini).size() > 3 * 1024 * 1024);
+    }
+    {
+        platform::SettingsStore store(copiedToNewFolder(dir, ini));
+        WindowSettings first = WindowSettings::load(store);
+        compareKept(first, want);
+        first.geometryTwips = WindowSettings::loadGeometry(store);
+        QVERIFY2(first.save(store), qPrintable(store.errorString()));
+        // The settings stay small, far below what their reader takes; the entries sit beside them.
+        const QFileInfo saved(store.fileName());
+        QVERIFY2(saved.size() < 4096, qPrintable(QString::number(saved.size())));
+        QVERIFY(QFileInfo(store.besidePath(QStringLiteral("unticked.txt"))).size() > count * 100);
+        ini = store.fileName();
+    }
+    platform::SettingsStore again(copiedToNewFolder(dir, ini));
+    QVERIFY(!again.contains(QStringLiteral("View"), QStringLiteral("Unticked")));
+    compareKept(WindowSettings::load(again), want);
+    QCOMPARE(WindowSettings::loadGeometry(again), want.geometryTwips);
+}
+
+QTEST_MAIN(tst_WindowSettings)
+#include "tst_windowsettings.moc"
