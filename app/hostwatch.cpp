@@ -5,6 +5,7 @@
 #include "probe/outagelog.h"
 #include "probe/sweep.h"
 #include "resources/artwork.h"
+#include "shell/mdlmore.h"
 
 #include <QDateTime>
 #include <QFontMetrics>
@@ -66,6 +67,8 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
             });
     connect(&sweep, &Sweep::entryFinished, this, &HostWatch::onEntryFinished);
     connect(&sweep, &Sweep::sweepFinished, this, &HostWatch::onSweepFinished);
+    connect(&sweep, &Sweep::runStarted, this, [this] { logMonitoring(OutageLog::Monitoring::Started); });
+    connect(&sweep, &Sweep::runEnded, this, [this] { logMonitoring(OutageLog::Monitoring::Stopped); });
     followAll();
 }
 
@@ -173,7 +176,8 @@ void HostWatch::onSweepFinished()
         refreshOverall();
         const monitor::Notification note = monitor::describeChanges(changes, now());
         if (!note.isEmpty()) {
-            if (m_services.notify)
+            const bool toldEach = m_services.notifyEach && m_services.notifyEach(changes);
+            if (!toldEach && m_services.notify)
                 m_services.notify(note);
             if (m_services.sound && m_services.soundOn && m_services.soundOn() && m_services.soundFile) {
                 const char* file =
@@ -182,17 +186,26 @@ void HostWatch::onSweepFinished()
             }
             Q_EMIT told(note);
         }
-        if (!m_logPath.isEmpty()) {
-            const QString why = OutageLog(m_logPath).append(changes);
-            if (why.isEmpty()) {
-                m_logBroken = false;
-            } else if (!m_logBroken) {
-                m_logBroken = true;
-                Q_EMIT logFailed(why);
-            }
-        }
+        if (!m_logPath.isEmpty())
+            logResult(OutageLog(m_logPath).append(changes));
     }
     Q_EMIT recorded();
+}
+
+void HostWatch::logMonitoring(OutageLog::Monitoring what)
+{
+    if (!m_logPath.isEmpty())
+        logResult(OutageLog(m_logPath).appendMonitoring(what, now()));
+}
+
+void HostWatch::logResult(const QString& why)
+{
+    if (why.isEmpty()) {
+        m_logBroken = false;
+    } else if (!m_logBroken) {
+        m_logBroken = true;
+        Q_EMIT logFailed(why);
+    }
 }
 
 void HostWatch::refreshOverall()
@@ -211,7 +224,9 @@ void HostWatch::refreshOverall()
         image = artwork::TraySomeDown;
         break;
     }
-    m_services.showOverall(artwork::trayIcon(image), m_monitor.trayToolTip());
+    // Under its theme name as well, where installed, for tray hosts that draw icons by name.
+    m_services.showOverall(mdlMore::namedIcon(artwork::trayIcon(image), artwork::trayIconName(image)),
+                           m_monitor.trayToolTip());
 }
 
 QByteArray HostWatch::csvOf(const QVector<int>& rows) const

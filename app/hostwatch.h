@@ -2,6 +2,7 @@
 
 #include "platform/reportlist.h"
 #include "probe/hoststats.h"
+#include "probe/outagelog.h"
 
 #include <QByteArray>
 #include <QIcon>
@@ -31,6 +32,9 @@ public:
     {
         // Tells the user about the changes of a sweep (the tray's balloon); empty: not told.
         std::function<void(const monitor::Notification& note)> notify;
+        // Tells the user about each change on its own (the desktop's notifications); true when
+        // it did, and then notify is not asked. Empty: notify is.
+        std::function<bool(const QVector<monitor::StateChange>& changes)> notifyEach;
         // Shows the overall state: the tray's icon and tip.
         std::function<void(const QIcon& icon, const QString& tip)> showOverall;
         // Plays the going-down and coming-back sounds; null: silent.
@@ -92,6 +96,9 @@ Q_SIGNALS:
 private:
     void onEntryFinished(int row, quint64 key, std::int32_t status, qint64 rttUs, qint64 atMs);
     void onSweepFinished();
+    void logMonitoring(OutageLog::Monitoring what);
+    // Tells of a failed write once, until one works again.
+    void logResult(const QString& why);
     void follow(int first, int last);
     void forget(int first, int last);
     void followAll();

@@ -98,6 +98,8 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     s.hideUnselected = readBool(store, SecView, QStringLiteral("HideUnselected"), s.hideUnselected);
     s.pingAllAtOnce = readBool(store, SecView, QStringLiteral("PingAllAtOnce"), s.pingAllAtOnce);
     s.startWithSession = readBool(store, SecView, QStringLiteral("StartWithSession"), s.startWithSession);
+    s.resumeMonitoring = readBool(store, SecView, QStringLiteral("ResumeMonitoring"), s.resumeMonitoring);
+    s.closeToTray = readBool(store, SecView, QStringLiteral("CloseToTray"), s.closeToTray);
     s.soundAlert = readOr(store, SecToolBar, QStringLiteral("sndAlert"), s.soundAlert, platform::toInt32);
     s.statistics = readBool(store, SecView, QStringLiteral("Statistics"), s.statistics);
     const int downAfter = readOr(store, SecAlerts, QStringLiteral("DownAfter"), s.downAfter, platform::toInt32);
@@ -139,6 +141,8 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(SecView, QStringLiteral("HideUnselected"), platform::boolText(hideUnselected));
     store.write(SecView, QStringLiteral("PingAllAtOnce"), platform::boolText(pingAllAtOnce));
     store.write(SecView, QStringLiteral("StartWithSession"), platform::boolText(startWithSession));
+    store.write(SecView, QStringLiteral("ResumeMonitoring"), platform::boolText(resumeMonitoring));
+    store.write(SecView, QStringLiteral("CloseToTray"), platform::boolText(closeToTray));
     store.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(soundAlert));
     store.write(SecView, QStringLiteral("Statistics"), platform::boolText(statistics));
     store.write(SecAlerts, QStringLiteral("DownAfter"), QString::number(downAfter));

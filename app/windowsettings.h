@@ -21,10 +21,12 @@ struct WindowSettings
     bool hideUnselected = false;
     bool pingAllAtOnce = false;
     bool startWithSession = false;
-    int soundAlert = 1;     // the Sound Alert button's value: 1 pressed
-    bool statistics = true; // the statistics columns are shown
-    int downAfter = 3;      // failed probes in a row before a host counts as down, 1..100
-    bool outageLog = false; // state changes are appended to the outage log
+    bool resumeMonitoring = false; // a continuous run starts with the program
+    bool closeToTray = false;      // closing the window hides it in the tray
+    int soundAlert = 1;            // the Sound Alert button's value: 1 pressed
+    bool statistics = true;        // the statistics columns are shown
+    int downAfter = 3;             // failed probes in a row before a host counts as down, 1..100
+    bool outageLog = false;        // state changes are appended to the outage log
     // The list's column widths in pixels, left to right; empty keeps the built-in ones.
     QVector<int> columnWidths;
     // The entries the user unticked, each as entryIdentity() gives it.

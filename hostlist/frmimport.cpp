@@ -49,6 +49,9 @@ frmImport::frmImport(QVector<hostlist::HostLine> existing, QWidget* owner)
     lstPreview->setHeaderLabels(
         {QStringLiteral("Line"), QStringLiteral("Does"), QStringLiteral("Name"), QStringLiteral("Address or reason")});
     lstPreview->header()->setStretchLastSection(true);
+    // A reason is read whole: wrapped within its column rather than cut off.
+    lstPreview->setWordWrap(true);
+    lstPreview->setTextElideMode(Qt::ElideNone);
     layout->addWidget(lstPreview, 2);
 
     lblSummary = new QLabel(this);
