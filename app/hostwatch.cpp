@@ -61,10 +61,20 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
     // A row's name or address set after it was added (Add, then the sub-item).
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+                // The tray counts the ticked hosts only.
+                if (roles.contains(Qt::CheckStateRole))
+                    refreshOverall();
                 if (from.column() > 1 || (!roles.isEmpty() && !roles.contains(Qt::DisplayRole)))
                     return;
                 follow(from.row() + 1, to.row() + 1);
             });
+    // Times of another day are shown with their date: at midnight every such time changes.
+    m_midnight.setSingleShot(true);
+    connect(&m_midnight, &QTimer::timeout, this, [this] {
+        m_list.items()->extraChanged(0);
+        armMidnight();
+    });
+    armMidnight();
     connect(&sweep, &Sweep::entryFinished, this, &HostWatch::onEntryFinished);
     connect(&sweep, &Sweep::sweepFinished, this, &HostWatch::onSweepFinished);
     connect(&sweep, &Sweep::runStarted, this, [this] { logMonitoring(OutageLog::Monitoring::Started); });
@@ -75,6 +85,20 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
 HostWatch::~HostWatch()
 {
     m_list.items()->setExtraColumns(nullptr);
+}
+
+int HostWatch::msToNextDay() const
+{
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(this->now(), monitor::localZone());
+    const QDateTime next(now.date().addDays(1), QTime(0, 0), monitor::localZone());
+    // A little past midnight, so that the clock has surely turned when the texts are made.
+    constexpr qint64 Day = 24 * 3600 * 1000;
+    return int(std::clamp<qint64>(now.msecsTo(next) + 500, 500, Day));
+}
+
+void HostWatch::armMidnight()
+{
+    m_midnight.start(msToNextDay());
 }
 
 qint64 HostWatch::now() const
@@ -212,8 +236,14 @@ void HostWatch::refreshOverall()
 {
     if (!m_services.showOverall)
         return;
+    QSet<quint64> ticked;
+    const platform::ReportListModel* model = m_list.items();
+    for (int i = 1; i <= model->count(); ++i) {
+        if (model->row(i).checked && model->row(i).key != 0)
+            ticked.insert(model->row(i).key);
+    }
     int image = artwork::TrayNoneProbed;
-    switch (m_monitor.overall()) {
+    switch (m_monitor.overall(ticked)) {
     case monitor::Overall::NoneProbed:
         image = artwork::TrayNoneProbed;
         break;
@@ -226,7 +256,7 @@ void HostWatch::refreshOverall()
     }
     // Under its theme name as well, where installed, for tray hosts that draw icons by name.
     m_services.showOverall(mdlMore::namedIcon(artwork::trayIcon(image), artwork::trayIconName(image)),
-                           m_monitor.trayToolTip());
+                           m_monitor.trayToolTip(ticked));
 }
 
 QByteArray HostWatch::csvOf(const QVector<int>& rows) const

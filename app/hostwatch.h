@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QVector>
 #include <functional>
 
@@ -71,6 +72,8 @@ public:
     // Shows the overall state again (the tray icon may have been made anew).
     void refreshOverall();
     qint64 now() const;
+    // How long until the next day begins, by now(); the list's times are made anew then.
+    int msToNextDay() const;
 
     // ExtraColumns
     int extraColumnCount() const override;
@@ -102,6 +105,7 @@ private:
     void follow(int first, int last);
     void forget(int first, int last);
     void followAll();
+    void armMidnight();
     void applyShown();
 
     platform::ReportList& m_list;
@@ -111,6 +115,7 @@ private:
     QString m_logPath;
     bool m_logBroken = false;
     bool m_shown = true;
+    QTimer m_midnight;
     QIcon m_upIcon;
     QIcon m_downIcon;
 };
