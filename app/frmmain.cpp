@@ -486,11 +486,18 @@ void frmMain::openListFolder()
 
 void frmMain::showAtStart(bool toTray)
 {
+    // A compositor that places windows may never activate one it shows without a seat, and the
+    // size is best given before the window is first shown.
+    if (WindowSettings::compositorPlacesWindows())
+        Form_Activate();
     // Hidden without a tray icon, the window could never be brought back; followTray() shows it
     // should the notification area go away later.
     if (toTray && m_trayShown)
         return;
     show();
+    // The decorations a compositor's client draws are known once shown, without a resize or a
+    // move to tell of them: take them off the stored outer size now.
+    rememberNormalGeometry();
 }
 
 void frmMain::Form_Activate()
@@ -515,8 +522,10 @@ QRect frmMain::geometryTwips() const
     const QRect outer = m_normalOuter.isValid() ? m_normalOuter : frameGeometry();
     const QSize client = m_normalOuter.isValid() ? m_normalClient.size() : size();
     // Twips are finer than pixels: while the window still sits where stored twips put it,
-    // hand those back, so a geometry survives any number of runs unchanged.
-    if (m_applied.twips.isValid() && outer.topLeft() == m_applied.framePos && client == m_applied.client)
+    // hand those back, so a geometry survives any number of runs unchanged. Where the compositor
+    // places windows, the place read back means nothing and only the size counts.
+    const bool samePlace = WindowSettings::compositorPlacesWindows() || outer.topLeft() == m_applied.framePos;
+    if (m_applied.twips.isValid() && samePlace && client == m_applied.client)
         return m_applied.twips;
     return QRect(toTwips(outer.x()), toTwips(outer.y()), toTwips(outer.width()), toTwips(outer.height()));
 }
@@ -531,8 +540,9 @@ void frmMain::setGeometryTwips(int top, int left, int height, int width)
 
     // Keep the whole window, and so its title bar, on the screen it is meant for; a window larger
     // than that screen (a stored size from a bigger monitor, or a high scale factor) is shrunk.
+    const bool placed = WindowSettings::compositorPlacesWindows();
     const QPoint titleBar(outer.x() + std::min(outer.width() / 2, 100), outer.y() + 10);
-    QScreen* target = QGuiApplication::screenAt(titleBar);
+    QScreen* target = placed ? screen() : QGuiApplication::screenAt(titleBar);
     if (!target) {
         qint64 best = -1;
         for (QScreen* screen : QGuiApplication::screens()) {
@@ -550,15 +560,18 @@ void frmMain::setGeometryTwips(int top, int left, int height, int width)
         const QRect avail = target->availableGeometry();
         outer.setWidth(std::min(outer.width(), avail.width()));
         outer.setHeight(std::min(outer.height(), avail.height()));
-        outer.moveLeft(std::clamp(outer.x(), avail.left(), avail.right() + 1 - outer.width()));
-        outer.moveTop(std::clamp(outer.y(), avail.top(), avail.bottom() + 1 - outer.height()));
+        if (!placed) {
+            outer.moveLeft(std::clamp(outer.x(), avail.left(), avail.right() + 1 - outer.width()));
+            outer.moveTop(std::clamp(outer.y(), avail.top(), avail.bottom() + 1 - outer.height()));
+        }
     }
 
     // The minimum and the size are for the client area: take the frame off, as far as it is known.
     const QSize frame = frameExtra();
     setMinimumSize(std::max(1, std::min(minW, outer.width()) - frame.width()),
                    std::max(1, std::min(minH, outer.height()) - frame.height()));
-    move(outer.topLeft());
+    if (!placed)
+        move(outer.topLeft());
     resize(std::max(1, outer.width() - frame.width()), std::max(1, outer.height() - frame.height()));
     layoutControls();
 
@@ -566,7 +579,7 @@ void frmMain::setGeometryTwips(int top, int left, int height, int width)
                           outer.width() == std::max(toPixels(twips.width()), minW) &&
                           outer.height() == std::max(toPixels(twips.height()), minH);
     m_applied.twips = asStored ? twips : QRect();
-    m_applied.framePos = outer.topLeft();
+    m_applied.framePos = placed ? QPoint() : outer.topLeft();
     m_applied.client = size();
     m_applied.frame = frame;
     rememberNormalGeometry();
@@ -726,6 +739,7 @@ bool frmMain::saveSettings()
 {
     WindowSettings now;
     now.geometryTwips = geometryTwips();
+    now.positionKnown = !WindowSettings::compositorPlacesWindows();
     now.gridLines = lstPings->gridLines();
     now.checkboxes = lstPings->checkboxes();
     now.alwaysOnTop = m_alwaysOnTop;

@@ -3,6 +3,7 @@
 #include "platform/settingsstore.h"
 #include "probe/hoststats.h"
 
+#include <QGuiApplication>
 #include <QUrl>
 #include <algorithm>
 
@@ -111,6 +112,11 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     return s;
 }
 
+bool WindowSettings::compositorPlacesWindows()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 QRect WindowSettings::loadGeometry(const platform::SettingsStore& store)
 {
     const QRect d = WindowSettings().geometryTwips;
@@ -129,8 +135,10 @@ bool WindowSettings::save(platform::SettingsStore& store) const
 {
     if (saveWndPos) {
         const QRect& g = geometryTwips;
-        store.write(SecSettings, QStringLiteral("WndT"), QString::number(g.y()));
-        store.write(SecSettings, QStringLiteral("WndL"), QString::number(g.x()));
+        if (positionKnown) {
+            store.write(SecSettings, QStringLiteral("WndT"), QString::number(g.y()));
+            store.write(SecSettings, QStringLiteral("WndL"), QString::number(g.x()));
+        }
         store.write(SecSettings, QStringLiteral("WndH"), QString::number(g.height()));
         store.write(SecSettings, QStringLiteral("WndW"), QString::number(g.width()));
     }

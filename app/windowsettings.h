@@ -14,6 +14,9 @@ struct WindowSettings
 {
     // The window's outer place and size in twips: x left, y top.
     QRect geometryTwips{120, 120, 7850, 8350};
+    // False where the program cannot know its window's place: the stored place is then kept
+    // for the next session that can, and only the size is written.
+    bool positionKnown = true;
     bool gridLines = false;
     bool checkboxes = true;
     bool alwaysOnTop = false;
@@ -38,6 +41,9 @@ struct WindowSettings
 
     // Everything but the geometry, which is read only when the window is first activated.
     static WindowSettings load(const platform::SettingsStore& store);
+    // True under a compositor that places windows itself (Wayland): a program can neither read
+    // nor set where its window is.
+    static bool compositorPlacesWindows();
     // The stored geometry, clamped to what any desktop could show; a negative position becomes 120.
     static QRect loadGeometry(const platform::SettingsStore& store);
     // Writes every value (the geometry only while saveWndPos) and syncs; false when the file
