@@ -332,6 +332,11 @@ void tst_DesktopBus::theTrayExportsItsMenuAndNameToAStatusNotifierHost()
     activate << 0 << 0;
     callAndWait(activate);
     QTRY_VERIFY(w.isVisible());
+
+    // Exit from the host's menu ends the window, removing the icon whose menu it came from.
+    QVERIFY(choose(QStringLiteral("E_xit")));
+    QTRY_VERIFY(w.isUnloaded());
+    QVERIFY(!icon.isShown());
 }
 
 int main(int argc, char* argv[])
