@@ -1097,16 +1097,16 @@ void frmMain::exportRows(bool selectedOnly)
 {
     if (m_unloaded)
         return;
-    QVector<int> rows;
-    if (selectedOnly) {
-        if (const int row = lstPings->selectedIndex(); row > 0)
-            rows.append(row);
-        else
-            return;
-    } else {
+    const auto chosen = [this, selectedOnly] {
+        if (selectedOnly)
+            return lstPings->selectedRowNumbers();
+        QVector<int> all;
         for (int i = 1; i <= lstPings->count(); ++i)
-            rows.append(i);
-    }
+            all.append(i);
+        return all;
+    };
+    if (selectedOnly && chosen().isEmpty())
+        return;
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty())
         folder = QDir::homePath();
@@ -1116,15 +1116,7 @@ void frmMain::exportRows(bool selectedOnly)
     if (path.isEmpty() || m_unloaded)
         return;
     // The rows as they are now: the dialog was modal, and a sweep may have moved on meanwhile.
-    if (selectedOnly) {
-        rows.clear();
-        if (const int row = lstPings->selectedIndex(); row > 0)
-            rows.append(row);
-    } else {
-        rows.clear();
-        for (int i = 1; i <= lstPings->count(); ++i)
-            rows.append(i);
-    }
+    const QVector<int> rows = chosen();
     const QString why = csv::writeWholeFile(path, m_watch->csvOf(rows));
     if (!why.isEmpty())
         m_services.messages.show(

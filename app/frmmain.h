@@ -78,7 +78,7 @@ public:
     HostWatch& watch() { return *m_watch; }
     // Opens the history of the host in the row (1-based), or brings its open one to the front.
     void showHistory(int row);
-    // Asks where to and writes the rows as CSV: the selected row, or every row.
+    // Asks where to and writes the rows as CSV: the selected rows, or every row.
     void exportRows(bool selectedOnly);
     // The Alerts dialog; what it sets applies at once.
     void editAlerts();
