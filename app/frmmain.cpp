@@ -2,8 +2,10 @@
 
 #include "app/autostart.h"
 #include "app/historyview.h"
+#include "app/hostnotices.h"
 #include "app/hostwatch.h"
 #include "app/listlocation.h"
+#include "app/traymenu.h"
 #include "app/windowsettings.h"
 #include "hostlist/hostlistfile.h"
 #include "hostlist/hostlistview.h"
@@ -88,7 +90,7 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
 
     m_commands.hooks.loadList = [this] { LoadList(); };
     m_commands.hooks.showAbout = [this] { m_services.dialogs.about(this); };
-    m_commands.hooks.unload = [this] { close(); };
+    m_commands.hooks.unload = [this] { mnuExit_Click(); };
     m_commands.hooks.alwaysOnTop = [this] { setAlwaysOnTop(!m_alwaysOnTop); };
     m_commands.hooks.saveWndPos = [this] {
         m_saveWndPos = !m_saveWndPos;
@@ -246,12 +248,14 @@ void frmMain::buildToolbar()
     tblTivane->addMenuItem(5, QStringLiteral("Hide Unselected"), QStringLiteral("mnuHUS"));
     tblTivane->addMenuItem(5, QStringLiteral("Ping All at Once"), QStringLiteral("mnuPAAO"));
     tblTivane->addMenuItem(5, QStringLiteral("Start with the session"), QStringLiteral("mnuAutoStart"));
+    tblTivane->addMenuItem(5, QStringLiteral("Resume Monitoring at Start"), QStringLiteral("mnuResume"));
+    tblTivane->addMenuItem(5, QStringLiteral("Close to Tray"), QStringLiteral("mnuCloseTray"));
     tblTivane->addMenuItem(5, QStringLiteral("-"), QString());
     tblTivane->addMenuItem(5, QStringLiteral("Statistics"), QStringLiteral("mnuStats"));
     tblTivane->addMenuItem(5, QStringLiteral("Reset Statistics"), QStringLiteral("mnuResetStats"));
     tblTivane->addMenuItem(5, QStringLiteral("Alerts\u2026"), QStringLiteral("mnuAlerts"));
-    for (const char* key :
-         {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS", "mnuPAAO", "mnuAutoStart", "mnuStats"})
+    for (const char* key : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS", "mnuPAAO", "mnuAutoStart",
+                            "mnuResume", "mnuCloseTray", "mnuStats"})
         tblTivane->setMenuItemCheckable(QString::fromLatin1(key), true);
     syncViewChecks();
 }
@@ -340,19 +344,8 @@ void frmMain::buildMenus()
         }
     }
 
-    mnuTray = new QMenu(this);
-    mnuTray->setObjectName(QStringLiteral("mnuTray"));
-    mnuTray->setAccessibleName(QStringLiteral("Tivane"));
-    QAction* about = mnuTray->addAction(QStringLiteral("&About\u2026"));
-    about->setObjectName(QStringLiteral("mnuABout"));
-    connect(about, &QAction::triggered, this, &frmMain::mnuABout_Click);
-    QAction* show = mnuTray->addAction(QStringLiteral("&Show"));
-    show->setObjectName(QStringLiteral("mnuShow"));
-    connect(show, &QAction::triggered, this, &frmMain::mnuShow_Click);
-    mnuTray->addSeparator()->setObjectName(QStringLiteral("mnuSp"));
-    QAction* exit = mnuTray->addAction(QStringLiteral("E&xit"));
-    exit->setObjectName(QStringLiteral("mnuExit"));
-    connect(exit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    mnuTray = traymenu::build(*this);
+    traymenu::addSortKeys(*this);
 }
 
 bool frmMain::Form_Load()
@@ -364,8 +357,13 @@ bool frmMain::Form_Load()
     try {
         setWindowTitle(windowTitle() + QStringLiteral(" - ") + m_services.app.versionText());
         lstPings->clear();
-        m_trayShown = notifyTray(mdlMore::NIM_ADD, windowIcon(), m_services.app.Title) != 0;
-        m_trayWatch->start();
+        if (m_services.tray)
+            m_services.tray->setMenu(mnuTray);
+        m_trayShown = notifyTray(mdlMore::NIM_ADD, mdlMore::namedIcon(windowIcon(), QStringLiteral("tivane")),
+                                 m_services.app.Title) != 0;
+        // Without word from the tray when it comes or goes, look now and then.
+        if (!m_services.tray || !m_services.tray->reportsChanges())
+            m_trayWatch->start();
         const WindowSettings stored = WindowSettings::load(m_services.settings);
         lstPings->setGridLines(stored.gridLines);
         lstPings->setCheckboxes(stored.checkboxes);
@@ -383,8 +381,12 @@ bool frmMain::Form_Load()
         // On only while the entry is really there: the desktop's own session settings may
         // have removed it.
         m_startWithSession = stored.startWithSession && autostart::isEnabled();
+        m_resume = stored.resumeMonitoring;
+        m_closeToTray = stored.closeToTray;
         syncViewChecks();
         LoadList();
+        if (m_resume && !m_unloaded)
+            m_sweep.PingContinuous();
         // Until the user sets widths, the name and address columns take what their texts need
         // at the desktop's font, so that a large font does not cut every address short.
         if (stored.columnWidths.isEmpty()) {
@@ -495,11 +497,18 @@ void frmMain::openListFolder()
 
 void frmMain::showAtStart(bool toTray)
 {
+    // A compositor that places windows may never activate one it shows without a seat, and the
+    // size is best given before the window is first shown.
+    if (WindowSettings::compositorPlacesWindows())
+        Form_Activate();
     // Hidden without a tray icon, the window could never be brought back; followTray() shows it
     // should the notification area go away later.
     if (toTray && m_trayShown)
         return;
     show();
+    // The decorations a compositor's client draws are known once shown, without a resize or a
+    // move to tell of them: take them off the stored outer size now.
+    rememberNormalGeometry();
 }
 
 void frmMain::Form_Activate()
@@ -527,8 +536,10 @@ QRect frmMain::geometryTwips() const
     const QRect outer = m_normalOuter.isValid() ? m_normalOuter : frameGeometry();
     const QSize client = m_normalOuter.isValid() ? m_normalClient.size() : size();
     // Twips are finer than pixels: while the window still sits where stored twips put it,
-    // hand those back, so a geometry survives any number of runs unchanged.
-    if (m_applied.twips.isValid() && outer.topLeft() == m_applied.framePos && client == m_applied.client)
+    // hand those back, so a geometry survives any number of runs unchanged. Where the compositor
+    // places windows, the place read back means nothing and only the size counts.
+    const bool samePlace = WindowSettings::compositorPlacesWindows() || outer.topLeft() == m_applied.framePos;
+    if (m_applied.twips.isValid() && samePlace && client == m_applied.client)
         return m_applied.twips;
     return QRect(toTwips(outer.x()), toTwips(outer.y()), toTwips(outer.width()), toTwips(outer.height()));
 }
@@ -543,8 +554,9 @@ void frmMain::setGeometryTwips(int top, int left, int height, int width)
 
     // Keep the whole window, and so its title bar, on the screen it is meant for; a window larger
     // than that screen (a stored size from a bigger monitor, or a high scale factor) is shrunk.
+    const bool placed = WindowSettings::compositorPlacesWindows();
     const QPoint titleBar(outer.x() + std::min(outer.width() / 2, 100), outer.y() + 10);
-    QScreen* target = QGuiApplication::screenAt(titleBar);
+    QScreen* target = placed ? screen() : QGuiApplication::screenAt(titleBar);
     if (!target) {
         qint64 best = -1;
         for (QScreen* screen : QGuiApplication::screens()) {
@@ -562,15 +574,18 @@ void frmMain::setGeometryTwips(int top, int left, int height, int width)
         const QRect avail = target->availableGeometry();
         outer.setWidth(std::min(outer.width(), avail.width()));
         outer.setHeight(std::min(outer.height(), avail.height()));
-        outer.moveLeft(std::clamp(outer.x(), avail.left(), avail.right() + 1 - outer.width()));
-        outer.moveTop(std::clamp(outer.y(), avail.top(), avail.bottom() + 1 - outer.height()));
+        if (!placed) {
+            outer.moveLeft(std::clamp(outer.x(), avail.left(), avail.right() + 1 - outer.width()));
+            outer.moveTop(std::clamp(outer.y(), avail.top(), avail.bottom() + 1 - outer.height()));
+        }
     }
 
     // The minimum and the size are for the client area: take the frame off, as far as it is known.
     const QSize frame = frameExtra();
     setMinimumSize(std::max(1, std::min(minW, outer.width()) - frame.width()),
                    std::max(1, std::min(minH, outer.height()) - frame.height()));
-    move(outer.topLeft());
+    if (!placed)
+        move(outer.topLeft());
     resize(std::max(1, outer.width() - frame.width()), std::max(1, outer.height() - frame.height()));
     layoutControls();
 
@@ -578,7 +593,7 @@ void frmMain::setGeometryTwips(int top, int left, int height, int width)
                           outer.width() == std::max(toPixels(twips.width()), minW) &&
                           outer.height() == std::max(toPixels(twips.height()), minH);
     m_applied.twips = asStored ? twips : QRect();
-    m_applied.framePos = outer.topLeft();
+    m_applied.framePos = placed ? QPoint() : outer.topLeft();
     m_applied.client = size();
     m_applied.frame = frame;
     rememberNormalGeometry();
@@ -700,6 +715,11 @@ bool frmMain::deferPaint()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    if (!m_unloaded && m_closeToTray && !m_exiting && m_trayShown) {
+        event->ignore();
+        hide();
+        return;
+    }
     if (!m_unloaded)
         Form_Unload();
     event->accept();
@@ -737,6 +757,7 @@ bool frmMain::saveSettings()
 {
     WindowSettings now;
     now.geometryTwips = geometryTwips();
+    now.positionKnown = !WindowSettings::compositorPlacesWindows();
     now.gridLines = lstPings->gridLines();
     now.checkboxes = lstPings->checkboxes();
     now.alwaysOnTop = m_alwaysOnTop;
@@ -744,6 +765,8 @@ bool frmMain::saveSettings()
     now.hideUnselected = m_hideUnselected;
     now.pingAllAtOnce = m_sweep.allAtOnce();
     now.startWithSession = m_startWithSession;
+    now.resumeMonitoring = m_resume;
+    now.closeToTray = m_closeToTray;
     now.soundAlert = tblTivane->buttonValue(tb::SoundAlert);
     now.statistics = m_watch->statisticsShown();
     for (int i = 0; i < lstPings->header()->count(); ++i)
@@ -811,6 +834,7 @@ void frmMain::mnuShow_Click()
 
 void frmMain::mnuExit_Click()
 {
+    m_exiting = true;
     close();
 }
 
@@ -897,26 +921,31 @@ void frmMain::mnuDelete_Click()
 {
     if (m_unloaded)
         return;
-    const int row = lstPings->selectedIndex();
-    if (row == 0)
+    const QVector<int> rows = lstPings->selectedRowNumbers();
+    if (rows.isEmpty())
         return;
-    const QString name = lstPings->text(row);
-    const QString address = lstPings->subText(row, 1);
-    const QString question = QStringLiteral("Remove \"%1\" (%2) from the list?").arg(name, address);
+    QVector<quint64> keys;
+    for (const int row : rows)
+        keys.append(lstPings->items()->row(row).key);
+    const QString question = rows.size() == 1
+                                 ? QStringLiteral("Remove \"%1\" (%2) from the list?")
+                                       .arg(lstPings->text(rows.first()), lstPings->subText(rows.first(), 1))
+                                 : QStringLiteral("Remove the %1 selected hosts from the list?").arg(rows.size());
     if (m_services.messages.show(question, platform::MsgYesNo | platform::MsgQuestion, m_services.app.Title) !=
         platform::MsgResultYes)
         return;
-    // The question was modal, but find the row again: the list may have been reloaded meanwhile.
-    const int now = lstPings->selectedIndex();
-    if (now == 0 || lstPings->text(now) != name || lstPings->subText(now, 1) != address)
+    // The question was modal: rows reloaded meanwhile have new keys and are left alone.
+    keys.removeIf([this](quint64 key) { return key == 0 || lstPings->items()->indexOfKey(key) == 0; });
+    if (keys.isEmpty())
         return;
     try {
-        m_hostList.remove(lstPings->items()->row(now).key);
+        m_hostList.removeAll(keys);
     } catch (const hostlist::HostListError& e) {
         m_services.messages.show(e.message(), platform::MsgExclamation, m_services.app.Title);
         return;
     }
-    lstPings->removeAt(now);
+    for (const quint64 key : keys)
+        lstPings->removeAt(lstPings->items()->indexOfKey(key));
     syncListItems();
 }
 
@@ -948,6 +977,14 @@ void frmMain::setStartWithSession(bool on)
         m_startWithSession = on;
     else
         m_services.messages.show(error, platform::MsgExclamation, m_services.app.Title);
+    // A program started with the session that does not monitor would only look like a monitor.
+    if (done && on && !m_resume) {
+        m_resume = true;
+        m_services.messages.show(QStringLiteral("Monitoring now also resumes at every start (Resume Monitoring at "
+                                                "Start under View), so the hosts are watched from the moment "
+                                                "the session begins."),
+                                 platform::MsgInformation, m_services.app.Title);
+    }
     syncViewChecks();
 }
 
@@ -970,12 +1007,17 @@ void frmMain::syncViewChecks()
     tblTivane->setMenuItemChecked(QStringLiteral("mnuHUS"), m_hideUnselected);
     tblTivane->setMenuItemChecked(QStringLiteral("mnuPAAO"), m_sweep.allAtOnce());
     tblTivane->setMenuItemChecked(QStringLiteral("mnuAutoStart"), m_startWithSession);
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuResume"), m_resume);
+    tblTivane->setMenuItemChecked(QStringLiteral("mnuCloseTray"), m_closeToTray);
     tblTivane->setMenuItemChecked(QStringLiteral("mnuStats"), !m_watch || m_watch->statisticsShown());
 }
 
 void frmMain::buildWatch()
 {
     HostWatch::Services s;
+    s.notifyEach = [this](const QVector<monitor::StateChange>& changes) {
+        return m_services.notifier && hostnotices::send(*m_services.notifier, changes, m_watch->now());
+    };
     s.notify = [this](const monitor::Notification& note) {
         if (m_trayShown && m_services.tray)
             m_services.tray->showMessage(note.title, note.text, note.wentDown > 0);
@@ -1015,6 +1057,12 @@ bool frmMain::watchMenuClick(const QString& key)
         editAlerts();
     } else if (key == QLatin1String("mnuExport")) {
         exportRows(false);
+    } else if (key == QLatin1String("mnuResume")) {
+        m_resume = !m_resume;
+        syncViewChecks();
+    } else if (key == QLatin1String("mnuCloseTray")) {
+        m_closeToTray = !m_closeToTray;
+        syncViewChecks();
     } else {
         return false;
     }
@@ -1064,16 +1112,16 @@ void frmMain::exportRows(bool selectedOnly)
 {
     if (m_unloaded)
         return;
-    QVector<int> rows;
-    if (selectedOnly) {
-        if (const int row = lstPings->selectedIndex(); row > 0)
-            rows.append(row);
-        else
-            return;
-    } else {
+    const auto chosen = [this, selectedOnly] {
+        if (selectedOnly)
+            return lstPings->selectedRowNumbers();
+        QVector<int> all;
         for (int i = 1; i <= lstPings->count(); ++i)
-            rows.append(i);
-    }
+            all.append(i);
+        return all;
+    };
+    if (selectedOnly && chosen().isEmpty())
+        return;
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty())
         folder = QDir::homePath();
@@ -1083,15 +1131,7 @@ void frmMain::exportRows(bool selectedOnly)
     if (path.isEmpty() || m_unloaded)
         return;
     // The rows as they are now: the dialog was modal, and a sweep may have moved on meanwhile.
-    if (selectedOnly) {
-        rows.clear();
-        if (const int row = lstPings->selectedIndex(); row > 0)
-            rows.append(row);
-    } else {
-        rows.clear();
-        for (int i = 1; i <= lstPings->count(); ++i)
-            rows.append(i);
-    }
+    const QVector<int> rows = chosen();
     const QString why = csv::writeWholeFile(path, m_watch->csvOf(rows));
     if (!why.isEmpty())
         m_services.messages.show(

@@ -71,14 +71,14 @@ public:
     void lstPings_MouseUp(int button, int shift, float x, float y);
     void mnuIns_Click();
     void mnuEdit_Click();
-    // Removes the selected entry from the list and from list.txt, after asking.
+    // Removes the selected entries from the list and from list.txt, after asking once.
     void mnuDelete_Click();
 
     // The statistics, states and alerts of the hosts in the list.
     HostWatch& watch() { return *m_watch; }
     // Opens the history of the host in the row (1-based), or brings its open one to the front.
     void showHistory(int row);
-    // Asks where to and writes the rows as CSV: the selected row, or every row.
+    // Asks where to and writes the rows as CSV: the selected rows, or every row.
     void exportRows(bool selectedOnly);
     // The Alerts dialog; what it sets applies at once.
     void editAlerts();
@@ -117,6 +117,10 @@ public:
     // stays as it was.
     bool startWithSession() const { return m_startWithSession; }
     void setStartWithSession(bool on);
+    // A continuous run starts with the program.
+    bool resumeMonitoring() const { return m_resume; }
+    // Closing the window hides it in the tray, when there is one; Exit still ends the program.
+    bool closeToTray() const { return m_closeToTray; }
 
     // Outer geometry in twips, as stored in the settings.
     QRect geometryTwips() const;
@@ -165,7 +169,10 @@ private:
     bool m_saveWndPos = true;
     bool m_hideUnselected = false;
     bool m_startWithSession = false;
-    QRect m_normalOuter; // outer geometry in pixels while the window was last normal
+    bool m_resume = false;
+    bool m_closeToTray = false;
+    bool m_exiting = false; // Exit was chosen: closing ends the program even with Close to Tray
+    QRect m_normalOuter;    // outer geometry in pixels while the window was last normal
     QElapsedTimer m_paintClock;
     qint64 m_lastPaintMs = -1000;
     bool m_paintDeferred = false;

@@ -5,6 +5,7 @@
 #include "probe/outagelog.h"
 #include "probe/sweep.h"
 #include "resources/artwork.h"
+#include "shell/mdlmore.h"
 
 #include <QDateTime>
 #include <QFontMetrics>
@@ -60,18 +61,44 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
     // A row's name or address set after it was added (Add, then the sub-item).
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+                // The tray counts the ticked hosts only.
+                if (roles.contains(Qt::CheckStateRole))
+                    refreshOverall();
                 if (from.column() > 1 || (!roles.isEmpty() && !roles.contains(Qt::DisplayRole)))
                     return;
                 follow(from.row() + 1, to.row() + 1);
             });
+    // Times of another day are shown with their date: at midnight every such time changes.
+    m_midnight.setSingleShot(true);
+    connect(&m_midnight, &QTimer::timeout, this, [this] {
+        m_list.items()->extraChanged(0);
+        armMidnight();
+    });
+    armMidnight();
     connect(&sweep, &Sweep::entryFinished, this, &HostWatch::onEntryFinished);
     connect(&sweep, &Sweep::sweepFinished, this, &HostWatch::flush);
+    connect(&sweep, &Sweep::runStarted, this, [this] { logMonitoring(OutageLog::Monitoring::Started); });
+    connect(&sweep, &Sweep::runEnded, this, [this] { logMonitoring(OutageLog::Monitoring::Stopped); });
     followAll();
 }
 
 HostWatch::~HostWatch()
 {
     m_list.items()->setExtraColumns(nullptr);
+}
+
+int HostWatch::msToNextDay() const
+{
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(this->now(), monitor::localZone());
+    const QDateTime next(now.date().addDays(1), QTime(0, 0), monitor::localZone());
+    // A little past midnight, so that the clock has surely turned when the texts are made.
+    constexpr qint64 Day = 24 * 3600 * 1000;
+    return int(std::clamp<qint64>(now.msecsTo(next) + 500, 500, Day));
+}
+
+void HostWatch::armMidnight()
+{
+    m_midnight.start(msToNextDay());
 }
 
 qint64 HostWatch::now() const
@@ -177,7 +204,8 @@ void HostWatch::flush()
         refreshOverall();
         const monitor::Notification note = monitor::describeChanges(changes, now());
         if (!note.isEmpty()) {
-            if (m_services.notify)
+            const bool toldEach = m_services.notifyEach && m_services.notifyEach(changes);
+            if (!toldEach && m_services.notify)
                 m_services.notify(note);
             if (m_services.sound && m_services.soundOn && m_services.soundOn() && m_services.soundFile) {
                 const char* file =
@@ -186,25 +214,40 @@ void HostWatch::flush()
             }
             Q_EMIT told(note);
         }
-        if (!m_logPath.isEmpty()) {
-            const QString why = OutageLog(m_logPath).append(changes);
-            if (why.isEmpty()) {
-                m_logBroken = false;
-            } else if (!m_logBroken) {
-                m_logBroken = true;
-                Q_EMIT logFailed(why);
-            }
-        }
+        if (!m_logPath.isEmpty())
+            logResult(OutageLog(m_logPath).append(changes));
     }
     Q_EMIT recorded();
+}
+
+void HostWatch::logMonitoring(OutageLog::Monitoring what)
+{
+    if (!m_logPath.isEmpty())
+        logResult(OutageLog(m_logPath).appendMonitoring(what, now()));
+}
+
+void HostWatch::logResult(const QString& why)
+{
+    if (why.isEmpty()) {
+        m_logBroken = false;
+    } else if (!m_logBroken) {
+        m_logBroken = true;
+        Q_EMIT logFailed(why);
+    }
 }
 
 void HostWatch::refreshOverall()
 {
     if (!m_services.showOverall)
         return;
+    QSet<quint64> ticked;
+    const platform::ReportListModel* model = m_list.items();
+    for (int i = 1; i <= model->count(); ++i) {
+        if (model->row(i).checked && model->row(i).key != 0)
+            ticked.insert(model->row(i).key);
+    }
     int image = artwork::TrayNoneProbed;
-    switch (m_monitor.overall()) {
+    switch (m_monitor.overall(ticked)) {
     case monitor::Overall::NoneProbed:
         image = artwork::TrayNoneProbed;
         break;
@@ -215,7 +258,9 @@ void HostWatch::refreshOverall()
         image = artwork::TraySomeDown;
         break;
     }
-    m_services.showOverall(artwork::trayIcon(image), m_monitor.trayToolTip());
+    // Under its theme name as well, where installed, for tray hosts that draw icons by name.
+    m_services.showOverall(mdlMore::namedIcon(artwork::trayIcon(image), artwork::trayIconName(image)),
+                           m_monitor.trayToolTip(ticked));
 }
 
 QByteArray HostWatch::csvOf(const QVector<int>& rows) const

@@ -2,11 +2,13 @@
 
 #include "platform/reportlist.h"
 #include "probe/hoststats.h"
+#include "probe/outagelog.h"
 
 #include <QByteArray>
 #include <QIcon>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QVector>
 #include <functional>
 
@@ -31,6 +33,9 @@ public:
     {
         // Tells the user about the changes of a sweep (the tray's balloon); empty: not told.
         std::function<void(const monitor::Notification& note)> notify;
+        // Tells the user about each change on its own (the desktop's notifications); true when
+        // it did, and then notify is not asked. Empty: notify is.
+        std::function<bool(const QVector<monitor::StateChange>& changes)> notifyEach;
         // Shows the overall state: the tray's icon and tip.
         std::function<void(const QIcon& icon, const QString& tip)> showOverall;
         // Plays the going-down and coming-back sounds; null: silent.
@@ -69,6 +74,8 @@ public:
     // Shows the overall state again (the tray icon may have been made anew).
     void refreshOverall();
     qint64 now() const;
+    // How long until the next day begins, by now(); the list's times are made anew then.
+    int msToNextDay() const;
 
     // ExtraColumns
     int extraColumnCount() const override;
@@ -93,9 +100,13 @@ Q_SIGNALS:
 
 private:
     void onEntryFinished(int row, quint64 key, std::int32_t status, qint64 rttUs, qint64 atMs);
+    void logMonitoring(OutageLog::Monitoring what);
+    // Tells of a failed write once, until one works again.
+    void logResult(const QString& why);
     void follow(int first, int last);
     void forget(int first, int last);
     void followAll();
+    void armMidnight();
     void applyShown();
 
     platform::ReportList& m_list;
@@ -106,6 +117,7 @@ private:
     QString m_logPath;
     bool m_logBroken = false;
     bool m_shown = true;
+    QTimer m_midnight;
     QIcon m_upIcon;
     QIcon m_downIcon;
 };

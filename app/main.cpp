@@ -1,11 +1,13 @@
 #include "app/commandline.h"
 #include "app/frmmain.h"
+#include "app/hostnotices.h"
 #include "app/listlocation.h"
 #include "app/standardservices.h"
 #include "platform/messagebox.h"
 #include "platform/settingsstore.h"
 #include "probe/privilege.h"
 #include "probe/prober.h"
+#include "shell/desktopnotifier.h"
 #include "shell/endsignals.h"
 #include "shell/mdlmore.h"
 #include "shell/singleinstance.h"
@@ -61,6 +63,9 @@ int main(int argc, char* argv[])
     SystemTray systemTray(tray);
     MainServices services{appInfo, messages, settings, prober, sound, dialogs};
     services.tray = &systemTray;
+    // Named as installed: the icon theme's "tivane" and the desktop entry tivane.desktop.
+    DesktopNotifier notifier({appInfo.Title, QStringLiteral("tivane"), QStringLiteral("tivane")});
+    services.notifier = &notifier;
     services.stateSound = &stateSound;
     services.listFolder = userListFolder();
     services.prevInstance = [&instance] {
@@ -78,9 +83,11 @@ int main(int argc, char* argv[])
         return 0;
     QObject::connect(&instance, &SingleInstance::showRequested, &window, &frmMain::mnuShow_Click);
     QObject::connect(&tray, &mdlMore::TrayIcon::mouseEvent, &window, &frmMain::pctTrayIcon_MouseMove);
+    QObject::connect(&tray, &mdlMore::TrayIcon::availabilityChanged, &window, &frmMain::followTray);
+    hostnotices::connectShow(notifier, window);
     // Asked to end by a signal: close as the Exit command does, so nothing of the run is lost.
     EndSignals endSignals({SIGTERM, SIGINT, SIGHUP});
-    QObject::connect(&endSignals, &EndSignals::received, &window, [&window] { window.close(); });
+    QObject::connect(&endSignals, &EndSignals::received, &window, [&window] { window.mnuExit_Click(); });
     // A session manager may end the session without closing the window first.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager&) {
         if (!window.isUnloaded())

@@ -10,7 +10,9 @@
 #include <optional>
 #include <utility>
 
+class DesktopNotifier;
 class Prober;
+class QMenu;
 class QWidget;
 
 namespace platform {
@@ -84,6 +86,11 @@ public:
         Q_UNUSED(warning);
         return false;
     }
+    // The tray menu, for a tray that shows menus itself (a StatusNotifierItem host draws the
+    // exported menu). None: the window pops the menu up on the icon's right-button release.
+    virtual void setMenu(QMenu* menu) { Q_UNUSED(menu); }
+    // True when the tray reports its coming and going itself, so the window need not look.
+    virtual bool reportsChanges() const { return false; }
 };
 
 // Everything the main window uses from outside. The references are required; the rest may be
@@ -108,6 +115,8 @@ struct MainServices
     platform::SoundPlayer* stateSound = nullptr;
     // The notification area; none: the window is never hidden in it.
     TrayPort* tray = nullptr;
+    // The desktop's notification server; none, or no server on the bus: the tray's balloons.
+    DesktopNotifier* notifier = nullptr;
     // The user's own folder for list.txt, used when none lies beside the program; empty keeps
     // the list beside the program only.
     QString listFolder;

@@ -66,3 +66,13 @@ int SystemTray::notify(int action, const QIcon& icon, const QString& tip)
 {
     return mdlMore::NotifyTrayIcon(action, m_icon, icon, tip);
 }
+
+void SystemTray::setMenu(QMenu* menu)
+{
+    m_icon.setMenu(menu);
+}
+
+bool SystemTray::reportsChanges() const
+{
+    return m_icon.followsHost();
+}

@@ -37,6 +37,8 @@ public:
     explicit SystemTray(mdlMore::TrayIcon& icon) : m_icon(icon) {}
     int notify(int action, const QIcon& icon, const QString& tip) override;
     bool showMessage(const QString& title, const QString& text, bool warning) override;
+    void setMenu(QMenu* menu) override;
+    bool reportsChanges() const override;
 
 private:
     mdlMore::TrayIcon& m_icon;

@@ -4,6 +4,7 @@
 #include "probe/hoststats.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSet>
 #include <QUrl>
 #include <algorithm>
@@ -133,6 +134,8 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     s.hideUnselected = readBool(store, SecView, QStringLiteral("HideUnselected"), s.hideUnselected);
     s.pingAllAtOnce = readBool(store, SecView, QStringLiteral("PingAllAtOnce"), s.pingAllAtOnce);
     s.startWithSession = readBool(store, SecView, QStringLiteral("StartWithSession"), s.startWithSession);
+    s.resumeMonitoring = readBool(store, SecView, QStringLiteral("ResumeMonitoring"), s.resumeMonitoring);
+    s.closeToTray = readBool(store, SecView, QStringLiteral("CloseToTray"), s.closeToTray);
     s.soundAlert = readOr(store, SecToolBar, QStringLiteral("sndAlert"), s.soundAlert, platform::toInt32);
     s.statistics = readBool(store, SecView, QStringLiteral("Statistics"), s.statistics);
     const int downAfter = readOr(store, SecAlerts, QStringLiteral("DownAfter"), s.downAfter, platform::toInt32);
@@ -146,6 +149,11 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     else
         s.unticked = readUnticked(store);
     return s;
+}
+
+bool WindowSettings::compositorPlacesWindows()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 QRect WindowSettings::loadGeometry(const platform::SettingsStore& store)
@@ -166,8 +174,10 @@ bool WindowSettings::save(platform::SettingsStore& store) const
 {
     if (saveWndPos) {
         const QRect& g = geometryTwips;
-        store.write(SecSettings, QStringLiteral("WndT"), QString::number(g.y()));
-        store.write(SecSettings, QStringLiteral("WndL"), QString::number(g.x()));
+        if (positionKnown) {
+            store.write(SecSettings, QStringLiteral("WndT"), QString::number(g.y()));
+            store.write(SecSettings, QStringLiteral("WndL"), QString::number(g.x()));
+        }
         store.write(SecSettings, QStringLiteral("WndH"), QString::number(g.height()));
         store.write(SecSettings, QStringLiteral("WndW"), QString::number(g.width()));
     }
@@ -178,6 +188,8 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(SecView, QStringLiteral("HideUnselected"), platform::boolText(hideUnselected));
     store.write(SecView, QStringLiteral("PingAllAtOnce"), platform::boolText(pingAllAtOnce));
     store.write(SecView, QStringLiteral("StartWithSession"), platform::boolText(startWithSession));
+    store.write(SecView, QStringLiteral("ResumeMonitoring"), platform::boolText(resumeMonitoring));
+    store.write(SecView, QStringLiteral("CloseToTray"), platform::boolText(closeToTray));
     store.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(soundAlert));
     store.write(SecView, QStringLiteral("Statistics"), platform::boolText(statistics));
     store.write(SecAlerts, QStringLiteral("DownAfter"), QString::number(downAfter));

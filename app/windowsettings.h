@@ -15,6 +15,9 @@ struct WindowSettings
 {
     // The window's outer place and size in twips: x left, y top.
     QRect geometryTwips{120, 120, 7850, 8350};
+    // False where the program cannot know its window's place: the stored place is then kept
+    // for the next session that can, and only the size is written.
+    bool positionKnown = true;
     bool gridLines = false;
     bool checkboxes = true;
     bool alwaysOnTop = false;
@@ -22,10 +25,12 @@ struct WindowSettings
     bool hideUnselected = false;
     bool pingAllAtOnce = false;
     bool startWithSession = false;
-    int soundAlert = 1;     // the Sound Alert button's value: 1 pressed
-    bool statistics = true; // the statistics columns are shown
-    int downAfter = 3;      // failed probes in a row before a host counts as down, 1..100
-    bool outageLog = false; // state changes are appended to the outage log
+    bool resumeMonitoring = false; // a continuous run starts with the program
+    bool closeToTray = false;      // closing the window hides it in the tray
+    int soundAlert = 1;            // the Sound Alert button's value: 1 pressed
+    bool statistics = true;        // the statistics columns are shown
+    int downAfter = 3;             // failed probes in a row before a host counts as down, 1..100
+    bool outageLog = false;        // state changes are appended to the outage log
     // The list's column widths in pixels, left to right; empty keeps the built-in ones.
     QVector<int> columnWidths;
     // The entries the user unticked, each as entryIdentity() gives it; kept in a file of their
@@ -41,6 +46,9 @@ struct WindowSettings
 
     // Everything but the geometry, which is read only when the window is first activated.
     static WindowSettings load(const platform::SettingsStore& store);
+    // True under a compositor that places windows itself (Wayland): a program can neither read
+    // nor set where its window is.
+    static bool compositorPlacesWindows();
     // The stored geometry, clamped to what any desktop could show; a negative position becomes 120.
     static QRect loadGeometry(const platform::SettingsStore& store);
     // Writes every value (the geometry only while saveWndPos) and syncs; false when the file

@@ -17,6 +17,12 @@ foreach(size IN ITEMS 16 22 24 32 48 64 128 256)
     install(FILES ${TIVANE_STAGE_DIR}/icons/${size}x${size}/apps/tivane.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
+foreach(size IN ITEMS 16 22 24 32 48)
+    install(FILES ${TIVANE_STAGE_DIR}/icons/${size}x${size}/status/tivane-idle.png
+                  ${TIVANE_STAGE_DIR}/icons/${size}x${size}/status/tivane-up.png
+                  ${TIVANE_STAGE_DIR}/icons/${size}x${size}/status/tivane-down.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/status)
+endforeach()
 install(FILES ${TIVANE_STAGE_DIR}/gz/tivane.1.gz ${TIVANE_STAGE_DIR}/gz/tivane-probe.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/copyright ${TIVANE_STAGE_DIR}/gz/changelog.gz

@@ -7,10 +7,13 @@ set(CPACK_PACKAGE_VENDOR "Tivane authors")
 set(CPACK_PACKAGE_CONTACT "${TIVANE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop ping monitor for a list of hosts")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tivane keeps a list of named IPv4 hosts and, on command, sends one ICMP
-echo request to every ticked host in list order, once or continuously,
-showing for each whether it answered and the round-trip time. An optional
-sound marks hosts that fail; the window hides to the notification area.
+    "Tivane keeps a list of named hosts (IPv4 or IPv6 addresses, or host
+names) and sends ICMP echo requests to every ticked host, once or
+continuously, showing for each whether it answered, the round-trip time,
+its up or down state and statistics. Hosts going down and coming back are
+told through the desktop's notifications and sounds, and can be written to
+an outage log. The window hides to the notification area, whose menu can
+start and stop monitoring; monitoring can resume at every start.
 tivane-probe does the same for addresses given on the command line.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -49,6 +49,8 @@ frmImport::frmImport(QVector<hostlist::HostLine> existing, QWidget* owner)
     lstPreview->setHeaderLabels(
         {QStringLiteral("Line"), QStringLiteral("Does"), QStringLiteral("Name"), QStringLiteral("Address or reason")});
     lstPreview->header()->setStretchLastSection(true);
+    // A reason cut short by its column is read whole below the list, wrapped, for the current row.
+    connect(lstPreview, &QTreeWidget::currentItemChanged, this, &frmImport::showSummary);
     layout->addWidget(lstPreview, 2);
 
     lblSummary = new QLabel(this);
@@ -100,8 +102,16 @@ void frmImport::updatePreview()
             lstPreview, {QString::number(rejected.line), QStringLiteral("skip"), rejected.text, rejected.why});
         item->setToolTip(3, rejected.why);
     }
-    lblSummary->setText(
-        QStringLiteral("%1 to add, %2 left out.").arg(m_plan.accepted.size()).arg(m_plan.rejected.size()));
+    showSummary();
     cmdOk->setEnabled(!m_plan.accepted.isEmpty());
     cmdOk->setText(QStringLiteral("Add %1").arg(m_plan.accepted.size()));
+}
+
+void frmImport::showSummary()
+{
+    QString text = QStringLiteral("%1 to add, %2 left out.").arg(m_plan.accepted.size()).arg(m_plan.rejected.size());
+    const QTreeWidgetItem* current = lstPreview->currentItem();
+    if (current && current->text(1) == QLatin1String("skip"))
+        text += QStringLiteral("\nLine %1: %2").arg(current->text(0), current->text(3));
+    lblSummary->setText(text);
 }

@@ -34,6 +34,8 @@ public:
 
 private:
     void updatePreview();
+    // The counts, and the whole reason of the current row when it is left out.
+    void showSummary();
 
     QVector<hostlist::HostLine> m_existing;
     hostlist::ImportPlan m_plan;

@@ -893,6 +893,48 @@ void HostListFile::remove(EntryKey key)
         --moved->source.line;
 }
 
+void HostListFile::removeAll(QVector<EntryKey> keys)
+{
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    if (keys.isEmpty())
+        return;
+    // Keys grow with the line, so these are in the file's order.
+    QVector<Source> sources;
+    for (const EntryKey key : keys)
+        sources.append(find(key)->source);
+
+    guarded(m_path, [&] {
+        LockedHostList file(m_path, LockedHostList::Access::Change);
+        const QByteArray data = file.readAll();
+        RawLines raw(data);
+        QByteArray kept;
+        kept.reserve(data.size());
+        qsizetype from = 0;
+        for (const Source& source : sources) {
+            if (!seek(raw, source))
+                throw changedError();
+            kept += QByteArrayView(data).sliced(from, raw.start() - from);
+            from = raw.next();
+        }
+        kept += QByteArrayView(data).sliced(from);
+        file.replace(kept);
+    });
+
+    QVector<Tracked> left;
+    left.reserve(m_sources.size() - keys.size());
+    int removedAbove = 0;
+    for (Tracked& t : m_sources) {
+        if (removedAbove < keys.size() && t.key == keys.at(removedAbove)) {
+            ++removedAbove;
+            continue;
+        }
+        t.source.line -= removedAbove;
+        left.append(std::move(t));
+    }
+    m_sources = std::move(left);
+}
+
 void HostListFile::replace(EntryKey key, const HostLine& entry)
 {
     const auto it = find(key);
@@ -976,6 +1018,63 @@ QVector<EntryKey> HostListFile::appendAll(const QVector<HostLine>& entries)
     return keys;
 }
 
+namespace {
+
+// The fields of a CSV line: separated by commas, a field in double quotes may hold commas, and
+// two double quotes in it stand for one. Nothing for a quote left open or text after a closing one.
+std::optional<QStringList> csvFields(QStringView line)
+{
+    QStringList fields;
+    QString field;
+    qsizetype i = 0;
+    const qsizetype n = line.size();
+    while (true) {
+        field.clear();
+        if (i < n && line[i] == u'"') {
+            ++i;
+            while (true) {
+                if (i >= n)
+                    return std::nullopt;
+                if (line[i] == u'"') {
+                    if (i + 1 < n && line[i + 1] == u'"') {
+                        field += u'"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += line[i++];
+            }
+            while (i < n && line[i].isSpace())
+                ++i;
+            if (i < n && line[i] != u',')
+                return std::nullopt;
+        } else {
+            while (i < n && line[i] != u',')
+                field += line[i++];
+        }
+        fields.append(field.trimmed());
+        if (i >= n)
+            return fields;
+        ++i; // the comma
+    }
+}
+
+// "name,address" as a spreadsheet writes it; nothing when the line is not such a pair with a
+// usable address, so that "pc, home 10.0.0.2" is still read as words.
+std::optional<HostLine> csvHost(const QString& line)
+{
+    if (!line.contains(u','))
+        return std::nullopt;
+    const std::optional<QStringList> fields = csvFields(line);
+    if (!fields || fields->size() != 2 || fields->at(1).isEmpty() || !addressProblem(fields->at(1)).isEmpty())
+        return std::nullopt;
+    return HostLine{3, fields->at(0).isEmpty() ? fields->at(1) : fields->at(0), fields->at(1)};
+}
+
+} // namespace
+
 ImportPlan planImport(QStringView text, const QVector<HostLine>& existing)
 {
     ImportPlan plan;
@@ -998,7 +1097,15 @@ ImportPlan planImport(QStringView text, const QVector<HostLine>& existing)
                                    : char32_t(line[0].unicode());
         const bool looksListed = QChar::isNumber(first) && line.contains(u'|');
         const std::optional<HostLine> listLine = looksListed ? parseHostLine(line) : std::nullopt;
-        if (listLine) {
+        // A list line first: its name may hold a comma.
+        const std::optional<HostLine> fromCsv = listLine ? std::nullopt : csvHost(line);
+        if (fromCsv) {
+            entry = *fromCsv;
+            if (entry.name.contains(u'|')) {
+                reject(QStringLiteral("a name cannot hold \"|\""));
+                continue;
+            }
+        } else if (listLine) {
             entry = *listLine;
             entry.address = entry.address.trimmed();
         } else if (looksListed) {

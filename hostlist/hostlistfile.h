@@ -232,6 +232,9 @@ public:
     // loaded (the file changed since; the message asks for a Reload), or when the file cannot be
     // read or written.
     void remove(EntryKey key);
+    // Takes the lines of all these entries out in one replacement of the file, as remove() does
+    // one; all or nothing.
+    void removeAll(QVector<EntryKey> keys);
 
     Source sourceOf(EntryKey key) const;
     // Entries loaded and not removed since.
@@ -267,8 +270,9 @@ struct ImportPlan
     QVector<Rejected> rejected;
 };
 
-// Reads one host a line: a list.txt line ("1|name|address"), "name address" (the last word is the
-// address, the words before it the name) or an address alone (which then names itself). Empty
+// Reads one host a line: a list.txt line ("1|name|address"), a CSV line "name,address" (fields
+// may be quoted, so a name can hold a comma), "name address" (the last word is the address, the
+// words before it the name) or an address alone (which then names itself). Empty
 // lines are skipped; a line whose address can never be probed, whose name holds a "|", or which
 // repeats a host already in `existing` or earlier in the text, is rejected with the reason.
 // New hosts get type 3 (unknown). At most MaxEntries lines are read.

@@ -411,7 +411,7 @@ ReportList::ReportList(QWidget* parent) : QTreeView(parent), m_model(new ReportL
     setItemsExpandable(false);
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
@@ -502,8 +502,20 @@ void ReportList::select(int index)
 
 int ReportList::selectedIndex() const
 {
-    const QModelIndexList rows = selectionModel()->selectedRows();
-    return rows.isEmpty() ? 0 : rows.first().row() + 1;
+    const QModelIndex current = selectionModel()->currentIndex();
+    if (current.isValid() && selectionModel()->isRowSelected(current.row(), current.parent()))
+        return current.row() + 1;
+    const QVector<int> rows = selectedRowNumbers();
+    return rows.isEmpty() ? 0 : rows.first();
+}
+
+QVector<int> ReportList::selectedRowNumbers() const
+{
+    QVector<int> rows;
+    for (const QModelIndex& i : selectionModel()->selectedRows())
+        rows.append(i.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 void ReportList::ensureVisible(int index)
@@ -553,6 +565,16 @@ void ReportList::mousePressEvent(QMouseEvent* event)
 void ReportList::keyPressEvent(QKeyEvent* event)
 {
     Q_EMIT userInteracted();
+    // Space ticks or unticks every selected row alike, as the current one goes.
+    const QVector<int> rows = selectedRowNumbers();
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && checkboxes() && rows.size() > 1) {
+        const int current = selectedIndex();
+        const bool tick = !isChecked(current);
+        for (const int row : rows)
+            setChecked(row, tick);
+        event->accept();
+        return;
+    }
     QTreeView::keyPressEvent(event);
 }
 

@@ -152,9 +152,13 @@ public:
     void setSubToolTip(int index, int sub, const QString& tip) { m_model->setSubToolTip(index, sub, tip); }
     void removeAt(int index);
 
-    // Selection: one selected row at most; 0 when none.
+    // Selection: select() makes the row the only selected one and the current one. The user may
+    // select more (Shift, Ctrl). selectedIndex() is the row commands for one row act on: the
+    // current row when it is selected, else the first selected; 0 when none is.
     void select(int index);
     int selectedIndex() const;
+    // Every selected row, in the list's order.
+    QVector<int> selectedRowNumbers() const;
     // Scroll so the row is visible. Cheap: does not relayout the whole view.
     void ensureVisible(int index);
 

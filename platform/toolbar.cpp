@@ -3,6 +3,7 @@
 #include "platform/imagelist.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QToolButton>
@@ -96,6 +97,20 @@ int ToolBar::addButton(const QString& caption, const QString& key, Style style, 
         e.menu->setAccessibleName(b->accessibleName());
         b->setMenu(e.menu);
         b->setPopupMode(QToolButton::MenuButtonPopup);
+        // Opened from the keyboard, the first item is highlighted, so that Return chooses it at once.
+        // A click has a mouse button down as the menu opens; a key does not.
+        QMenu* menu = e.menu;
+        connect(menu, &QMenu::aboutToShow, menu, [menu] {
+            if (QGuiApplication::mouseButtons() != Qt::NoButton)
+                return;
+            const auto items = menu->actions();
+            for (QAction* a : items) {
+                if (a->isEnabled() && a->isVisible() && !a->isSeparator()) {
+                    menu->setActiveAction(a);
+                    break;
+                }
+            }
+        });
     }
     connect(b, &QToolButton::clicked, this, [this, index] { Q_EMIT buttonClicked(index); });
     e.button = b;
@@ -135,10 +150,13 @@ bool ToolBar::isButtonEnabled(int index) const
 void ToolBar::setButtonEnabled(int index, bool enabled)
 {
     if (const Entry* e = entry(index)) {
+        const bool was = isButtonEnabled(index);
         if (e->button)
             e->button->setEnabled(enabled);
         else
             e->action->setEnabled(enabled);
+        if (was != isButtonEnabled(index))
+            Q_EMIT buttonEnabledChanged(index, enabled);
     }
 }
 

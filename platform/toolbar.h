@@ -62,6 +62,8 @@ public:
 Q_SIGNALS:
     void buttonClicked(int index);
     void buttonMenuClicked(const QString& key);
+    // A button was enabled or disabled, so that other places offering its command can follow.
+    void buttonEnabledChanged(int index, bool enabled);
 
 private:
     struct Entry

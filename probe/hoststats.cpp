@@ -252,21 +252,53 @@ QString shortName(const QString& name, const QString& address)
 
 } // namespace
 
+Overall HostMonitor::overall(const QSet<HostKey>& counted) const
+{
+    int up = 0;
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        if (!counted.contains(m_entryKeys[i]))
+            continue;
+        if (m_entries[i].stats.state == HostState::Down)
+            return Overall::SomeDown;
+        up += m_entries[i].stats.state == HostState::Up;
+    }
+    return up > 0 ? Overall::AllUp : Overall::NoneProbed;
+}
+
 QString HostMonitor::trayToolTip() const
 {
-    const int total = count();
+    return tipFor(nullptr);
+}
+
+QString HostMonitor::trayToolTip(const QSet<HostKey>& counted) const
+{
+    return tipFor(&counted);
+}
+
+QString HostMonitor::tipFor(const QSet<HostKey>* counted) const
+{
+    int total = 0;
+    int up = 0;
+    int downCount = 0;
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        if (counted && !counted->contains(m_entryKeys[i]))
+            continue;
+        ++total;
+        up += m_entries[i].stats.state == HostState::Up;
+        downCount += m_entries[i].stats.state == HostState::Down;
+    }
     if (total == 0)
         return QStringLiteral("Tivane: no hosts");
-    switch (overall()) {
+    switch (downCount > 0 ? Overall::SomeDown : up > 0 ? Overall::AllUp : Overall::NoneProbed) {
     case Overall::NoneProbed:
         return QStringLiteral("Tivane: %1 %2, none probed yet")
             .arg(total)
             .arg(total == 1 ? QStringLiteral("host") : QStringLiteral("hosts"));
     case Overall::AllUp:
-        if (m_up == total)
+        if (up == total)
             return total == 1 ? QStringLiteral("Tivane: the host is up")
                               : QStringLiteral("Tivane: all %1 up").arg(total);
-        return QStringLiteral("Tivane: %1 of %2 up").arg(m_up).arg(total);
+        return QStringLiteral("Tivane: %1 of %2 up").arg(up).arg(total);
     case Overall::SomeDown:
         break;
     }
@@ -274,14 +306,14 @@ QString HostMonitor::trayToolTip() const
     std::vector<std::pair<HostKey, QString>> down;
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         const HostStats& s = m_entries[i].stats;
-        if (s.state == HostState::Down)
+        if (s.state == HostState::Down && (!counted || counted->contains(m_entryKeys[i])))
             down.emplace_back(m_entryKeys[i], shortName(s.name, s.address));
     }
     std::sort(down.begin(), down.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     QStringList names;
     for (const auto& d : down)
         names.append(d.second);
-    return QStringLiteral("Tivane: %1 of %2 down\n%3").arg(m_down).arg(total).arg(nameList(names));
+    return QStringLiteral("Tivane: %1 of %2 down\n%3").arg(downCount).arg(total).arg(nameList(names));
 }
 
 const QTimeZone& localZone()

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimeZone>
@@ -157,6 +158,9 @@ public:
     Overall overall() const;
     // "Tivane: 2 of 12 down", with the names of the hosts down on a second line.
     QString trayToolTip() const;
+    // The same over the hosts counted (the ticked ones) only; other keys are left out.
+    Overall overall(const QSet<HostKey>& counted) const;
+    QString trayToolTip(const QSet<HostKey>& counted) const;
 
 private:
     struct Entry
@@ -166,6 +170,7 @@ private:
     };
 
     void forget(Entry& e);
+    QString tipFor(const QSet<HostKey>* counted) const;
     void setState(HostKey key, Entry& e, HostState to, qint64 sinceMs, std::int32_t status);
 
     HostHistory m_history;

@@ -26,6 +26,8 @@ QByteArray OutageLog::lines(const QVector<monitor::StateChange>& changes) const
     using monitor::HostState;
     QByteArray out;
     for (const monitor::StateChange& c : changes) {
+        if (c.from == HostState::Unknown && c.to == HostState::Up)
+            continue;
         QString text;
         if (c.to == HostState::Down) {
             text = c.status == -1 ? QStringLiteral("No request could be sent") : mdlPing::GetStatusText(c.status);
@@ -69,9 +71,26 @@ struct Fd
 
 } // namespace
 
+QByteArray OutageLog::monitoringLine(Monitoring what, qint64 atMs, const QTimeZone& zone)
+{
+    const bool started = what == Monitoring::Started;
+    return csv::line({csv::isoTime(atMs, zone), QString(), QString(),
+                      started ? QStringLiteral("started") : QStringLiteral("stopped"), QString(),
+                      started ? QStringLiteral("Monitoring started") : QStringLiteral("Monitoring stopped")});
+}
+
+QString OutageLog::appendMonitoring(Monitoring what, qint64 atMs) const
+{
+    return appendBytes(monitoringLine(what, atMs, m_zone));
+}
+
 QString OutageLog::append(const QVector<monitor::StateChange>& changes) const
 {
-    const QByteArray body = lines(changes);
+    return appendBytes(lines(changes));
+}
+
+QString OutageLog::appendBytes(const QByteArray& body) const
+{
     if (body.isEmpty())
         return {};
     const QByteArray native = QFile::encodeName(m_path);

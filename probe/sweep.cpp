@@ -87,6 +87,7 @@ void Sweep::stop()
     m_ctx.toolbar.setButtonEnabled(tb::Stop, false);
     StopPing = true;
     m_ctx.toolbar.setButtonEnabled(tb::Ping, true);
+    const bool wasContinuous = m_continuous;
     m_continuous = false;
     m_nextSweep->stop();
     const bool wasSweeping = m_sweeping;
@@ -97,6 +98,8 @@ void Sweep::stop()
         cancelOutstanding();
     if (wasSweeping)
         Q_EMIT sweepFinished();
+    if (wasContinuous)
+        Q_EMIT runEnded();
     settle();
 }
 
@@ -152,6 +155,7 @@ void Sweep::PingContinuous()
     }
     settle();
     m_continuous = true;
+    Q_EMIT runStarted();
     m_userTookOver = false;
     setBusyButtons();
     StopPing = false;
@@ -306,8 +310,11 @@ void Sweep::endSweep()
         setBusyButtons();
         scheduleNextSweep();
     } else {
+        const bool wasContinuous = m_continuous;
         m_continuous = false;
         setIdleButtons();
+        if (wasContinuous)
+            Q_EMIT runEnded();
     }
     settle();
 }

@@ -102,6 +102,10 @@ Q_SIGNALS:
     // key is rowKey: status 0 with the round trip in microseconds, or a failure (-1: not sent).
     // atMs is the wall-clock time of the outcome, ms since the epoch.
     void entryFinished(int row, quint64 rowKey, std::int32_t status, qint64 rttUs, qint64 atMs);
+    // A continuous run began, and ended (Stop, Reload, closing the window). The sweeps within
+    // a run, and single sweeps, do not raise these.
+    void runStarted();
+    void runEnded();
 
 private:
     void beginSweep();

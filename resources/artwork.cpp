@@ -195,6 +195,20 @@ QIcon trayIcon(int index)
     return QIcon(new BadgedEngine(windowIcon(), QIcon(badge)));
 }
 
+QString trayIconName(int index)
+{
+    switch (index) {
+    case TrayNoneProbed:
+        return QStringLiteral("tivane-idle");
+    case TrayAllUp:
+        return QStringLiteral("tivane-up");
+    case TraySomeDown:
+        return QStringLiteral("tivane-down");
+    default:
+        return {};
+    }
+}
+
 QIcon toolbarIcon(int index)
 {
     return svgIcon(toolbarIconPath(index));

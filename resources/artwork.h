@@ -33,6 +33,9 @@ enum TrayImage
 
 QIcon trayIcon(int index);        // 1..3, null otherwise; 16, 22, 24, 32 and 48 px, scalable
 QString trayBadgePath(int index); // the badge alone; empty for an index out of range
+// The tray picture's name in the icon theme, as installed: "tivane-idle", "tivane-up",
+// "tivane-down"; empty for an index out of range.
+QString trayIconName(int index);
 
 // Resource paths behind the icons, for code that wants to render the SVG itself.
 // Empty for an index out of range.

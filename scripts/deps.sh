@@ -21,6 +21,8 @@ if [ "${1:-}" = "--test" ]; then
     # The installed tree's checks: the menu entry's and the metadata's validators, the manual
     # page reader, and the package's own build.
     packages+=(desktop-file-utils appstream man-db binutils dpkg-dev file xz-utils)
+    # The window under a Wayland compositor: weston's headless back end and Qt's Wayland platform.
+    packages+=(weston qt6-wayland)
     # The format check.
     packages+=(clang-format)
 fi

@@ -3,9 +3,13 @@
 #include <QAudioDevice>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QIconEngine>
 #include <QMediaDevices>
+#include <QMenu>
 #include <QSoundEffect>
 #include <QUrl>
 #include <QtEndian>
@@ -159,10 +163,76 @@ int trayEventCode(QSystemTrayIcon::ActivationReason reason, bool statusNotifierH
     return 0;
 }
 
+namespace {
+
+// Draws what the pictures draw and answers to a theme name.
+class NamedIconEngine : public QIconEngine
+{
+public:
+    NamedIconEngine(const QIcon& pixmaps, const QString& name) : m_icon(pixmaps), m_name(name) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        m_icon.paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return m_icon.pixmap(size, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return m_icon.actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return m_icon.availableSizes(mode, state);
+    }
+    QString iconName() override { return m_name; }
+    QString key() const override { return QStringLiteral("TivaneNamedIcon"); }
+    QIconEngine* clone() const override { return new NamedIconEngine(m_icon, m_name); }
+
+private:
+    QIcon m_icon;
+    QString m_name;
+};
+
+const QString WatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+} // namespace
+
+QIcon namedIcon(const QIcon& pixmaps, const QString& themeName)
+{
+    if (pixmaps.isNull() || themeName.isEmpty() || !QIcon::hasThemeIcon(themeName))
+        return pixmaps;
+    return QIcon(new NamedIconEngine(pixmaps, themeName));
+}
+
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_icon(std::make_unique<QSystemTrayIcon>())
 {
-    // No context menu is set on purpose: the main window pops its own on TrayRightUp.
     connect(m_icon.get(), &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
+    // The toolkit chooses between a StatusNotifierItem and an embedded icon once, as the first
+    // icon is made, by whether a watcher is on the bus; so the same question is asked here now.
+    // Offscreen there is no tray of either kind.
+    m_statusNotifier = QGuiApplication::platformName() != QLatin1String("offscreen") && statusNotifierHost();
+    if (!m_statusNotifier)
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* watcher = new QDBusServiceWatcher(
+        WatcherService, bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
+        this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &TrayIcon::availabilityChanged);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &TrayIcon::availabilityChanged);
+    // Qt D-Bus delivers bus signals only to slots named by their signature.
+    for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
+        bus.connect(WatcherService, QStringLiteral("/StatusNotifierWatcher"), WatcherService,
+                    QString::fromLatin1(signal), this, SIGNAL(availabilityChanged()));
+}
+
+void TrayIcon::setMenu(QMenu* menu)
+{
+    if (!m_statusNotifier)
+        return;
+    m_icon->setContextMenu(menu);
+    m_menuExported = menu != nullptr;
 }
 
 TrayIcon::~TrayIcon() = default;
@@ -232,8 +302,11 @@ bool TrayIcon::statusNotifierHost(const QDBusConnection& bus)
 
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)
 {
+    // The host shows the exported menu itself; a second one of ours would open apart from it.
+    if (m_menuExported && reason == QSystemTrayIcon::Context)
+        return;
     // Ask the bus only for single activations, the one case where the answer changes the code.
-    const bool statusNotifier = reason == QSystemTrayIcon::Trigger && statusNotifierHost();
+    const bool statusNotifier = reason == QSystemTrayIcon::Trigger && (m_statusNotifier || statusNotifierHost());
     const int code = trayEventCode(reason, statusNotifier);
     if (code == 0)
         return;

@@ -12,6 +12,7 @@
 #include <memory>
 
 class QDBusConnection;
+class QMenu;
 class QSoundEffect;
 
 // The wrappers round the sound player and the notification-area icon.
@@ -90,6 +91,10 @@ QString trayTip(const QString& tip);
 // only single activations, so there a single activation stands for the double click that shows the window.
 int trayEventCode(QSystemTrayIcon::ActivationReason reason, bool statusNotifierHost);
 
+// The pictures of `pixmaps` under the icon theme's name `themeName`, so that a tray host that
+// draws icons by name finds ours; the pictures alone when the theme has no such icon.
+QIcon namedIcon(const QIcon& pixmaps, const QString& themeName);
+
 // The one notification-area icon of the program. Reports the user's actions on it as event codes.
 class TrayIcon : public QObject
 {
@@ -102,6 +107,15 @@ public:
     bool isShown() const;
     QString toolTip() const;
     QSystemTrayIcon* native() const { return m_icon.get(); }
+
+    // Where the tray host draws menus itself (a StatusNotifierItem host), the menu is handed to
+    // it over D-Bus, and the icon's context request is left to the host. Elsewhere the owner
+    // pops it up on TrayRightUp, as before.
+    void setMenu(QMenu* menu);
+    bool menuExported() const { return m_menuExported; }
+    // True when the icon is a StatusNotifierItem: its host's coming and going is signalled by
+    // availabilityChanged(), and nobody need ask.
+    bool followsHost() const { return m_statusNotifier; }
 
     // Used by NotifyTrayIcon.
     bool add(const QIcon& icon, const QString& tip);
@@ -124,11 +138,15 @@ public:
 Q_SIGNALS:
     // One of TrayEvent: a double click (515) or a right-button release (517), among others.
     void mouseEvent(int code);
+    // A StatusNotifierItem host appeared or went away.
+    void availabilityChanged();
 
 private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
 
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    bool m_statusNotifier = false;
+    bool m_menuExported = false;
     int m_messages = 0;
     QString m_lastMessage;
 };

@@ -292,6 +292,12 @@ void tst_FrmMainWatch::exportWritesTheRowsThroughTheSaveDialog()
     const QList<QByteArray> oneLines = readBytes(one).split('\n');
     QCOMPARE(oneLines.size(), 3);
     QVERIFY(oneLines.at(1).startsWith("x,"));
+    // With more rows selected, all of them.
+    const QString two = h.dir.filePath(QStringLiteral("two.csv"));
+    h.dialogs.saveAs = two;
+    QTest::mouseClick(w.lstPings->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCenter(w, 1));
+    contextMenuKey(w, 3, Qt::Key_X);
+    QCOMPARE(readBytes(two).split('\n').size(), 4);
 
     // A file that cannot be written is said, and what was there stays.
     h.dialogs.saveAs = h.dir.filePath(QStringLiteral("missing/folder/x.csv"));

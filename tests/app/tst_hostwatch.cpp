@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,7 +29,7 @@ constexpr qint64 Noon = 1'796'644'800'000; // a fixed wall clock, so texts do no
 
 struct Fixture : SweepRig
 {
-    Fixture()
+    explicit Fixture(qint64 start = Noon) : clock(start)
     {
         app.Path = QStringLiteral("/opt/tivane");
         list.setColumns(
@@ -101,7 +102,7 @@ struct Fixture : SweepRig
     QString trayTip;
     int overallShown = 0;
     bool soundOn = false;
-    qint64 clock = Noon;
+    qint64 clock;
     quint64 lastKey = 100;
 };
 
@@ -128,6 +129,9 @@ private Q_SLOTS:
     void modelStaysConsistentWhileColumnsComeAndGo();
     void csvHoldsTheRowsAndTheirStatistics();
     void outageLogAppendsAndTellsAFailureOnce();
+    void outageLogMarksARunsStartAndStop();
+    void trayCountsTheTickedHostsOnly();
+    void timesAreRetoldWhenTheDayTurns();
 };
 
 void tst_HostWatch::outcomesFillTheStatisticsColumns()
@@ -456,6 +460,73 @@ void tst_HostWatch::outageLogAppendsAndTellsAFailureOnce()
     QCOMPARE(failures.size(), 1);
     QVERIFY(!failures.first().isEmpty());
     QCOMPARE(readBytes(path), after);
+}
+
+void tst_HostWatch::outageLogMarksARunsStartAndStop()
+{
+    QTemporaryDir dir;
+    Fixture f;
+    f.watch->setDownAfter(1);
+    const QString path = dir.filePath(QStringLiteral("outages.csv"));
+    f.watch->setOutageLogPath(path);
+    f.load({{QStringLiteral("a"), QStringLiteral("127.0.0.1")}, {QStringLiteral("b"), QStringLiteral("127.0.0.2")}});
+    // A single sweep is no run, and hosts answering from the start are no outage.
+    f.sweepOnce();
+    QVERIFY(!QFile::exists(path));
+
+    f.sweep.continuousIntervalMs = 0;
+    f.prober.set(QStringLiteral("127.0.0.2"), 11010);
+    int sweeps = 0;
+    f.sweep.onContinuousSweep = [&] {
+        if (++sweeps == 3)
+            f.sweep.stop();
+    };
+    f.sweep.PingContinuous();
+    QTRY_VERIFY_WITH_TIMEOUT(f.sweep.isIdle(), 10000);
+    QStringList states;
+    for (const QByteArray& line : readBytes(path).split('\n').mid(1)) {
+        if (!line.trimmed().isEmpty())
+            states.append(QString::fromUtf8(line.split(',').value(3)));
+    }
+    // The sweeps within the run start and end without lines of their own.
+    QCOMPARE(states, (QStringList{QStringLiteral("started"), QStringLiteral("down"), QStringLiteral("stopped")}));
+}
+
+void tst_HostWatch::trayCountsTheTickedHostsOnly()
+{
+    Fixture f;
+    f.watch->setDownAfter(1);
+    f.load({{QStringLiteral("a"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("b"), QStringLiteral("127.0.0.2")},
+            {QStringLiteral("c"), QStringLiteral("127.0.0.3")}});
+    f.prober.set(QStringLiteral("127.0.0.3"), 11010);
+    f.sweepOnce();
+    QVERIFY2(f.trayTip.startsWith(QLatin1String("Tivane: 1 of 3 down")), qPrintable(f.trayTip));
+    // Unticked, c is no longer watched: neither counted nor named, and the picture is all up.
+    f.list.setChecked(f.rowOf(QStringLiteral("c")), false);
+    QCOMPARE(f.trayTip, QStringLiteral("Tivane: all 2 up"));
+    QCOMPARE(f.trayIcon.pixmap(22).toImage(), artwork::trayIcon(artwork::TrayAllUp).pixmap(22).toImage());
+    f.list.setChecked(f.rowOf(QStringLiteral("c")), true);
+    QVERIFY2(f.trayTip.startsWith(QLatin1String("Tivane: 1 of 3 down")), qPrintable(f.trayTip));
+}
+
+void tst_HostWatch::timesAreRetoldWhenTheDayTurns()
+{
+    // The sweep stamps outcomes with the real clock; the watch's clock is put just before the
+    // midnight after it, so that the day turns a few seconds into the test.
+    const QDateTime real = QDateTime::currentDateTime().toTimeZone(monitor::localZone());
+    const qint64 midnight = QDateTime(real.date().addDays(1), QTime(0, 0), monitor::localZone()).toMSecsSinceEpoch();
+    Fixture f(midnight - 2600);
+    f.load({{QStringLiteral("a"), QStringLiteral("127.0.0.1")}});
+    f.sweepOnce();
+    const QString today = real.date().toString(QStringLiteral("yyyy-MM-dd"));
+    QVERIFY(!f.stat(QStringLiteral("a"), QStringLiteral("Since")).contains(today));
+    QSignalSpy told(f.list.items(), &QAbstractItemModel::dataChanged);
+    f.clock = midnight + 1000;
+    // The list is told that every row changed, so a list left open overnight shows the date.
+    QTRY_VERIFY_WITH_TIMEOUT(!told.isEmpty(), 6000);
+    QCOMPARE(told.first().at(0).value<QModelIndex>().row(), 0);
+    QVERIFY(f.stat(QStringLiteral("a"), QStringLiteral("Since")).startsWith(today));
 }
 
 QTEST_MAIN(tst_HostWatch)

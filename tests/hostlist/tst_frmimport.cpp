@@ -1,4 +1,5 @@
 #include "hostlist/frmimport.h"
+#include "hostlist/hostlistfile.h"
 #include "tests/support/testfiles.h"
 
 #include <QLabel>
@@ -15,7 +16,69 @@ class TestFrmImport : public QObject
 private Q_SLOTS:
     void previewFollowsTheTyping();
     void fileInALegacyCodePageIsRead();
+    void csvLines_data();
+    void csvLines();
+    void aLongReasonIsReadWhole();
 };
+
+void TestFrmImport::csvLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("name"); // empty: the line is skipped
+    QTest::addColumn<QString>("address");
+    const auto s = [](const char* text) { return QString::fromUtf8(text); };
+    QTest::newRow("plain pair") << s("router,10.0.0.13") << s("router") << s("10.0.0.13");
+    QTest::newRow("spaces round fields") << s(" router , 10.0.0.13 ") << s("router") << s("10.0.0.13");
+    QTest::newRow("quoted name with a comma") << s("\"core, rack 2\",10.0.0.14") << s("core, rack 2") << s("10.0.0.14");
+    QTest::newRow("doubled quotes") << s("\"the \"\"big\"\" one\",10.0.0.15") << s("the \"big\" one") << s("10.0.0.15");
+    QTest::newRow("quoted address") << s("nas,\"10.0.0.16\"") << s("nas") << s("10.0.0.16");
+    QTest::newRow("empty name: the address") << s(",10.0.0.17") << s("10.0.0.17") << s("10.0.0.17");
+    // Not a pair with an address: read as words, as before.
+    QTest::newRow("comma in a name of words") << s("pc, home 10.0.0.18") << s("pc, home") << s("10.0.0.18");
+    QTest::newRow("three fields") << s("a,b,10.0.0.19") << QString() << QString();
+    QTest::newRow("quote left open") << s("\"a,10.0.0.20") << QString() << QString();
+    QTest::newRow("bar in a quoted name") << s("\"a|b\",10.0.0.21") << QString() << QString();
+}
+
+void TestFrmImport::csvLines()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, name);
+    QFETCH(QString, address);
+    const hostlist::ImportPlan plan = hostlist::planImport(line);
+    if (name.isEmpty()) {
+        QCOMPARE(plan.accepted.size(), 0);
+        QCOMPARE(plan.rejected.size(), 1);
+        QVERIFY(!plan.rejected.first().why.isEmpty());
+        return;
+    }
+    QCOMPARE(plan.accepted.size(), 1);
+    QCOMPARE(plan.accepted.first().name, name);
+    QCOMPARE(plan.accepted.first().address, address);
+    QCOMPARE(plan.accepted.first().type, 3);
+}
+
+void TestFrmImport::aLongReasonIsReadWhole()
+{
+    frmImport dialog({});
+    dialog.resize(300, 300);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.txtHosts->setPlainText(QStringLiteral("web 127.0.0.5\na,b,c\nweb 10.0.0.300"));
+    QCOMPARE(dialog.lstPreview->topLevelItemCount(), 3);
+    for (int i = 1; i < 3; ++i) {
+        QTreeWidgetItem* item = dialog.lstPreview->topLevelItem(i);
+        const QString why = item->text(3);
+        QCOMPARE(item->toolTip(3), why);
+        // Cut short in its column, the reason of the current row is below the list, whole and wrapped.
+        dialog.lstPreview->setFocus();
+        QTest::keyClick(dialog.lstPreview, Qt::Key_Down);
+        QCOMPARE(dialog.lstPreview->currentItem(), item);
+        QVERIFY2(dialog.lblSummary->text().endsWith(QStringLiteral("Line %1: %2").arg(i + 1).arg(why)),
+                 qPrintable(dialog.lblSummary->text()));
+        QVERIFY(dialog.lblSummary->wordWrap());
+    }
+}
 
 void TestFrmImport::previewFollowsTheTyping()
 {

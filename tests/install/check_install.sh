@@ -53,6 +53,12 @@ files)
     for size in 128 16 22 24 256 32 48 64; do
         expected+=$'\n'"644 usr/share/icons/hicolor/${size}x${size}/apps/tivane.png"
     done
+    # The tray's state pictures, by name for tray hosts that look icons up in the theme.
+    for size in 16 22 24 32 48; do
+        for state in down idle up; do
+            expected+=$'\n'"644 usr/share/icons/hicolor/${size}x${size}/status/tivane-${state}.png"
+        done
+    done
     expected+="
 644 usr/share/icons/hicolor/scalable/apps/tivane.svg
 644 usr/share/man/man1/tivane-probe.1.gz

@@ -189,8 +189,13 @@ void TestOutageLog::logLinesSayWhatHappened()
         QString::fromUtf8(log.lines(changes)),
         QStringLiteral("2026-12-07T12:03:07+01:00,mail server,10.0.0.1,down,11010,Request Timed Out\r\n"
                        "2026-12-07T12:07:15+01:00,mail server,10.0.0.1,up,0,Up again after 4 min\r\n"
-                       "2026-12-07T12:03:07+01:00,\"'=cmd, \"\"x\"\"\",10.0.0.1,down,-1,No request could be sent\r\n"
-                       "2026-12-07T12:03:07+01:00,new,10.0.0.1,up,0,First reply\r\n"));
+                       "2026-12-07T12:03:07+01:00,\"'=cmd, \"\"x\"\"\",10.0.0.1,down,-1,No request could be sent\r\n"));
+    // A host answering from the start is no outage: its first state is logged only when down.
+    QVERIFY(log.lines(changes.last(1)).isEmpty());
+    QCOMPARE(OutageLog::monitoringLine(OutageLog::Monitoring::Started, kNoon, kZone),
+             QByteArray("2026-12-07T12:03:07+01:00,,,started,,Monitoring started\r\n"));
+    QCOMPARE(OutageLog::monitoringLine(OutageLog::Monitoring::Stopped, kNoon, kZone),
+             QByteArray("2026-12-07T12:03:07+01:00,,,stopped,,Monitoring stopped\r\n"));
     // A folder that is not there is reported with the real reason.
     const QString error = log.append(changes);
     QVERIFY2(error.contains(qt_error_string(ENOENT)), qPrintable(error));
