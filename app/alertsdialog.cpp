@@ -1,6 +1,6 @@
 #include "app/alertsdialog.h"
 
-#include "probe/hoststats.h"
+#include "monitor/hoststats.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 #include "app/historyview.h"
 
 #include "app/hostwatch.h"
-#include "probe/hoststats.h"
+#include "monitor/hoststats.h"
 
 #include <QDateTime>
 #include <QLabel>

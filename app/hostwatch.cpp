@@ -1,8 +1,8 @@
 #include "app/hostwatch.h"
 
+#include "monitor/csvexport.h"
+#include "monitor/outagelog.h"
 #include "platform/soundplayer.h"
-#include "probe/csvexport.h"
-#include "probe/outagelog.h"
 #include "probe/sweep.h"
 #include "resources/artwork.h"
 #include "shell/mdlmore.h"

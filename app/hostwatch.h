@@ -1,8 +1,8 @@
 #pragma once
 
+#include "monitor/hoststats.h"
+#include "monitor/outagelog.h"
 #include "platform/reportlist.h"
-#include "probe/hoststats.h"
-#include "probe/outagelog.h"
 
 #include <QByteArray>
 #include <QIcon>

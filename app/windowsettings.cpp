@@ -1,7 +1,7 @@
 #include "app/windowsettings.h"
 
+#include "monitor/hoststats.h"
 #include "platform/settingsstore.h"
-#include "probe/hoststats.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>

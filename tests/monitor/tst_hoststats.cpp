@@ -1,5 +1,5 @@
-#include "probe/history.h"
-#include "probe/hoststats.h"
+#include "monitor/history.h"
+#include "monitor/hoststats.h"
 
 #include <QDateTime>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "probe/csvexport.h"
+#include "monitor/csvexport.h"
 
 #include "platform/fdio.h"
 

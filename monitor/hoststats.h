@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/history.h"
+#include "monitor/history.h"
 
 #include <QHash>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/hoststats.h"
+#include "monitor/hoststats.h"
 
 #include <QByteArray>
 #include <QString>

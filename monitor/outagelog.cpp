@@ -1,7 +1,7 @@
-#include "probe/outagelog.h"
+#include "monitor/outagelog.h"
 
+#include "monitor/csvexport.h"
 #include "platform/fdio.h"
-#include "probe/csvexport.h"
 #include "probe/mdlping.h"
 
 #include <QDir>

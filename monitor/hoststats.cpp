@@ -1,4 +1,4 @@
-#include "probe/hoststats.h"
+#include "monitor/hoststats.h"
 
 #include <QDateTime>
 #include <algorithm>

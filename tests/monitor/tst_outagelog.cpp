@@ -1,6 +1,6 @@
-#include "probe/csvexport.h"
-#include "probe/hoststats.h"
-#include "probe/outagelog.h"
+#include "monitor/csvexport.h"
+#include "monitor/hoststats.h"
+#include "monitor/outagelog.h"
 #include "tests/support/smalldisk.h"
 #include "tests/support/testfiles.h"
 
