@@ -64,7 +64,8 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
       pBar(new platform::ProgressBar(this)), m_services(services),
       m_listPath(m_services.app.file(QStringLiteral("list.txt"))),
       m_ctx{*lstPings, *tblTivane, *pBar, m_services.messages, m_services.prober, m_services.sound, m_services.app},
-      m_sweep(m_ctx), m_commands(m_sweep, m_ctx)
+      m_hosts(lstPings->items()), m_sweep(m_hosts, m_services.prober), m_sweepView(m_ctx, m_sweep),
+      m_commands(m_sweep, m_ctx)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tivane"));

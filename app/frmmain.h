@@ -1,11 +1,12 @@
 #pragma once
 
+#include "app/commands.h"
 #include "app/mainservices.h"
+#include "app/sweepview.h"
 #include "hostlist/hostlistfile.h"
+#include "monitor/sweep.h"
 #include "platform/appinfo.h"
 #include "platform/imagelist.h"
-#include "probe/commands.h"
-#include "probe/sweep.h"
 
 #include <QElapsedTimer>
 #include <QIcon>
@@ -157,7 +158,9 @@ private:
     // Where the rows on show came from in m_listPath, so that one can be taken out again.
     hostlist::HostListFile m_hostList;
     SweepContext m_ctx;
+    HostRowsModel m_hosts;
     Sweep m_sweep;
+    SweepView m_sweepView;
     Commands m_commands;
 
     bool m_activatedOnce = false;

@@ -2,8 +2,8 @@
 
 #include "monitor/csvexport.h"
 #include "monitor/outagelog.h"
+#include "monitor/sweep.h"
 #include "platform/soundplayer.h"
-#include "probe/sweep.h"
 #include "resources/artwork.h"
 #include "shell/mdlmore.h"
 

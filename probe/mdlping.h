@@ -35,6 +35,23 @@ enum class Failure
     NoSocket,     // ICMP sockets could not be opened for another reason
 };
 
+// Everything one probe learnt, as one value: what the asynchronous calls report.
+struct Outcome
+{
+    // 0 success, 11001..11050 failures (11010 timed out), -1 nothing was sent.
+    std::int32_t status = -1;
+    std::int32_t roundTripMs = 0;
+    qint64 roundTripUs = 0;
+    // Why nothing was sent (status -1), and the sentence for it; None and empty otherwise.
+    Failure failure = Failure::None;
+    QString reason;
+    // The address the request went to ("192.0.2.1", "::1", a host name's address); empty
+    // when nothing was sent or it is not known.
+    QString probed;
+
+    friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
 bool SocketsStartup();
 void SocketsCleanup();
 
@@ -58,3 +75,4 @@ QString LastProbedAddress();
 } // namespace mdlPing
 
 Q_DECLARE_METATYPE(mdlPing::Failure)
+Q_DECLARE_METATYPE(mdlPing::Outcome)

@@ -2,8 +2,6 @@
 #include "probe/icmpcore.h"
 #include "probe/icmpengine.h"
 
-#include <QPointer>
-
 Prober::Prober(QObject* parent) : QObject(parent) {}
 
 Prober::~Prober() = default;
@@ -32,27 +30,20 @@ void Prober::runQueued(quint64 id, const QString& address)
     if (!m_queued.remove(id))
         return;
     mdlPing::ICMP_ECHO_REPLY reply;
-    const std::int32_t status = PingHost(address, reply);
-    const std::int32_t rtt = status == -1 ? 0 : reply.RoundTripTime;
-    const mdlPing::Failure failure = status == -1 ? lastFailure() : mdlPing::Failure::None;
-    // A scripted PingHost says nothing of names; an address is what it is.
-    const mdlPing::detail::Target target = mdlPing::detail::classifyAddress(address);
-    const QString probed =
-        status != -1 && target.form == mdlPing::detail::Target::Form::Address ? target.address.toString() : QString();
-    report(id, status, rtt, qint64(rtt) * 1000, failure, probed);
-}
-
-void Prober::report(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
-                    mdlPing::Failure failure, const QString& probed)
-{
-    const QPointer<Prober> alive(this);
-    m_reportingId = id;
-    m_reportingAddress = probed;
-    Q_EMIT probeFinished(id, status, roundTripMs, roundTripUs, failure);
-    if (alive) {
-        m_reportingId = 0;
-        m_reportingAddress.clear();
+    mdlPing::Outcome outcome;
+    outcome.status = PingHost(address, reply);
+    if (outcome.status == -1) {
+        outcome.failure = lastFailure();
+        outcome.reason = mdlPing::FailureText(outcome.failure);
+    } else {
+        outcome.roundTripMs = reply.RoundTripTime;
+        outcome.roundTripUs = qint64(reply.RoundTripTime) * 1000;
+        // A scripted PingHost says nothing of names; an address is what it is.
+        const mdlPing::detail::Target target = mdlPing::detail::classifyAddress(address);
+        if (target.form == mdlPing::detail::Target::Form::Address)
+            outcome.probed = target.address.toString();
     }
+    Q_EMIT probeFinished(id, outcome);
 }
 
 IcmpProber::IcmpProber(QObject* parent) : Prober(parent) {}
@@ -66,7 +57,10 @@ mdlPing::IcmpEngine& IcmpProber::engine()
         m_engine = std::make_unique<mdlPing::IcmpEngine>();
         connect(m_engine.get(), &mdlPing::IcmpEngine::finished, this,
                 [this](quint64 id, std::int32_t status, std::int32_t ms, qint64 us, mdlPing::Failure failure) {
-                    report(id, status, ms, us, failure, m_engine->probedAddress(id));
+                    mdlPing::Outcome outcome{status, ms, us, failure, {}, m_engine->probedAddress(id)};
+                    if (status == -1)
+                        outcome.reason = m_engine->failureReason(id);
+                    Q_EMIT probeFinished(id, outcome);
                 });
     }
     return *m_engine;

@@ -38,20 +38,9 @@ public:
     virtual void cancelProbe(quint64 id);
     virtual void cancelAll();
 
-    // Inside a slot of probeFinished: the address that probe went to ("192.0.2.1", "::1",
-    // a host name's address), empty when nothing was sent or it is not known.
-    QString probedAddress(quint64 id) const { return id == m_reportingId ? m_reportingAddress : QString(); }
-
 Q_SIGNALS:
-    // status: 0 success, 11001..11050 failures (11010 timed out), -1 nothing was sent and
-    // failure says why. roundTripUs is the measured round trip in microseconds.
-    void probeFinished(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
-                       mdlPing::Failure failure);
-
-protected:
-    // Emits probeFinished with probedAddress() answering for it meanwhile.
-    void report(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs, mdlPing::Failure failure,
-                const QString& probed);
+    // The probe's outcome, as one value.
+    void probeFinished(quint64 id, const mdlPing::Outcome& outcome);
 
 private:
     void runQueued(quint64 id, const QString& address);

@@ -3,11 +3,12 @@
 #include "app/alertsdialog.h"
 #include "app/historyview.h"
 #include "app/hostwatch.h"
+#include "app/sweepview.h"
+#include "monitor/sweep.h"
 #include "platform/appinfo.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
 #include "platform/toolbar.h"
-#include "probe/sweep.h"
 #include "tests/support/fakes.h"
 #include "tests/support/sweeprig.h"
 

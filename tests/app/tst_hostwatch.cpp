@@ -2,12 +2,13 @@
 // probe: the extra columns and marks in the list, the tray's state, notifications and sounds once
 // per sweep, the rows followed through loads, removals and sorts, the CSV and the outage log.
 #include "app/hostwatch.h"
+#include "app/sweepview.h"
+#include "monitor/sweep.h"
 #include "platform/appinfo.h"
 #include "platform/imagelist.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
 #include "platform/toolbar.h"
-#include "probe/sweep.h"
 #include "resources/artwork.h"
 #include "tests/support/fakes.h"
 #include "tests/support/sweeprig.h"

@@ -331,11 +331,13 @@ void tst_IcmpEngine::proberDefaultsBuiltOnPingHost()
     QTRY_COMPARE(finished.size(), 3);
     QCOMPARE(prober.probed,
              (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("silent"), QStringLiteral("bad")}));
-    QCOMPARE(finished.at(0), (QList<QVariant>{ok, 0, 3, qint64(3000), QVariant::fromValue(mdlPing::Failure::None)}));
-    QCOMPARE(finished.at(1),
-             (QList<QVariant>{silent, 11010, 1000, qint64(1000000), QVariant::fromValue(mdlPing::Failure::None)}));
-    QCOMPARE(finished.at(2),
-             (QList<QVariant>{bad, -1, 0, qint64(0), QVariant::fromValue(mdlPing::Failure::BadAddress)}));
+    const auto outcome = [&finished](int i) { return finished.at(i).at(1).value<mdlPing::Outcome>(); };
+    QCOMPARE(finished.at(0).at(0).toULongLong(), ok);
+    QCOMPARE(outcome(0), (mdlPing::Outcome{0, 3, 3000, mdlPing::Failure::None, {}, QStringLiteral("127.0.0.1")}));
+    QCOMPARE(outcome(1), (mdlPing::Outcome{11010, 1000, 1000000, mdlPing::Failure::None, {}, {}}));
+    QCOMPARE(outcome(2),
+             (mdlPing::Outcome{
+                 -1, 0, 0, mdlPing::Failure::BadAddress, mdlPing::FailureText(mdlPing::Failure::BadAddress), {}}));
 
     for (int i = 0; i < 5; ++i)
         prober.startProbe(QStringLiteral("127.0.0.1"));
@@ -360,7 +362,7 @@ void tst_IcmpEngine::icmpProberUsesTheEngine()
     QTRY_COMPARE(finished.size(), 2);
     QHash<quint64, int> statuses;
     for (const QList<QVariant>& outcome : finished)
-        statuses.insert(outcome.at(0).toULongLong(), outcome.at(1).toInt());
+        statuses.insert(outcome.at(0).toULongLong(), outcome.at(1).value<mdlPing::Outcome>().status);
     QCOMPARE(statuses.value(kept, -2), 0);
     QCOMPARE(statuses.value(bad, -2), -1);
     prober.startProbe(QStringLiteral("127.0.0.3"));

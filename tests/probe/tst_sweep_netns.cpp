@@ -3,14 +3,16 @@
 // hosts and a responder that answers late or with crafted errors. Both modes must write the
 // same outcome into each row, and Stop must act while a silent host is still waited for.
 
+#include "app/sweepview.h"
+#include "monitor/sweep.h"
 #include "platform/appinfo.h"
+#include "platform/numbering.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
 #include "platform/toolbar.h"
 #include "probe/icmpcore.h"
 #include "probe/icmpengine.h"
 #include "probe/prober.h"
-#include "probe/sweep.h"
 #include "tests/probe/netlab.h"
 #include "tests/support/fakes.h"
 #include "tests/support/netoutcomes.h"
@@ -92,7 +94,9 @@ struct Fixture
     IcmpProber prober;
     RecordingSoundPlayer sound;
     SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
-    Sweep sweep{ctx};
+    HostRowsModel hostRows{list.items()};
+    Sweep sweep{hostRows, prober};
+    SweepView view{ctx, sweep};
 };
 
 // What a sweep wrote into one row.
@@ -284,7 +288,7 @@ void tst_SweepNetns::checkTable(const Scenario* scenarios, int n, SocketKind kin
             bool isNumber = false;
             const int rtt = row.time.toInt(&isNumber);
             if (row.status != Sweep::statusText(status) || row.statusIcon != statusIcon || !isNumber || rtt < minRtt ||
-                rtt > maxRtt || row.timeIcon != Sweep::rttIcon(rtt))
+                rtt > maxRtt || row.timeIcon != SweepView::rttIcon(rtt))
                 wrong.append(QStringLiteral("%1 (%2): \"%3\", %4 ms")
                                  .arg(QLatin1String(s.name),
                                       allAtOnce ? QStringLiteral("all at once") : QStringLiteral("one at a time"),

@@ -47,9 +47,16 @@ quint64 ScriptedProber::startProbe(const QString& address)
         if (!m_pending.remove(id) && !reportCancelled)
             return;
         mdlPing::ICMP_ECHO_REPLY reply;
-        const std::int32_t status = PingHost(address, reply);
-        const std::int32_t rtt = status == -1 ? 0 : reply.RoundTripTime;
-        Q_EMIT probeFinished(id, status, rtt, qint64(rtt) * 1000, m_lastFailure);
+        mdlPing::Outcome outcome;
+        outcome.status = PingHost(address, reply);
+        if (outcome.status == -1) {
+            outcome.failure = m_lastFailure;
+            outcome.reason = mdlPing::FailureText(m_lastFailure);
+        } else {
+            outcome.roundTripMs = reply.RoundTripTime;
+            outcome.roundTripUs = qint64(reply.RoundTripTime) * 1000;
+        }
+        Q_EMIT probeFinished(id, outcome);
     });
     return id;
 }

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "app/sweepview.h"
+#include "monitor/sweep.h"
 #include "platform/appinfo.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
 #include "platform/toolbar.h"
-#include "probe/sweep.h"
 #include "tests/support/fakes.h"
 
 // A real sweep over the window's controls, with the toolbar laid out as the window lays it out
@@ -23,5 +24,7 @@ struct SweepRig
     ScriptedProber prober;
     RecordingSoundPlayer sound;
     SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
-    Sweep sweep{ctx};
+    HostRowsModel hostRows{list.items()};
+    Sweep sweep{hostRows, prober};
+    SweepView view{ctx, sweep};
 };

@@ -1,16 +1,18 @@
-#include "probe/commands.h"
+#include "app/commands.h"
 
+#include "app/sweepview.h"
+#include "monitor/sweep.h"
 #include "platform/appinfo.h"
-#include "platform/eventloop.h"
 #include "platform/messagebox.h"
+#include "platform/numbering.h"
 #include "platform/reportlist.h"
 #include "platform/soundplayer.h"
 #include "platform/toolbar.h"
-#include "probe/sweep.h"
 
 void Commands::tblTivane_ButtonClick(int index)
 {
-    platform::DoEvents();
+    // No yield before the command: Ping and Stop return at once, and the about box runs the event
+    // loop itself; a yield here would only let a second click run inside this one.
     switch (index) {
     case tb::Ping:
         m_sweep.PingList();

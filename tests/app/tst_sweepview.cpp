@@ -1,12 +1,13 @@
-// Sweeps and toolbar commands over a scripted probe: what each outcome writes into a row,
+// Sweeps shown in the window, and toolbar commands, over a scripted probe: what each outcome writes into a row,
 // when the alert sounds, how Stop, Reload and continuous runs end.
+#include "app/commands.h"
+#include "app/sweepview.h"
+#include "monitor/sweep.h"
 #include "platform/appinfo.h"
 #include "platform/imagelist.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
 #include "platform/toolbar.h"
-#include "probe/commands.h"
-#include "probe/sweep.h"
 #include "tests/support/fakes.h"
 #include "tests/support/sweeprig.h"
 
@@ -41,7 +42,7 @@ QString notifyWav()
 
 } // namespace
 
-class tst_Sweep : public QObject
+class tst_SweepView : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -77,7 +78,7 @@ private Q_SLOTS:
     void allAtOnceStopAbandonsEveryRequest();
 };
 
-void tst_Sweep::emptyListStartsAndReleasesSockets()
+void tst_SweepView::emptyListStartsAndReleasesSockets()
 {
     Fixture f;
     f.bar.setMin(0);
@@ -93,7 +94,7 @@ void tst_Sweep::emptyListStartsAndReleasesSockets()
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
 }
 
-void tst_Sweep::untickedRowsAreClearedNotProbed()
+void tst_SweepView::untickedRowsAreClearedNotProbed()
 {
     Fixture f;
     f.toolbar.setButtonValue(tb::SoundAlert, 1);
@@ -119,7 +120,7 @@ void tst_Sweep::untickedRowsAreClearedNotProbed()
     QCOMPARE(f.list.selectedIndex(), 2);
 }
 
-void tst_Sweep::rttIconThresholds_data()
+void tst_SweepView::rttIconThresholds_data()
 {
     QTest::addColumn<int>("rtt");
     QTest::addColumn<int>("icon");
@@ -132,7 +133,7 @@ void tst_Sweep::rttIconThresholds_data()
     QTest::newRow("10001") << 10001 << icons::Gray;
 }
 
-void tst_Sweep::rttIconThresholds()
+void tst_SweepView::rttIconThresholds()
 {
     QFETCH(int, rtt);
     QFETCH(int, icon);
@@ -147,7 +148,7 @@ void tst_Sweep::rttIconThresholds()
     QCOMPARE(f.list.subIcon(1, 3), icon);
 }
 
-void tst_Sweep::outcomesWriteStatusAndAlert_data()
+void tst_SweepView::outcomesWriteStatusAndAlert_data()
 {
     QTest::addColumn<bool>("allAtOnce");
     QTest::addColumn<int>("status");
@@ -171,7 +172,7 @@ void tst_Sweep::outcomesWriteStatusAndAlert_data()
     }
 }
 
-void tst_Sweep::outcomesWriteStatusAndAlert()
+void tst_SweepView::outcomesWriteStatusAndAlert()
 {
     QFETCH(bool, allAtOnce);
     QFETCH(int, status);
@@ -193,7 +194,7 @@ void tst_Sweep::outcomesWriteStatusAndAlert()
     QCOMPARE(f.list.smallIcon(1), 3); // the type icon is never touched
 }
 
-void tst_Sweep::failedSendKeepsNoStaleTime()
+void tst_SweepView::failedSendKeepsNoStaleTime()
 {
     Fixture f;
     f.add(QStringLiteral("good"), QStringLiteral("127.0.0.1"));
@@ -210,7 +211,7 @@ void tst_Sweep::failedSendKeepsNoStaleTime()
     QCOMPARE(f.list.subToolTip(2, 2), mdlPing::FailureText(mdlPing::Failure::BadAddress));
 }
 
-void tst_Sweep::notPermittedIsExplainedOncePerRun()
+void tst_SweepView::notPermittedIsExplainedOncePerRun()
 {
     Fixture f;
     f.toolbar.setButtonValue(tb::SoundAlert, 0);
@@ -230,7 +231,7 @@ void tst_Sweep::notPermittedIsExplainedOncePerRun()
     QCOMPARE(f.list.subText(2, 2), QStringLiteral("-1: Unknown Response"));
 }
 
-void tst_Sweep::threeFailuresAlertInListOrder()
+void tst_SweepView::threeFailuresAlertInListOrder()
 {
     Fixture f;
     f.toolbar.setButtonValue(tb::SoundAlert, 1);
@@ -247,7 +248,7 @@ void tst_Sweep::threeFailuresAlertInListOrder()
     QCOMPARE(f.sound.played, QStringList(3, notifyWav()));
 }
 
-void tst_Sweep::stopDuringThirdOfFiveEntries()
+void tst_SweepView::stopDuringThirdOfFiveEntries()
 {
     Fixture f;
     for (int i = 1; i <= 5; ++i) {
@@ -275,7 +276,7 @@ void tst_Sweep::stopDuringThirdOfFiveEntries()
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
 }
 
-void tst_Sweep::rowAddedDuringSweepCountsButIsNotVisited()
+void tst_SweepView::rowAddedDuringSweepCountsButIsNotVisited()
 {
     Fixture f;
     f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
@@ -293,7 +294,7 @@ void tst_Sweep::rowAddedDuringSweepCountsButIsNotVisited()
     QCOMPARE(f.list.subText(3, 2), QString());
 }
 
-void tst_Sweep::startupFailureIsReported()
+void tst_SweepView::startupFailureIsReported()
 {
     Fixture f;
     f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
@@ -309,7 +310,7 @@ void tst_Sweep::startupFailureIsReported()
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
 }
 
-void tst_Sweep::rowsRemovedDuringSweepAreNeverVisited()
+void tst_SweepView::rowsRemovedDuringSweepAreNeverVisited()
 {
     Fixture f;
     for (int i = 1; i <= 4; ++i)
@@ -326,7 +327,7 @@ void tst_Sweep::rowsRemovedDuringSweepAreNeverVisited()
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
 }
 
-void tst_Sweep::dispatchByPosition()
+void tst_SweepView::dispatchByPosition()
 {
     Fixture f;
     f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
@@ -354,7 +355,7 @@ void tst_Sweep::dispatchByPosition()
     QCOMPARE(unloads, 1);
 }
 
-void tst_Sweep::dispatchByKey()
+void tst_SweepView::dispatchByKey()
 {
     Fixture f;
     f.add(QStringLiteral("a"), QStringLiteral("127.0.0.1"));
@@ -390,7 +391,7 @@ void tst_Sweep::dispatchByKey()
     QCOMPARE(f.prober.probed.size(), 1);
 }
 
-void tst_Sweep::continuousRunStopsDuringSweep()
+void tst_SweepView::continuousRunStopsDuringSweep()
 {
     Fixture f;
     f.sweep.continuousIntervalMs = 0;
@@ -414,7 +415,7 @@ void tst_Sweep::continuousRunStopsDuringSweep()
     QVERIFY(!f.sweep.isRunning());
 }
 
-void tst_Sweep::continuousRunStopsBetweenSweeps()
+void tst_SweepView::continuousRunStopsBetweenSweeps()
 {
     Fixture f;
     f.sweep.continuousIntervalMs = 60000;
@@ -437,7 +438,7 @@ void tst_Sweep::continuousRunStopsBetweenSweeps()
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
 }
 
-void tst_Sweep::continuousRunOverEmptyListIsPacedAndStoppable()
+void tst_SweepView::continuousRunOverEmptyListIsPacedAndStoppable()
 {
     Fixture f;
     f.sweep.continuousIntervalMs = 300;
@@ -461,7 +462,7 @@ void tst_Sweep::continuousRunOverEmptyListIsPacedAndStoppable()
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
 }
 
-void tst_Sweep::reloadEndsContinuousRun()
+void tst_SweepView::reloadEndsContinuousRun()
 {
     Fixture f;
     f.sweep.continuousIntervalMs = 0;
@@ -489,7 +490,7 @@ void tst_Sweep::reloadEndsContinuousRun()
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
 }
 
-void tst_Sweep::realProbeSweepsLoopbackHosts()
+void tst_SweepView::realProbeSweepsLoopbackHosts()
 {
     platform::AppInfo app;
     platform::ReportList list;
@@ -508,7 +509,9 @@ void tst_Sweep::realProbeSweepsLoopbackHosts()
         list.setSubText(i, 1, a);
     }
     SweepContext ctx{list, toolbar, bar, messages, prober, sound, app};
-    Sweep sweep(ctx);
+    HostRowsModel hosts(list.items());
+    Sweep sweep(hosts, prober);
+    SweepView view(ctx, sweep);
     sweep.PingList();
     QTRY_VERIFY_WITH_TIMEOUT(sweep.isIdle(), 10000);
     if (list.subText(1, 2) == QStringLiteral("-1: Unknown Response"))
@@ -525,7 +528,7 @@ void tst_Sweep::realProbeSweepsLoopbackHosts()
     QCOMPARE(bar.Value(), 4.0f);
 }
 
-void tst_Sweep::listClearedWhileExplainingIsNeverTouched()
+void tst_SweepView::listClearedWhileExplainingIsNeverTouched()
 {
     // The explanation is a modal box with its own event loop: the window may close inside it.
     Fixture f;
@@ -544,7 +547,7 @@ void tst_Sweep::listClearedWhileExplainingIsNeverTouched()
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
 }
 
-void tst_Sweep::pingAfterStopReplacesTheRunningSweep()
+void tst_SweepView::pingAfterStopReplacesTheRunningSweep()
 {
     Fixture f;
     for (int i = 1; i <= 4; ++i)
@@ -568,7 +571,7 @@ void tst_Sweep::pingAfterStopReplacesTheRunningSweep()
     QVERIFY(!f.toolbar.isButtonEnabled(tb::Stop));
 }
 
-void tst_Sweep::stopAndRunFlipButtonsWhileAProbeWaits()
+void tst_SweepView::stopAndRunFlipButtonsWhileAProbeWaits()
 {
     // A host that takes long to answer must not hold the window: Stop works during the wait.
     Fixture f;
@@ -590,7 +593,7 @@ void tst_Sweep::stopAndRunFlipButtonsWhileAProbeWaits()
     QCOMPARE(f.list.subText(2, 2), QString());
 }
 
-void tst_Sweep::stopThenContinuousRunDuringOneWaitKeepsRunning()
+void tst_SweepView::stopThenContinuousRunDuringOneWaitKeepsRunning()
 {
     for (const bool startContinuous : {false, true}) {
         Fixture f;
@@ -616,14 +619,14 @@ void tst_Sweep::stopThenContinuousRunDuringOneWaitKeepsRunning()
     }
 }
 
-void tst_Sweep::resultsFollowTheirHostThroughASort_data()
+void tst_SweepView::resultsFollowTheirHostThroughASort_data()
 {
     QTest::addColumn<bool>("allAtOnce");
     QTest::newRow("one at a time") << false;
     QTest::newRow("all at once") << true;
 }
 
-void tst_Sweep::resultsFollowTheirHostThroughASort()
+void tst_SweepView::resultsFollowTheirHostThroughASort()
 {
     QFETCH(bool, allAtOnce);
     Fixture f;
@@ -647,7 +650,7 @@ void tst_Sweep::resultsFollowTheirHostThroughASort()
     }
 }
 
-void tst_Sweep::reloadDuringAWaitWritesNothingIntoTheNewList()
+void tst_SweepView::reloadDuringAWaitWritesNothingIntoTheNewList()
 {
     Fixture f;
     f.prober.answerAfterMs = 50;
@@ -663,7 +666,7 @@ void tst_Sweep::reloadDuringAWaitWritesNothingIntoTheNewList()
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
 }
 
-void tst_Sweep::userSelectionIsLeftAlone()
+void tst_SweepView::userSelectionIsLeftAlone()
 {
     Fixture f;
     f.prober.answerAfterMs = 30;
@@ -689,7 +692,7 @@ void tst_Sweep::userSelectionIsLeftAlone()
     QCOMPARE(f.list.selectedIndex(), 6);
 }
 
-void tst_Sweep::allAtOnceSendsEveryRequestWithoutWaiting()
+void tst_SweepView::allAtOnceSendsEveryRequestWithoutWaiting()
 {
     Fixture f;
     f.prober.answerAfterMs = 200;
@@ -715,7 +718,7 @@ void tst_Sweep::allAtOnceSendsEveryRequestWithoutWaiting()
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
 }
 
-void tst_Sweep::allAtOnceStopAbandonsEveryRequest()
+void tst_SweepView::allAtOnceStopAbandonsEveryRequest()
 {
     Fixture f;
     f.prober.answerAfterMs = 100;
@@ -736,5 +739,5 @@ void tst_Sweep::allAtOnceStopAbandonsEveryRequest()
     QVERIFY(f.toolbar.isButtonEnabled(tb::Ping));
 }
 
-QTEST_MAIN(tst_Sweep)
-#include "tst_sweep.moc"
+QTEST_MAIN(tst_SweepView)
+#include "tst_sweepview.moc"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/numbering.h"
 #include "probe/mdlping.h"
 
 #include <QHash>
+#include <QModelIndex>
 #include <QObject>
 #include <QPersistentModelIndex>
 #include <QString>
@@ -11,45 +11,37 @@
 #include <cstdint>
 #include <functional>
 
+class QAbstractItemModel;
 class QTimer;
 
 class Prober;
 
-namespace platform {
-class ReportList;
-class ToolBar;
-class ProgressBar;
-class MessageBox;
-class SoundPlayer;
-struct AppInfo;
-} // namespace platform
-
-// The controls and services a sweep works on. All are owned by the main window.
-struct SweepContext
+namespace monitor {
+// What a sweep reads of each host, in column 0 of the model it works on.
+enum HostRole
 {
-    platform::ReportList& list;
-    platform::ToolBar& toolbar;
-    platform::ProgressBar& bar;
-    platform::MessageBox& messages;
-    Prober& prober;
-    platform::SoundPlayer& sound;
-    const platform::AppInfo& app;
+    KeyRole = Qt::UserRole + 1, // quint64: the owner's tag for the host, kept through sorts
+    TickedRole,                 // bool: the host takes part in sweeps
+    NameRole,                   // QString: what the user calls it
+    AddressRole,                // QString: what is probed (an address or a host name)
 };
+} // namespace monitor
 
-// Runs sweeps over the host list: one echo request per ticked entry, the outcome written into
-// the entry's row. Driven by the probe engine's results and by timers, never by nested event
-// loops: while a probe waits the window stays fully usable.
+// Runs sweeps over a model of hosts: one echo request per ticked entry, each outcome announced
+// for the entry it belongs to; a view turns the announcements into cells. Driven by the probe engine's results and by
+// timers, never by nested event loops: while a probe waits the window stays fully usable.
 //
 // A sweep visits the entries that are in the list when it starts, in that order, once each,
-// and writes each outcome into that entry's row wherever sorting has moved it since; an entry
+// and announces each outcome for that entry wherever sorting has moved it since; an entry
 // removed meanwhile is skipped. One at a time (the default), the next request goes out only
 // when the previous probe has finished. All at once, the requests of all ticked entries go out
-// without waiting, at most MaxInFlight at a time, and each row is written as its outcome comes.
+// without waiting, at most MaxInFlight at a time, and each outcome is announced as it comes.
 class Sweep : public QObject
 {
     Q_OBJECT
 public:
-    explicit Sweep(const SweepContext& context, QObject* parent = nullptr);
+    // The hosts and the prober must outlive the sweep.
+    Sweep(const QAbstractItemModel& hosts, Prober& prober, QObject* parent = nullptr);
     ~Sweep() override;
 
     // Starts one sweep over the list as it is now and returns at once. A sweep still finishing
@@ -73,11 +65,9 @@ public:
     void setAllAtOnce(bool on) { m_allAtOnce = on; }
 
     // The user clicked, typed or scrolled in the list: until the user starts another sweep or
-    // run, the sweep leaves the selection and the scroll position alone.
+    // run, the sweep no longer asks for the selection or the scroll position to follow it.
     void userTookOver();
 
-    // Icon for a round-trip time in the "Timeout" column.
-    static int rttIcon(std::int32_t rtt);
     // "OK", or the code with its text ("11010: Request Timed Out").
     static QString statusText(std::int32_t status);
 
@@ -98,7 +88,25 @@ Q_SIGNALS:
     void sweepFinished();
     // Nothing runs any more and no outcome is awaited.
     void idle();
-    // A probe's outcome was written into row (1-based, valid during the emission only) whose
+    // Ping is disabled and Stop enabled while running; raised at every point where that is
+    // settled, also when it does not change.
+    void runningChanged(bool running);
+    // An entry is being visited; total: the hosts in the model now. select: the selection
+    // should follow it.
+    void visiting(const QModelIndex& entry, int total, bool select);
+    // An unticked entry was passed over: it shows no earlier outcome any more.
+    void entrySkipped(const QModelIndex& entry);
+    // The probe of an entry ended.
+    void entryOutcome(const QModelIndex& entry, const mdlPing::Outcome& outcome);
+    // value: entries done in this sweep (all at once), or the position of the latest one.
+    void progress(int value);
+    // The view should show the entry (and select it, when select); only until the user took over.
+    void follow(const QModelIndex& entry, bool select);
+    // The first probe that this user may not send ICMP at all (raised once per sweep object).
+    void notPermitted();
+    // The prober could not start; the sweep ends as one that visited nothing.
+    void startupFailed();
+    // A probe's outcome was announced for row (1-based, valid during the emission only) whose
     // key is rowKey: status 0 with the round trip in microseconds, or a failure (-1: not sent).
     // atMs is the wall-clock time of the outcome, ms since the epoch.
     void entryFinished(int row, quint64 rowKey, std::int32_t status, qint64 rttUs, qint64 atMs);
@@ -111,21 +119,16 @@ private:
     void beginSweep();
     void step();
     void visit(int k);
-    void onProbeFinished(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
-                         mdlPing::Failure failure);
-    void writeOutcome(int row, std::int32_t status, std::int32_t roundTripMs, mdlPing::Failure failure,
-                      const QString& probed);
-    void entryDone(int k, int row);
+    void onProbeFinished(quint64 id, const mdlPing::Outcome& outcome);
+    void entryDone(int k, const QModelIndex& entry);
     void endSweep();
     void cancelOutstanding();
     void settle();
     void scheduleNextSweep();
     void startContinuousSweep();
-    void explainNotPermitted();
-    void setIdleButtons();
-    void setBusyButtons();
 
-    SweepContext m_ctx;
+    const QAbstractItemModel& m_hosts;
+    Prober& m_prober;
     QVector<QPersistentModelIndex> m_entries; // the sweep's entries, in list order at its start
     int m_next = 0;                           // the next entry to visit
     int m_done = 0;                           // entries finished in this sweep
