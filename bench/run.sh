@@ -6,4 +6,6 @@ export QT_QPA_PLATFORM=offscreen
 for b in "$build"/bench/bench_*; do
     [ -f "$b" ] && [ -x "$b" ] && "$b"
 done
+# The command-line probe against fping, measured from outside; skipped without fping.
+"$(dirname "$0")/cli_vs_fping.sh" "$build/bin/tivane-probe"
 exit 0
