@@ -44,12 +44,13 @@ void loopbackThrough(mdlPing::detail::IcmpCore* endpoint, const char* name)
     mdlPing::ICMP_ECHO_REPLY reply;
     for (int i = 0; i < kProbes; ++i) {
         const Clock::time_point start = Clock::now();
-        const std::int32_t status = endpoint ? mdlPing::detail::pingHost(*endpoint, QStringLiteral("127.0.0.1"), reply)
-                                             : mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
+        const mdlPing::Outcome outcome = endpoint
+                                             ? mdlPing::detail::probeHost(*endpoint, QStringLiteral("127.0.0.1"), reply)
+                                             : mdlPing::Probe(QStringLiteral("127.0.0.1"), reply);
         const Clock::time_point end = Clock::now();
+        const std::int32_t status = outcome.status;
         if (status != 0) {
-            const QString reason =
-                status == -1 ? mdlPing::FailureText(mdlPing::LastFailure()) : mdlPing::GetStatusText(status);
+            const QString reason = status == -1 ? outcome.reason : mdlPing::GetStatusText(status);
             std::printf("%s_p50_us: skipped (%s)\n", name, qPrintable(reason));
             std::printf("%s_p99_us: skipped (%s)\n", name, qPrintable(reason));
             return;

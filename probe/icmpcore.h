@@ -85,6 +85,7 @@ std::optional<IpAddress> resolveName(const QByteArray& name, QString* error);
 class IcmpCore;
 // PingHost through the given endpoint.
 std::int32_t pingHost(IcmpCore& core, const QString& address, ICMP_ECHO_REPLY& reply);
+Outcome probeHost(IcmpCore& core, const QString& address, ICMP_ECHO_REPLY& reply);
 
 class IcmpCore
 {

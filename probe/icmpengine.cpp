@@ -285,11 +285,8 @@ void IcmpEngine::deliver()
         m_reportingReason = reason == m_reasons.end() ? QString() : reason->second;
         if (reason != m_reasons.end())
             m_reasons.erase(reason);
-        if (outcome.status == -1) {
-            detail::setLastFailure(outcome.failure, outcome.error, m_reportingReason);
-            if (m_reportingReason.isEmpty())
-                m_reportingReason = FailureText(outcome.failure);
-        }
+        if (outcome.status == -1 && m_reportingReason.isEmpty())
+            m_reportingReason = FailureText(outcome.failure, outcome.error);
         m_reportingId = id;
         Q_EMIT finished(id, outcome.status, outcome.roundTripMs, outcome.roundTripUs, outcome.failure);
         if (!alive)

@@ -60,17 +60,15 @@ void SocketsCleanup();
 // reply's status code (0 success, 11001..11050 failures, 11010 timed out), or -1 when
 // no request could be sent; in that case the record is left untouched.
 std::int32_t PingHost(const QString& address, ICMP_ECHO_REPLY& reply);
+// The same probe, with everything it learnt: why nothing was sent, the address it went to.
+Outcome Probe(const QString& address, ICMP_ECHO_REPLY& reply);
 
 // The text for a status code; "Unknown Response" for codes without one.
 QString GetStatusText(const std::int32_t& status);
 
-// Reason for the latest -1 of this thread's PingHost, and a short English sentence for it
-// (for NameNotFound the resolver's answer about the latest name that failed on this thread).
-Failure LastFailure();
-QString FailureText(Failure failure);
-// The address this thread's latest PingHost sent to ("192.0.2.1", "::1"); empty when it
-// sent nothing.
-QString LastProbedAddress();
+// A short English sentence for a failure; error: the errno behind NoSocket, when known. An
+// Outcome's reason says more where there is more to say (the resolver's answer for a name).
+QString FailureText(Failure failure, int error = 0);
 
 } // namespace mdlPing
 

@@ -7,15 +7,6 @@
 
 namespace mdlPing {
 
-namespace {
-
-thread_local Failure t_lastFailure = Failure::None;
-thread_local int t_lastErrno = 0;
-thread_local QString t_lastReason;
-thread_local QString t_lastProbed;
-
-} // namespace
-
 namespace detail {
 
 void setSocketKind(SocketKind kind)
@@ -38,40 +29,32 @@ std::uint16_t nextSequence()
     return IcmpCore::process()->nextSequence();
 }
 
-void setLastFailure(Failure failure, int error, const QString& reason)
+Outcome probeHost(IcmpCore& core, const QString& address, ICMP_ECHO_REPLY& reply)
 {
-    t_lastFailure = failure;
-    t_lastErrno = error;
-    if (failure == Failure::NameNotFound)
-        t_lastReason = reason;
-}
-
-std::int32_t pingHost(IcmpCore& core, const QString& address, ICMP_ECHO_REPLY& reply)
-{
-    setLastFailure(Failure::None, 0);
-    t_lastProbed.clear();
+    Outcome result;
+    const auto failed = [&result](Failure failure, int error, const QString& reason = {}) {
+        result.failure = failure;
+        result.reason = reason.isEmpty() ? FailureText(failure, error) : reason;
+        return result;
+    };
     const Target target = classifyAddress(address);
     IpAddress destination = target.address;
-    if (target.form == Target::Form::Invalid) {
-        setLastFailure(Failure::BadAddress, 0);
-        return -1;
-    }
+    if (target.form == Target::Form::Invalid)
+        return failed(Failure::BadAddress, 0);
     if (target.form == Target::Form::Name) {
         QString error;
         const std::optional<IpAddress> found = resolveName(target.name, &error);
-        if (!found) {
-            setLastFailure(Failure::NameNotFound, 0, error);
-            return -1;
-        }
+        if (!found)
+            return failed(Failure::NameNotFound, 0, error);
         destination = *found;
     }
     const ProbeOutcome outcome = core.ping(destination);
-    if (outcome.status != -1)
-        t_lastProbed = destination.toString();
-    if (outcome.status == -1) {
-        setLastFailure(outcome.failure, outcome.error);
-        return -1;
-    }
+    if (outcome.status == -1)
+        return failed(outcome.failure, outcome.error);
+    result.status = outcome.status;
+    result.roundTripMs = outcome.roundTripMs;
+    result.roundTripUs = outcome.roundTripUs;
+    result.probed = destination.toString();
     // Fields this probe has nothing for keep what an earlier probe left there.
     reply.Status = outcome.status;
     reply.RoundTripTime = outcome.roundTripMs;
@@ -81,7 +64,12 @@ std::int32_t pingHost(IcmpCore& core, const QString& address, ICMP_ECHO_REPLY& r
         std::memcpy(reply.Data, outcome.data.data(), *outcome.dataSize);
         reply.DataSize = *outcome.dataSize;
     }
-    return outcome.status;
+    return result;
+}
+
+std::int32_t pingHost(IcmpCore& core, const QString& address, ICMP_ECHO_REPLY& reply)
+{
+    return probeHost(core, address, reply).status;
 }
 
 } // namespace detail
@@ -98,17 +86,12 @@ std::int32_t PingHost(const QString& address, ICMP_ECHO_REPLY& reply)
     return detail::pingHost(*detail::IcmpCore::process(), address, reply);
 }
 
-QString LastProbedAddress()
+Outcome Probe(const QString& address, ICMP_ECHO_REPLY& reply)
 {
-    return t_lastProbed;
+    return detail::probeHost(*detail::IcmpCore::process(), address, reply);
 }
 
-Failure LastFailure()
-{
-    return t_lastFailure;
-}
-
-QString FailureText(Failure failure)
+QString FailureText(Failure failure, int error)
 {
     switch (failure) {
     case Failure::None:
@@ -116,14 +99,15 @@ QString FailureText(Failure failure)
     case Failure::BadAddress:
         return QStringLiteral("not an IPv4 or IPv6 address or a host name");
     case Failure::NameNotFound:
-        return t_lastReason.isEmpty() ? QStringLiteral("host name not found") : t_lastReason;
+        return QStringLiteral("host name not found");
     case Failure::NotPermitted:
         return QStringLiteral(
             "ICMP is not permitted for this user: grant cap_net_raw or widen net.ipv4.ping_group_range");
     case Failure::NoSocket:
         break;
     }
-    return QStringLiteral("ICMP sockets could not be opened: ") + qt_error_string(t_lastErrno);
+    return error ? QStringLiteral("ICMP sockets could not be opened: ") + qt_error_string(error)
+                 : QStringLiteral("ICMP sockets could not be opened");
 }
 
 } // namespace mdlPing

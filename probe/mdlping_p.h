@@ -33,8 +33,4 @@ std::uint16_t rawIdentifier();
 // The sequence number the next probe of the process's endpoint will use.
 std::uint16_t nextSequence();
 
-// What LastFailure() and FailureText() report on this thread; reason: the resolver's
-// answer behind NameNotFound.
-void setLastFailure(Failure failure, int error, const QString& reason = {});
-
 } // namespace mdlPing::detail

@@ -29,16 +29,9 @@ void Prober::runQueued(quint64 id, const QString& address)
 {
     if (!m_queued.remove(id))
         return;
-    mdlPing::ICMP_ECHO_REPLY reply;
-    mdlPing::Outcome outcome;
-    outcome.status = PingHost(address, reply);
-    if (outcome.status == -1) {
-        outcome.failure = lastFailure();
-        outcome.reason = mdlPing::FailureText(outcome.failure);
-    } else {
-        outcome.roundTripMs = reply.RoundTripTime;
-        outcome.roundTripUs = qint64(reply.RoundTripTime) * 1000;
-        // A scripted PingHost says nothing of names; an address is what it is.
+    mdlPing::Outcome outcome = probe(address);
+    if (outcome.status != -1 && outcome.probed.isEmpty()) {
+        // A scripted probe says nothing of names; an address is what it is.
         const mdlPing::detail::Target target = mdlPing::detail::classifyAddress(address);
         if (target.form == mdlPing::detail::Target::Form::Address)
             outcome.probed = target.address.toString();

@@ -14,9 +14,9 @@ class IcmpEngine;
 
 // What the sweep needs of a probe engine; tests script their own.
 //
-// Two ways to probe: the blocking PingHost, and startProbe, whose outcome arrives later
+// Two ways to probe: the blocking probe, and startProbe, whose outcome arrives later
 // through probeFinished from the event loop (never from inside startProbe). A scripted
-// prober only needs PingHost: the asynchronous calls are built on it by default.
+// prober only needs probe: the asynchronous calls are built on it by default.
 class Prober : public QObject
 {
     Q_OBJECT
@@ -27,9 +27,8 @@ public:
 
     virtual bool SocketsStartup() = 0;
     virtual void SocketsCleanup() = 0;
-    virtual std::int32_t PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply) = 0;
-    // Why the latest PingHost returned -1.
-    virtual mdlPing::Failure lastFailure() const = 0;
+    // One echo request, blocking until its outcome.
+    virtual mdlPing::Outcome probe(const QString& address) = 0;
 
     // Sends one echo request and returns the probe's id (never 0); its outcome comes
     // through probeFinished once control is back in the event loop.
@@ -62,11 +61,11 @@ public:
 
     bool SocketsStartup() override { return mdlPing::SocketsStartup(); }
     void SocketsCleanup() override { mdlPing::SocketsCleanup(); }
-    std::int32_t PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply) override
+    mdlPing::Outcome probe(const QString& address) override
     {
-        return mdlPing::PingHost(address, reply);
+        mdlPing::ICMP_ECHO_REPLY reply;
+        return mdlPing::Probe(address, reply);
     }
-    mdlPing::Failure lastFailure() const override { return mdlPing::LastFailure(); }
 
     quint64 startProbe(const QString& address) override;
     void cancelProbe(quint64 id) override;

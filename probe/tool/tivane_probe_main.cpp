@@ -120,15 +120,15 @@ int main(int argc, char* argv[])
             QCoreApplication::exit(0);
     };
     QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &app,
-                     [&](quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64, mdlPing::Failure failure) {
+                     [&](quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64, mdlPing::Failure) {
                          const int index = indexOf.take(id);
                          Result& r = results[static_cast<std::size_t>(index)];
                          r.done = true;
                          r.status = status;
                          r.roundTripMs = roundTripMs;
-                         // Read now, while the error behind it is this probe's.
+                         // Read now, while the engine still answers for this probe.
                          if (status == -1)
-                             r.reason = mdlPing::FailureText(failure);
+                             r.reason = engine.failureReason(id);
                          printReady();
                          startMore();
                      });

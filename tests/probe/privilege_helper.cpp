@@ -48,9 +48,9 @@ int main(int argc, char* argv[])
     if (QCoreApplication::arguments().contains(QStringLiteral("--break"))) {
         ::shutdown(mdlPing::detail::IcmpCore::process()->descriptor(), SHUT_RDWR);
         mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
-        const std::int32_t next = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply);
-        std::printf("afterBreak=%d\n", next);
-        std::printf("afterBreakFailure=%s\n", qPrintable(mdlPing::FailureText(mdlPing::LastFailure())));
+        const mdlPing::Outcome next = mdlPing::Probe(QStringLiteral("127.0.0.1"), reply);
+        std::printf("afterBreak=%d\n", next.status);
+        std::printf("afterBreakFailure=%s\n", qPrintable(next.reason));
     }
     return 0;
 }

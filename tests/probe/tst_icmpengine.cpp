@@ -32,24 +32,16 @@ class ScriptProber : public Prober
 public:
     bool SocketsStartup() override { return true; }
     void SocketsCleanup() override {}
-    std::int32_t PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply) override
+    mdlPing::Outcome probe(const QString& address) override
     {
         probed.append(address);
-        if (address == QLatin1String("bad")) {
-            m_failure = mdlPing::Failure::BadAddress;
-            return -1;
-        }
-        m_failure = mdlPing::Failure::None;
-        reply.Status = address == QLatin1String("silent") ? 11010 : 0;
-        reply.RoundTripTime = address == QLatin1String("silent") ? 1000 : 3;
-        return reply.Status;
+        if (address == QLatin1String("bad"))
+            return {-1, 0, 0, mdlPing::Failure::BadAddress, mdlPing::FailureText(mdlPing::Failure::BadAddress), {}};
+        const bool silent = address == QLatin1String("silent");
+        return {silent ? 11010 : 0, silent ? 1000 : 3, silent ? 1000000 : 3000, mdlPing::Failure::None, {}, {}};
     }
-    mdlPing::Failure lastFailure() const override { return m_failure; }
 
     QStringList probed;
-
-private:
-    mdlPing::Failure m_failure = mdlPing::Failure::None;
 };
 
 } // namespace
@@ -78,10 +70,10 @@ private:
 void tst_IcmpEngine::initTestCase()
 {
     mdlPing::ICMP_ECHO_REPLY reply;
-    m_icmpPermitted = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply) != -1;
+    const mdlPing::Outcome first = mdlPing::Probe(QStringLiteral("127.0.0.1"), reply);
+    m_icmpPermitted = first.status != -1;
     if (!m_icmpPermitted)
-        qWarning("ICMP is not permitted here (%s); probes through the engine are skipped",
-                 qPrintable(mdlPing::FailureText(mdlPing::LastFailure())));
+        qWarning("ICMP is not permitted here (%s); probes through the engine are skipped", qPrintable(first.reason));
 }
 
 void tst_IcmpEngine::manyInFlight()

@@ -54,7 +54,7 @@ private Q_SLOTS:
     void loopback_data();
     void loopback();
     void consecutiveProbesShareRecord();
-    void lastFailurePerThread();
+    void failureTravelsWithItsProbe();
     void socketsExhausted();
     void concurrentProbes();
 
@@ -65,10 +65,10 @@ private:
 void tst_MdlPing::initTestCase()
 {
     mdlPing::ICMP_ECHO_REPLY reply;
-    m_icmpPermitted = mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply) != -1;
+    const mdlPing::Outcome first = mdlPing::Probe(QStringLiteral("127.0.0.1"), reply);
+    m_icmpPermitted = first.status != -1;
     if (!m_icmpPermitted)
-        qWarning("ICMP is not permitted here (%s); loopback probes are skipped",
-                 qPrintable(mdlPing::FailureText(mdlPing::LastFailure())));
+        qWarning("ICMP is not permitted here (%s); loopback probes are skipped", qPrintable(first.reason));
 }
 
 void tst_MdlPing::startupNeedsNothing()
@@ -115,13 +115,15 @@ void tst_MdlPing::invalidAddresses()
     const mdlPing::ICMP_ECHO_REPLY before = reply;
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(mdlPing::PingHost(text, reply), -1);
+    const mdlPing::Outcome outcome = mdlPing::Probe(text, reply);
+    QCOMPARE(outcome.status, -1);
     // Nothing waited for a reply (the namespace tests count the requests sent).
     QVERIFY(timer.elapsed() < 50);
     QVERIFY(sameBytes(reply, before));
-    QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
-    QCOMPARE(mdlPing::FailureText(mdlPing::LastFailure()),
-             QStringLiteral("not an IPv4 or IPv6 address or a host name"));
+    QCOMPARE(outcome.failure, mdlPing::Failure::BadAddress);
+    QCOMPARE(outcome.reason, QStringLiteral("not an IPv4 or IPv6 address or a host name"));
+    QVERIFY(outcome.probed.isEmpty());
+    QCOMPARE(mdlPing::PingHost(text, reply), -1);
 }
 
 void tst_MdlPing::addressForms_data()
@@ -199,8 +201,11 @@ void tst_MdlPing::loopback()
     QFETCH(int, status);
     QFETCH(quint32, from);
     mdlPing::ICMP_ECHO_REPLY reply = sentinelRecord();
-    QCOMPARE(mdlPing::PingHost(text, reply), status);
-    QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::None);
+    const mdlPing::Outcome outcome = mdlPing::Probe(text, reply);
+    QCOMPARE(outcome.status, status);
+    QCOMPARE(outcome.failure, mdlPing::Failure::None);
+    QCOMPARE(outcome.roundTripMs, reply.RoundTripTime);
+    QVERIFY(!outcome.probed.isEmpty());
     QCOMPARE(reply.Status, status);
     QVERIFY2(reply.RoundTripTime >= 0 && reply.RoundTripTime < 50, qPrintable(QString::number(reply.RoundTripTime)));
     QCOMPARE(reply.Address, from);
@@ -242,20 +247,22 @@ void tst_MdlPing::consecutiveProbesShareRecord()
     QVERIFY(sameBytes(reply, before));
 }
 
-void tst_MdlPing::lastFailurePerThread()
+void tst_MdlPing::failureTravelsWithItsProbe()
 {
+    // Probes on two threads at once each get their own failure, never the other's.
     mdlPing::ICMP_ECHO_REPLY reply;
-    QCOMPARE(mdlPing::PingHost(QStringLiteral("a b c"), reply), -1);
-    QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
-
-    mdlPing::Failure seenElsewhere = mdlPing::Failure::BadAddress;
-    std::thread([&] { seenElsewhere = mdlPing::LastFailure(); }).join();
-    QCOMPARE(seenElsewhere, mdlPing::Failure::None);
-    QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::BadAddress);
-
+    mdlPing::Outcome elsewhere;
+    std::thread other([&] {
+        mdlPing::ICMP_ECHO_REPLY own;
+        elsewhere = mdlPing::Probe(QStringLiteral("127.0.0.1"), own);
+    });
+    const mdlPing::Outcome bad = mdlPing::Probe(QStringLiteral("a b c"), reply);
+    other.join();
+    QCOMPARE(bad.failure, mdlPing::Failure::BadAddress);
     if (m_icmpPermitted) {
-        QCOMPARE(mdlPing::PingHost(QStringLiteral("127.0.0.1"), reply), 0);
-        QCOMPARE(mdlPing::LastFailure(), mdlPing::Failure::None);
+        QCOMPARE(elsewhere.status, 0);
+        QCOMPARE(elsewhere.failure, mdlPing::Failure::None);
+        QCOMPARE(elsewhere.probed, QStringLiteral("127.0.0.1"));
     }
 }
 
@@ -285,9 +292,10 @@ void tst_MdlPing::socketsExhausted()
 
     mdlPing::ICMP_ECHO_REPLY reply = sentinelRecord();
     const mdlPing::ICMP_ECHO_REPLY before = reply;
-    const std::int32_t status = mdlPing::detail::pingHost(fresh, QStringLiteral("127.0.0.1"), reply);
-    const mdlPing::Failure failure = mdlPing::LastFailure();
-    const QString text = mdlPing::FailureText(failure);
+    const mdlPing::Outcome outcome = mdlPing::detail::probeHost(fresh, QStringLiteral("127.0.0.1"), reply);
+    const std::int32_t status = outcome.status;
+    const mdlPing::Failure failure = outcome.failure;
+    const QString text = outcome.reason;
     mdlPing::ICMP_ECHO_REPLY kept;
     const std::int32_t processStatus = mdlPing::PingHost(QStringLiteral("127.0.0.1"), kept);
 

@@ -159,8 +159,9 @@ ProbeResult tst_MdlPingNetns::probe(const QString& address, SocketKind kind)
 {
     ProbeResult result;
     std::memset(static_cast<void*>(&result.reply), 0xa5, sizeof result.reply);
-    result.status = mdlPing::detail::pingHost(endpoint(kind), address, result.reply);
-    result.failure = mdlPing::LastFailure();
+    const mdlPing::Outcome outcome = mdlPing::detail::probeHost(endpoint(kind), address, result.reply);
+    result.status = outcome.status;
+    result.failure = outcome.failure;
     return result;
 }
 

@@ -21,18 +21,22 @@ bool ScriptedProber::SocketsStartup()
     return startupResult;
 }
 
-std::int32_t ScriptedProber::PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply)
+mdlPing::Outcome ScriptedProber::probe(const QString& address)
 {
     probed.append(address);
     const Outcome o = outcomes.value(address, Outcome{0, 1, mdlPing::Failure::None});
-    m_lastFailure = o.failure;
-    if (o.status != -1) {
-        reply.Status = o.status;
-        reply.RoundTripTime = o.rtt;
+    mdlPing::Outcome outcome;
+    outcome.status = o.status;
+    if (o.status == -1) {
+        outcome.failure = o.failure;
+        outcome.reason = mdlPing::FailureText(o.failure);
+    } else {
+        outcome.roundTripMs = o.rtt;
+        outcome.roundTripUs = qint64(o.rtt) * 1000;
     }
     if (onProbe)
         onProbe(address);
-    return o.status;
+    return outcome;
 }
 
 quint64 ScriptedProber::startProbe(const QString& address)
@@ -46,17 +50,7 @@ quint64 ScriptedProber::startProbe(const QString& address)
     QTimer::singleShot(answerAfterMs, this, [this, id, address] {
         if (!m_pending.remove(id) && !reportCancelled)
             return;
-        mdlPing::ICMP_ECHO_REPLY reply;
-        mdlPing::Outcome outcome;
-        outcome.status = PingHost(address, reply);
-        if (outcome.status == -1) {
-            outcome.failure = m_lastFailure;
-            outcome.reason = mdlPing::FailureText(m_lastFailure);
-        } else {
-            outcome.roundTripMs = reply.RoundTripTime;
-            outcome.roundTripUs = qint64(reply.RoundTripTime) * 1000;
-        }
-        Q_EMIT probeFinished(id, outcome);
+        Q_EMIT probeFinished(id, probe(address));
     });
     return id;
 }

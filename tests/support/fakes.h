@@ -52,8 +52,7 @@ public:
     };
     bool SocketsStartup() override;
     void SocketsCleanup() override { ++cleanups; }
-    std::int32_t PingHost(const QString& address, mdlPing::ICMP_ECHO_REPLY& reply) override;
-    mdlPing::Failure lastFailure() const override { return m_lastFailure; }
+    mdlPing::Outcome probe(const QString& address) override;
 
     void set(const QString& address, std::int32_t status, std::int32_t rtt = 0,
              mdlPing::Failure failure = mdlPing::Failure::None)
@@ -81,7 +80,6 @@ public:
     std::function<void(const QString& address)> onProbe;
 
 private:
-    mdlPing::Failure m_lastFailure = mdlPing::Failure::None;
     QSet<quint64> m_pending;
     quint64 m_lastDelayedId = 0;
 };
