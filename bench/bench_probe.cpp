@@ -76,19 +76,18 @@ void engineLoopback()
     micros.reserve(kProbes);
     QElapsedTimer timer;
     QString failure;
-    QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &engine,
-                     [&](quint64, std::int32_t status, std::int32_t, qint64, mdlPing::Failure why) {
-                         micros.push_back(timer.nsecsElapsed() / 1000);
-                         if (status != 0) {
-                             failure = status == -1 ? mdlPing::FailureText(why) : mdlPing::GetStatusText(status);
-                             QCoreApplication::exit(0);
-                         } else if (micros.size() == kProbes) {
-                             QCoreApplication::exit(0);
-                         } else {
-                             timer.start();
-                             engine.start(QStringLiteral("127.0.0.1"));
-                         }
-                     });
+    QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &engine, [&](quint64, const mdlPing::Outcome& outcome) {
+        micros.push_back(timer.nsecsElapsed() / 1000);
+        if (outcome.status != 0) {
+            failure = outcome.status == -1 ? outcome.reason : mdlPing::GetStatusText(outcome.status);
+            QCoreApplication::exit(0);
+        } else if (micros.size() == kProbes) {
+            QCoreApplication::exit(0);
+        } else {
+            timer.start();
+            engine.start(QStringLiteral("127.0.0.1"));
+        }
+    });
     timer.start();
     engine.start(QStringLiteral("127.0.0.1"));
     QCoreApplication::exec();

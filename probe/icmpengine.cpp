@@ -277,21 +277,27 @@ void IcmpEngine::deliver()
     for (const auto& [id, outcome] : outcomes) {
         if (m_live.erase(id) == 0)
             continue;
+        Outcome reported;
+        reported.status = outcome.status;
+        reported.roundTripMs = outcome.roundTripMs;
+        reported.roundTripUs = outcome.roundTripUs;
+        reported.failure = outcome.failure;
         const auto probed = m_probed.find(id);
-        m_reportingAddress = outcome.status == -1 || probed == m_probed.end() ? QString() : probed->second;
-        if (probed != m_probed.end())
+        if (probed != m_probed.end()) {
+            if (outcome.status != -1)
+                reported.probed = probed->second;
             m_probed.erase(probed);
+        }
         const auto reason = m_reasons.find(id);
-        m_reportingReason = reason == m_reasons.end() ? QString() : reason->second;
-        if (reason != m_reasons.end())
+        if (reason != m_reasons.end()) {
+            reported.reason = reason->second;
             m_reasons.erase(reason);
-        if (outcome.status == -1 && m_reportingReason.isEmpty())
-            m_reportingReason = FailureText(outcome.failure, outcome.error);
-        m_reportingId = id;
-        Q_EMIT finished(id, outcome.status, outcome.roundTripMs, outcome.roundTripUs, outcome.failure);
+        }
+        if (outcome.status == -1 && reported.reason.isEmpty())
+            reported.reason = FailureText(outcome.failure, outcome.error);
+        Q_EMIT finished(id, reported);
         if (!alive)
             return;
-        m_reportingId = 0;
     }
     armTimer();
 }

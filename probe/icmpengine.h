@@ -53,23 +53,16 @@ public:
     void cancelAll();
     // Probes started and neither finished nor cancelled.
     int pending() const { return static_cast<int>(m_live.size()); }
-    // Inside a slot of finished(): the address that probe was sent to ("192.0.2.1", "::1"),
-    // empty when nothing was sent; and why nothing was sent (the resolver's answer for
-    // names). Empty for any other id, and outside the slot.
-    QString probedAddress(quint64 id) const { return id == m_reportingId ? m_reportingAddress : QString(); }
-    QString failureReason(quint64 id) const { return id == m_reportingId ? m_reportingReason : QString(); }
-
     // Lookups whose answer has not been taken yet, cancelled ones included.
     int lookupsRunning() const { return m_lookupsRunning; }
     // Lookups running at once per engine; the others wait their turn.
     static constexpr int MaxLookups = 32;
 
 Q_SIGNALS:
-    // status: 0 success, 11001..11050 failures (11010 timed out), -1 nothing was sent
-    // (failure says why). The round trip is measured from the send to the outcome; it is
-    // 0 when nothing was sent.
-    void finished(quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64 roundTripUs,
-                  mdlPing::Failure failure);
+    // The probe's outcome: status 0 success, 11001..11050 failures (11010 timed out), -1
+    // nothing was sent (failure and reason say why: the resolver's answer for names). The
+    // round trip is measured from the send to the outcome; it is 0 when nothing was sent.
+    void finished(quint64 id, const mdlPing::Outcome& outcome);
 
 private:
     void onWake();
@@ -97,9 +90,6 @@ private:
     std::shared_ptr<detail::LookupBox> m_lookups;
     std::deque<std::pair<quint64, QByteArray>> m_lookupQueue;
     int m_lookupsRunning = 0;
-    quint64 m_reportingId = 0;
-    QString m_reportingAddress;
-    QString m_reportingReason;
     bool m_deliveryQueued = false;
 };
 

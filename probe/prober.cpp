@@ -48,13 +48,7 @@ mdlPing::IcmpEngine& IcmpProber::engine()
     // Made on first use, in the thread that probes.
     if (!m_engine) {
         m_engine = std::make_unique<mdlPing::IcmpEngine>();
-        connect(m_engine.get(), &mdlPing::IcmpEngine::finished, this,
-                [this](quint64 id, std::int32_t status, std::int32_t ms, qint64 us, mdlPing::Failure failure) {
-                    mdlPing::Outcome outcome{status, ms, us, failure, {}, m_engine->probedAddress(id)};
-                    if (status == -1)
-                        outcome.reason = m_engine->failureReason(id);
-                    Q_EMIT probeFinished(id, outcome);
-                });
+        connect(m_engine.get(), &mdlPing::IcmpEngine::finished, this, &Prober::probeFinished);
     }
     return *m_engine;
 }

@@ -46,8 +46,6 @@ private:
 
     quint64 m_lastId = 0;
     QSet<quint64> m_queued;
-    quint64 m_reportingId = 0;
-    QString m_reportingAddress;
 };
 
 // The real ICMP engine: the process's endpoint, probes waiting in the event loop.

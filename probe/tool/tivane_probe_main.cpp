@@ -119,19 +119,16 @@ int main(int argc, char* argv[])
         if (nextToPrint == count)
             QCoreApplication::exit(0);
     };
-    QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &app,
-                     [&](quint64 id, std::int32_t status, std::int32_t roundTripMs, qint64, mdlPing::Failure) {
-                         const int index = indexOf.take(id);
-                         Result& r = results[static_cast<std::size_t>(index)];
-                         r.done = true;
-                         r.status = status;
-                         r.roundTripMs = roundTripMs;
-                         // Read now, while the engine still answers for this probe.
-                         if (status == -1)
-                             r.reason = engine.failureReason(id);
-                         printReady();
-                         startMore();
-                     });
+    QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &app, [&](quint64 id, const mdlPing::Outcome& outcome) {
+        const int index = indexOf.take(id);
+        Result& r = results[static_cast<std::size_t>(index)];
+        r.done = true;
+        r.status = outcome.status;
+        r.roundTripMs = outcome.roundTripMs;
+        r.reason = outcome.reason;
+        printReady();
+        startMore();
+    });
     startMore();
     app.exec();
     mdlPing::SocketsCleanup();

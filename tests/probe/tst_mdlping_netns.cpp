@@ -8,6 +8,7 @@
 #include "probe/mdlping.h"
 #include "probe/mdlping_p.h"
 #include "tests/probe/netlab.h"
+#include "tests/support/engineoutcomes.h"
 #include "tests/support/netoutcomes.h"
 
 #include <QElapsedTimer>
@@ -314,7 +315,7 @@ void tst_MdlPingNetns::outcomesAllAtOnce()
     QCOMPARE(engine.pending(), 0);
 
     QStringList wrong;
-    for (const QList<QVariant>& outcome : finished) {
+    for (const QList<QVariant>& outcome : spread(finished)) {
         const Scenario* s = started.take(outcome.at(0).toULongLong());
         QVERIFY(s);
         const bool datagramDiffers = kind == SocketKind::Datagram && s->datagramStatus != kSameStatus;
@@ -355,7 +356,7 @@ void tst_MdlPingNetns::silentHostsAllAtOnceTakeOneTimeout()
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), kProbes, 3000);
     const qint64 elapsed = timer.elapsed();
     QVERIFY2(elapsed >= 1000 && elapsed < 1300, qPrintable(QString::number(elapsed)));
-    for (const QList<QVariant>& outcome : finished) {
+    for (const QList<QVariant>& outcome : spread(finished)) {
         QCOMPARE(outcome.at(1).toInt(), 11010);
         QVERIFY2(outcome.at(2).toInt() >= 1000 && outcome.at(2).toInt() <= 1100, qPrintable(outcome.at(2).toString()));
     }
@@ -423,8 +424,8 @@ void tst_MdlPingNetns::answersInTimeCountWhenReadLate()
         // keep the event loop from running, as a long paint would
     }
     QTRY_COMPARE(finished.size(), 1);
-    QCOMPARE(finished.at(0).at(1).toInt(), status);
-    const int rtt = finished.at(0).at(2).toInt();
+    QCOMPARE(spread(finished).at(0).at(1).toInt(), status);
+    const int rtt = spread(finished).at(0).at(2).toInt();
     QVERIFY2(rtt >= minRtt && rtt <= maxRtt, qPrintable(QString::number(rtt)));
 }
 
@@ -454,11 +455,11 @@ void tst_MdlPingNetns::brokenEndpointIsReplaced()
             // This thread runs an event loop of its own, so the socket is reopened in P.
             mdlPing::IcmpEngine engine(core);
             QEventLoop loop;
-            QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &loop,
-                             [&](quint64 id, std::int32_t status, std::int32_t rtt, qint64 us, mdlPing::Failure f) {
-                                 inFlight = {id, status, rtt, us, QVariant::fromValue(f)};
-                                 loop.quit();
-                             });
+            QObject::connect(
+                &engine, &mdlPing::IcmpEngine::finished, &loop, [&](quint64 id, const mdlPing::Outcome& o) {
+                    inFlight = {id, o.status, o.roundTripMs, o.roundTripUs, QVariant::fromValue(o.failure)};
+                    loop.quit();
+                });
             QTimer::singleShot(3000, &loop, &QEventLoop::quit);
             QElapsedTimer timer;
             timer.start();

@@ -14,6 +14,7 @@
 #include "probe/icmpengine.h"
 #include "probe/prober.h"
 #include "tests/probe/netlab.h"
+#include "tests/support/engineoutcomes.h"
 #include "tests/support/fakes.h"
 #include "tests/support/netoutcomes.h"
 
@@ -368,7 +369,7 @@ void tst_SweepNetns::stopDuringASilentWaitActsAtOnce()
     QSignalSpy finished(&witness, &mdlPing::IcmpEngine::finished);
     witness.start(lab::kSilentHost);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 3000);
-    QCOMPARE(finished.at(0).at(1).toInt(), 11010);
+    QCOMPARE(spread(finished).at(0).at(1).toInt(), 11010);
     QVERIFY(f.earlier(1));
     QVERIFY(f.earlier(2));
     QVERIFY(f.sweep.isIdle());
@@ -494,9 +495,8 @@ void tst_SweepNetns::cancelDropsALookupInProgress()
     int lookupsAfter = -1;
     const bool entered = m_lab->runIn(QStringLiteral("P"), [&] {
         mdlPing::IcmpEngine engine;
-        QObject::connect(
-            &engine, &mdlPing::IcmpEngine::finished, &engine,
-            [&](quint64 id, std::int32_t, std::int32_t, qint64, mdlPing::Failure) { reported.append(id); });
+        QObject::connect(&engine, &mdlPing::IcmpEngine::finished, &engine,
+                         [&](quint64 id, const mdlPing::Outcome&) { reported.append(id); });
         // One cancelled alone, two more by cancelAll, all while their lookups run.
         const quint64 cancelled = engine.start(QStringLiteral("router.lab"));
         engine.start(QStringLiteral("router.lab"));
