@@ -155,6 +155,8 @@ private:
         Clock::time_point sent;
         Clock::time_point deadline;
         bool done = false;
+        // Handed to the helper without waiting for its answer: a refusal comes later.
+        bool posted = false;
         ProbeOutcome outcome;
     };
     using Lock = std::unique_lock<std::mutex>;
@@ -175,6 +177,9 @@ private:
     std::optional<int> takeHelperMessageLocked(std::size_t size, std::optional<std::uint16_t> sending);
     // Asks the helper to send; 0 or the errno of the send.
     int sendViaHelperLocked(std::uint16_t sequence, const IpAddress& destination);
+    // Hands the request to the helper without waiting for its answer, so a batch of
+    // asynchronous probes costs no round trip per request; 0, or EPIPE for a stuck channel.
+    int postToHelperLocked(std::uint16_t sequence, const IpAddress& destination);
     void handlePacketLocked(const std::uint8_t* data, std::size_t length, const IpAddress& sender,
                             Clock::time_point arrived);
     void handleLocalErrorLocked(const IpAddress& destination, int error, Clock::time_point arrived);
@@ -196,6 +201,8 @@ private:
     std::uint16_t m_identifier = 0;
     std::uint16_t m_sequence = 0;
     bool m_pumping = false;
+    // A posted request found the helper's socket broken: the next pump replaces the endpoint.
+    bool m_helperBroken = false;
     Owner m_lastOwner = 0;
     std::unordered_map<Owner, int> m_owners; // owner -> wake descriptor
     std::unordered_map<std::uint16_t, Record> m_inFlight;

@@ -317,7 +317,10 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
         record.sent = sent;
         record.deadline = sent + kReplyTimeout;
         int error = 0;
-        if (m_helper.channel >= 0) {
+        if (m_helper.channel >= 0 && owner != 0) {
+            error = postToHelperLocked(sequence, destination);
+            record.posted = error == 0;
+        } else if (m_helper.channel >= 0) {
             error = sendViaHelperLocked(sequence, destination);
         } else {
             const auto request = m_family == AF_INET6 ? echoRequestV6(m_identifier, sequence)
@@ -450,6 +453,8 @@ bool IcmpCore::drainHelperLocked()
         if (size == 0)
             return false;
         takeHelperMessageLocked(static_cast<std::size_t>(size), std::nullopt);
+        if (std::exchange(m_helperBroken, false))
+            return false;
     }
     return true;
 }
@@ -462,10 +467,22 @@ std::optional<int> IcmpCore::takeHelperMessageLocked(std::size_t size, std::opti
     std::memcpy(&reply, m_buffer, sizeof reply);
     switch (reply.kind) {
     case helper::Reply::Sent:
-    case helper::Reply::Refused:
+    case helper::Reply::Refused: {
+        const int error = reply.kind == helper::Reply::Sent ? reply.error : EINVAL;
         if (sending && reply.sequence == *sending)
-            return reply.kind == helper::Reply::Sent ? reply.error : EINVAL;
+            return error;
+        if (error == 0)
+            return std::nullopt;
+        // A posted request that did not go out: that is its outcome.
+        const auto it = m_inFlight.find(reply.sequence);
+        if (it == m_inFlight.end() || !it->second.posted || it->second.done)
+            return std::nullopt;
+        if (isBrokenSocketError(error))
+            m_helperBroken = true;
+        else
+            completeLocked(it, statusOnly(statusForSendError(error)), Clock::now());
         return std::nullopt;
+    }
     case helper::Reply::Packet: {
         if (reply.size > size - sizeof reply)
             return std::nullopt;
@@ -484,14 +501,46 @@ std::optional<int> IcmpCore::takeHelperMessageLocked(std::size_t size, std::opti
     }
 }
 
-int IcmpCore::sendViaHelperLocked(std::uint16_t sequence, const IpAddress& destination)
+namespace {
+
+helper::Request helperRequest(int family, std::uint16_t sequence, const IpAddress& destination)
 {
     helper::Request request;
-    request.kind = m_family == AF_INET6 ? helper::Request::EchoV6 : helper::Request::EchoV4;
+    request.kind = family == AF_INET6 ? helper::Request::EchoV6 : helper::Request::EchoV4;
     request.sequence = sequence;
     request.payloadSize = static_cast<std::uint16_t>(kPayload.size());
-    request.scope = m_family == AF_INET6 ? destination.scope : 0;
-    std::memcpy(request.address, destination.bytes.data(), m_family == AF_INET6 ? 16 : 4);
+    request.scope = family == AF_INET6 ? destination.scope : 0;
+    std::memcpy(request.address, destination.bytes.data(), family == AF_INET6 ? 16 : 4);
+    return request;
+}
+
+} // namespace
+
+int IcmpCore::postToHelperLocked(std::uint16_t sequence, const IpAddress& destination)
+{
+    const helper::Request request = helperRequest(m_family, sequence, destination);
+    const Clock::time_point deadline = Clock::now() + kReplyTimeout;
+    for (;;) {
+        if (::send(m_fd, &request, sizeof request, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(sizeof request))
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return EPIPE;
+        // The channel is full: take what the helper sent meanwhile, so that it can read on.
+        if (!drainHelperLocked())
+            return EPIPE;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return EPIPE; // a helper that takes no request is stuck
+        pollfd watched{m_fd, POLLOUT, 0};
+        ::poll(&watched, 1, static_cast<int>(std::chrono::ceil<Milliseconds>(deadline - now).count()));
+    }
+}
+
+int IcmpCore::sendViaHelperLocked(std::uint16_t sequence, const IpAddress& destination)
+{
+    const helper::Request request = helperRequest(m_family, sequence, destination);
     for (;;) {
         if (::send(m_fd, &request, sizeof request, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(sizeof request))
             break;
