@@ -78,8 +78,9 @@ int main(int argc, char* argv[])
         }
     }
 
-    // Whoever reads the output as it comes (a script, a test) sees each result at once.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Whoever reads the output as it comes (a script, a test) sees the results of each batch of
+    // outcomes at once, flushed after the batch rather than written line by line.
+    std::setvbuf(stdout, nullptr, _IOFBF, std::size_t(1) << 16);
 
     if (!mdlPing::SocketsStartup()) {
         std::fputs("tivane-probe: the socket library could not be started\n", stderr);
@@ -104,7 +105,18 @@ int main(int argc, char* argv[])
             indexOf.insert(id, nextToStart++);
         }
     };
+    bool flushQueued = false;
     auto printReady = [&] {
+        if (nextToPrint < count && results[static_cast<std::size_t>(nextToPrint)].done && !flushQueued) {
+            flushQueued = true;
+            QMetaObject::invokeMethod(
+                &app,
+                [&] {
+                    flushQueued = false;
+                    std::fflush(stdout);
+                },
+                Qt::QueuedConnection);
+        }
         for (; nextToPrint < count && results[static_cast<std::size_t>(nextToPrint)].done; ++nextToPrint) {
             const Result& r = results[static_cast<std::size_t>(nextToPrint)];
             const QByteArray address = argv[nextToPrint + 1];
@@ -112,6 +124,8 @@ int main(int argc, char* argv[])
             const QString text = r.status == 0 ? QStringLiteral("OK") : mdlPing::GetStatusText(r.status);
             writeLine(stdout, address + '\t' + QByteArray::number(r.status) + '\t' + rtt + '\t' + text.toUtf8());
             if (r.status == -1) {
+                // In order with the lines before it where both streams go to one place.
+                std::fflush(stdout);
                 writeLine(stderr, "tivane-probe: " + address + ": " + r.reason.toUtf8());
             }
             allReplied = allReplied && r.status == 0;
