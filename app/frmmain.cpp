@@ -28,29 +28,23 @@
 #include <QCursor>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <utility>
 
 using platform::toPixels;
-using platform::toTwips;
 
 namespace {
 // Sizes in twips.
 constexpr int ClientWidth = 8010;
 constexpr int ClientHeight = 8565;
-constexpr int MinOuterHeight = 4800;
-constexpr int MinOuterWidth = 7850;
 constexpr int ListMargin = 60; // between the list and the toolbar above and the progress bar below
 constexpr int ProgressHeight = 270;
 // How often the window looks whether a notification area came or went.
@@ -508,7 +502,7 @@ void frmMain::showAtStart(bool toTray)
     show();
     // The decorations a compositor's client draws are known once shown, without a resize or a
     // move to tell of them: take them off the stored outer size now.
-    rememberNormalGeometry();
+    m_placement.rememberNormal();
 }
 
 void frmMain::Form_Activate()
@@ -518,102 +512,7 @@ void frmMain::Form_Activate()
     if (m_activatedOnce || m_unloaded)
         return;
     m_activatedOnce = true;
-    QRect g = WindowSettings::loadGeometry(m_services.settings);
-    // A first run opens wide enough for every column on show; a stored size always wins.
-    if (!m_services.settings.contains(QStringLiteral("Settings"), QStringLiteral("WndW")))
-        g.setWidth(std::max(g.width(), toTwips(lstPings->widthForAllColumns() + frameExtra().width())));
-    setGeometryTwips(g.y(), g.x(), g.height(), g.width());
-}
-
-QSize frmMain::frameExtra() const
-{
-    // Zero until a window manager has framed the window.
-    return frameGeometry().size() - size();
-}
-
-QRect frmMain::geometryTwips() const
-{
-    const QRect outer = m_normalOuter.isValid() ? m_normalOuter : frameGeometry();
-    const QSize client = m_normalOuter.isValid() ? m_normalClient.size() : size();
-    // Twips are finer than pixels: while the window still sits where stored twips put it,
-    // hand those back, so a geometry survives any number of runs unchanged. Where the compositor
-    // places windows, the place read back means nothing and only the size counts.
-    const bool samePlace = WindowSettings::compositorPlacesWindows() || outer.topLeft() == m_applied.framePos;
-    if (m_applied.twips.isValid() && samePlace && client == m_applied.client)
-        return m_applied.twips;
-    return QRect(toTwips(outer.x()), toTwips(outer.y()), toTwips(outer.width()), toTwips(outer.height()));
-}
-
-void frmMain::setGeometryTwips(int top, int left, int height, int width)
-{
-    const int minW = toPixels(MinOuterWidth);
-    const int minH = toPixels(MinOuterHeight);
-    const QRect twips(left, top, std::max(width, MinOuterWidth), std::max(height, MinOuterHeight));
-    QRect outer(toPixels(twips.x()), toPixels(twips.y()), std::max(toPixels(twips.width()), minW),
-                std::max(toPixels(twips.height()), minH));
-
-    // Keep the whole window, and so its title bar, on the screen it is meant for; a window larger
-    // than that screen (a stored size from a bigger monitor, or a high scale factor) is shrunk.
-    const bool placed = WindowSettings::compositorPlacesWindows();
-    const QPoint titleBar(outer.x() + std::min(outer.width() / 2, 100), outer.y() + 10);
-    QScreen* target = placed ? screen() : QGuiApplication::screenAt(titleBar);
-    if (!target) {
-        qint64 best = -1;
-        for (QScreen* screen : QGuiApplication::screens()) {
-            const QRect common = screen->availableGeometry().intersected(outer);
-            const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
-            if (area > best) {
-                best = area;
-                target = screen;
-            }
-        }
-    }
-    if (!target)
-        target = QGuiApplication::primaryScreen();
-    if (target) {
-        const QRect avail = target->availableGeometry();
-        outer.setWidth(std::min(outer.width(), avail.width()));
-        outer.setHeight(std::min(outer.height(), avail.height()));
-        if (!placed) {
-            outer.moveLeft(std::clamp(outer.x(), avail.left(), avail.right() + 1 - outer.width()));
-            outer.moveTop(std::clamp(outer.y(), avail.top(), avail.bottom() + 1 - outer.height()));
-        }
-    }
-
-    // The minimum and the size are for the client area: take the frame off, as far as it is known.
-    const QSize frame = frameExtra();
-    setMinimumSize(std::max(1, std::min(minW, outer.width()) - frame.width()),
-                   std::max(1, std::min(minH, outer.height()) - frame.height()));
-    if (!placed)
-        move(outer.topLeft());
-    resize(std::max(1, outer.width() - frame.width()), std::max(1, outer.height() - frame.height()));
-    layoutControls();
-
-    const bool asStored = outer.topLeft() == QPoint(toPixels(twips.x()), toPixels(twips.y())) &&
-                          outer.width() == std::max(toPixels(twips.width()), minW) &&
-                          outer.height() == std::max(toPixels(twips.height()), minH);
-    m_applied.twips = asStored ? twips : QRect();
-    m_applied.framePos = placed ? QPoint() : outer.topLeft();
-    m_applied.client = size();
-    m_applied.frame = frame;
-    rememberNormalGeometry();
-}
-
-void frmMain::rememberNormalGeometry()
-{
-    if (isVisible() && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
-        m_normalOuter = frameGeometry();
-        m_normalClient = geometry();
-    }
-    // A window manager may frame the window only after the stored geometry was applied; apply it
-    // again then, so that the outer size is what was stored, not the stored size plus the frame.
-    if (m_applied.twips.isValid() && m_applied.reapplied < 2 && frameExtra() != m_applied.frame &&
-        size() == m_applied.client && isVisible()) {
-        const QRect t = m_applied.twips;
-        const int reapplied = m_applied.reapplied + 1;
-        setGeometryTwips(t.y(), t.x(), t.height(), t.width());
-        m_applied.reapplied = reapplied;
-    }
+    m_placement.restore(m_services.settings, lstPings->widthForAllColumns());
 }
 
 void frmMain::Form_Resize()
@@ -630,15 +529,7 @@ void frmMain::Form_Resize()
             });
         return;
     }
-    // The outer minimum, never more than the screen can show.
-    QSize minOuter(toPixels(MinOuterWidth), toPixels(MinOuterHeight));
-    if (const QScreen* s = screen())
-        minOuter = minOuter.boundedTo(s->availableGeometry().size());
-    const QSize frame = frameExtra();
-    const QSize minClient = (minOuter - frame).expandedTo(QSize(1, 1));
-    setMinimumSize(minClient);
-    if (!(windowState() & Qt::WindowMaximized) && (width() < minClient.width() || height() < minClient.height()))
-        resize(size().expandedTo(minClient));
+    m_placement.keepMinimum();
     layoutControls();
 }
 
@@ -658,13 +549,13 @@ void frmMain::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     Form_Resize();
-    rememberNormalGeometry();
+    m_placement.rememberNormal();
 }
 
 void frmMain::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
-    rememberNormalGeometry();
+    m_placement.rememberNormal();
 }
 
 void frmMain::changeEvent(QEvent* event)

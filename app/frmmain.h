@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/mainservices.h"
+#include "app/windowplacement.h"
 #include "hostlist/hostlistfile.h"
 #include "platform/appinfo.h"
 #include "platform/imagelist.h"
@@ -123,8 +124,11 @@ public:
     bool closeToTray() const { return m_closeToTray; }
 
     // Outer geometry in twips, as stored in the settings.
-    QRect geometryTwips() const;
-    void setGeometryTwips(int top, int left, int height, int width);
+    QRect geometryTwips() const { return m_placement.geometryTwips(); }
+    void setGeometryTwips(int top, int left, int height, int width)
+    {
+        m_placement.setGeometryTwips(top, left, height, width);
+    }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -139,7 +143,6 @@ private:
     void buildList();
     void buildMenus();
     void layoutControls();
-    void rememberNormalGeometry();
     void syncViewChecks();
     void applyHideUnselected();
     void showFromTray();
@@ -150,7 +153,6 @@ private:
     // The menu items of the statistics and alerts; false for a key that is not one of them.
     bool watchMenuClick(const QString& key);
     void runGuarded(const std::function<void()>& command);
-    QSize frameExtra() const;
 
     MainServices m_services;
     QString m_listPath;
@@ -172,21 +174,9 @@ private:
     bool m_resume = false;
     bool m_closeToTray = false;
     bool m_exiting = false; // Exit was chosen: closing ends the program even with Close to Tray
-    QRect m_normalOuter;    // outer geometry in pixels while the window was last normal
     QElapsedTimer m_paintClock;
     qint64 m_lastPaintMs = -1000;
     bool m_paintDeferred = false;
-    QRect m_normalClient; // client geometry at the same moment
-    // The stored geometry last applied and what it became, so that an untouched window writes
-    // back exactly the twips it was given (pixels are coarser than twips).
-    struct AppliedGeometry
-    {
-        QRect twips;       // x = left, y = top, in twips; invalid when nothing is applied
-        QPoint framePos;   // where the frame was put, in pixels
-        QSize client;      // the client size it was given
-        QSize frame;       // the frame's extra size known at that time
-        int reapplied = 0; // times re-applied because the frame became known later
-    } m_applied;
     QTimer* m_trayWatch = nullptr;
     // The entries unticked when the list was last loaded or the settings read; see
     // WindowSettings::unticked.
@@ -201,6 +191,8 @@ private:
     // The first start's word about the new list, until the window is on the screen.
     QString m_firstNotice;
     void tellFirstNotice();
+    // The parts that do the window's jobs.
+    WindowPlacement m_placement{*this, [this] { layoutControls(); }};
     // Declared last: it follows the list and the sweep, so it must go before them.
     std::unique_ptr<HostWatch> m_watch;
 };
