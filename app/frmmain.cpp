@@ -47,8 +47,6 @@ constexpr int ClientWidth = 8010;
 constexpr int ClientHeight = 8565;
 constexpr int ListMargin = 60; // between the list and the toolbar above and the progress bar below
 constexpr int ProgressHeight = 270;
-// How often the window looks whether a notification area came or went.
-constexpr int TrayWatchMs = 2000;
 
 const char* const InstanceMessage = "Одна копия программы уже загружена!\r\nПрограмма будет закрыта.";
 } // namespace
@@ -152,9 +150,6 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
             [this](const QModelIndex& index) { showHistory(index.row() + 1); });
     syncListItems();
     buildWatch();
-    m_trayWatch = new QTimer(this);
-    m_trayWatch->setInterval(TrayWatchMs);
-    connect(m_trayWatch, &QTimer::timeout, this, &frmMain::followTray);
 }
 
 void frmMain::runGuarded(const std::function<void()>& command)
@@ -351,13 +346,7 @@ bool frmMain::Form_Load()
     try {
         setWindowTitle(windowTitle() + QStringLiteral(" - ") + m_services.app.versionText());
         lstPings->clear();
-        if (m_services.tray)
-            m_services.tray->setMenu(mnuTray);
-        m_trayShown = notifyTray(mdlMore::NIM_ADD, mdlMore::namedIcon(windowIcon(), QStringLiteral("tivane")),
-                                 m_services.app.Title) != 0;
-        // Without word from the tray when it comes or goes, look now and then.
-        if (!m_services.tray || !m_services.tray->reportsChanges())
-            m_trayWatch->start();
+        m_tray.start(mnuTray);
         const WindowSettings stored = WindowSettings::load(m_services.settings);
         lstPings->setGridLines(stored.gridLines);
         lstPings->setCheckboxes(stored.checkboxes);
@@ -497,7 +486,7 @@ void frmMain::showAtStart(bool toTray)
         Form_Activate();
     // Hidden without a tray icon, the window could never be brought back; followTray() shows it
     // should the notification area go away later.
-    if (toTray && m_trayShown)
+    if (toTray && m_tray.shown())
         return;
     show();
     // The decorations a compositor's client draws are known once shown, without a resize or a
@@ -522,7 +511,7 @@ void frmMain::Form_Resize()
     if (windowState() & Qt::WindowMinimized) {
         // Hide only when the tray icon is really there to bring the window back.
         followTray();
-        if (m_trayShown)
+        if (m_tray.shown())
             QTimer::singleShot(0, this, [this] {
                 if (windowState() & Qt::WindowMinimized)
                     hide();
@@ -606,7 +595,7 @@ bool frmMain::deferPaint()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    if (!m_unloaded && m_closeToTray && !m_exiting && m_trayShown) {
+    if (!m_unloaded && m_closeToTray && !m_exiting && m_tray.shown()) {
         event->ignore();
         hide();
         return;
@@ -624,7 +613,7 @@ void frmMain::Form_Unload()
     // A change recorded but not yet told still reaches the tray and the outage log.
     m_watch->flush();
     m_unloaded = true;
-    m_trayWatch->stop();
+    m_tray.stopWatching();
 
     int exitCode = 0;
     if (!saveSettings()) {
@@ -637,8 +626,7 @@ void frmMain::Form_Unload()
     }
 
     lstPings->clear();
-    notifyTray(mdlMore::NIM_DELETE, QIcon(), QString());
-    m_trayShown = false;
+    m_tray.remove();
     hide();
     if (m_services.endProgram)
         m_services.endProgram(exitCode);
@@ -671,45 +659,12 @@ bool frmMain::saveSettings()
 
 void frmMain::followTray()
 {
-    if (m_unloaded)
-        return;
-    // A tray that has just appeared shows the icon given at the start: give it the state's.
-    const bool shown = notifyTray(mdlMore::NIM_MODIFY, m_trayShown ? QIcon() : m_trayIcon, m_trayTip) != 0;
-    if (shown == m_trayShown)
-        return;
-    m_trayShown = shown;
-    // Without a notification area a hidden window could never be brought back.
-    if (!shown && isHidden())
-        showFromTray();
-}
-
-int frmMain::notifyTray(int action, const QIcon& icon, const QString& tip)
-{
-    return m_services.tray ? m_services.tray->notify(action, icon, tip) : 0;
-}
-
-void frmMain::showFromTray()
-{
-    if (m_unloaded)
-        return;
-    if (windowState() & Qt::WindowMinimized)
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
+    m_tray.follow();
 }
 
 void frmMain::pctTrayIcon_MouseMove(int code)
 {
-    m_trayLastCode = code;
-    if (m_trayBusy || m_unloaded)
-        return;
-    m_trayBusy = true;
-    if (m_trayLastCode == mdlMore::TrayLeftDoubleClick)
-        showFromTray();
-    else if (m_trayLastCode == mdlMore::TrayRightUp)
-        mnuTray->exec(QCursor::pos());
-    m_trayBusy = false;
+    m_tray.mouseMove(code, mnuTray);
 }
 
 void frmMain::mnuABout_Click()
@@ -720,7 +675,7 @@ void frmMain::mnuABout_Click()
 
 void frmMain::mnuShow_Click()
 {
-    showFromTray();
+    m_tray.showWindow();
 }
 
 void frmMain::mnuExit_Click()
@@ -910,19 +865,12 @@ void frmMain::buildWatch()
         return m_services.notifier && hostnotices::send(*m_services.notifier, changes, m_watch->now());
     };
     s.notify = [this](const monitor::Notification& note) {
-        if (m_trayShown && m_services.tray)
-            m_services.tray->showMessage(note.title, note.text, note.wentDown > 0);
+        m_tray.showMessage(note.title, note.text, note.wentDown > 0);
     };
-    s.showOverall = [this](const QIcon& icon, const QString& tip) {
-        m_trayIcon = icon;
-        m_trayTip = tip;
-        if (m_trayShown && !m_unloaded)
-            notifyTray(mdlMore::NIM_MODIFY, icon, tip);
-    };
+    s.showOverall = [this](const QIcon& icon, const QString& tip) { m_tray.showOverall(icon, tip); };
     s.sound = m_services.stateSound ? m_services.stateSound : &m_services.sound;
     s.soundOn = [this] { return tblTivane->buttonValue(tb::SoundAlert) == 1; };
     s.soundFile = [this](const QString& name) { return m_services.app.file(name); };
-    m_trayTip = m_services.app.Title;
     m_watch = std::make_unique<HostWatch>(*lstPings, m_sweep, s);
     // Not from inside the sweep's report: the box runs an event loop of its own.
     connect(m_watch.get(), &HostWatch::logFailed, this, [this](const QString& why) {

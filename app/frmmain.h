@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/mainservices.h"
+#include "app/trayfollower.h"
 #include "app/windowplacement.h"
 #include "hostlist/hostlistfile.h"
 #include "platform/appinfo.h"
@@ -101,8 +102,8 @@ public:
     Commands& commands() { return m_commands; }
     const MainServices& services() const { return m_services; }
     bool isUnloaded() const { return m_unloaded; }
-    bool trayShown() const { return m_trayShown; }
-    int lastTrayCode() const { return m_trayLastCode; }
+    bool trayShown() const { return m_tray.shown(); }
+    int lastTrayCode() const { return m_tray.lastCode(); }
 
     // The row last right-clicked: its name and address.
     QString ipN;
@@ -145,10 +146,8 @@ private:
     void layoutControls();
     void syncViewChecks();
     void applyHideUnselected();
-    void showFromTray();
     void syncListItems();
     bool deferPaint();
-    int notifyTray(int action, const QIcon& icon, const QString& tip);
     void buildWatch();
     // The menu items of the statistics and alerts; false for a key that is not one of them.
     bool watchMenuClick(const QString& key);
@@ -164,9 +163,6 @@ private:
 
     bool m_activatedOnce = false;
     bool m_unloaded = false;
-    bool m_trayShown = false;
-    bool m_trayBusy = false;
-    int m_trayLastCode = 0;
     bool m_alwaysOnTop = false;
     bool m_saveWndPos = true;
     bool m_hideUnselected = false;
@@ -177,22 +173,19 @@ private:
     QElapsedTimer m_paintClock;
     qint64 m_lastPaintMs = -1000;
     bool m_paintDeferred = false;
-    QTimer* m_trayWatch = nullptr;
     // The entries unticked when the list was last loaded or the settings read; see
     // WindowSettings::unticked.
     QStringList m_unticked;
     bool m_applyingTicks = false;
     void rememberTicks();
     void applyTicks();
-    // What the tray shows for the hosts' overall state, kept for when a tray appears later.
-    QIcon m_trayIcon;
-    QString m_trayTip;
     bool m_outageLog = false;
     // The first start's word about the new list, until the window is on the screen.
     QString m_firstNotice;
     void tellFirstNotice();
     // The parts that do the window's jobs.
     WindowPlacement m_placement{*this, [this] { layoutControls(); }};
+    TrayFollower m_tray{*this, m_services, [this] { return m_unloaded; }};
     // Declared last: it follows the list and the sweep, so it must go before them.
     std::unique_ptr<HostWatch> m_watch;
 };
