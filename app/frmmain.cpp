@@ -4,11 +4,9 @@
 #include "app/historyview.h"
 #include "app/hostnotices.h"
 #include "app/hostwatch.h"
-#include "app/listlocation.h"
 #include "app/traymenu.h"
 #include "app/windowsettings.h"
 #include "hostlist/hostlistfile.h"
-#include "hostlist/hostlistview.h"
 #include "platform/messagebox.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
@@ -19,7 +17,6 @@
 #include "probe/csvexport.h"
 #include "probe/prober.h"
 #include "resources/artwork.h"
-#include "resources/examplelist.h"
 #include "shell/mdlmore.h"
 
 #include <QAction>
@@ -27,17 +24,12 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
-#include <QRegularExpression>
-#include <QScopeGuard>
-#include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-#include <utility>
 
 using platform::toPixels;
 
@@ -108,26 +100,7 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     connect(tblTivane, &platform::ToolBar::buttonMenuClicked, this, [this](const QString& key) {
         runGuarded([this, key] {
             if (key == QLatin1String("mnuImport")) {
-                QVector<hostlist::HostLine> existing;
-                for (int i = 1; i <= lstPings->count(); ++i)
-                    existing.append({lstPings->smallIcon(i), lstPings->text(i), lstPings->subText(i, 1)});
-                const auto hosts = m_services.dialogs.importHosts(this, existing);
-                if (!hosts || hosts->isEmpty() || m_unloaded)
-                    return;
-                // One write for all of them; on failure nothing was added and runGuarded says why.
-                const QVector<hostlist::EntryKey> keys = m_hostList.appendAll(*hosts);
-                QVector<platform::ReportListModel::Row> rows;
-                for (int i = 0; i < hosts->size(); ++i) {
-                    platform::ReportListModel::Row row;
-                    row.key = keys.value(i);
-                    row.text = hosts->at(i).name;
-                    row.smallIcon = hosts->at(i).type;
-                    row.checked = true;
-                    row.sub[0] = hosts->at(i).address;
-                    rows.append(row);
-                }
-                lstPings->items()->append(std::move(rows));
-                lstPings->ensureVisible(lstPings->count());
+                m_list.importHosts();
                 return;
             }
             if (!watchMenuClick(key))
@@ -137,13 +110,7 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     connect(lstPings, &platform::ReportList::columnClicked, this, &frmMain::lstPings_ColumnClick);
     connect(lstPings, &platform::ReportList::mouseReleased, this, &frmMain::lstPings_MouseUp);
     connect(lstPings->items(), &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
-                if (m_hideUnselected && roles.contains(Qt::CheckStateRole))
-                    applyHideUnselected();
-                // Noted at once: a Reload empties the list before it loads it again.
-                if (roles.contains(Qt::CheckStateRole) && !m_applyingTicks)
-                    rememberTicks();
-            });
+            [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) { m_list.dataChanged(roles); });
     connect(lstPings->selectionModel(), &QItemSelectionModel::selectionChanged, this, &frmMain::syncListItems);
     connect(lstPings->items(), &QAbstractItemModel::modelReset, this, &frmMain::syncListItems);
     connect(lstPings, &QAbstractItemView::doubleClicked, this,
@@ -357,7 +324,7 @@ bool frmMain::Form_Load()
         m_watch->setStatisticsShown(stored.statistics);
         m_watch->setDownAfter(stored.downAfter);
         m_outageLog = stored.outageLog;
-        m_unticked = stored.unticked;
+        m_list.setUnticked(stored.unticked);
         for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
             lstPings->setKeptColumnWidth(i, stored.columnWidths.at(i));
         setAlwaysOnTop(stored.alwaysOnTop);
@@ -385,97 +352,9 @@ bool frmMain::Form_Load()
 
 void frmMain::LoadList()
 {
-    const ListLocation where = locateHostList(m_services.app.Path, m_services.listFolder, examplelist::bytes());
-    m_listPath = where.path;
-    m_hostList = hostlist::HostListFile(m_listPath);
+    const ListLocation where = m_list.locate();
     m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
-    // A list that is not UTF-8 is read in this code page ([List] LegacyEncoding, Windows-1251 when
-    // unset). Only a plain name is taken from the settings file.
-    const QString encoding =
-        m_services.settings.read(QStringLiteral("List"), QStringLiteral("LegacyEncoding"), QString()).trimmed();
-    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z0-9_.:-]{1,40}$"));
-    if (plainName.match(encoding).hasMatch())
-        m_hostList.setLegacyEncoding(encoding.toLatin1());
-    const QString& path = m_listPath;
-    if (where.origin == ListLocation::Unavailable) {
-        applyHideUnselected();
-        m_services.messages.show(where.problem +
-                                     QStringLiteral("\n\nNo file was changed. Make the folder writable, or put a "
-                                                    "list.txt beside the program in %1, then choose Reload under "
-                                                    "IP List.")
-                                         .arg(QDir::toNativeSeparators(m_services.app.Path)),
-                                 platform::MsgExclamation, m_services.app.Title);
-        return;
-    }
-    QString failure;
-    rememberTicks();
-    try {
-        hostlist::LoadList(*lstPings, m_hostList);
-    } catch (const hostlist::HostListError& e) {
-        failure = e.message();
-    } catch (const std::bad_alloc&) {
-        failure = QStringLiteral("The host list %1 is too large to be held in memory.").arg(path);
-    } catch (const std::exception& e) {
-        failure =
-            QStringLiteral("The host list %1 could not be loaded: %2").arg(path, QString::fromLocal8Bit(e.what()));
-    }
-    applyTicks();
-    applyHideUnselected();
-    if (!failure.isEmpty()) {
-        m_services.messages.show(failure, platform::MsgOkOnly, m_services.app.Title);
-    } else if (where.origin == ListLocation::CreatedFromExample) {
-        // Told over the window, once it is on the screen, not on an empty desktop before it.
-        m_firstNotice =
-            QStringLiteral("Your host list is new: %1\n\nIt starts with the example hosts. Add your own with "
-                           "Add IP under IP List, or edit the file; Open List Folder under IP List shows where "
-                           "it is.")
-                .arg(QDir::toNativeSeparators(path));
-        if (isVisible())
-            tellFirstNotice();
-    }
-}
-
-void frmMain::tellFirstNotice()
-{
-    if (m_firstNotice.isEmpty() || m_unloaded || !isVisible())
-        return;
-    m_services.messages.show(std::exchange(m_firstNotice, QString()), platform::MsgInformation, m_services.app.Title);
-}
-
-void frmMain::rememberTicks()
-{
-    // An empty list (none loaded yet, or it failed) says nothing about the ticks; keep the last.
-    if (lstPings->count() == 0)
-        return;
-    QVector<std::pair<QString, bool>> shown;
-    shown.reserve(lstPings->count());
-    for (int i = 1; i <= lstPings->count(); ++i)
-        shown.append(
-            {WindowSettings::entryIdentity(lstPings->text(i), lstPings->subText(i, 1)), lstPings->isChecked(i)});
-    m_unticked = WindowSettings::keepUnticked(m_unticked, shown);
-}
-
-void frmMain::applyTicks()
-{
-    if (m_unticked.isEmpty())
-        return;
-    const QSet<QString> unticked(m_unticked.cbegin(), m_unticked.cend());
-    m_applyingTicks = true;
-    const auto done = qScopeGuard([this] { m_applyingTicks = false; });
-    for (int i = 1; i <= lstPings->count(); ++i) {
-        if (unticked.contains(WindowSettings::entryIdentity(lstPings->text(i), lstPings->subText(i, 1))))
-            lstPings->setChecked(i, false);
-    }
-}
-
-void frmMain::openListFolder()
-{
-    const QString folder = QFileInfo(m_listPath).absolutePath();
-    if (!m_services.dialogs.openFolder(folder))
-        m_services.messages.show(QStringLiteral("The host list is %1\n\nNo file manager could be opened to show "
-                                                "its folder.")
-                                     .arg(QDir::toNativeSeparators(m_listPath)),
-                                 platform::MsgInformation, m_services.app.Title);
+    m_list.load(where);
 }
 
 void frmMain::showAtStart(bool toTray)
@@ -558,8 +437,8 @@ bool frmMain::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate)
         Form_Activate();
-    if (event->type() == QEvent::Show && !m_firstNotice.isEmpty())
-        QTimer::singleShot(0, this, &frmMain::tellFirstNotice);
+    if (event->type() == QEvent::Show && m_list.hasFirstNotice())
+        QTimer::singleShot(0, this, [this] { m_list.tellFirstNotice(); });
     if (event->type() == QEvent::UpdateRequest && deferPaint())
         return true;
     return QWidget::event(event);
@@ -650,8 +529,8 @@ bool frmMain::saveSettings()
     now.statistics = m_watch->statisticsShown();
     for (int i = 0; i < lstPings->header()->count(); ++i)
         now.columnWidths.append(lstPings->keptColumnWidth(i));
-    rememberTicks();
-    now.unticked = m_unticked;
+    m_list.rememberTicks();
+    now.unticked = m_list.unticked();
     now.downAfter = m_watch->downAfter();
     now.outageLog = m_outageLog;
     return now.save(m_services.settings);
@@ -717,82 +596,17 @@ void frmMain::lstPings_MouseUp(int button, int shift, float x, float y)
 
 void frmMain::mnuIns_Click()
 {
-    if (m_unloaded)
-        return;
-    const std::optional<hostlist::KeyedHostLine> added = m_services.dialogs.insertEntry(this, m_hostList, lstPing);
-    if (!added || m_unloaded)
-        return;
-    // Shown at once and ticked, at the end: a running sweep has its rows counted already and
-    // leaves it for the next one, and reloading here would end the sweep.
-    platform::ReportListModel::Row row;
-    row.key = added->key;
-    row.text = added->host.name;
-    row.smallIcon = added->host.type;
-    row.checked = true;
-    row.sub[0] = added->host.address;
-    lstPings->items()->append({row});
-    lstPings->select(lstPings->count());
-    lstPings->ensureVisible(lstPings->count());
-    syncListItems();
+    m_list.insert();
 }
 
 void frmMain::mnuEdit_Click()
 {
-    if (m_unloaded)
-        return;
-    const int row = lstPings->selectedIndex();
-    const int type = row > 0 ? lstPings->smallIcon(row) : 0;
-    const quint64 key = row > 0 ? lstPings->items()->row(row).key : 0;
-    const std::optional<hostlist::HostLine> stored =
-        m_services.dialogs.showEntry(this, m_hostList, lstPing, key, ipN, ipA, type);
-    // The dialog was modal, but the rows may have been reloaded or sorted meanwhile.
-    const int now = stored && !m_unloaded ? lstPings->items()->indexOfKey(key) : 0;
-    if (key == 0 || now == 0)
-        return;
-    lstPings->items()->setText(now, stored->name);
-    lstPings->items()->setSmallIcon(now, stored->type);
-    if (lstPings->subText(now, 1) != stored->address) {
-        // The last answer came from the old address; it says nothing about the new one.
-        for (int sub = 2; sub <= platform::ReportListModel::SubItems; ++sub) {
-            lstPings->setSubText(now, sub, QString());
-            lstPings->setSubIcon(now, sub, 0);
-        }
-        lstPings->setSubText(now, 1, stored->address);
-    }
-    ipN = stored->name;
-    ipA = stored->address;
+    m_list.edit(ipN, ipA);
 }
 
 void frmMain::mnuDelete_Click()
 {
-    if (m_unloaded)
-        return;
-    const QVector<int> rows = lstPings->selectedRowNumbers();
-    if (rows.isEmpty())
-        return;
-    QVector<quint64> keys;
-    for (const int row : rows)
-        keys.append(lstPings->items()->row(row).key);
-    const QString question = rows.size() == 1
-                                 ? QStringLiteral("Remove \"%1\" (%2) from the list?")
-                                       .arg(lstPings->text(rows.first()), lstPings->subText(rows.first(), 1))
-                                 : QStringLiteral("Remove the %1 selected hosts from the list?").arg(rows.size());
-    if (m_services.messages.show(question, platform::MsgYesNo | platform::MsgQuestion, m_services.app.Title) !=
-        platform::MsgResultYes)
-        return;
-    // The question was modal: rows reloaded meanwhile have new keys and are left alone.
-    keys.removeIf([this](quint64 key) { return key == 0 || lstPings->items()->indexOfKey(key) == 0; });
-    if (keys.isEmpty())
-        return;
-    try {
-        m_hostList.removeAll(keys);
-    } catch (const hostlist::HostListError& e) {
-        m_services.messages.show(e.message(), platform::MsgExclamation, m_services.app.Title);
-        return;
-    }
-    for (const quint64 key : keys)
-        lstPings->removeAt(lstPings->items()->indexOfKey(key));
-    syncListItems();
+    m_list.remove();
 }
 
 void frmMain::setAlwaysOnTop(bool on)
@@ -810,7 +624,7 @@ void frmMain::setAlwaysOnTop(bool on)
 void frmMain::setHideUnselected(bool on)
 {
     m_hideUnselected = on;
-    applyHideUnselected();
+    m_list.applyHideUnselected();
     syncViewChecks();
 }
 
@@ -832,16 +646,6 @@ void frmMain::setStartWithSession(bool on)
                                  platform::MsgInformation, m_services.app.Title);
     }
     syncViewChecks();
-}
-
-void frmMain::applyHideUnselected()
-{
-    const int n = lstPings->count();
-    for (int i = 1; i <= n; ++i) {
-        const bool hide = m_hideUnselected && !lstPings->isChecked(i);
-        if (lstPings->isRowHiddenAt(i) != hide)
-            lstPings->setRowHiddenAt(i, hide);
-    }
 }
 
 void frmMain::syncViewChecks()
@@ -906,11 +710,6 @@ bool frmMain::watchMenuClick(const QString& key)
         return false;
     }
     return true;
-}
-
-QString frmMain::outageLogPath() const
-{
-    return QDir(QFileInfo(m_listPath).absolutePath()).filePath(QStringLiteral("outages.csv"));
 }
 
 void frmMain::editAlerts()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/listcontroller.h"
 #include "app/mainservices.h"
 #include "app/trayfollower.h"
 #include "app/windowplacement.h"
@@ -60,7 +61,7 @@ public:
     void LoadList();
     // The list.txt that was last loaded, where entries are added, changed and removed.
     QString listPath() const { return m_listPath; }
-    void openListFolder();
+    void openListFolder() { m_list.openFolder(); }
     void PingList() { m_sweep.PingList(); }
 
     // Tray icon events by code (515 double click, 517 right-button release).
@@ -86,7 +87,7 @@ public:
     void editAlerts();
     // Where the outage log goes when it is on: beside the host list in use (a portable list's
     // log stays with it).
-    QString outageLogPath() const;
+    QString outageLogPath() const { return m_list.outageLogPath(); }
     bool outageLog() const { return m_outageLog; }
 
     // Controls, under the names the handlers use.
@@ -145,7 +146,6 @@ private:
     void buildMenus();
     void layoutControls();
     void syncViewChecks();
-    void applyHideUnselected();
     void syncListItems();
     bool deferPaint();
     void buildWatch();
@@ -173,19 +173,18 @@ private:
     QElapsedTimer m_paintClock;
     qint64 m_lastPaintMs = -1000;
     bool m_paintDeferred = false;
-    // The entries unticked when the list was last loaded or the settings read; see
-    // WindowSettings::unticked.
-    QStringList m_unticked;
-    bool m_applyingTicks = false;
-    void rememberTicks();
-    void applyTicks();
     bool m_outageLog = false;
-    // The first start's word about the new list, until the window is on the screen.
-    QString m_firstNotice;
-    void tellFirstNotice();
     // The parts that do the window's jobs.
     WindowPlacement m_placement{*this, [this] { layoutControls(); }};
     TrayFollower m_tray{*this, m_services, [this] { return m_unloaded; }};
+    ListController m_list{
+        *this,
+        m_services,
+        *lstPings,
+        lstPing,
+        m_listPath,
+        m_hostList,
+        {[this] { return m_unloaded; }, [this] { syncListItems(); }, [this] { return m_hideUnselected; }}};
     // Declared last: it follows the list and the sweep, so it must go before them.
     std::unique_ptr<HostWatch> m_watch;
 };
