@@ -2,8 +2,11 @@
 
 #include "app/autostart.h"
 #include "app/historyview.h"
+#include "app/hostexport.h"
 #include "app/hostnotices.h"
 #include "app/hostwatch.h"
+#include "app/mainmenus.h"
+#include "app/runguarded.h"
 #include "app/traymenu.h"
 #include "app/windowsettings.h"
 #include "hostlist/hostlistfile.h"
@@ -14,7 +17,6 @@
 #include "platform/soundplayer.h"
 #include "platform/toolbar.h"
 #include "platform/twips.h"
-#include "probe/csvexport.h"
 #include "probe/prober.h"
 #include "resources/artwork.h"
 #include "shell/mdlmore.h"
@@ -23,10 +25,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDir>
 #include <QHeaderView>
 #include <QMenu>
-#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -57,10 +57,16 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
     lstPings->setObjectName(QStringLiteral("lstPings"));
     pBar->setObjectName(QStringLiteral("pBar"));
 
-    buildImageLists();
-    buildToolbar();
+    mainmenus::buildImageLists(mnuImgLst, lstPing);
+    mainmenus::buildToolbar(*tblTivane, mnuImgLst);
+    syncViewChecks();
     buildList();
-    buildMenus();
+    mnu = mainmenus::buildContextMenu(*this);
+    QAction* reload = mainmenus::addWindowKeys(*this);
+    connect(reload, &QAction::triggered, this,
+            [this] { runGuarded([this] { m_commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuReload")); }); });
+    mnuTray = traymenu::build(*this);
+    traymenu::addSortKeys(*this);
 
     pBar->setMin(0);
     pBar->setMax(100);
@@ -121,31 +127,12 @@ frmMain::frmMain(const MainServices& services, QWidget* parent)
 
 void frmMain::runGuarded(const std::function<void()>& command)
 {
-    // An exception must never reach the event loop: Qt would end the program, settings unsaved.
-    try {
-        command();
-    } catch (const hostlist::HostListError& e) {
-        m_services.messages.show(e.message(), platform::MsgExclamation, m_services.app.Title);
-    } catch (const std::bad_alloc&) {
-        m_services.messages.show(QStringLiteral("There is not enough memory to finish the command."),
-                                 platform::MsgExclamation, m_services.app.Title);
-    } catch (const std::exception& e) {
-        m_services.messages.show(QString::fromLocal8Bit(e.what()), platform::MsgExclamation, m_services.app.Title);
-    }
+    ::runGuarded(m_services.messages, m_services.app.Title, command);
 }
 
 void frmMain::syncListItems()
 {
-    // Edit and Remove act on the selected row; without one they are unavailable.
-    const bool selected = lstPings->selectedIndex() > 0;
-    tblTivane->setMenuItemEnabled(QStringLiteral("mnuEdit"), selected);
-    tblTivane->setMenuItemEnabled(QStringLiteral("mnuRem"), selected);
-    // The same for the context menu, whose items are also the list's keyboard shortcuts.
-    for (QAction* a : mnu->actions()) {
-        if (a->objectName() == QLatin1String("mnuEdit") || a->objectName() == QLatin1String("mnuDelete") ||
-            a->objectName() == QLatin1String("mnuHistory") || a->objectName() == QLatin1String("mnuExportRow"))
-            a->setEnabled(selected);
-    }
+    mainmenus::enableRowItems(*tblTivane, *mnu, lstPings->selectedIndex() > 0);
 }
 
 frmMain::~frmMain()
@@ -154,66 +141,6 @@ frmMain::~frmMain()
     // out once more while it is hidden on the way down, and must not reach for them then.
     hide();
     lstPings->setImageList(nullptr);
-}
-
-void frmMain::buildImageLists()
-{
-    static const char* const toolbarKeys[] = {"Ping", "Stop", "IP List", "View", "Sound Alert", "About", "Exit"};
-    for (int i = 1; i <= 7; ++i)
-        mnuImgLst.add(artwork::toolbarIcon(i), QString::fromLatin1(toolbarKeys[i - 1]));
-    static const char* const listKeys[] = {"Srv On", "PC On", "Unknown", "Deleted", "Srv Off", "PC Off", "",
-                                           "",       "",      "Green",   "Yellow",  "Red",     "Gray",   "Timeout"};
-    for (int i = 1; i <= 14; ++i)
-        lstPing.add(artwork::listIcon(i), QString::fromLatin1(listKeys[i - 1]));
-}
-
-void frmMain::buildToolbar()
-{
-    using platform::ToolBar;
-    tblTivane->setImageList(&mnuImgLst);
-    tblTivane->addButton(QStringLiteral("&Ping"), QStringLiteral("mnuPing"), ToolBar::SplitDropDown, 1,
-                         QStringLiteral("Ping Button"), QStringLiteral("Once & conitnous ping"));
-    tblTivane->addButton(QStringLiteral("&Stop"), QStringLiteral("mnuStop"), ToolBar::Plain, 2,
-                         QStringLiteral("Stop all ping"), QStringLiteral("Stop all pings"));
-    tblTivane->addButton(QString(), QString(), ToolBar::Placeholder, 0, QStringLiteral("Separator"), QString());
-    tblTivane->addButton(QStringLiteral("&IP List"), QStringLiteral("mnuIpList"), ToolBar::DropDown, 3,
-                         QStringLiteral("IP list"), QStringLiteral("IP adress list"));
-    tblTivane->addButton(QStringLiteral("&View"), QStringLiteral("mnuView"), ToolBar::DropDown, 4,
-                         QStringLiteral("View"), QStringLiteral("Vindow view"));
-    tblTivane->addButton(QStringLiteral("Ale&rt"), QStringLiteral("sndAlert"), ToolBar::Check, 5,
-                         QStringLiteral("Sound Alert"), QStringLiteral("Play alert sound"));
-    tblTivane->addButton(QStringLiteral("&About"), QStringLiteral("btnAbout"), ToolBar::Plain, 6,
-                         QStringLiteral("About"), QStringLiteral("About Tivane & Author"));
-    tblTivane->addButton(QStringLiteral("E&xit"), QStringLiteral("cmdExit"), ToolBar::Plain, 7, QStringLiteral("Exit"),
-                         QStringLiteral("Exit Tivane"));
-
-    tblTivane->addMenuItem(1, QStringLiteral("Ping once"), QStringLiteral("mnuPingN"));
-    tblTivane->addMenuItem(1, QStringLiteral("Ping Continuus"), QStringLiteral("mnuPingC"));
-    tblTivane->addMenuItem(4, QStringLiteral("Add IP"), QStringLiteral("mnuAddIp"));
-    tblTivane->addMenuItem(4, QStringLiteral("Edit"), QStringLiteral("mnuEdit"));
-    tblTivane->addMenuItem(4, QStringLiteral("Remove"), QStringLiteral("mnuRem"));
-    tblTivane->addMenuItem(4, QStringLiteral("-"), QString());
-    tblTivane->addMenuItem(4, QStringLiteral("Reload"), QStringLiteral("mnuReload"));
-    tblTivane->addMenuItem(4, QStringLiteral("Open List Folder"), QStringLiteral("mnuOpenList"));
-    tblTivane->addMenuItem(4, QStringLiteral("Import\u2026"), QStringLiteral("mnuImport"));
-    tblTivane->addMenuItem(4, QStringLiteral("Export\u2026"), QStringLiteral("mnuExport"));
-    tblTivane->addMenuItem(5, QStringLiteral("Show Girds"), QStringLiteral("mnuShGrd"));
-    tblTivane->addMenuItem(5, QStringLiteral("Always on Top"), QStringLiteral("mnuAOT"));
-    tblTivane->addMenuItem(5, QStringLiteral("Checkboxs"), QStringLiteral("mnuChBoxs"));
-    tblTivane->addMenuItem(5, QStringLiteral("Save window postiton"), QStringLiteral("mnuSWndPos"));
-    tblTivane->addMenuItem(5, QStringLiteral("Hide Unselected"), QStringLiteral("mnuHUS"));
-    tblTivane->addMenuItem(5, QStringLiteral("Ping All at Once"), QStringLiteral("mnuPAAO"));
-    tblTivane->addMenuItem(5, QStringLiteral("Start with the session"), QStringLiteral("mnuAutoStart"));
-    tblTivane->addMenuItem(5, QStringLiteral("Resume Monitoring at Start"), QStringLiteral("mnuResume"));
-    tblTivane->addMenuItem(5, QStringLiteral("Close to Tray"), QStringLiteral("mnuCloseTray"));
-    tblTivane->addMenuItem(5, QStringLiteral("-"), QString());
-    tblTivane->addMenuItem(5, QStringLiteral("Statistics"), QStringLiteral("mnuStats"));
-    tblTivane->addMenuItem(5, QStringLiteral("Reset Statistics"), QStringLiteral("mnuResetStats"));
-    tblTivane->addMenuItem(5, QStringLiteral("Alerts\u2026"), QStringLiteral("mnuAlerts"));
-    for (const char* key : {"mnuShGrd", "mnuAOT", "mnuChBoxs", "mnuSWndPos", "mnuHUS", "mnuPAAO", "mnuAutoStart",
-                            "mnuResume", "mnuCloseTray", "mnuStats"})
-        tblTivane->setMenuItemCheckable(QString::fromLatin1(key), true);
-    syncViewChecks();
 }
 
 void frmMain::buildList()
@@ -225,83 +152,6 @@ void frmMain::buildList()
     lstPings->setContextMenuPolicy(Qt::NoContextMenu);
     lstPings->items()->setSortAs(1, platform::ReportListModel::SortAs::Address);
     lstPings->items()->setSortAs(3, platform::ReportListModel::SortAs::Number);
-}
-
-void frmMain::buildMenus()
-{
-    mnu = new QMenu(this);
-    mnu->setObjectName(QStringLiteral("mnu"));
-    QAction* ins = mnu->addAction(QStringLiteral("&Insert"));
-    ins->setObjectName(QStringLiteral("mnuIns"));
-    connect(ins, &QAction::triggered, this, &frmMain::mnuIns_Click);
-    QAction* edit = mnu->addAction(QStringLiteral("&Edit"));
-    edit->setObjectName(QStringLiteral("mnuEdit"));
-    connect(edit, &QAction::triggered, this, [this] {
-        // From the keyboard there was no right click to note the row.
-        if (const int row = lstPings->selectedIndex(); row > 0) {
-            ipN = lstPings->text(row);
-            ipA = lstPings->subText(row, 1);
-        }
-        mnuEdit_Click();
-    });
-    mnu->addSeparator()->setObjectName(QStringLiteral("spacer"));
-    QAction* del = mnu->addAction(QStringLiteral("&Delete"));
-    del->setObjectName(QStringLiteral("mnuDelete"));
-    connect(del, &QAction::triggered, this, &frmMain::mnuDelete_Click);
-    mnu->addSeparator();
-    QAction* history = mnu->addAction(QStringLiteral("&History"));
-    history->setObjectName(QStringLiteral("mnuHistory"));
-    connect(history, &QAction::triggered, this, [this] { showHistory(lstPings->selectedIndex()); });
-    QAction* exportRow = mnu->addAction(QStringLiteral("E&xport\u2026"));
-    exportRow->setObjectName(QStringLiteral("mnuExportRow"));
-    connect(exportRow, &QAction::triggered, this, [this] { runGuarded([this] { exportRows(true); }); });
-    mnu->setAccessibleName(QStringLiteral("Host"));
-
-    // The list's commands from the keyboard while it has the focus; the menus show the keys.
-    ins->setShortcut(QKeySequence(Qt::Key_Insert));
-    edit->setShortcuts({QKeySequence(Qt::Key_F2), QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-    del->setShortcut(QKeySequence(Qt::Key_Delete));
-    auto* context = new QAction(QStringLiteral("Menu"), lstPings);
-    context->setObjectName(QStringLiteral("mnuContextKey"));
-    context->setShortcuts({QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)});
-    connect(context, &QAction::triggered, this, [this] {
-        const int row = lstPings->selectedIndex();
-        QPoint at(0, 0);
-        if (row > 0) {
-            ipN = lstPings->text(row);
-            ipA = lstPings->subText(row, 1);
-            lstPings->ensureVisible(row);
-            at = lstPings->visualRect(lstPings->items()->index(row - 1, 0)).bottomLeft();
-        }
-        syncListItems();
-        mnu->exec(lstPings->viewport()->mapToGlobal(at));
-    });
-    for (QAction* a : {ins, edit, del, context}) {
-        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        lstPings->addAction(a);
-    }
-    auto* reload = new QAction(QStringLiteral("Reload"), this);
-    reload->setObjectName(QStringLiteral("mnuReloadKey"));
-    reload->setShortcut(QKeySequence(Qt::Key_F5));
-    reload->setShortcutContext(Qt::WindowShortcut);
-    addAction(reload);
-    connect(reload, &QAction::triggered, this,
-            [this] { runGuarded([this] { m_commands.tblTivane_ButtonMenuClick(QStringLiteral("mnuReload")); }); });
-    // Shown beside the toolbar's items too; there the keys only label them, the actions above
-    // take them.
-    const std::pair<const char*, QKeySequence> shown[] = {{"mnuAddIp", QKeySequence(Qt::Key_Insert)},
-                                                          {"mnuEdit", QKeySequence(Qt::Key_F2)},
-                                                          {"mnuRem", QKeySequence(Qt::Key_Delete)},
-                                                          {"mnuReload", QKeySequence(Qt::Key_F5)}};
-    for (const auto& [key, sequence] : shown) {
-        if (QAction* item = tblTivane->menuItem(QString::fromLatin1(key))) {
-            item->setShortcut(sequence);
-            item->setShortcutContext(Qt::WidgetShortcut);
-        }
-    }
-
-    mnuTray = traymenu::build(*this);
-    traymenu::addSortKeys(*this);
 }
 
 bool frmMain::Form_Load()
@@ -446,30 +296,7 @@ bool frmMain::event(QEvent* event)
 
 bool frmMain::deferPaint()
 {
-    // A sweep yields after every row; painting the window at each yield would cost more than
-    // probing a fast host. While sweeping, repaint at a steady frame rate instead. The request
-    // is posted again later, which the repaint manager is still waiting for.
-    constexpr qint64 FrameMs = 40;
-    if (!m_sweep.isRunning()) {
-        m_lastPaintMs = -FrameMs;
-        return false;
-    }
-    if (!m_paintClock.isValid())
-        m_paintClock.start();
-    const qint64 now = m_paintClock.elapsed();
-    const qint64 wait = m_lastPaintMs + FrameMs - now;
-    if (wait <= 0) {
-        m_lastPaintMs = now;
-        return false;
-    }
-    if (!m_paintDeferred) {
-        m_paintDeferred = true;
-        QTimer::singleShot(int(wait), this, [this] {
-            m_paintDeferred = false;
-            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
-        });
-    }
-    return true;
+    return m_paintPacer.defer(m_sweep.isRunning());
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
@@ -585,12 +412,7 @@ void frmMain::lstPings_MouseUp(int button, int shift, float x, float y)
         ipN = lstPings->text(row);
         ipA = lstPings->subText(row, 1);
     }
-    const auto actions = mnu->actions();
-    for (QAction* a : actions) {
-        if (a->objectName() == QLatin1String("mnuEdit") || a->objectName() == QLatin1String("mnuDelete") ||
-            a->objectName() == QLatin1String("mnuHistory") || a->objectName() == QLatin1String("mnuExportRow"))
-            a->setEnabled(row > 0);
-    }
+    mainmenus::enableRowItems(*mnu, row > 0);
     mnu->exec(QCursor::pos());
 }
 
@@ -732,47 +554,10 @@ void frmMain::showHistory(int row)
     const quint64 key = m_watch->keyAt(row);
     if (m_unloaded || key == 0 || !m_watch->monitor().contains(key))
         return;
-    const auto open = findChildren<HistoryWindow*>();
-    for (HistoryWindow* w : open) {
-        if (w->key() == key) {
-            w->raise();
-            w->activateWindow();
-            return;
-        }
-    }
-    auto* window = new HistoryWindow(*m_watch, key, this);
-    window->setWindowFlag(Qt::Window);
-    window->resize(680, 360);
-    window->show();
+    HistoryWindow::showFor(*m_watch, key, this);
 }
 
 void frmMain::exportRows(bool selectedOnly)
 {
-    if (m_unloaded)
-        return;
-    const auto chosen = [this, selectedOnly] {
-        if (selectedOnly)
-            return lstPings->selectedRowNumbers();
-        QVector<int> all;
-        for (int i = 1; i <= lstPings->count(); ++i)
-            all.append(i);
-        return all;
-    };
-    if (selectedOnly && chosen().isEmpty())
-        return;
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty())
-        folder = QDir::homePath();
-    const QString suggested = QDir(folder).filePath(QStringLiteral("tivane-hosts.csv"));
-    const QString path = m_services.dialogs.saveFile(this, QStringLiteral("Export"), suggested,
-                                                     QStringLiteral("CSV files (*.csv);;All files (*)"));
-    if (path.isEmpty() || m_unloaded)
-        return;
-    // The rows as they are now: the dialog was modal, and a sweep may have moved on meanwhile.
-    const QVector<int> rows = chosen();
-    const QString why = csv::writeWholeFile(path, m_watch->csvOf(rows));
-    if (!why.isEmpty())
-        m_services.messages.show(
-            QStringLiteral("The hosts could not be exported to %1: %2").arg(QDir::toNativeSeparators(path), why),
-            platform::MsgExclamation, m_services.app.Title);
+    hostexport::exportRows(*this, m_services, *lstPings, *m_watch, selectedOnly, [this] { return m_unloaded; });
 }

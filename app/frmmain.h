@@ -2,6 +2,7 @@
 
 #include "app/listcontroller.h"
 #include "app/mainservices.h"
+#include "app/paintpacer.h"
 #include "app/trayfollower.h"
 #include "app/windowplacement.h"
 #include "hostlist/hostlistfile.h"
@@ -10,7 +11,6 @@
 #include "probe/commands.h"
 #include "probe/sweep.h"
 
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QRect>
 #include <QTimer>
@@ -132,6 +132,11 @@ public:
         m_placement.setGeometryTwips(top, left, height, width);
     }
 
+    // Runs a command so that no exception reaches the event loop: a failure is told in a box.
+    void runGuarded(const std::function<void()>& command);
+    // Enables what acts on a selected row while there is one.
+    void syncListItems();
+
 protected:
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -140,18 +145,13 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void buildImageLists();
-    void buildToolbar();
     void buildList();
-    void buildMenus();
     void layoutControls();
     void syncViewChecks();
-    void syncListItems();
     bool deferPaint();
     void buildWatch();
     // The menu items of the statistics and alerts; false for a key that is not one of them.
     bool watchMenuClick(const QString& key);
-    void runGuarded(const std::function<void()>& command);
 
     MainServices m_services;
     QString m_listPath;
@@ -170,11 +170,9 @@ private:
     bool m_resume = false;
     bool m_closeToTray = false;
     bool m_exiting = false; // Exit was chosen: closing ends the program even with Close to Tray
-    QElapsedTimer m_paintClock;
-    qint64 m_lastPaintMs = -1000;
-    bool m_paintDeferred = false;
     bool m_outageLog = false;
     // The parts that do the window's jobs.
+    PaintPacer m_paintPacer{*this};
     WindowPlacement m_placement{*this, [this] { layoutControls(); }};
     TrayFollower m_tray{*this, m_services, [this] { return m_unloaded; }};
     ListController m_list{
