@@ -1,6 +1,7 @@
 #include "hostlist/hostlistfile.h"
 
 #include "platform/fdio.h"
+#include "probe/hostaddress.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,14 +12,11 @@
 #include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
-#include <QUrl>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <new>
 #include <stdexcept>
@@ -673,72 +671,26 @@ std::optional<QByteArray> encodeLegacy(QStringView text, const QByteArray& encod
     return encodeWindows1251(text);
 }
 
-namespace {
-
-// The same rules as the probe's: what it would refuse to send to.
-bool isHostName(const QString& text)
-{
-    QByteArray ascii;
-    if (std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; }))
-        ascii = text.toLatin1();
-    else
-        ascii = QUrl::toAce(text, QUrl::AceTransitionalProcessing);
-    if (ascii.endsWith('.'))
-        ascii.chop(1);
-    if (ascii.isEmpty() || ascii.size() > 253)
-        return false;
-    const QList<QByteArray> labels = ascii.split('.');
-    for (const QByteArray& label : labels) {
-        if (label.isEmpty() || label.size() > 63 || label.startsWith('-') || label.endsWith('-'))
-            return false;
-        for (const char c : label) {
-            const bool ok =
-                (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-            if (!ok)
-                return false;
-        }
-    }
-    const QByteArray& last = labels.last();
-    return !std::all_of(last.cbegin(), last.cend(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-} // namespace
-
 QString addressProblem(const QString& address)
 {
     if (address.trimmed().isEmpty())
         return QStringLiteral("The address is empty.");
-    const QByteArray bytes = address.toUtf8();
-    if (bytes.contains('\0') || address != address.trimmed())
+    if (address.contains(QChar(0)) || address != address.trimmed())
         return QStringLiteral("\"%1\" holds spaces or control characters; an address cannot.").arg(address.trimmed());
-    in_addr v4{};
-    if (::inet_aton(bytes.constData(), &v4) != 0) {
-        if (v4.s_addr == 0 || v4.s_addr == INADDR_NONE)
-            return QStringLiteral("%1 is not the address of one host.").arg(address);
-        return {};
-    }
-    if (bytes.contains(':')) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET6;
-        hints.ai_flags = AI_NUMERICHOST;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(bytes.constData(), nullptr, &hints, &found) != 0 || !found)
-            return QStringLiteral("\"%1\" is not an IPv6 address.").arg(address);
-        const auto* a = reinterpret_cast<const sockaddr_in6*>(found->ai_addr);
-        const bool unspecified = IN6_IS_ADDR_UNSPECIFIED(&a->sin6_addr);
-        ::freeaddrinfo(found);
-        if (unspecified)
-            return QStringLiteral("%1 is not the address of one host.").arg(address);
-        return {};
-    }
-    if (!isHostName(address)) {
-        const QString last = address.section(u'.', -1);
-        const bool numeric =
-            !last.isEmpty() && std::all_of(last.cbegin(), last.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-        return numeric ? QStringLiteral("\"%1\" is not an IPv4 address.").arg(address)
-                       : QStringLiteral("\"%1\" is neither an IP address nor a host name.").arg(address);
-    }
-    return {};
+    // What the probe would refuse to send to.
+    const hostaddress::HostAddress parsed = hostaddress::parse(address);
+    using Form = hostaddress::HostAddress::Form;
+    if (parsed.form != Form::Invalid)
+        return parsed.form == Form::Name || parsed.oneHost
+                   ? QString()
+                   : QStringLiteral("%1 is not the address of one host.").arg(address);
+    if (address.contains(u':'))
+        return QStringLiteral("\"%1\" is not an IPv6 address.").arg(address);
+    const QString last = address.section(u'.', -1);
+    const bool numeric =
+        !last.isEmpty() && std::all_of(last.cbegin(), last.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    return numeric ? QStringLiteral("\"%1\" is not an IPv4 address.").arg(address)
+                   : QStringLiteral("\"%1\" is neither an IP address nor a host name.").arg(address);
 }
 
 std::optional<HostLine> parseHostLine(QStringView line)
