@@ -17,6 +17,7 @@
 #include "platform/toolbar.h"
 #include "platform/twips.h"
 #include "probe/csvexport.h"
+#include "probe/hostaddress.h"
 #include "probe/prober.h"
 #include "resources/artwork.h"
 #include "resources/examplelist.h"
@@ -267,7 +268,7 @@ void frmMain::buildList()
         {QStringLiteral("Name"), QStringLiteral("IP Adress"), QStringLiteral("Status"), QStringLiteral("Timeout")},
         {toPixels(2000), toPixels(1335), toPixels(3000), toPixels(1000)});
     lstPings->setContextMenuPolicy(Qt::NoContextMenu);
-    lstPings->items()->setSortAs(1, platform::ReportListModel::SortAs::Address);
+    lstPings->items()->setSortKeyOf(1, hostaddress::sortKey);
     lstPings->items()->setSortAs(3, platform::ReportListModel::SortAs::Number);
 }
 
