@@ -194,11 +194,6 @@ void ReportListModel::setSortKeyOf(int column, SortKeyOf keyOf)
     m_sortKeyOf[column] = std::move(keyOf);
 }
 
-ReportListModel::SortAs ReportListModel::sortAs(int column) const
-{
-    return column >= 0 && column < Columns ? m_sortAs[column] : SortAs::Text;
-}
-
 namespace {
 
 // What a cell sorts by: numbers (times) first, by value, then the other texts; or the owner's key.

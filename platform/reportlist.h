@@ -76,7 +76,6 @@ public:
     // Adds the supplier's columns after the sub-items (null: none). It must outlive the model or
     // be replaced first. The rows stay, and so do indexes to them.
     void setExtraColumns(const ExtraColumns* extra);
-    const ExtraColumns* extraColumns() const { return m_extra; }
     // The supplier's cells of the row changed (1-based); index 0: of every row.
     void extraChanged(int index);
     // 1-based position of the row with this key, 0 when none has it.
@@ -95,7 +94,6 @@ public:
     void setSortAs(int column, SortAs how); // column 0..3
     // Sorts the column by `keyOf` (SortAs::Key); an empty function sorts it as text.
     void setSortKeyOf(int column, SortKeyOf keyOf);
-    SortAs sortAs(int column) const;
     // Stable sort by column `column` (0 = row text, 1..3 sub-items) as setSortAs says, or by the
     // supplier's sort keys for an extra column; descending is the exact reverse of ascending,
     // except that rows with equal keys keep their order.

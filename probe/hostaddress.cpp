@@ -11,13 +11,6 @@
 
 namespace hostaddress {
 
-std::uint32_t HostAddress::v4NetworkOrder() const
-{
-    std::uint32_t networkOrder;
-    std::memcpy(&networkOrder, bytes.data(), sizeof networkOrder);
-    return networkOrder;
-}
-
 QByteArray asciiHostName(const QString& text)
 {
     QByteArray ascii;

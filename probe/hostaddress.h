@@ -28,8 +28,6 @@ struct HostAddress
     std::array<std::uint8_t, 16> bytes{};
     std::uint32_t scope = 0; // IPv6: the interface index of a link-local address
     QByteArray name;         // Name: ASCII, as the resolver takes it
-
-    std::uint32_t v4NetworkOrder() const;
 };
 
 HostAddress parse(const QString& text);
