@@ -17,6 +17,7 @@
 #include "platform/soundplayer.h"
 #include "platform/toolbar.h"
 #include "platform/twips.h"
+#include "probe/hostaddress.h"
 #include "probe/prober.h"
 #include "resources/artwork.h"
 #include "shell/mdlmore.h"
@@ -150,7 +151,7 @@ void frmMain::buildList()
         {QStringLiteral("Name"), QStringLiteral("IP Adress"), QStringLiteral("Status"), QStringLiteral("Timeout")},
         {toPixels(2000), toPixels(1335), toPixels(3000), toPixels(1000)});
     lstPings->setContextMenuPolicy(Qt::NoContextMenu);
-    lstPings->items()->setSortAs(1, platform::ReportListModel::SortAs::Address);
+    lstPings->items()->setSortKeyOf(1, hostaddress::sortKey);
     lstPings->items()->setSortAs(3, platform::ReportListModel::SortAs::Number);
 }
 

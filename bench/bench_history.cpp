@@ -2,8 +2,8 @@
 // the history: the memory it ends up with and the time one sweep's results take to add.
 
 #include "bench/resident.h"
-#include "platform/numbering.h"
 #include "probe/hoststats.h"
+#include "probe/statuscodes.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "probe/history.h"
 
-#include "platform/numbering.h"
+#include "probe/statuscodes.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/numbering.h"
+#include "probe/statuscodes.h"
 
 // The bytes of ICMP echo: requests we send, replies and errors we read. Pure functions
 // over buffers, so every rule about what counts as an answer can be tested without a socket.

@@ -1,5 +1,5 @@
-#include "platform/numbering.h"
 #include "probe/mdlping.h"
+#include "probe/statuscodes.h"
 
 namespace mdlPing {
 

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "platform/numbering.h"
+#include "app/toolbarlayout.h"
 #include "probe/mdlping.h"
+#include "probe/statuscodes.h"
+#include "resources/pictures.h"
 
 #include <QHash>
 #include <QObject>
