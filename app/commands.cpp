@@ -1,10 +1,10 @@
 #include "app/commands.h"
 
 #include "app/sweepview.h"
+#include "app/toolbarlayout.h"
 #include "monitor/sweep.h"
 #include "platform/appinfo.h"
 #include "platform/messagebox.h"
-#include "platform/numbering.h"
 #include "platform/reportlist.h"
 #include "platform/soundplayer.h"
 #include "platform/toolbar.h"

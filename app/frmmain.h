@@ -1,14 +1,17 @@
 #pragma once
 
 #include "app/commands.h"
+#include "app/listcontroller.h"
 #include "app/mainservices.h"
+#include "app/paintpacer.h"
 #include "app/sweepview.h"
+#include "app/trayfollower.h"
+#include "app/windowplacement.h"
 #include "hostlist/hostlistfile.h"
 #include "monitor/sweep.h"
 #include "platform/appinfo.h"
 #include "platform/imagelist.h"
 
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QRect>
 #include <QTimer>
@@ -59,7 +62,7 @@ public:
     void LoadList();
     // The list.txt that was last loaded, where entries are added, changed and removed.
     QString listPath() const { return m_listPath; }
-    void openListFolder();
+    void openListFolder() { m_list.openFolder(); }
     void PingList() { m_sweep.PingList(); }
 
     // Tray icon events by code (515 double click, 517 right-button release).
@@ -85,7 +88,7 @@ public:
     void editAlerts();
     // Where the outage log goes when it is on: beside the host list in use (a portable list's
     // log stays with it).
-    QString outageLogPath() const;
+    QString outageLogPath() const { return m_list.outageLogPath(); }
     bool outageLog() const { return m_outageLog; }
 
     // Controls, under the names the handlers use.
@@ -101,8 +104,8 @@ public:
     Commands& commands() { return m_commands; }
     const MainServices& services() const { return m_services; }
     bool isUnloaded() const { return m_unloaded; }
-    bool trayShown() const { return m_trayShown; }
-    int lastTrayCode() const { return m_trayLastCode; }
+    bool trayShown() const { return m_tray.shown(); }
+    int lastTrayCode() const { return m_tray.lastCode(); }
 
     // The row last right-clicked: its name and address.
     QString ipN;
@@ -124,8 +127,16 @@ public:
     bool closeToTray() const { return m_closeToTray; }
 
     // Outer geometry in twips, as stored in the settings.
-    QRect geometryTwips() const;
-    void setGeometryTwips(int top, int left, int height, int width);
+    QRect geometryTwips() const { return m_placement.geometryTwips(); }
+    void setGeometryTwips(int top, int left, int height, int width)
+    {
+        m_placement.setGeometryTwips(top, left, height, width);
+    }
+
+    // Runs a command so that no exception reaches the event loop: a failure is told in a box.
+    void runGuarded(const std::function<void()>& command);
+    // Enables what acts on a selected row while there is one.
+    void syncListItems();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -135,23 +146,13 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void buildImageLists();
-    void buildToolbar();
     void buildList();
-    void buildMenus();
     void layoutControls();
-    void rememberNormalGeometry();
     void syncViewChecks();
-    void applyHideUnselected();
-    void showFromTray();
-    void syncListItems();
     bool deferPaint();
-    int notifyTray(int action, const QIcon& icon, const QString& tip);
     void buildWatch();
     // The menu items of the statistics and alerts; false for a key that is not one of them.
     bool watchMenuClick(const QString& key);
-    void runGuarded(const std::function<void()>& command);
-    QSize frameExtra() const;
 
     MainServices m_services;
     QString m_listPath;
@@ -165,9 +166,6 @@ private:
 
     bool m_activatedOnce = false;
     bool m_unloaded = false;
-    bool m_trayShown = false;
-    bool m_trayBusy = false;
-    int m_trayLastCode = 0;
     bool m_alwaysOnTop = false;
     bool m_saveWndPos = true;
     bool m_hideUnselected = false;
@@ -175,35 +173,19 @@ private:
     bool m_resume = false;
     bool m_closeToTray = false;
     bool m_exiting = false; // Exit was chosen: closing ends the program even with Close to Tray
-    QRect m_normalOuter;    // outer geometry in pixels while the window was last normal
-    QElapsedTimer m_paintClock;
-    qint64 m_lastPaintMs = -1000;
-    bool m_paintDeferred = false;
-    QRect m_normalClient; // client geometry at the same moment
-    // The stored geometry last applied and what it became, so that an untouched window writes
-    // back exactly the twips it was given (pixels are coarser than twips).
-    struct AppliedGeometry
-    {
-        QRect twips;       // x = left, y = top, in twips; invalid when nothing is applied
-        QPoint framePos;   // where the frame was put, in pixels
-        QSize client;      // the client size it was given
-        QSize frame;       // the frame's extra size known at that time
-        int reapplied = 0; // times re-applied because the frame became known later
-    } m_applied;
-    QTimer* m_trayWatch = nullptr;
-    // The entries unticked when the list was last loaded or the settings read; see
-    // WindowSettings::unticked.
-    QStringList m_unticked;
-    bool m_applyingTicks = false;
-    void rememberTicks();
-    void applyTicks();
-    // What the tray shows for the hosts' overall state, kept for when a tray appears later.
-    QIcon m_trayIcon;
-    QString m_trayTip;
     bool m_outageLog = false;
-    // The first start's word about the new list, until the window is on the screen.
-    QString m_firstNotice;
-    void tellFirstNotice();
+    // The parts that do the window's jobs.
+    PaintPacer m_paintPacer{*this};
+    WindowPlacement m_placement{*this, [this] { layoutControls(); }};
+    TrayFollower m_tray{*this, m_services, [this] { return m_unloaded; }};
+    ListController m_list{
+        *this,
+        m_services,
+        *lstPings,
+        lstPing,
+        m_listPath,
+        m_hostList,
+        {[this] { return m_unloaded; }, [this] { syncListItems(); }, [this] { return m_hideUnselected; }}};
     // Declared last: it follows the list and the sweep, so it must go before them.
     std::unique_ptr<HostWatch> m_watch;
 };

@@ -261,3 +261,19 @@ void HistoryWindow::refresh()
     m_summary->setText(monitor::statToolTip(*s, m_watch.now()));
     m_plot->setData(m.history(m_key), m.stateEvents(m_key));
 }
+
+void HistoryWindow::showFor(HostWatch& watch, quint64 key, QWidget* owner)
+{
+    const auto open = owner->findChildren<HistoryWindow*>();
+    for (HistoryWindow* w : open) {
+        if (w->key() == key) {
+            w->raise();
+            w->activateWindow();
+            return;
+        }
+    }
+    auto* window = new HistoryWindow(watch, key, owner);
+    window->setWindowFlag(Qt::Window);
+    window->resize(680, 360);
+    window->show();
+}

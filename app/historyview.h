@@ -56,6 +56,8 @@ class HistoryWindow : public QDialog
     Q_OBJECT
 public:
     HistoryWindow(HostWatch& watch, quint64 key, QWidget* parent = nullptr);
+    // Brings the owner's history window of the host to the front, or opens one.
+    static void showFor(HostWatch& watch, quint64 key, QWidget* owner);
 
     quint64 key() const { return m_key; }
     HistoryPlot* plot() const { return m_plot; }

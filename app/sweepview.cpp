@@ -1,12 +1,14 @@
 #include "app/sweepview.h"
 
+#include "app/toolbarlayout.h"
 #include "platform/appinfo.h"
 #include "platform/messagebox.h"
-#include "platform/numbering.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
 #include "platform/soundplayer.h"
 #include "platform/toolbar.h"
+#include "probe/statuscodes.h"
+#include "resources/pictures.h"
 
 #include <QTimer>
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "app/toolbarlayout.h"
 #include "monitor/sweep.h"
-#include "platform/numbering.h"
+#include "probe/statuscodes.h"
+#include "resources/pictures.h"
 
 #include <QIdentityProxyModel>
 #include <QObject>

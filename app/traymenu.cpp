@@ -1,7 +1,7 @@
 #include "app/traymenu.h"
 
 #include "app/frmmain.h"
-#include "platform/numbering.h"
+#include "app/toolbarlayout.h"
 #include "platform/toolbar.h"
 
 #include "platform/reportlist.h"

@@ -3,7 +3,7 @@
 
 #include "bench/resident.h"
 #include "monitor/hoststats.h"
-#include "platform/numbering.h"
+#include "probe/statuscodes.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

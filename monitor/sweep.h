@@ -1,6 +1,7 @@
 #pragma once
 
 #include "probe/mdlping.h"
+#include "probe/statuscodes.h"
 
 #include <QHash>
 #include <QModelIndex>

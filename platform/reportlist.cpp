@@ -14,7 +14,6 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <numeric>
 
 namespace platform {
@@ -187,34 +186,35 @@ void ReportListModel::setSortAs(int column, SortAs how)
         m_sortAs[column] = how;
 }
 
-ReportListModel::SortAs ReportListModel::sortAs(int column) const
+void ReportListModel::setSortKeyOf(int column, SortKeyOf keyOf)
 {
-    return column >= 0 && column < Columns ? m_sortAs[column] : SortAs::Text;
+    if (column < 0 || column >= Columns)
+        return;
+    m_sortAs[column] = keyOf ? SortAs::Key : SortAs::Text;
+    m_sortKeyOf[column] = std::move(keyOf);
 }
 
 namespace {
 
-// What a cell sorts by: numbers (addresses, times) first, by value, then the other texts.
+// What a cell sorts by: numbers (times) first, by value, then the other texts; or the owner's key.
 struct SortKey
 {
     bool numeric = false;
     double value = 0;
     QString text;
+    bool keyed = false;
+    QByteArray key;
 };
 
-SortKey sortKeyOf(const QString& text, ReportListModel::SortAs how)
+SortKey sortKeyOf(const QString& text, ReportListModel::SortAs how, const ReportListModel::SortKeyOf& keyOf)
 {
     SortKey key;
-    if (how == ReportListModel::SortAs::Address) {
-        const QByteArray bytes = text.toLatin1();
-        in_addr v4{};
-        // Only the dotted form: "10" or "0x7f.1" read as addresses too, but nobody sorts by them.
-        if (text.count(u'.') == 3 && !bytes.contains('\0') && ::inet_aton(bytes.constData(), &v4) != 0) {
-            key.numeric = true;
-            key.value = double(ntohl(v4.s_addr));
-            return key;
-        }
-    } else if (how == ReportListModel::SortAs::Number) {
+    if (how == ReportListModel::SortAs::Key && keyOf) {
+        key.keyed = true;
+        key.key = keyOf(text);
+        return key;
+    }
+    if (how == ReportListModel::SortAs::Number) {
         bool ok = false;
         const double value = text.trimmed().toDouble(&ok);
         if (ok) {
@@ -229,6 +229,8 @@ SortKey sortKeyOf(const QString& text, ReportListModel::SortAs how)
 
 bool lessThan(const SortKey& a, const SortKey& b)
 {
+    if (a.keyed)
+        return a.key < b.key;
     if (a.numeric != b.numeric)
         return a.numeric;
     if (a.numeric)
@@ -260,7 +262,7 @@ void ReportListModel::sortByColumn(int column, Qt::SortOrder direction)
         // the sort itself.
         std::vector<SortKey> keys(m_rows.size());
         for (std::size_t i = 0; i < keys.size(); ++i)
-            keys[i] = sortKeyOf(cell(m_rows.at(qsizetype(i))), m_sortAs[column]);
+            keys[i] = sortKeyOf(cell(m_rows.at(qsizetype(i))), m_sortAs[column], m_sortKeyOf[column]);
         std::stable_sort(order.begin(), order.end(),
                          [&](int a, int b) { return down ? lessThan(keys[b], keys[a]) : lessThan(keys[a], keys[b]); });
     }

@@ -6,6 +6,8 @@
 #include <QTreeView>
 #include <QVector>
 
+#include <functional>
+
 namespace platform {
 
 class ImageList;
@@ -74,22 +76,24 @@ public:
     // Adds the supplier's columns after the sub-items (null: none). It must outlive the model or
     // be replaced first. The rows stay, and so do indexes to them.
     void setExtraColumns(const ExtraColumns* extra);
-    const ExtraColumns* extraColumns() const { return m_extra; }
     // The supplier's cells of the row changed (1-based); index 0: of every row.
     void extraChanged(int index);
     // 1-based position of the row with this key, 0 when none has it.
     int indexOfKey(quint64 key) const;
 
-    // How a column's texts compare when sorted: as text (case-insensitive), as IPv4 addresses
-    // by numeric value (other texts after them, by text), or as numbers (other texts after them).
+    // How a column's texts compare when sorted: as text (case-insensitive), as numbers (other
+    // texts after them), or by a key the owner works out from each text, compared bytewise. An
+    // address column sorts by key, as the rules for what an address is live with the engine.
     enum class SortAs
     {
         Text,
-        Address,
-        Number
+        Number,
+        Key
     };
+    using SortKeyOf = std::function<QByteArray(const QString&)>;
     void setSortAs(int column, SortAs how); // column 0..3
-    SortAs sortAs(int column) const;
+    // Sorts the column by `keyOf` (SortAs::Key); an empty function sorts it as text.
+    void setSortKeyOf(int column, SortKeyOf keyOf);
     // Stable sort by column `column` (0 = row text, 1..3 sub-items) as setSortAs says, or by the
     // supplier's sort keys for an extra column; descending is the exact reverse of ascending,
     // except that rows with equal keys keep their order.
@@ -110,6 +114,7 @@ private:
     const ExtraColumns* m_extra = nullptr;
     QStringList m_headers;
     SortAs m_sortAs[1 + SubItems] = {};
+    SortKeyOf m_sortKeyOf[1 + SubItems];
     bool m_checkboxes = true;
     QVector<Row> m_rows;
 };

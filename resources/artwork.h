@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/numbering.h"
+#include "resources/pictures.h"
 
 #include <QIcon>
 

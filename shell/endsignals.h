@@ -16,9 +16,6 @@ public:
     explicit EndSignals(std::initializer_list<int> signalList, QObject* parent = nullptr);
     ~EndSignals() override;
 
-    // False when the handlers could not be installed (the signals then keep their default action).
-    bool isActive() const { return m_notifier != nullptr; }
-
 Q_SIGNALS:
     void received(int signalNumber);
 

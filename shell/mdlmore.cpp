@@ -282,8 +282,6 @@ bool TrayIcon::showMessage(const QString& title, const QString& text, bool warni
     if (!isShown())
         return false;
     m_icon->showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, timeoutMs);
-    ++m_messages;
-    m_lastMessage = title + QLatin1Char('\n') + text;
     return true;
 }
 

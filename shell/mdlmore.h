@@ -127,9 +127,6 @@ public:
     // passes it on. A warning carries the warning sign. False, showing nothing, when no icon is
     // shown: a message without its icon would come from nowhere.
     bool showMessage(const QString& title, const QString& text, bool warning, int timeoutMs = 10000);
-    // The notifications shown so far, the latest as "title\ntext" (tests, and a tip's history).
-    int messageCount() const { return m_messages; }
-    QString lastMessage() const { return m_lastMessage; }
 
     // True when the session bus has a StatusNotifier watcher, i.e. the tray host speaks that protocol.
     static bool statusNotifierHost();
@@ -147,8 +144,6 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_icon;
     bool m_statusNotifier = false;
     bool m_menuExported = false;
-    int m_messages = 0;
-    QString m_lastMessage;
 };
 
 enum TrayAction : int

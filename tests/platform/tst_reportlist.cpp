@@ -1,5 +1,6 @@
 #include "platform/imagelist.h"
 #include "platform/reportlist.h"
+#include "probe/hostaddress.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
@@ -382,14 +383,15 @@ void TestReportList::sortByValue_data()
             out.append(QString::fromLatin1(i));
         return out;
     };
-    QTest::newRow("addresses by value") << int(SortAs::Address)
+    // Addresses by the key the window gives its address column.
+    QTest::newRow("addresses by value") << int(SortAs::Key)
                                         << l({"127.0.1.101", "127.0.1.10", "127.0.1.2", "127.0.1.100", "9.0.0.1"})
                                         << l({"9.0.0.1", "127.0.1.2", "127.0.1.10", "127.0.1.100", "127.0.1.101"});
-    QTest::newRow("names and IPv6 after, by text")
-        << int(SortAs::Address) << l({"router", "::1", "10.0.0.1", "Alpha.example", "", "1.2.3.4"})
-        << l({"1.2.3.4", "10.0.0.1", "", "::1", "Alpha.example", "router"});
+    QTest::newRow("IPv6 after IPv4, names after both, by text")
+        << int(SortAs::Key) << l({"router", "::1", "10.0.0.1", "Alpha.example", "", "1.2.3.4", "::0.0.0.2"})
+        << l({"1.2.3.4", "10.0.0.1", "::1", "::0.0.0.2", "", "Alpha.example", "router"});
     QTest::newRow("no wrap at the top bit")
-        << int(SortAs::Address) << l({"255.255.255.254", "128.0.0.1", "127.255.255.255"})
+        << int(SortAs::Key) << l({"255.255.255.254", "128.0.0.1", "127.255.255.255"})
         << l({"127.255.255.255", "128.0.0.1", "255.255.255.254"});
     QTest::newRow("times by number, empty after")
         << int(SortAs::Number) << l({"120", "", "15", "3", "1000"}) << l({"3", "15", "120", "1000", ""});
@@ -402,7 +404,10 @@ void TestReportList::sortByValue()
     QFETCH(QStringList, column);
     QFETCH(QStringList, expected);
     ReportList list;
-    list.items()->setSortAs(2, platform::ReportListModel::SortAs(how));
+    if (platform::ReportListModel::SortAs(how) == platform::ReportListModel::SortAs::Key)
+        list.items()->setSortKeyOf(2, hostaddress::sortKey);
+    else
+        list.items()->setSortAs(2, platform::ReportListModel::SortAs(how));
     for (const QString& text : column)
         list.setSubText(list.add(QStringLiteral("row"), 0), 2, text);
     list.setSortKey(2);

@@ -4,15 +4,17 @@
 // same outcome into each row, and Stop must act while a silent host is still waited for.
 
 #include "app/sweepview.h"
+#include "app/toolbarlayout.h"
 #include "monitor/sweep.h"
 #include "platform/appinfo.h"
-#include "platform/numbering.h"
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
 #include "platform/toolbar.h"
 #include "probe/icmpcore.h"
 #include "probe/icmpengine.h"
 #include "probe/prober.h"
+#include "probe/statuscodes.h"
+#include "resources/pictures.h"
 #include "tests/probe/netlab.h"
 #include "tests/support/engineoutcomes.h"
 #include "tests/support/fakes.h"

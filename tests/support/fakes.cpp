@@ -1,6 +1,6 @@
 #include "tests/support/fakes.h"
 
-#include "platform/numbering.h"
+#include "app/toolbarlayout.h"
 
 #include <QTimer>
 #include <algorithm>

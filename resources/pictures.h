@@ -1,24 +1,7 @@
 #pragma once
 
-#include "probe/statuscodes.h"
-
-#include <cstdint>
-
-// The numbers that several folders must agree on: where each toolbar button sits, which picture
-// an image number stands for, and the status a probe ends with. Kept here, below everything
-// else, so that the probe, the artwork, the window and the tests read them from one place.
-
-// Toolbar button positions, 1-based in the order the window adds the buttons.
-namespace tb {
-inline constexpr int Ping = 1;
-inline constexpr int Stop = 2;
-inline constexpr int Placeholder = 3;
-inline constexpr int IpList = 4;
-inline constexpr int View = 5;
-inline constexpr int SoundAlert = 6;
-inline constexpr int About = 7;
-inline constexpr int Exit = 8;
-} // namespace tb
+// Which picture an image number stands for, in the order the artwork loads them into the image
+// lists; the lists and the cells that show them agree on these numbers.
 
 namespace images {
 
