@@ -1,3 +1,4 @@
+#include "probe/hostaddress.h"
 #include "probe/icmpcore.h"
 #include "probe/icmpsocket_p.h"
 
@@ -11,22 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include <QUrl>
-
 // Addresses and names: what a text in the address column is, and how a name is looked up.
 namespace mdlPing::detail {
-
-std::optional<std::uint32_t> parseAddress(const QString& address)
-{
-    // inet_addr keeps the classic forms ("10.1", octal, hex) that saved host lists use.
-    const QByteArray text = address.toUtf8();
-    if (text.contains('\0'))
-        return std::nullopt;
-    const in_addr_t destination = ::inet_addr(text.constData());
-    if (destination == INADDR_NONE || destination == 0)
-        return std::nullopt;
-    return destination;
-}
 
 IpAddress IpAddress::v4(std::uint32_t networkOrder)
 {
@@ -68,83 +55,33 @@ QString IpAddress::toString() const
     return result;
 }
 
-namespace {
-
-// A host name as the resolver takes it: at most 253 characters, dot-separated labels of
-// 1..63 letters, digits, hyphens (not at either end) and underscores, the last one not
-// all digits (that is a mistyped address). International names are taken in their ASCII form.
-QByteArray hostName(const QString& text)
-{
-    QByteArray ascii;
-    bool plain = true;
-    for (const QChar c : text)
-        plain = plain && c.unicode() < 0x80;
-    if (plain) {
-        ascii = text.toLatin1();
-    } else {
-        ascii = QUrl::toAce(text, QUrl::AceTransitionalProcessing);
-        if (ascii.isEmpty())
-            return {};
-    }
-    QByteArray name = ascii.endsWith('.') ? ascii.chopped(1) : ascii;
-    if (name.isEmpty() || name.size() > 253)
-        return {};
-    const QList<QByteArray> labels = name.split('.');
-    for (const QByteArray& label : labels) {
-        if (label.isEmpty() || label.size() > 63 || label.startsWith('-') || label.endsWith('-'))
-            return {};
-        for (const char c : label) {
-            const bool ok =
-                (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-            if (!ok)
-                return {};
-        }
-    }
-    const QByteArray& last = labels.last();
-    if (std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return {};
-    return ascii;
-}
-
-} // namespace
-
 Target classifyAddress(const QString& text)
 {
+    // The one rule the list checks by, so that what it accepts is what gets probed.
     Target target;
-    const QByteArray bytes = text.toUtf8();
-    if (bytes.contains('\0') || bytes.isEmpty())
-        return target;
-    // The classic IPv4 rules first: whatever they accept is an IPv4 address, good or bad.
-    in_addr v4{};
-    if (::inet_aton(bytes.constData(), &v4) != 0) {
-        if (v4.s_addr != 0 && v4.s_addr != INADDR_NONE) {
+    const hostaddress::HostAddress parsed = hostaddress::parse(text);
+    switch (parsed.form) {
+    case hostaddress::HostAddress::Form::IPv4:
+        if (parsed.oneHost) {
+            std::uint32_t networkOrder;
+            std::memcpy(&networkOrder, parsed.bytes.data(), sizeof networkOrder);
             target.form = Target::Form::Address;
-            target.address = IpAddress::v4(v4.s_addr);
+            target.address = IpAddress::v4(networkOrder);
         }
-        return target;
-    }
-    if (bytes.contains(':')) {
-        // A numeric lookup also takes the interface of a link-local address ("%eth0").
-        addrinfo hints{};
-        hints.ai_family = AF_INET6;
-        hints.ai_flags = AI_NUMERICHOST;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(bytes.constData(), nullptr, &hints, &found) == 0 && found) {
-            const auto* a = reinterpret_cast<const sockaddr_in6*>(found->ai_addr);
-            std::array<std::uint8_t, 16> raw;
-            std::memcpy(raw.data(), &a->sin6_addr, 16);
-            const std::uint32_t scope = a->sin6_scope_id;
-            ::freeaddrinfo(found);
-            if (!IN6_IS_ADDR_UNSPECIFIED(reinterpret_cast<const in6_addr*>(raw.data()))) {
-                target.form = Target::Form::Address;
-                target.address = IpAddress::v6(raw, scope);
-            }
+        break;
+    case hostaddress::HostAddress::Form::IPv6:
+        if (parsed.oneHost) {
+            target.form = Target::Form::Address;
+            target.address = IpAddress::v6(parsed.bytes, parsed.scope);
         }
-        return target;
-    }
-    target.name = hostName(text);
-    if (!target.name.isEmpty())
+        break;
+    case hostaddress::HostAddress::Form::Name:
         target.form = Target::Form::Name;
+        target.name = parsed.name;
+        break;
+    case hostaddress::HostAddress::Form::Invalid:
+        break;
+    }
     return target;
 }
 

@@ -57,10 +57,6 @@ struct ProbeOutcome
     std::array<char, sizeof(ICMP_ECHO_REPLY::Data)> data{};
 };
 
-// The dotted IPv4 address in network order, in the classic forms saved host lists use
-// ("10.1", octal, hex); empty for anything else, 0.0.0.0 and 255.255.255.255 included.
-std::optional<std::uint32_t> parseAddress(const QString& address);
-
 // What a text in the address column is. The classic IPv4 rules come first: a text they
 // accept is that IPv4 address (or a bad one), never a name; then IPv6 literals; then
 // host names, which must be well-formed to be looked up at all.
