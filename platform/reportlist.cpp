@@ -453,6 +453,12 @@ void ReportList::setColumns(const QStringList& captions, const QVector<int>& wid
         setColumnWidth(i, widths.at(i));
 }
 
+void ReportList::setColumnWidth(int column, int width)
+{
+    m_sizedWidths.insert(column, width);
+    QTreeView::setColumnWidth(column, width);
+}
+
 int ReportList::keptColumnWidth(int column) const
 {
     if (!isColumnHidden(column))
@@ -471,9 +477,10 @@ int ReportList::widthForAllColumns() const
     int width = 0;
     for (int i = 0; i < last; ++i)
         width += h->isSectionHidden(i) ? 0 : h->sectionSize(i);
-    // The last column stretches to what is left: it needs room for its header.
+    // The last column stretches to what is left: it needs room for its header, and for the
+    // width the program sized it to so that its values show whole.
     if (last >= 0)
-        width += std::max(h->sectionSizeHint(last), h->minimumSectionSize());
+        width += std::max({h->sectionSizeHint(last), h->minimumSectionSize(), m_sizedWidths.value(last, 0)});
     return width + 2 * frameWidth() + verticalScrollBar()->sizeHint().width();
 }
 

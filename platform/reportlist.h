@@ -137,6 +137,9 @@ public:
     // for when it is shown again.
     int keptColumnWidth(int column) const;
     void setKeptColumnWidth(int column, int width);
+    // Sizes a column as the program wants it (not the user or the stretch of the last column):
+    // that width is what the column needs to show its values whole.
+    void setColumnWidth(int column, int width);
     // The width in pixels the list needs to show every visible column whole, room for the
     // vertical scroll bar included.
     int widthForAllColumns() const;
@@ -208,8 +211,9 @@ private:
     int m_sortKey = 0;
     bool m_sorted = false;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
-    bool m_anyHidden = false;     // rows were ever hidden; until then a reorder has nothing to re-apply
-    QHash<int, int> m_keptWidths; // column -> its last width above 0
+    bool m_anyHidden = false;      // rows were ever hidden; until then a reorder has nothing to re-apply
+    QHash<int, int> m_keptWidths;  // column -> its last width above 0
+    QHash<int, int> m_sizedWidths; // column -> the width the program gave it
 };
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QToolTip>
 #include <QtTest>
@@ -61,6 +62,7 @@ private Q_SLOTS:
     void sortKeepsSelectionAndHiddenRows();
 
     void gridLinesAreDrawn();
+    void widthForAllColumnsHoldsTheLastColumnAsSized();
     void headerClickGivesOneBasedColumn();
     void mouseReleaseCodes_data();
     void mouseReleaseCodes();
@@ -563,6 +565,24 @@ void TestReportList::mouseReleaseCodes()
     QCOMPARE(args.at(1).toInt(), shift);
     QCOMPARE(args.at(2).toFloat(), 40.0f);
     QCOMPARE(args.at(3).toFloat(), 120.0f);
+}
+
+// The window opens as wide as this on a first run: a last column sized to hold its values
+// (wider than its header) must fit whole, or the first sweep brings a horizontal scroll bar.
+void TestReportList::widthForAllColumnsHoldsTheLastColumnAsSized()
+{
+    ReportList list;
+    list.setColumns({QStringLiteral("Name"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("Since")},
+                    {120, 60, 60, 40});
+    list.setColumnWidth(3, 160);
+    list.resize(200, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    const int wanted = list.widthForAllColumns();
+    QVERIFY2(wanted >= 120 + 60 + 60 + 160, qPrintable(QString::number(wanted)));
+    list.resize(wanted, 200);
+    QTRY_COMPARE(list.horizontalScrollBar()->maximum(), 0);
+    QVERIFY(list.columnWidth(3) >= 160);
 }
 
 QTEST_MAIN(TestReportList)
