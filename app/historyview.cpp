@@ -184,10 +184,15 @@ std::vector<HistoryPlot::Column> HistoryPlot::columns() const
     const qint64 first = firstMs();
     const qint64 last = lastMs();
     const auto inside = [&](qint64 ms) { return ms >= first && ms <= last; };
+    // As xOf(), without measuring the fonts for every point.
+    const double perMs = double(area.width() - 1) / double(std::max<qint64>(1, last - first));
+    const auto colOf = [&](qint64 ms) {
+        return int(std::lround(std::clamp(double(ms - first) * perMs, 0.0, double(area.width() - 1))));
+    };
     for (const HistoryPoint& pt : std::as_const(m_points)) {
         if (!inside(pt.atMs))
             continue;
-        Column& c = cols[std::size_t(xOf(pt.atMs) - area.left())];
+        Column& c = cols[std::size_t(colOf(pt.atMs))];
         ++c.sent;
         if (pt.kind == SampleKind::Reply) {
             c.lo = c.lo < 0 ? pt.rttUs : std::min(c.lo, pt.rttUs);
@@ -203,8 +208,8 @@ std::vector<HistoryPlot::Column> HistoryPlot::columns() const
     for (const monitor::HistoryRollup& r : std::as_const(m_rollups)) {
         if (r.atMs + r.spanMs <= first || r.atMs > last)
             continue;
-        const int x0 = xOf(r.atMs) - area.left();
-        const int x1 = std::max(x0, xOf(r.atMs + r.spanMs - 1) - area.left() - (r.spanMs > 1 ? 1 : 0));
+        const int x0 = colOf(r.atMs);
+        const int x1 = std::max(x0, colOf(r.atMs + r.spanMs - 1) - (r.spanMs > 1 ? 1 : 0));
         for (int x = x0; x <= x1 && x < int(cols.size()); ++x) {
             Column& c = cols[std::size_t(x)];
             c.sent += r.sent;
