@@ -365,7 +365,8 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         const int x = xOf(e.atMs);
         const QColor c = e.state == HostState::Down ? downColor() : upColor();
         p.setPen(QPen(c, 2, Qt::DashLine));
-        p.drawLine(x, area.top(), x, area.bottom());
+        // Down to the loss band only: the losses right at a change stay in sight.
+        p.drawLine(x, area.top(), x, band.top() - 2);
         p.setPen(c);
         const QString label = monitor::stateText(e.state);
         const int w = fontMetrics().horizontalAdvance(label);
