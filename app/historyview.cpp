@@ -570,6 +570,12 @@ void HistoryWindow::load(qint64 fromMs, qint64 toMs)
             store->rollups(name, address, RollupLevel::Minute, std::max(fromMs, hourDone), std::min(toMs, minuteDone));
         points = store->samples(name, address, std::max(fromMs, minuteDone), toMs);
     }
+    // The writer is up to a second behind: the newest outcomes come from the monitor's own memory.
+    const qint64 stored = points.isEmpty() ? std::max(fromMs, minuteDone) - 1 : points.last().atMs;
+    for (const HistoryPoint& p : m.history(m_key, stored + 1)) {
+        if (p.atMs > stored && p.atMs < toMs)
+            points.append(p);
+    }
     m_plot->setData(std::move(points), std::move(rollups), store->events(name, address, fromMs, toMs), fromMs, toMs);
 }
 
