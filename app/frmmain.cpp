@@ -28,6 +28,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTimer>
@@ -208,6 +210,7 @@ void frmMain::LoadList()
 {
     const ListLocation where = m_list.locate();
     m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
+    m_watch->openHistory(QFileInfo(outageLogPath()).dir().filePath(QStringLiteral("history.sqlite")));
     m_list.load(where);
 }
 
@@ -510,6 +513,12 @@ void frmMain::buildWatch()
                     QStringLiteral("The outage log could not be written: %1\n\nIt is tried again at the next change.")
                         .arg(why),
                     platform::MsgExclamation, m_services.app.Title);
+        });
+    });
+    connect(m_watch.get(), &HostWatch::historyFailed, this, [this](const QString& why) {
+        QTimer::singleShot(0, this, [this, why] {
+            if (!m_unloaded)
+                m_services.messages.show(why, platform::MsgExclamation, m_services.app.Title);
         });
     });
     syncViewChecks();

@@ -1,13 +1,24 @@
 #include "app/historyview.h"
 
 #include "app/hostwatch.h"
+#include "monitor/csvexport.h"
 #include "monitor/hoststats.h"
+#include "monitor/sweep.h"
 
+#include <QComboBox>
 #include <QDateTime>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
+#include <QToolTip>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -18,7 +29,33 @@ using monitor::SampleKind;
 
 namespace {
 constexpr int Margin = 8;
-constexpr int LossBandHeight = 8;
+constexpr int LossBandHeight = 12;
+constexpr qint64 SecondMs = 1000;
+constexpr qint64 MinuteMs = 60 * SecondMs;
+constexpr qint64 HourMs = 60 * MinuteMs;
+constexpr qint64 DayMs = 24 * HourMs;
+constexpr qint64 MinSpanMs = 10 * SecondMs;
+constexpr qint64 MaxSpanMs = 3 * 366 * DayMs;
+
+// Where the axis gets a label: the first step that leaves room for the labels.
+const qint64 TickSteps[] = {SecondMs,      2 * SecondMs,  5 * SecondMs, 10 * SecondMs, 15 * SecondMs,
+                            30 * SecondMs, MinuteMs,      2 * MinuteMs, 5 * MinuteMs,  10 * MinuteMs,
+                            15 * MinuteMs, 30 * MinuteMs, HourMs,       2 * HourMs,    3 * HourMs,
+                            6 * HourMs,    12 * HourMs,   DayMs,        2 * DayMs,     7 * DayMs,
+                            14 * DayMs,    30 * DayMs,    91 * DayMs,   182 * DayMs,   365 * DayMs};
+
+// A label as fine as the step between labels: seconds, minutes, days or months.
+QString tickLabel(qint64 ms, qint64 step)
+{
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms, monitor::localZone());
+    if (step < MinuteMs)
+        return t.toString(QStringLiteral("HH:mm:ss"));
+    if (step < DayMs)
+        return t.toString(QStringLiteral("HH:mm"));
+    if (step < 30 * DayMs)
+        return t.toString(QStringLiteral("MMM d"));
+    return t.toString(QStringLiteral("MMM yyyy"));
+}
 
 // A round number of microseconds at or above us, for the top of the scale: 1, 2 or 5 times a
 // power of ten.
@@ -70,17 +107,28 @@ QSize HistoryPlot::minimumSizeHint() const
 void HistoryPlot::setData(QVector<HistoryPoint> points, QVector<monitor::StateEvent> events)
 {
     m_points = std::move(points);
+    m_rollups.clear();
     m_events = std::move(events);
-    m_maxRttUs = 0;
-    for (const HistoryPoint& p : std::as_const(m_points)) {
-        if (p.kind == SampleKind::Reply)
-            m_maxRttUs = std::max(m_maxRttUs, p.rttUs);
-    }
+    m_fixed = false;
+    update();
+}
+
+void HistoryPlot::setData(QVector<HistoryPoint> points, QVector<monitor::HistoryRollup> rollups,
+                          QVector<monitor::StateEvent> events, qint64 fromMs, qint64 toMs)
+{
+    m_points = std::move(points);
+    m_rollups = std::move(rollups);
+    m_events = std::move(events);
+    m_fixed = true;
+    m_fromMs = fromMs;
+    m_toMs = std::max(toMs, fromMs + 1);
     update();
 }
 
 qint64 HistoryPlot::firstMs() const
 {
+    if (m_fixed)
+        return m_fromMs;
     qint64 first = m_points.isEmpty() ? 0 : m_points.first().atMs;
     if (!m_events.isEmpty() && (first == 0 || m_events.first().atMs < first))
         first = m_events.first().atMs;
@@ -89,6 +137,8 @@ qint64 HistoryPlot::firstMs() const
 
 qint64 HistoryPlot::lastMs() const
 {
+    if (m_fixed)
+        return m_toMs;
     qint64 last = m_points.isEmpty() ? 0 : m_points.last().atMs;
     if (!m_events.isEmpty())
         last = std::max(last, m_events.last().atMs);
@@ -118,6 +168,94 @@ int HistoryPlot::xOf(qint64 ms) const
     return a.left() + int(std::lround(f * (a.width() - 1)));
 }
 
+qint64 HistoryPlot::timeAt(int x) const
+{
+    const QRect a = plotArea();
+    const double f = double(x - a.left()) / double(std::max(1, a.width() - 1));
+    return firstMs() + qint64(std::llround(f * double(lastMs() - firstMs())));
+}
+
+std::vector<HistoryPlot::Column> HistoryPlot::columns() const
+{
+    const QRect area = plotArea();
+    std::vector<Column> cols(std::size_t(std::max(0, area.width())));
+    if (cols.empty())
+        return cols;
+    const qint64 first = firstMs();
+    const qint64 last = lastMs();
+    const auto inside = [&](qint64 ms) { return ms >= first && ms <= last; };
+    // As xOf(), without measuring the fonts for every point.
+    const double perMs = double(area.width() - 1) / double(std::max<qint64>(1, last - first));
+    const auto colOf = [&](qint64 ms) {
+        return int(std::lround(std::clamp(double(ms - first) * perMs, 0.0, double(area.width() - 1))));
+    };
+    for (const HistoryPoint& pt : std::as_const(m_points)) {
+        if (!inside(pt.atMs))
+            continue;
+        Column& c = cols[std::size_t(colOf(pt.atMs))];
+        ++c.sent;
+        if (pt.kind == SampleKind::Reply) {
+            c.lo = c.lo < 0 ? pt.rttUs : std::min(c.lo, pt.rttUs);
+            c.hi = std::max(c.hi, pt.rttUs);
+            c.sum += double(pt.rttUs);
+            ++c.replies;
+        } else {
+            ++c.lost;
+            c.status = 1;
+        }
+    }
+    // A roll-up covers every column of its span.
+    for (const monitor::HistoryRollup& r : std::as_const(m_rollups)) {
+        if (r.atMs + r.spanMs <= first || r.atMs > last)
+            continue;
+        const int x0 = colOf(r.atMs);
+        const int x1 = std::max(x0, colOf(r.atMs + r.spanMs - 1) - (r.spanMs > 1 ? 1 : 0));
+        for (int x = x0; x <= x1 && x < int(cols.size()); ++x) {
+            Column& c = cols[std::size_t(x)];
+            c.sent += r.sent;
+            c.lost += r.sent - r.received;
+            if (r.received > 0) {
+                c.lo = c.lo < 0 ? r.minUs : std::min(c.lo, r.minUs);
+                c.hi = std::max(c.hi, r.maxUs);
+                c.sum += double(r.avgUs) * double(r.received);
+                c.replies += r.received;
+            }
+            if (r.status != 0)
+                c.status = r.status;
+        }
+    }
+    return cols;
+}
+
+QString HistoryPlot::tipAt(int x) const
+{
+    const QRect area = plotArea();
+    if (x < area.left() || x > area.right())
+        return {};
+    const std::vector<Column> cols = columns();
+    const Column& c = cols[std::size_t(x - area.left())];
+    const qint64 from = timeAt(x);
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    QStringList lines{monitor::formatMoment(from, nowMs)};
+    if (c.sent == 0) {
+        lines << QStringLiteral("No probes");
+        return lines.join(QLatin1Char('\n'));
+    }
+    if (c.replies == 1)
+        lines << QStringLiteral("Round trip %1").arg(monitor::formatRtt(c.lo));
+    else if (c.replies > 1)
+        lines << QStringLiteral("Round trip min %1, avg %2, max %3")
+                     .arg(monitor::formatRtt(c.lo), monitor::formatRtt(qint64(c.sum / double(c.replies) + 0.5)),
+                          monitor::formatRtt(c.hi));
+    lines << QStringLiteral("Loss %1 (%2 of %3)")
+                 .arg(monitor::formatLoss(100.0 * double(c.lost) / double(c.sent)))
+                 .arg(c.lost)
+                 .arg(c.sent);
+    if (c.lost > 0)
+        lines << (c.status > 1 ? Sweep::statusText(c.status) : QStringLiteral("No reply"));
+    return lines.join(QLatin1Char('\n'));
+}
+
 void HistoryPlot::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -130,22 +268,25 @@ void HistoryPlot::paintEvent(QPaintEvent*)
     QColor grid = text;
     grid.setAlpha(50);
 
-    if (m_points.isEmpty() && m_events.isEmpty()) {
+    if (m_points.isEmpty() && m_rollups.isEmpty() && m_events.isEmpty() && !m_fixed) {
         p.setPen(text);
         p.drawText(area, Qt::AlignCenter, QStringLiteral("No results yet"));
         return;
     }
+    const std::vector<Column> cols = columns();
+    qint64 maxRtt = 0;
+    for (const Column& c : cols)
+        maxRtt = std::max(maxRtt, c.hi);
 
     // Round trips above the loss band; the top of the scale a round number.
-    const qint64 top = niceCeiling(std::max<qint64>(m_maxRttUs, 100));
+    const qint64 top = niceCeiling(std::max<qint64>(maxRtt, 100));
     const int rttBottom = area.bottom() - LossBandHeight - 2;
     const int rttHeight = std::max(1, rttBottom - area.top());
     const auto yOf = [&](qint64 us) { return rttBottom - int(std::lround(double(us) / double(top) * rttHeight)); };
 
     p.setPen(QPen(grid, 0));
     for (int i = 0; i <= 4; ++i) {
-        const qint64 us = top * i / 4;
-        const int y = yOf(us);
+        const int y = yOf(top * i / 4);
         p.drawLine(area.left(), y, area.right(), y);
     }
     p.setPen(text);
@@ -154,75 +295,159 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         const QRect r(0, yOf(us) - fontMetrics().height() / 2, area.left() - 4, fontMetrics().height());
         p.drawText(r, Qt::AlignRight | Qt::AlignVCenter, i == 0 ? QStringLiteral("0") : monitor::formatRtt(us));
     }
-    // Times under the plot: its start, middle and end.
+    // Times under the plot, at round moments as far apart as the labels need.
     const qint64 first = firstMs();
     const qint64 last = lastMs();
-    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     const int timeY = area.bottom() + 4;
     const int lineH = fontMetrics().height();
-    p.drawText(QRect(area.left(), timeY, area.width(), lineH), Qt::AlignLeft, monitor::formatMoment(first, nowMs));
-    p.drawText(QRect(area.left(), timeY, area.width(), lineH), Qt::AlignHCenter,
-               monitor::formatMoment(first + (last - first) / 2, nowMs));
-    p.drawText(QRect(area.left(), timeY, area.width(), lineH), Qt::AlignRight, monitor::formatMoment(last, nowMs));
+    const int labelW = fontMetrics().horizontalAdvance(QStringLiteral("MMM 00 0000")) + 12;
+    const double msPerPx = double(last - first) / double(std::max(1, area.width()));
+    qint64 step = TickSteps[std::size(TickSteps) - 1];
+    for (const qint64 s : TickSteps) {
+        if (double(s) / msPerPx >= labelW) {
+            step = s;
+            break;
+        }
+    }
+    // Round in local time, so that an hour's label reads 14:00, not 14:00 in UTC's offset.
+    const qint64 offset = qint64(monitor::localZone().offsetFromUtc(QDateTime::fromMSecsSinceEpoch(first))) * 1000;
+    const qint64 roundStep = std::min(step, DayMs);
+    for (qint64 t = ((first + offset) / roundStep + 1) * roundStep - offset; t < last; t += step) {
+        const int x = xOf(t);
+        p.setPen(QPen(grid, 0));
+        p.drawLine(x, area.top(), x, area.bottom());
+        p.setPen(text);
+        p.drawText(QRect(x - labelW / 2, timeY, labelW, lineH), Qt::AlignHCenter, tickLabel(t, step));
+    }
     p.setPen(QPen(grid, 0));
     p.drawRect(area.adjusted(0, 0, -1, -1));
 
-    // One pixel column at a time: the range of its replies, and whether it lost any. A day of
-    // sweeps is tens of thousands of points; the width is a few hundred pixels.
-    struct Column
-    {
-        qint64 lo = -1;
-        qint64 hi = -1;
-        bool lost = false;
-    };
-    std::vector<Column> cols(std::size_t(area.width()));
-    for (const HistoryPoint& pt : std::as_const(m_points)) {
-        Column& c = cols[std::size_t(xOf(pt.atMs) - area.left())];
-        if (pt.kind == SampleKind::Reply) {
-            c.lo = c.lo < 0 ? pt.rttUs : std::min(c.lo, pt.rttUs);
-            c.hi = std::max(c.hi, pt.rttUs);
-        } else {
-            c.lost = true;
-        }
-    }
     QColor lineColor = pal.color(QPalette::Highlight);
     if (lineColor.lightness() < 60 || lineColor.lightness() > 220)
         lineColor = QColor(40, 120, 220);
+    QColor bandColor = lineColor;
+    bandColor.setAlpha(110);
     p.setRenderHint(QPainter::Antialiasing, false);
     int prevX = -1;
     int prevY = 0;
+    const QRect band = lossBand();
     for (std::size_t i = 0; i < cols.size(); ++i) {
         const Column& c = cols[i];
         const int x = area.left() + int(i);
-        if (c.lost) {
-            p.fillRect(QRect(x, lossBand().top(), 1, LossBandHeight), lossColor());
-            prevX = -1; // a loss breaks the line
+        if (c.lost > 0) {
+            const int h = std::max(2, int(std::ceil(double(LossBandHeight) * double(c.lost) / double(c.sent))));
+            p.fillRect(QRect(x, band.bottom() - h + 1, 1, h), lossColor());
+            if (c.replies == 0)
+                prevX = -1; // a column without replies breaks the line
         }
-        if (c.lo < 0)
+        if (c.replies == 0)
             continue;
-        p.setPen(QPen(lineColor, 1));
         const int yHi = yOf(c.hi);
         const int yLo = yOf(c.lo);
+        const int yAvg = yOf(qint64(c.sum / double(c.replies) + 0.5));
+        if (yLo > yHi) {
+            p.setPen(QPen(bandColor, 1));
+            p.drawLine(x, yHi, x, yLo);
+        }
+        p.setPen(QPen(lineColor, 1));
         if (prevX >= 0)
-            p.drawLine(prevX, prevY, x, (yHi + yLo) / 2);
-        p.drawLine(x, yHi, x, yLo);
+            p.drawLine(prevX, prevY, x, yAvg);
+        p.drawPoint(x, yAvg);
         prevX = x;
-        prevY = (yHi + yLo) / 2;
+        prevY = yAvg;
     }
 
+    int labelRight = area.left() - 1;
+    int labelRow = 0;
     for (const monitor::StateEvent& e : std::as_const(m_events)) {
-        if (e.state == HostState::Unknown)
+        if (e.state == HostState::Unknown || e.atMs < first || e.atMs > last)
             continue;
         const int x = xOf(e.atMs);
         const QColor c = e.state == HostState::Down ? downColor() : upColor();
         p.setPen(QPen(c, 2, Qt::DashLine));
-        p.drawLine(x, area.top(), x, area.bottom());
+        // Down to the loss band only: the losses right at a change stay in sight.
+        p.drawLine(x, area.top(), x, band.top() - 2);
         p.setPen(c);
         const QString label = monitor::stateText(e.state);
         const int w = fontMetrics().horizontalAdvance(label);
         const int lx = x + 3 + w > area.right() ? x - 3 - w : x + 3;
-        p.drawText(QPoint(lx, area.top() + fontMetrics().ascent()), label);
+        // Changes close together: their labels one under the other, not over each other.
+        labelRow = lx <= labelRight ? labelRow + 1 : 0;
+        labelRight = std::max(labelRight, lx + w);
+        p.drawText(QPoint(lx, area.top() + fontMetrics().ascent() + labelRow * fontMetrics().height()), label);
     }
+}
+
+void HistoryPlot::showSpan(qint64 fromMs, qint64 toMs)
+{
+    const qint64 span = std::clamp<qint64>(toMs - fromMs, MinSpanMs, MaxSpanMs);
+    const qint64 mid = fromMs / 2 + toMs / 2;
+    m_fromMs = toMs - fromMs == span ? fromMs : mid - span / 2;
+    m_toMs = m_fromMs + span;
+    m_fixed = true;
+    update();
+    Q_EMIT spanChanged(m_fromMs, m_toMs);
+}
+
+void HistoryPlot::wheelEvent(QWheelEvent* event)
+{
+    const int steps = event->angleDelta().y() / 120;
+    if (steps == 0)
+        return;
+    // Around the moment under the pointer: it stays where it is.
+    const qint64 at = timeAt(int(event->position().x()));
+    const double f = std::pow(0.8, steps);
+    const qint64 first = firstMs();
+    const qint64 last = lastMs();
+    showSpan(at - qint64(double(at - first) * f), at + qint64(double(last - at) * f));
+    event->accept();
+}
+
+void HistoryPlot::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_dragX = int(event->position().x());
+        m_dragFrom = firstMs();
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void HistoryPlot::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_dragX >= 0 && (event->buttons() & Qt::LeftButton)) {
+        const qint64 span = lastMs() - firstMs();
+        const double msPerPx = double(span) / double(std::max(1, plotArea().width() - 1));
+        const qint64 from = m_dragFrom - qint64(double(int(event->position().x()) - m_dragX) * msPerPx);
+        showSpan(from, from + span);
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void HistoryPlot::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragX = -1;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void HistoryPlot::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    m_dragX = -1;
+    Q_EMIT resetAsked();
+    event->accept();
+}
+
+bool HistoryPlot::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QString tip = tipAt(help->pos().x());
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, this);
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 HistoryWindow::HistoryWindow(HostWatch& watch, quint64 key, QWidget* parent)
@@ -235,11 +460,42 @@ HistoryWindow::HistoryWindow(HostWatch& watch, quint64 key, QWidget* parent)
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("lblSummary"));
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* bar = new QHBoxLayout;
+    m_range = new QComboBox(this);
+    m_range->setObjectName(QStringLiteral("cmbRange"));
+    m_range->addItems({QStringLiteral("Last 10 minutes"), QStringLiteral("Last hour"), QStringLiteral("Last 6 hours"),
+                       QStringLiteral("Last day"), QStringLiteral("Last week"), QStringLiteral("Last month"),
+                       QStringLiteral("Last year"), QStringLiteral("Since the list was loaded")});
+    m_range->setCurrentIndex(m_range->count() - 1);
+    m_export = new QPushButton(QStringLiteral("Export..."), this);
+    m_export->setObjectName(QStringLiteral("btnExport"));
+    bar->addWidget(m_range);
+    bar->addStretch(1);
+    bar->addWidget(m_export);
     m_plot = new HistoryPlot(this);
     layout->addWidget(m_summary);
+    layout->addLayout(bar);
     layout->addWidget(m_plot, 1);
     connect(&watch, &HostWatch::recorded, this, &HistoryWindow::refresh);
+    connect(m_range, &QComboBox::currentIndexChanged, this, [this] {
+        m_zoomed = false;
+        refresh();
+    });
+    connect(m_plot, &HistoryPlot::resetAsked, this, [this] {
+        m_zoomed = false;
+        refresh();
+    });
+    connect(m_plot, &HistoryPlot::spanChanged, this, [this](qint64 from, qint64 to) {
+        m_zoomed = true;
+        load(from, to);
+    });
+    connect(m_export, &QPushButton::clicked, this, &HistoryWindow::exportShown);
     refresh();
+}
+
+QVector<qint64> HistoryWindow::rangesMs()
+{
+    return {10 * MinuteMs, HourMs, 6 * HourMs, DayMs, 7 * DayMs, 30 * DayMs, 365 * DayMs, 0};
 }
 
 QString HistoryWindow::summary() const
@@ -259,7 +515,110 @@ void HistoryWindow::refresh()
     }
     setWindowTitle(QStringLiteral("History of %1").arg(monitor::hostLabel(s->name, s->address)));
     m_summary->setText(monitor::statToolTip(*s, m_watch.now()));
-    m_plot->setData(m.history(m_key), m.stateEvents(m_key));
+    if (m_zoomed)
+        return; // the user's span stays put while the sweeps go on
+    const qint64 range = rangesMs().value(m_range->currentIndex());
+    if (range == 0) {
+        // Since the list was loaded: the session as the monitor saw it.
+        m_plot->setData(m.history(m_key), m.stateEvents(m_key));
+        m_fromMs = m_plot->firstMs();
+        m_toMs = m_plot->lastMs();
+        return;
+    }
+    const qint64 now = m_watch.now();
+    load(now - range, now);
+}
+
+void HistoryWindow::load(qint64 fromMs, qint64 toMs)
+{
+    m_fromMs = fromMs;
+    m_toMs = toMs;
+    const monitor::HostMonitor& m = m_watch.monitor();
+    const monitor::HostStats* s = m.stats(m_key);
+    monitor::HistoryStore* store = m_watch.historyStore();
+    if (!s)
+        return;
+    if (!store) {
+        // No history on disk: what the session kept.
+        m_plot->setData(m.history(m_key, fromMs), {}, m.stateEvents(m_key), fromMs, toMs);
+        return;
+    }
+    using monitor::RollupLevel;
+    const QString& name = s->name;
+    const QString& address = s->address;
+    // Raw samples while a column holds a few of them; roll-ups past that, and where the raw
+    // samples are gone; raw again for the last minutes not rolled up yet.
+    const qint64 span = toMs - fromMs;
+    const qint64 minuteDone = store->rolledUpTo(RollupLevel::Minute);
+    const qint64 hourDone = store->rolledUpTo(RollupLevel::Hour);
+    const qint64 rawSince = store->oldestSample(name, address);
+    QVector<HistoryPoint> points;
+    QVector<monitor::HistoryRollup> rollups;
+    // Raw samples gone from the start of the range (retention, the size cap) leave roll-ups there.
+    const bool rawCovers =
+        rawSince <= fromMs ||
+        store->rollups(name, address, RollupLevel::Minute, fromMs, std::min(rawSince / MinuteMs * MinuteMs, toMs))
+            .isEmpty();
+    if (span <= 6 * HourMs && rawCovers) {
+        points = store->samples(name, address, fromMs, toMs);
+    } else if (span <= 14 * DayMs) {
+        rollups = store->rollups(name, address, RollupLevel::Minute, fromMs, std::min(toMs, minuteDone));
+        points = store->samples(name, address, std::max(fromMs, minuteDone), toMs);
+    } else {
+        rollups = store->rollups(name, address, RollupLevel::Hour, fromMs, std::min(toMs, hourDone));
+        rollups +=
+            store->rollups(name, address, RollupLevel::Minute, std::max(fromMs, hourDone), std::min(toMs, minuteDone));
+        points = store->samples(name, address, std::max(fromMs, minuteDone), toMs);
+    }
+    // The writer is up to a second behind: the newest outcomes come from the monitor's own memory.
+    const qint64 stored = points.isEmpty() ? std::max(fromMs, minuteDone) - 1 : points.last().atMs;
+    for (const HistoryPoint& p : m.history(m_key, stored + 1)) {
+        if (p.atMs > stored && p.atMs < toMs)
+            points.append(p);
+    }
+    m_plot->setData(std::move(points), std::move(rollups), store->events(name, address, fromMs, toMs), fromMs, toMs);
+}
+
+QByteArray HistoryWindow::shownCsv() const
+{
+    QList<QStringList> rows;
+    if (!m_plot->rollups().isEmpty()) {
+        rows.append({QStringLiteral("From"), QStringLiteral("Seconds"), QStringLiteral("Sent"),
+                     QStringLiteral("Received"), QStringLiteral("Min ms"), QStringLiteral("Avg ms"),
+                     QStringLiteral("Max ms"), QStringLiteral("Status")});
+        const auto ms = [](qint64 us) { return us < 0 ? QString() : QString::number(double(us) / 1000.0, 'f', 3); };
+        for (const monitor::HistoryRollup& r : m_plot->rollups()) {
+            rows.append({csv::isoTime(r.atMs), QString::number(r.spanMs / 1000), QString::number(r.sent),
+                         QString::number(r.received), ms(r.minUs), ms(r.avgUs), ms(r.maxUs),
+                         r.status == 0 ? QStringLiteral("OK") : Sweep::statusText(r.status)});
+        }
+    } else {
+        rows.append({QStringLiteral("Time"), QStringLiteral("Round trip ms"), QStringLiteral("Result")});
+    }
+    const bool rollupHeader = !m_plot->rollups().isEmpty();
+    for (const HistoryPoint& p : m_plot->points()) {
+        if (p.atMs < m_fromMs || p.atMs >= m_toMs)
+            continue;
+        const QString rtt = p.kind == SampleKind::Reply ? QString::number(double(p.rttUs) / 1000.0, 'f', 3) : QString();
+        const QString result = p.kind == SampleKind::Reply ? QStringLiteral("OK") : QStringLiteral("No reply");
+        if (rollupHeader)
+            rows.append({csv::isoTime(p.atMs), QStringLiteral("0"), QStringLiteral("1"),
+                         QString::number(p.kind == SampleKind::Reply ? 1 : 0), rtt, rtt, rtt, result});
+        else
+            rows.append({csv::isoTime(p.atMs), rtt, result});
+    }
+    return csv::document(rows);
+}
+
+void HistoryWindow::exportShown()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export History"),
+                                                      QStringLiteral("history.csv"), QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty())
+        return;
+    const QString why = csv::writeWholeFile(path, shownCsv());
+    if (!why.isEmpty())
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("The history could not be written: %1").arg(why));
 }
 
 void HistoryWindow::showFor(HostWatch& watch, quint64 key, QWidget* owner)
@@ -274,6 +633,6 @@ void HistoryWindow::showFor(HostWatch& watch, quint64 key, QWidget* owner)
     }
     auto* window = new HistoryWindow(watch, key, owner);
     window->setWindowFlag(Qt::Window);
-    window->resize(680, 360);
+    window->resize(760, 400);
     window->show();
 }

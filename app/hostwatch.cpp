@@ -8,6 +8,7 @@
 #include "shell/mdlmore.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFontMetrics>
 #include <QHeaderView>
 
@@ -189,17 +190,46 @@ void HostWatch::onEntryFinished(int row, quint64 key, std::int32_t status, qint6
         return;
     if (!m_monitor.contains(key))
         follow(row, row);
-    if (m_monitor.record(key, status, rttUs, atMs))
+    if (m_monitor.record(key, status, rttUs, atMs)) {
         m_list.items()->extraChanged(row);
+        if (m_store) {
+            const monitor::HostStats* s = m_monitor.stats(key);
+            m_store->add(s->name, s->address, atMs, status, rttUs);
+        }
+    }
     // The outcome of a probe still in flight when its sweep was stopped: the sweep has already
     // ended, so no end is coming to tell its change.
     if (!m_sweep.isRunning() && m_monitor.hasPendingChanges())
         flush();
 }
 
+void HostWatch::openHistory(const QString& path)
+{
+    if (m_store && m_store->path() == path)
+        return;
+    m_store.reset();
+    m_store = std::make_unique<monitor::HistoryStore>(path);
+    connect(m_store.get(), &monitor::HistoryStore::failed, this, [this](const QString& why) {
+        Q_EMIT historyFailed(QStringLiteral("History is not being written: %1. Monitoring goes on, and history "
+                                            "is written again as soon as it can be.")
+                                 .arg(why));
+    });
+    if (!m_store->isOpen()) {
+        Q_EMIT historyFailed(QStringLiteral("History is off: %1 cannot be opened (%2). Monitoring goes on without it.")
+                                 .arg(QDir::toNativeSeparators(path), m_store->openError()));
+    } else if (!m_store->movedAsideTo().isEmpty()) {
+        Q_EMIT historyFailed(m_store->openError() + QLatin1Char('.'));
+    }
+}
+
 void HostWatch::flush()
 {
     const QVector<monitor::StateChange> changes = m_monitor.endSweep();
+    if (m_store) {
+        for (const monitor::StateChange& c : changes)
+            m_store->addEvent(c.name, c.address, monitor::StateEvent{c.sinceMs, c.to, c.status});
+        m_store->endSweep();
+    }
     if (!changes.isEmpty()) {
         refreshOverall();
         const monitor::Notification note = monitor::describeChanges(changes, now());

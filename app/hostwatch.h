@@ -1,5 +1,6 @@
 #pragma once
 
+#include "monitor/historystore.h"
 #include "monitor/hoststats.h"
 #include "monitor/outagelog.h"
 #include "platform/reportlist.h"
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QVector>
 #include <functional>
+#include <memory>
 
 class Sweep;
 
@@ -64,6 +66,11 @@ public:
     // Empty: no outage log. The file is appended to, never rewritten.
     void setOutageLogPath(const QString& path) { m_logPath = path; }
     QString outageLogPath() const { return m_logPath; }
+    // Keeps every outcome in the history file at path from now on (nothing changes when it is the
+    // one in use). A file that cannot be opened is told through historyFailed(), once.
+    void openHistory(const QString& path);
+    // Null while there is no history on disk.
+    monitor::HistoryStore* historyStore() const { return m_store && m_store->isOpen() ? m_store.get() : nullptr; }
 
     // The row's key, 0 for none (1-based row).
     quint64 keyAt(int row) const;
@@ -97,6 +104,8 @@ Q_SIGNALS:
     void told(const monitor::Notification& note);
     // The outage log could not be written; why, in a sentence. Told once until it works again.
     void logFailed(const QString& why);
+    // The history cannot be kept (why, in a sentence), or is kept again after it could not be.
+    void historyFailed(const QString& why);
 
 private:
     void onEntryFinished(int row, quint64 key, std::int32_t status, qint64 rttUs, qint64 atMs);
@@ -115,6 +124,7 @@ private:
     monitor::HostMonitor m_monitor;
     QList<monitor::StatColumn> m_columns;
     QString m_logPath;
+    std::unique_ptr<monitor::HistoryStore> m_store;
     bool m_logBroken = false;
     bool m_shown = true;
     QTimer m_midnight;

@@ -7,6 +7,8 @@ packages=(
     cmake ninja-build g++ make pkg-config
     qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 libgl-dev
     qt6-qpa-plugins
+    # History on disk: Qt's SQL module with its SQLite driver.
+    libqt6sql6-sqlite
     libcap2-bin iproute2 procps
 )
 # Reading the libraries the programs need (dpkg-shlibdeps, which uses file) for the package.

@@ -14,10 +14,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 
 using monitor::HistoryPoint;
@@ -77,6 +80,10 @@ private Q_SLOTS:
     void lossesAndChangesAreDrawnWhereTheyHappened();
     void aDayOfPointsFitsTheWidth();
     void windowFollowsSweepsAndClosesWhenTheHostGoes();
+    void bandsAndLossShares_data();
+    void bandsAndLossShares();
+    void wheelZoomsAroundThePointerAndDragPans();
+    void windowShowsEarlierSessionsFromTheStore();
     void alertsDialogByKeyboard();
     void alertsDialogCancelKeepsSettings();
 };
@@ -174,6 +181,115 @@ void tst_HistoryView::windowFollowsSweepsAndClosesWhenTheHostGoes()
     // A Reload makes every row anew: the window has nothing left to show and goes.
     list.clear();
     QTRY_VERIFY(alive.isNull());
+}
+
+void tst_HistoryView::bandsAndLossShares_data()
+{
+    // One minute roll-up across the whole plot: its band, and a loss mark as tall as its share.
+    QTest::addColumn<qint64>("sent");
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<bool>("markInUpperHalf"); // of the loss band
+    QTest::newRow("no loss") << 60LL << 60LL << false;
+    QTest::newRow("a quarter lost") << 60LL << 45LL << false;
+    QTest::newRow("all but one lost") << 60LL << 1LL << true;
+}
+
+void tst_HistoryView::bandsAndLossShares()
+{
+    QFETCH(qint64, sent);
+    QFETCH(qint64, received);
+    QFETCH(bool, markInUpperHalf);
+    HistoryPlot plot;
+    plot.resize(500, 240);
+    const monitor::HistoryRollup minute{T0, 60000, sent, received, 1000, 5000, 9000, received < sent ? 11010 : 0};
+    plot.setData({}, {minute}, {{T0 + 30000, HostState::Down, 11010}}, T0, T0 + 60000);
+    const QImage img = plot.grab().toImage();
+    const QRect band = plot.lossBand();
+    const QRect area = plot.plotArea();
+    const int x = plot.xOf(T0 + 15000);
+    const QColor base = img.pixelColor(x, area.top() + 2);
+    // The band: drawn from the minimum's height to the maximum's, background above it.
+    const int rttBottom = band.top() - 2;
+    const int yMax = rttBottom - (rttBottom - area.top()) * 9 / 10; // top of the scale is 10 ms
+    QVERIFY(img.pixelColor(x, (yMax + rttBottom) / 2) != base);
+    QCOMPARE(img.pixelColor(x, yMax - 6), base);
+    const bool anyLoss = received < sent;
+    QCOMPARE(columnHas(img, x, band.bottom() - 1, band.bottom(), HistoryPlot::lossColor()), anyLoss);
+    QCOMPARE(columnHas(img, x, band.top(), band.top() + 2, HistoryPlot::lossColor()), markInUpperHalf);
+    // The state change: a dashed line through the plot.
+    QVERIFY(columnHas(img, plot.xOf(T0 + 30000), area.top() + 20, area.top() + 60, HistoryPlot::downColor()));
+    // The tool tip tells the column's figures.
+    const QString tip = plot.tipAt(x);
+    QVERIFY2(tip.contains(QLatin1String("1.00 ms")), qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral("of %1").arg(sent)), qPrintable(tip));
+}
+
+void tst_HistoryView::wheelZoomsAroundThePointerAndDragPans()
+{
+    HistoryPlot plot;
+    plot.resize(600, 240);
+    plot.setData({reply(T0, 1000)}, {}, {}, T0, T0 + 3600000);
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    QSignalSpy span(&plot, &HistoryPlot::spanChanged);
+    QSignalSpy reset(&plot, &HistoryPlot::resetAsked);
+    const QRect area = plot.plotArea();
+    const QPoint at(area.left() + area.width() / 4, area.center().y());
+    const qint64 under = plot.timeAt(at.x());
+    QWheelEvent wheel(at, plot.mapToGlobal(at), {}, QPoint(0, 240), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(&plot, &wheel);
+    QCOMPARE(span.size(), 1);
+    QVERIFY(plot.lastMs() - plot.firstMs() < 3600000 * 2 / 3); // two notches in
+    QVERIFY(std::abs(plot.timeAt(at.x()) - under) < 30000);    // the moment stays under the pointer
+
+    const qint64 before = plot.firstMs();
+    const qint64 width = plot.lastMs() - plot.firstMs();
+    QTest::mousePress(&plot, Qt::LeftButton, {}, at);
+    QTest::mouseMove(&plot, at + QPoint(100, 0));
+    QTest::mouseRelease(&plot, Qt::LeftButton, {}, at + QPoint(100, 0));
+    QVERIFY(plot.firstMs() < before); // dragged right: earlier times come in
+    QCOMPARE(plot.lastMs() - plot.firstMs(), width);
+    QTest::mouseDClick(&plot, Qt::LeftButton, {}, at);
+    QCOMPARE(reset.size(), 1);
+}
+
+void tst_HistoryView::windowShowsEarlierSessionsFromTheStore()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        // A run of the program before this one.
+        monitor::HistoryStore earlier(path);
+        for (int i = 0; i < 100; ++i)
+            earlier.add(QStringLiteral("mail"), QStringLiteral("127.0.0.5"), now - 3600000 + i * 1000, 0, 700);
+    }
+    SweepRig rig;
+    HostWatch watch(rig.list, rig.sweep, {});
+    watch.openHistory(path);
+    QVERIFY(watch.historyStore());
+    QVector<platform::ReportListModel::Row> rows(1);
+    rows[0].text = QStringLiteral("mail");
+    rows[0].sub[0] = QStringLiteral("127.0.0.5");
+    rows[0].checked = true;
+    rows[0].key = 7;
+    rig.list.items()->append(std::move(rows));
+    rig.prober.set(QStringLiteral("127.0.0.5"), 0, 2);
+    rig.sweep.PingList();
+    QTRY_VERIFY(rig.sweep.isIdle());
+
+    // Written or not yet (the writer commits once a second), this session's probe joins them.
+    HistoryWindow window(watch, 7);
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.rangeChooser()->setCurrentIndex(2); // the last 6 hours
+    QCOMPARE(window.plot()->points().size(), 101);
+    watch.historyStore()->sync();
+    window.refresh();
+    QCOMPARE(window.plot()->points().size(), 101);
+    const QByteArray csv = window.shownCsv();
+    QCOMPARE(csv.count("\r\n"), 102); // a header and a line a sample
+    QVERIFY(csv.contains(",0.700,OK"));
 }
 
 void tst_HistoryView::alertsDialogByKeyboard()

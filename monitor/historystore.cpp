@@ -1,0 +1,650 @@
+#include "monitor/historystore.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+namespace monitor {
+
+namespace {
+
+constexpr qint64 MinuteMs = 60000;
+constexpr qint64 HourMs = 3600000;
+// Samples arrive up to a sweep late (they carry the sweep's time); roll up only minutes this old.
+constexpr qint64 RollupLagMs = 2 * MinuteMs;
+constexpr qint64 MaintainEveryMs = MinuteMs;
+constexpr auto CommitEvery = std::chrono::seconds(1);
+
+// SQLite's result codes, as Qt's driver reports them.
+const QString SqliteCorrupt = QStringLiteral("11");
+const QString SqliteFull = QStringLiteral("13");
+const QString SqliteNotADb = QStringLiteral("26");
+
+const char* const Schema[] = {
+    "CREATE TABLE IF NOT EXISTS hosts(id INTEGER PRIMARY KEY, name TEXT NOT NULL, address TEXT NOT NULL,"
+    " UNIQUE(name, address))",
+    "CREATE TABLE IF NOT EXISTS samples(host_id INTEGER NOT NULL, t_ms INTEGER NOT NULL, status INTEGER NOT NULL,"
+    " rtt_us INTEGER, PRIMARY KEY(host_id, t_ms)) WITHOUT ROWID",
+    "CREATE TABLE IF NOT EXISTS minutes(host_id INTEGER NOT NULL, t_ms INTEGER NOT NULL, sent INTEGER NOT NULL,"
+    " received INTEGER NOT NULL, min_us INTEGER, avg_us INTEGER, max_us INTEGER, status INTEGER NOT NULL,"
+    " PRIMARY KEY(host_id, t_ms)) WITHOUT ROWID",
+    "CREATE TABLE IF NOT EXISTS hours(host_id INTEGER NOT NULL, t_ms INTEGER NOT NULL, sent INTEGER NOT NULL,"
+    " received INTEGER NOT NULL, min_us INTEGER, avg_us INTEGER, max_us INTEGER, status INTEGER NOT NULL,"
+    " PRIMARY KEY(host_id, t_ms)) WITHOUT ROWID",
+    "CREATE TABLE IF NOT EXISTS state_changes(host_id INTEGER NOT NULL, t_ms INTEGER NOT NULL,"
+    " state INTEGER NOT NULL, status INTEGER NOT NULL, PRIMARY KEY(host_id, t_ms)) WITHOUT ROWID",
+    "CREATE TABLE IF NOT EXISTS rollup_state(level TEXT PRIMARY KEY, done_ms INTEGER NOT NULL)",
+};
+
+QString hostKey(const QString& name, const QString& address)
+{
+    return name + QLatin1Char('\n') + address;
+}
+
+const char* levelTable(RollupLevel level)
+{
+    return level == RollupLevel::Minute ? "minutes" : "hours";
+}
+
+QString levelName(RollupLevel level)
+{
+    return level == RollupLevel::Minute ? QStringLiteral("minute") : QStringLiteral("hour");
+}
+
+bool exec(QSqlDatabase& db, const char* sql)
+{
+    QSqlQuery q(db);
+    return q.exec(QString::fromLatin1(sql));
+}
+
+qint64 scalar(const QSqlDatabase& db, const QString& sql, qint64 otherwise = 0)
+{
+    QSqlQuery q(db);
+    if (!q.exec(sql) || !q.next() || q.value(0).isNull())
+        return otherwise;
+    return q.value(0).toLongLong();
+}
+
+QVariant rttValue(qint64 us)
+{
+    return us < 0 ? QVariant(QMetaType(QMetaType::LongLong)) : QVariant(us);
+}
+
+} // namespace
+
+HistoryStore::HistoryStore(const QString& path, HistoryLimits limits, Clock clock, QObject* parent)
+    : QObject(parent), m_path(path), m_limits(limits), m_clock(std::move(clock)),
+      m_writerName(QStringLiteral("tivane-history-writer-%1").arg(quintptr(this), 0, 16))
+{
+    m_thread = std::thread([this] { run(); });
+    std::unique_lock lock(m_mutex);
+    m_done.wait(lock, [this] { return m_started; });
+}
+
+HistoryStore::~HistoryStore()
+{
+    endSweep();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+    const QString reader = readConnection();
+    if (QSqlDatabase::contains(reader))
+        QSqlDatabase::removeDatabase(reader);
+}
+
+qint64 HistoryStore::now() const
+{
+    return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+SampleKind HistoryStore::kindOf(std::int32_t status)
+{
+    return HostHistory::decode(HostHistory::encode(status, 0)).kind;
+}
+
+void HistoryStore::add(const QString& name, const QString& address, qint64 atMs, std::int32_t status, qint64 rttUs)
+{
+    if (m_open)
+        m_local.push_back(Row{name, address, atMs, status, status == 0 ? std::max<qint64>(rttUs, 0) : -1, -1});
+}
+
+void HistoryStore::addEvent(const QString& name, const QString& address, const StateEvent& event)
+{
+    if (m_open)
+        m_local.push_back(Row{name, address, event.atMs, event.status, -1, int(event.state)});
+}
+
+void HistoryStore::endSweep()
+{
+    if (m_local.empty())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.empty())
+            m_queue.swap(m_local);
+        else
+            m_queue.insert(m_queue.end(), std::make_move_iterator(m_local.begin()),
+                           std::make_move_iterator(m_local.end()));
+    }
+    m_local.clear();
+    m_wake.notify_all();
+}
+
+void HistoryStore::sync()
+{
+    endSweep();
+    std::unique_lock lock(m_mutex);
+    if (!m_open)
+        return;
+    const quint64 ticket = ++m_requested;
+    m_wake.notify_all();
+    m_done.wait(lock, [&] { return m_served >= ticket; });
+}
+
+void HistoryStore::maintainNow()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_maintainAsked = true;
+    }
+    sync();
+}
+
+void HistoryStore::run()
+{
+    const bool opened = openOnWriter();
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = opened;
+        m_started = true;
+    }
+    m_done.notify_all();
+    if (!opened)
+        return;
+
+    auto lastCommit = std::chrono::steady_clock::now() - CommitEvery;
+    std::vector<Row> batch;
+    for (;;) {
+        bool maintainAsked = false;
+        quint64 serving = 0;
+        bool stop = false;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [&] { return m_stop || !m_queue.empty() || m_requested > m_served; });
+            // One transaction a second at most: what comes meanwhile joins this one.
+            m_wake.wait_until(lock, lastCommit + CommitEvery, [&] { return m_stop || m_requested > m_served; });
+            batch.swap(m_queue);
+            serving = m_requested;
+            maintainAsked = std::exchange(m_maintainAsked, false);
+            stop = m_stop;
+        }
+        if (!batch.empty()) {
+            write(batch);
+            batch.clear();
+            lastCommit = std::chrono::steady_clock::now();
+        }
+        const qint64 t = now();
+        if (maintainAsked || t - m_lastMaintainMs >= MaintainEveryMs) {
+            m_lastMaintainMs = t;
+            maintain();
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_served = serving;
+        }
+        m_done.notify_all();
+        if (stop) {
+            std::lock_guard lock(m_mutex);
+            if (m_queue.empty())
+                break;
+        }
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_writerName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_writerName);
+}
+
+bool HistoryStore::openOnWriter()
+{
+    const QFileInfo info(m_path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        m_openError = QStringLiteral("its folder %1 cannot be made").arg(info.absolutePath());
+        return false;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QString code;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_writerName);
+            db.setDatabaseName(m_path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+            if (!db.open()) {
+                m_openError = db.lastError().text();
+            } else {
+                QSqlQuery q(db);
+                // The first read finds out whether the file is a database at all.
+                bool ok = q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+                if (ok) {
+                    ok = exec(db, "PRAGMA auto_vacuum=INCREMENTAL") &&
+                         q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && q.next() &&
+                         q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0 &&
+                         exec(db, "PRAGMA synchronous=NORMAL");
+                    for (const char* sql : Schema)
+                        ok = ok && exec(db, sql);
+                    if (ok)
+                        ok = q.exec(QStringLiteral("SELECT count(*) FROM hosts"));
+                }
+                if (ok) {
+                    if (m_movedAside.isEmpty())
+                        m_openError.clear();
+                    return true;
+                }
+                const QSqlError e = q.lastError().isValid() ? q.lastError() : db.lastError();
+                m_openError = e.text().isEmpty() ? QStringLiteral("it is not a usable database") : e.text();
+                if (m_openError.trimmed().isEmpty())
+                    m_openError = QStringLiteral("unknown error");
+                code = e.nativeErrorCode();
+                db.close();
+            }
+        }
+        QSqlDatabase::removeDatabase(m_writerName);
+        if (attempt > 0 || (code != SqliteCorrupt && code != SqliteNotADb))
+            return false;
+        // Damaged: kept for whoever wants to look, under a name of its own; a fresh file starts.
+        const QString aside = m_path + QStringLiteral(".damaged-") +
+                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (!QFile::rename(m_path, aside)) {
+            m_openError += QStringLiteral("; it could not be moved aside");
+            return false;
+        }
+        for (const char* suffix : {"-wal", "-shm"}) {
+            const QString side = m_path + QLatin1String(suffix);
+            if (QFile::exists(side))
+                QFile::rename(side, aside + QLatin1String(suffix));
+        }
+        m_movedAside = aside;
+        m_openError = QStringLiteral("%1 was damaged (%2) and was moved aside to %3; a new history is started")
+                          .arg(QDir::toNativeSeparators(m_path), m_openError, QDir::toNativeSeparators(aside));
+    }
+    return false;
+}
+
+qint64 HistoryStore::hostId(const QString& name, const QString& address, bool create)
+{
+    const QString key = hostKey(name, address);
+    const auto it = m_ids.constFind(key);
+    if (it != m_ids.constEnd())
+        return *it;
+    QSqlDatabase db = QSqlDatabase::database(m_writerName, false);
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT id FROM hosts WHERE name = ? AND address = ?"));
+    q.addBindValue(name);
+    q.addBindValue(address);
+    if (q.exec() && q.next()) {
+        const qint64 id = q.value(0).toLongLong();
+        m_ids.insert(key, id);
+        return id;
+    }
+    if (!create)
+        return -1;
+    q.prepare(QStringLiteral("INSERT INTO hosts(name, address) VALUES(?, ?)"));
+    q.addBindValue(name);
+    q.addBindValue(address);
+    if (!q.exec())
+        return -1;
+    const qint64 id = q.lastInsertId().toLongLong();
+    // Not cached yet: the transaction may still be rolled back.
+    return id;
+}
+
+bool HistoryStore::write(const std::vector<Row>& rows)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_writerName, false);
+    QString why;
+    QString code;
+    bool ok = db.transaction();
+    QHash<QString, qint64> made;
+    if (ok) {
+        QSqlQuery sample(db);
+        QSqlQuery event(db);
+        ok = sample.prepare(QStringLiteral("INSERT OR REPLACE INTO samples VALUES(?, ?, ?, ?)")) &&
+             event.prepare(QStringLiteral("INSERT OR REPLACE INTO state_changes VALUES(?, ?, ?, ?)"));
+        for (const Row& r : rows) {
+            if (!ok)
+                break;
+            const QString key = hostKey(r.name, r.address);
+            qint64 id = made.value(key, -1);
+            if (id < 0) {
+                id = hostId(r.name, r.address, true);
+                if (!m_ids.contains(key))
+                    made.insert(key, id);
+            }
+            if (id < 0) {
+                ok = false;
+                break;
+            }
+            QSqlQuery& q = r.state < 0 ? sample : event;
+            q.bindValue(0, id);
+            q.bindValue(1, r.atMs);
+            if (r.state < 0) {
+                q.bindValue(2, r.status);
+                q.bindValue(3, rttValue(r.rttUs));
+            } else {
+                q.bindValue(2, r.state);
+                q.bindValue(3, r.status);
+            }
+            ok = q.exec();
+            if (!ok) {
+                why = q.lastError().text();
+                code = q.lastError().nativeErrorCode();
+            }
+        }
+    }
+    if (ok)
+        ok = db.commit();
+    if (!ok) {
+        const QSqlError e = db.lastError();
+        db.rollback();
+        const bool full = e.nativeErrorCode() == SqliteFull || code == SqliteFull;
+        if (why.isEmpty())
+            why = e.text();
+        if (!m_failing) {
+            m_failing = true;
+            Q_EMIT failed(full
+                              ? QStringLiteral("the disk of %1 is full").arg(QDir::toNativeSeparators(m_path))
+                              : QStringLiteral("%1 cannot be written (%2)").arg(QDir::toNativeSeparators(m_path), why));
+        }
+        return false;
+    }
+    for (auto it = made.constBegin(); it != made.constEnd(); ++it)
+        m_ids.insert(it.key(), it.value());
+    if (m_failing) {
+        m_failing = false;
+        Q_EMIT resumed();
+    }
+    return true;
+}
+
+void HistoryStore::maintain()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_writerName, false);
+    const qint64 t = now();
+    const qint64 minuteEdge = (t - RollupLagMs) / MinuteMs * MinuteMs;
+    const qint64 hourEdge = (minuteEdge - MinuteMs) / HourMs * HourMs;
+    if (!db.transaction())
+        return;
+    rollUp(RollupLevel::Minute, minuteEdge);
+    rollUp(RollupLevel::Hour, hourEdge);
+    const struct
+    {
+        const char* table;
+        qint64 keep;
+    } retention[] = {{"samples", m_limits.rawMs},
+                     {"minutes", m_limits.minuteMs},
+                     {"hours", m_limits.hourMs},
+                     {"state_changes", std::max(m_limits.hourMs, m_limits.rawMs)}};
+    for (const auto& r : retention) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("DELETE FROM %1 WHERE t_ms < ?").arg(QLatin1String(r.table)));
+        q.addBindValue(t - r.keep);
+        q.exec();
+    }
+    if (!db.commit()) {
+        db.rollback();
+        return;
+    }
+    enforceCap();
+}
+
+void HistoryStore::rollUp(RollupLevel level, qint64 upToMs)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_writerName, false);
+    const QString name = levelName(level);
+    qint64 from = scalar(db, QStringLiteral("SELECT done_ms FROM rollup_state WHERE level = '%1'").arg(name), -1);
+    const qint64 span = level == RollupLevel::Minute ? MinuteMs : HourMs;
+    if (from < 0) {
+        // The first time: from the oldest row there is.
+        const char* source = level == RollupLevel::Minute ? "samples" : "minutes";
+        from = scalar(db, QStringLiteral("SELECT min(t_ms) FROM %1").arg(QLatin1String(source)), upToMs) / span * span;
+    }
+    if (from >= upToMs)
+        return;
+
+    struct Acc
+    {
+        qint64 sent = 0;
+        qint64 received = 0;
+        qint64 minUs = -1;
+        qint64 maxUs = -1;
+        double sumUs = 0;
+        QMap<std::int32_t, qint64> statusSeen;
+    };
+    QMap<QPair<qint64, qint64>, Acc> acc; // (host, start) -> sums
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (level == RollupLevel::Minute) {
+        q.prepare(QStringLiteral("SELECT host_id, t_ms / 60000 * 60000, status, count(*), count(rtt_us), min(rtt_us),"
+                                 " max(rtt_us), total(rtt_us) FROM samples WHERE t_ms >= ? AND t_ms < ?"
+                                 " GROUP BY 1, 2, 3"));
+    } else {
+        q.prepare(QStringLiteral("SELECT host_id, t_ms / 3600000 * 3600000, status, sum(sent), sum(received),"
+                                 " min(min_us), max(max_us), total(avg_us * received) FROM minutes"
+                                 " WHERE t_ms >= ? AND t_ms < ? GROUP BY 1, 2, 3"));
+    }
+    q.addBindValue(from);
+    q.addBindValue(upToMs);
+    if (!q.exec())
+        return;
+    while (q.next()) {
+        Acc& a = acc[qMakePair(q.value(0).toLongLong(), q.value(1).toLongLong())];
+        const qint64 sent = q.value(3).toLongLong();
+        const qint64 received = q.value(4).toLongLong();
+        a.sent += sent;
+        a.received += received;
+        a.statusSeen[std::int32_t(q.value(2).toInt())] += sent;
+        if (!q.value(5).isNull()) {
+            const qint64 lo = q.value(5).toLongLong();
+            const qint64 hi = q.value(6).toLongLong();
+            a.minUs = a.minUs < 0 ? lo : std::min(a.minUs, lo);
+            a.maxUs = std::max(a.maxUs, hi);
+            a.sumUs += q.value(7).toDouble();
+        }
+    }
+    QSqlQuery ins(db);
+    ins.prepare(QStringLiteral("INSERT OR REPLACE INTO %1 VALUES(?, ?, ?, ?, ?, ?, ?, ?)")
+                    .arg(QLatin1String(levelTable(level))));
+    for (auto it = acc.constBegin(); it != acc.constEnd(); ++it) {
+        const Acc& a = it.value();
+        std::int32_t most = 0;
+        qint64 mostSeen = -1;
+        for (auto s = a.statusSeen.constBegin(); s != a.statusSeen.constEnd(); ++s) {
+            if (s.value() > mostSeen) {
+                most = s.key();
+                mostSeen = s.value();
+            }
+        }
+        ins.bindValue(0, it.key().first);
+        ins.bindValue(1, it.key().second);
+        ins.bindValue(2, a.sent);
+        ins.bindValue(3, a.received);
+        ins.bindValue(4, rttValue(a.minUs));
+        ins.bindValue(5, rttValue(a.received > 0 ? qint64(a.sumUs / double(a.received) + 0.5) : -1));
+        ins.bindValue(6, rttValue(a.maxUs));
+        ins.bindValue(7, most);
+        ins.exec();
+    }
+    QSqlQuery done(db);
+    done.prepare(QStringLiteral("INSERT OR REPLACE INTO rollup_state VALUES(?, ?)"));
+    done.addBindValue(name);
+    done.addBindValue(upToMs / span * span);
+    done.exec();
+}
+
+void HistoryStore::enforceCap()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_writerName, false);
+    const auto used = [&] {
+        return scalar(db, QStringLiteral("SELECT (SELECT page_count FROM pragma_page_count()) -"
+                                         " (SELECT freelist_count FROM pragma_freelist_count())")) *
+               scalar(db, QStringLiteral("PRAGMA page_size"));
+    };
+    // Oldest first, raw samples before roll-ups: a slice of the oldest tenth at a time.
+    for (const char* table : {"samples", "minutes", "hours"}) {
+        for (int round = 0; round < 64 && used() > m_limits.maxBytes; ++round) {
+            const QString t = QLatin1String(table);
+            const qint64 lo = scalar(db, QStringLiteral("SELECT min(t_ms) FROM %1").arg(t), -1);
+            if (lo < 0)
+                break;
+            const qint64 hi = scalar(db, QStringLiteral("SELECT max(t_ms) FROM %1").arg(t), lo);
+            const qint64 cut = lo + std::max<qint64>(1, (hi - lo) / 10);
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("DELETE FROM %1 WHERE t_ms < ?").arg(t));
+            q.addBindValue(cut);
+            q.exec();
+        }
+    }
+    exec(db, "PRAGMA incremental_vacuum");
+}
+
+QString HistoryStore::readConnection() const
+{
+    return QStringLiteral("tivane-history-reader-%1").arg(quintptr(this), 0, 16);
+}
+
+namespace {
+QSqlDatabase readerDb(const QString& name, const QString& path)
+{
+    if (QSqlDatabase::contains(name))
+        return QSqlDatabase::database(name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000;QSQLITE_OPEN_READONLY"));
+    db.open();
+    return db;
+}
+} // namespace
+
+qint64 HistoryStore::readHostId(const QString& name, const QString& address) const
+{
+    if (!m_open)
+        return -1;
+    QSqlDatabase db = readerDb(readConnection(), m_path);
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT id FROM hosts WHERE name = ? AND address = ?"));
+    q.addBindValue(name);
+    q.addBindValue(address);
+    return q.exec() && q.next() ? q.value(0).toLongLong() : -1;
+}
+
+QVector<HistoryPoint> HistoryStore::samples(const QString& name, const QString& address, qint64 fromMs,
+                                            qint64 toMs) const
+{
+    QVector<HistoryPoint> out;
+    const qint64 id = readHostId(name, address);
+    if (id < 0)
+        return out;
+    QSqlQuery q(readerDb(readConnection(), m_path));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT t_ms, status, rtt_us FROM samples WHERE host_id = ? AND t_ms >= ? AND t_ms < ?"
+                             " ORDER BY t_ms"));
+    q.addBindValue(id);
+    q.addBindValue(fromMs);
+    q.addBindValue(toMs);
+    if (!q.exec())
+        return out;
+    while (q.next()) {
+        const std::int32_t status = q.value(1).toInt();
+        out.append(HistoryPoint{q.value(0).toLongLong(), kindOf(status), status == 0 ? q.value(2).toLongLong() : -1});
+    }
+    return out;
+}
+
+QVector<HistoryRollup> HistoryStore::rollups(const QString& name, const QString& address, RollupLevel level,
+                                             qint64 fromMs, qint64 toMs) const
+{
+    QVector<HistoryRollup> out;
+    const qint64 id = readHostId(name, address);
+    if (id < 0)
+        return out;
+    QSqlQuery q(readerDb(readConnection(), m_path));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT t_ms, sent, received, min_us, avg_us, max_us, status FROM %1"
+                             " WHERE host_id = ? AND t_ms >= ? AND t_ms < ? ORDER BY t_ms")
+                  .arg(QLatin1String(levelTable(level))));
+    q.addBindValue(id);
+    q.addBindValue(fromMs);
+    q.addBindValue(toMs);
+    if (!q.exec())
+        return out;
+    const qint64 span = level == RollupLevel::Minute ? MinuteMs : HourMs;
+    const auto us = [&](int i) { return q.value(i).isNull() ? qint64(-1) : q.value(i).toLongLong(); };
+    while (q.next()) {
+        out.append(HistoryRollup{q.value(0).toLongLong(), span, q.value(1).toLongLong(), q.value(2).toLongLong(), us(3),
+                                 us(4), us(5), std::int32_t(q.value(6).toInt())});
+    }
+    return out;
+}
+
+QVector<StateEvent> HistoryStore::events(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const
+{
+    QVector<StateEvent> out;
+    const qint64 id = readHostId(name, address);
+    if (id < 0)
+        return out;
+    QSqlQuery q(readerDb(readConnection(), m_path));
+    q.prepare(
+        QStringLiteral("SELECT t_ms, state, status FROM state_changes WHERE host_id = ? AND t_ms >= ? AND t_ms < ?"
+                       " ORDER BY t_ms"));
+    q.addBindValue(id);
+    q.addBindValue(fromMs);
+    q.addBindValue(toMs);
+    if (!q.exec())
+        return out;
+    while (q.next())
+        out.append(
+            StateEvent{q.value(0).toLongLong(), HostState(q.value(1).toInt()), std::int32_t(q.value(2).toInt())});
+    return out;
+}
+
+qint64 HistoryStore::oldestSample(const QString& name, const QString& address) const
+{
+    const qint64 none = std::numeric_limits<qint64>::max();
+    const qint64 id = readHostId(name, address);
+    if (id < 0)
+        return none;
+    return scalar(readerDb(readConnection(), m_path),
+                  QStringLiteral("SELECT min(t_ms) FROM samples WHERE host_id = %1").arg(id), none);
+}
+
+qint64 HistoryStore::rolledUpTo(RollupLevel level) const
+{
+    if (!m_open)
+        return 0;
+    return scalar(readerDb(readConnection(), m_path),
+                  QStringLiteral("SELECT done_ms FROM rollup_state WHERE level = '%1'").arg(levelName(level)));
+}
+
+qint64 HistoryStore::usedBytes() const
+{
+    if (!m_open)
+        return 0;
+    const QSqlDatabase db = readerDb(readConnection(), m_path);
+    return scalar(db, QStringLiteral("SELECT (SELECT page_count FROM pragma_page_count()) -"
+                                     " (SELECT freelist_count FROM pragma_freelist_count())")) *
+           scalar(db, QStringLiteral("PRAGMA page_size"));
+}
+
+} // namespace monitor

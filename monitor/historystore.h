@@ -1,0 +1,152 @@
+#pragma once
+
+#include "monitor/history.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace monitor {
+
+// How long each kind of row is kept, and how large the file may grow.
+struct HistoryLimits
+{
+    static constexpr qint64 Day = 86400000;
+    qint64 rawMs = 7 * Day;
+    qint64 minuteMs = 90 * Day;
+    qint64 hourMs = 730 * Day;
+    qint64 maxBytes = qint64(1) << 30;
+};
+
+// One minute or one hour of a host's samples.
+struct HistoryRollup
+{
+    qint64 atMs = 0;   // start of the minute or hour
+    qint64 spanMs = 0; // 60,000 or 3,600,000
+    qint64 sent = 0;
+    qint64 received = 0;
+    qint64 minUs = -1; // -1 without a reply
+    qint64 avgUs = -1;
+    qint64 maxUs = -1;
+    std::int32_t status = 0; // the status seen most
+};
+
+enum class RollupLevel
+{
+    Minute,
+    Hour
+};
+
+// Every probe's outcome on disk, in one SQLite file, so that history outlives the program.
+//
+// add() and endSweep() only queue: the file is written by a thread of the store's own, one
+// transaction per second at most, so the caller's thread (the window's) never waits for the disk.
+// The writer also rolls samples up into minutes and hours, drops rows past their retention and
+// keeps the file under its size cap by dropping the oldest raw samples first.
+//
+// Faults never stop the caller: a file that cannot be opened leaves the store off (failed()
+// says why, once); a write that fails (a full disk) is told once, and writing goes on by itself
+// when it works again (resumed()). A damaged file is moved aside, never overwritten.
+class HistoryStore : public QObject
+{
+    Q_OBJECT
+public:
+    using Clock = std::function<qint64()>;
+
+    // Opens (or makes) the file at once; see isOpen(). The clock dates roll-ups and retention;
+    // empty: the system's.
+    explicit HistoryStore(const QString& path, HistoryLimits limits = {}, Clock clock = {}, QObject* parent = nullptr);
+    // Writes what is queued, then stops the writer.
+    ~HistoryStore() override;
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
+
+    QString path() const { return m_path; }
+    bool isOpen() const { return m_open; }
+    // Why the file could not be opened (empty when it was), and where a damaged one went.
+    QString openError() const { return m_openError; }
+    QString movedAsideTo() const { return m_movedAside; }
+
+    // From one thread only. rttUs < 0: no reply.
+    void add(const QString& name, const QString& address, qint64 atMs, std::int32_t status, qint64 rttUs);
+    void addEvent(const QString& name, const QString& address, const StateEvent& event);
+    // Hands the sweep's rows to the writer.
+    void endSweep();
+    // Waits until everything handed over is on disk (tests, the end of the program).
+    void sync();
+    // Rolls up, drops what is past retention and enforces the size cap now, then waits.
+    void maintainNow();
+
+    // Reading, from the thread that made the store. Ranges are [fromMs, toMs).
+    QVector<HistoryPoint> samples(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const;
+    QVector<HistoryRollup> rollups(const QString& name, const QString& address, RollupLevel level, qint64 fromMs,
+                                   qint64 toMs) const;
+    QVector<StateEvent> events(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const;
+    // The time of the host's oldest raw sample; the largest time there is without one.
+    qint64 oldestSample(const QString& name, const QString& address) const;
+    // Up to where minutes (hours) are rolled up: samples before this are in the roll-ups.
+    qint64 rolledUpTo(RollupLevel level) const;
+    // Bytes the file's pages in use take.
+    qint64 usedBytes() const;
+
+    static SampleKind kindOf(std::int32_t status);
+
+Q_SIGNALS:
+    // Writing stopped; why, in a sentence. Told once until a write works again. From the writer.
+    void failed(const QString& why);
+    void resumed();
+
+private:
+    struct Row
+    {
+        QString name;
+        QString address;
+        qint64 atMs;
+        std::int32_t status;
+        qint64 rttUs;
+        int state; // -1: a sample; else a state change to this HostState
+    };
+
+    void run();
+    bool openOnWriter();
+    bool write(const std::vector<Row>& rows);
+    void maintain();
+    void rollUp(RollupLevel level, qint64 upToMs);
+    void enforceCap();
+    qint64 hostId(const QString& name, const QString& address, bool create);
+    qint64 readHostId(const QString& name, const QString& address) const;
+    qint64 now() const;
+    QString readConnection() const;
+
+    QString m_path;
+    HistoryLimits m_limits;
+    Clock m_clock;
+    QString m_writerName;
+    bool m_open = false;
+    QString m_openError;
+    QString m_movedAside;
+    bool m_failing = false;
+    qint64 m_lastMaintainMs = 0;
+    QHash<QString, qint64> m_ids; // writer's: "name\naddress" -> hosts.id
+
+    std::vector<Row> m_local; // the caller's sweep so far
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    std::vector<Row> m_queue;
+    quint64 m_requested = 0; // sync requests made
+    quint64 m_served = 0;    // sync requests done
+    bool m_maintainAsked = false;
+    bool m_stop = false;
+    bool m_started = false;
+    std::thread m_thread;
+};
+
+} // namespace monitor
