@@ -30,7 +30,7 @@ build-app: configure
 
 # Everything an installation holds, and nothing of the tests.
 build-install: configure
-	@cmake --build $(BUILD_DIR) --parallel --target tivane tivane-probe tivane_install_data
+	@cmake --build $(BUILD_DIR) --parallel --target tivane tivane-probe tivane-monitor tivane_install_data
 
 run: deps build-app
 	@scripts/grant-icmp.sh $(BUILD_DIR)/bin

@@ -27,3 +27,11 @@ install(FILES ${TIVANE_STAGE_DIR}/gz/tivane.1.gz ${TIVANE_STAGE_DIR}/gz/tivane-p
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/copyright ${TIVANE_STAGE_DIR}/gz/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tivane)
+
+# tivane-monitor, its manual page and its services: a system unit (disabled until enabled; its
+# list in /etc/tivane) and a user unit for each user's own list.
+install(TARGETS tivane-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${TIVANE_STAGE_DIR}/gz/tivane-monitor.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/headless/systemd/tivane-monitor.service DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/headless/systemd/tivane-monitor-user.service DESTINATION lib/systemd/user
+        RENAME tivane-monitor.service)

@@ -10,6 +10,9 @@ packages=(
     # History on disk: Qt's SQL module with its SQLite driver.
     libqt6sql6-sqlite
     libcap2-bin iproute2 procps
+    # tivane-monitor: Qt's HTTP server for /metrics, and a YAML reader for Prometheus target files.
+    # qt6-httpserver-dev's CMake files need the WebSockets ones, which it does not pull in itself.
+    qt6-httpserver-dev qt6-websockets-dev libyaml-cpp-dev
 )
 # Reading the libraries the programs need (dpkg-shlibdeps, which uses file) for the package.
 if [ "${1:-}" = "--package" ]; then
@@ -27,6 +30,8 @@ if [ "${1:-}" = "--test" ]; then
     packages+=(weston qt6-wayland)
     # The format check.
     packages+=(clang-format)
+    # tivane-monitor under a real Prometheus, and curl to read its pages inside a namespace.
+    packages+=(prometheus curl)
 fi
 
 missing=()

@@ -47,6 +47,10 @@ case "$mode" in
 files)
     expected="755 usr/bin/tivane
 755 usr/bin/tivane-probe
+755 usr/bin/tivane-monitor
+644 usr/lib/systemd/system/tivane-monitor.service
+644 usr/lib/systemd/user/tivane-monitor.service
+644 usr/share/man/man1/tivane-monitor.1.gz
 644 usr/share/applications/tivane.desktop
 644 usr/share/doc/tivane/changelog.gz
 644 usr/share/doc/tivane/copyright"
@@ -123,7 +127,7 @@ metainfo)
     ;;
 manpages)
     need man
-    for page in tivane tivane-probe; do
+    for page in tivane tivane-probe tivane-monitor; do
         file="$usr/share/man/man1/$page.1.gz"
         warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 >"$work/$page.txt")
         [ -z "$warnings" ] || fail "$page(1) renders with warnings: $warnings"
@@ -134,7 +138,7 @@ manpages)
     done
     ;;
 run)
-    for program in tivane tivane-probe; do
+    for program in tivane tivane-probe tivane-monitor; do
         out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/$program" --version 2>&1)
         [ "$out" = "$program $version" ] || fail "installed $program --version says: $out"
     done

@@ -36,7 +36,8 @@ field Recommends | grep -q libcap2-bin || fail "setcap's package is not recommen
 if field Description | awk 'length > 80 { bad = 1 } END { exit !bad }'; then fail "a description line is too long"; fi
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $6 }' | sed 's#\./##' | LC_ALL=C sort -k2)
-for f in usr/bin/tivane usr/bin/tivane-probe usr/share/applications/tivane.desktop \
+for f in usr/bin/tivane usr/bin/tivane-probe usr/bin/tivane-monitor usr/lib/systemd/system/tivane-monitor.service \
+    usr/lib/systemd/user/tivane-monitor.service usr/share/applications/tivane.desktop \
     usr/share/metainfo/org.tivane.Tivane.metainfo.xml usr/share/man/man1/tivane.1.gz \
     usr/share/doc/tivane/copyright usr/share/doc/tivane/changelog.gz usr/share/tivane/Notify.wav; do
     echo "$files" | grep -q " $f$" || fail "the package lacks $f"
