@@ -176,7 +176,8 @@ bool frmMain::Form_Load()
         m_hideUnselected = stored.hideUnselected;
         m_sweep.setAllAtOnce(stored.pingAllAtOnce);
         m_watch->setStatisticsShown(stored.statistics);
-        m_watch->setDownAfter(stored.downAfter);
+        m_watch->setRules(stored.alertRules());
+        m_watch->setAlertCommand(stored.runCommand, stored.alertCommand);
         m_outageLog = stored.outageLog;
         m_list.setUnticked(stored.unticked);
         for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
@@ -362,7 +363,9 @@ bool frmMain::saveSettings()
         now.columnWidths.append(lstPings->keptColumnWidth(i));
     m_list.rememberTicks();
     now.unticked = m_list.unticked();
-    now.downAfter = m_watch->downAfter();
+    now.setAlertRules(m_watch->rules());
+    now.runCommand = m_watch->runsCommand();
+    now.alertCommand = m_watch->alertCommand();
     now.outageLog = m_outageLog;
     return now.save(m_services.settings);
 }
@@ -512,6 +515,12 @@ void frmMain::buildWatch()
                     platform::MsgExclamation, m_services.app.Title);
         });
     });
+    connect(m_watch.get(), &HostWatch::commandFailed, this, [this](const QString& why) {
+        QTimer::singleShot(0, this, [this, why] {
+            if (!m_unloaded)
+                m_services.messages.show(why, platform::MsgExclamation, m_services.app.Title);
+        });
+    });
     syncViewChecks();
 }
 
@@ -543,12 +552,15 @@ void frmMain::editAlerts()
     if (m_unloaded)
         return;
     AlertSettings s;
-    s.downAfter = m_watch->downAfter();
+    s.setRules(m_watch->rules());
+    s.runCommand = m_watch->runsCommand();
+    s.command = m_watch->alertCommand();
     s.outageLog = m_outageLog;
     s.logPath = outageLogPath();
     if (!m_services.dialogs.alerts(this, s) || m_unloaded)
         return;
-    m_watch->setDownAfter(s.downAfter);
+    m_watch->setRules(s.rules());
+    m_watch->setAlertCommand(s.runCommand, s.command);
     m_outageLog = s.outageLog;
     m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
 }

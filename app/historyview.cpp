@@ -52,6 +52,11 @@ QColor HistoryPlot::downColor()
     return QColor(230, 40, 40);
 }
 
+QColor HistoryPlot::degradedColor()
+{
+    return QColor(240, 163, 10);
+}
+
 QColor HistoryPlot::upColor()
 {
     return QColor(40, 180, 70);
@@ -214,7 +219,9 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         if (e.state == HostState::Unknown)
             continue;
         const int x = xOf(e.atMs);
-        const QColor c = e.state == HostState::Down ? downColor() : upColor();
+        const QColor c = e.state == HostState::Down       ? downColor()
+                         : e.state == HostState::Degraded ? degradedColor()
+                                                          : upColor();
         p.setPen(QPen(c, 2, Qt::DashLine));
         p.drawLine(x, area.top(), x, area.bottom());
         p.setPen(c);

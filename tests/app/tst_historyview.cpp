@@ -196,13 +196,33 @@ void tst_HistoryView::alertsDialogByKeyboard()
     QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(spin, QStringLiteral("5"));
     QTest::keyClick(spin, Qt::Key_Up);
-    QTest::keyClick(spin, Qt::Key_Tab);
+    // The other thresholds follow in order, each typed over its default.
+    const QList<std::pair<const char*, QString>> typed = {{"spnUpAfter", QStringLiteral("2")},
+                                                          {"spnRecentProbes", QStringLiteral("10")},
+                                                          {"spnDegradedLoss", QStringLiteral("30")},
+                                                          {"spnDegradedRtt", QStringLiteral("150")}};
+    QWidget* at = spin;
+    for (const auto& [name, text] : typed) {
+        QTest::keyClick(at, Qt::Key_Tab);
+        auto* next = dialog.findChild<QSpinBox*>(QString::fromLatin1(name));
+        QVERIFY2(next, name);
+        QTRY_VERIFY2(next->hasFocus(), name);
+        QTest::keyClick(next, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(next, text);
+        at = next;
+    }
+    QTest::keyClick(at, Qt::Key_Tab);
     QTRY_VERIFY(log->hasFocus());
     QTest::keyClick(log, Qt::Key_Space);
     QTest::keyClick(&dialog, Qt::Key_Return);
     QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
     const AlertSettings got = dialog.settings();
     QCOMPARE(got.downAfter, 6);
+    const monitor::AlertRules rules = got.rules();
+    QCOMPARE(rules.upAfter, 2);
+    QCOMPARE(rules.recentProbes, 10);
+    QCOMPARE(rules.degradedLossPercent, 30);
+    QCOMPARE(rules.degradedRttMs, 150);
     QVERIFY(got.outageLog);
     QCOMPARE(got.logPath, given.logPath);
 }
