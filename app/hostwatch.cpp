@@ -33,7 +33,7 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
         QString sample;
         switch (m_columns.at(c)) {
         case StatColumn::State:
-            sample = QStringLiteral("Degraded") + QStringLiteral("M"); // and the badge
+            sample = QStringLiteral("Degraded") + QStringLiteral("MMM"); // and the badge
             break;
         case StatColumn::Sent:
         case StatColumn::Received:
