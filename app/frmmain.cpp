@@ -178,6 +178,7 @@ bool frmMain::Form_Load()
         m_watch->setStatisticsShown(stored.statistics);
         m_watch->setRules(stored.alertRules());
         m_watch->setAlertCommand(stored.runCommand, stored.alertCommand);
+        m_sweep.continuousIntervalMs = stored.probeIntervalMs;
         m_outageLog = stored.outageLog;
         m_list.setUnticked(stored.unticked);
         for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
@@ -365,6 +366,7 @@ bool frmMain::saveSettings()
     now.unticked = m_list.unticked();
     now.setAlertRules(m_watch->rules());
     now.runCommand = m_watch->runsCommand();
+    now.probeIntervalMs = m_sweep.continuousIntervalMs;
     now.alertCommand = m_watch->alertCommand();
     now.outageLog = m_outageLog;
     return now.save(m_services.settings);
@@ -533,6 +535,10 @@ bool frmMain::watchMenuClick(const QString& key)
         m_watch->resetStatistics();
     } else if (key == QLatin1String("mnuAlerts")) {
         editAlerts();
+    } else if (key == QLatin1String("mnuOptions")) {
+        ProbeSettings s{m_sweep.continuousIntervalMs};
+        if (!m_unloaded && m_services.dialogs.options(this, s) && !m_unloaded)
+            m_sweep.continuousIntervalMs = s.intervalMs;
     } else if (key == QLatin1String("mnuExport")) {
         exportRows(false);
     } else if (key == QLatin1String("mnuResume")) {

@@ -1,5 +1,6 @@
 #include "app/windowsettings.h"
 
+#include "app/optionsdialog.h"
 #include "monitor/hoststats.h"
 #include "platform/settingsstore.h"
 
@@ -150,6 +151,10 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     s.upAfter = readIn("UpAfter", s.upAfter, 1, monitor::AlertRules::MaxUpAfter);
     s.recentProbes = readIn("RecentProbes", s.recentProbes, 2, monitor::AlertRules::MaxRecentProbes);
     s.degradedLossPercent = readIn("DegradedLossPercent", s.degradedLossPercent, 0, 100);
+    const int interval =
+        readOr(store, QStringLiteral("Probe"), QStringLiteral("IntervalMs"), s.probeIntervalMs, platform::toInt32);
+    if (ProbeSettings::intervalValid(interval))
+        s.probeIntervalMs = interval;
     s.runCommand = readBool(store, SecAlerts, QStringLiteral("RunCommand"), s.runCommand);
     s.alertCommand = store.read(SecAlerts, QStringLiteral("Command"), QString());
     s.degradedRttMs = readIn("DegradedRttMs", s.degradedRttMs, 0, monitor::AlertRules::MaxDegradedRttMs);
@@ -209,6 +214,7 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(SecAlerts, QStringLiteral("RecentProbes"), QString::number(recentProbes));
     store.write(SecAlerts, QStringLiteral("DegradedLossPercent"), QString::number(degradedLossPercent));
     store.write(SecAlerts, QStringLiteral("DegradedRttMs"), QString::number(degradedRttMs));
+    store.write(QStringLiteral("Probe"), QStringLiteral("IntervalMs"), QString::number(probeIntervalMs));
     store.write(SecAlerts, QStringLiteral("RunCommand"), platform::boolText(runCommand));
     store.write(SecAlerts, QStringLiteral("Command"), alertCommand);
     QStringList widths;

@@ -37,7 +37,8 @@ struct WindowSettings
     int recentProbes = 20;
     int degradedLossPercent = 20;
     int degradedRttMs = 0;
-    bool runCommand = false; // alertCommand runs on each change
+    int probeIntervalMs = 1000; // [Probe] IntervalMs: between the starts of a continuous run's sweeps
+    bool runCommand = false;    // alertCommand runs on each change
     QString alertCommand;
     // The list's column widths in pixels, left to right; empty keeps the built-in ones.
     QVector<int> columnWidths;

@@ -3,6 +3,7 @@
 #include "app/alertsdialog.h"
 #include "app/historyview.h"
 #include "app/hostwatch.h"
+#include "app/optionsdialog.h"
 #include "app/sweepview.h"
 #include "monitor/sweep.h"
 #include "platform/appinfo.h"
@@ -79,6 +80,7 @@ private Q_SLOTS:
     void windowFollowsSweepsAndClosesWhenTheHostGoes();
     void alertsDialogByKeyboard();
     void alertsDialogCancelKeepsSettings();
+    void optionsDialogKeepsTheIntervalInRange();
 };
 
 void tst_HistoryView::lossesAndChangesAreDrawnWhereTheyHappened_data()
@@ -225,6 +227,23 @@ void tst_HistoryView::alertsDialogByKeyboard()
     QCOMPARE(rules.degradedRttMs, 150);
     QVERIFY(got.outageLog);
     QCOMPARE(got.logPath, given.logPath);
+}
+
+void tst_HistoryView::optionsDialogKeepsTheIntervalInRange()
+{
+    OptionsDialog dialog(ProbeSettings{50}); // below the least a settings file may hold
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* spin = dialog.findChild<QSpinBox*>(QStringLiteral("spnIntervalMs"));
+    QVERIFY(spin);
+    QCOMPARE(spin->value(), ProbeSettings::MinIntervalMs);
+    spin->setFocus();
+    QTRY_VERIFY(spin->hasFocus());
+    QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(spin, QStringLiteral("99999999"));
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(dialog.settings().intervalMs <= ProbeSettings::MaxIntervalMs);
 }
 
 void tst_HistoryView::alertsDialogCancelKeepsSettings()

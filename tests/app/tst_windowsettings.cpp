@@ -33,6 +33,7 @@ WindowSettings unusual()
     s.recentProbes = 50;
     s.degradedLossPercent = 0;
     s.degradedRttMs = 250;
+    s.probeIntervalMs = 60000;
     s.columnWidths = {211, 133, 90, 60};
     return s;
 }
@@ -41,6 +42,7 @@ void compareKept(const WindowSettings& got, const WindowSettings& want)
 {
     QCOMPARE(got.gridLines, want.gridLines);
     QVERIFY(got.alertRules() == want.alertRules());
+    QCOMPARE(got.probeIntervalMs, want.probeIntervalMs);
     QCOMPARE(got.columnWidths, want.columnWidths);
     QVERIFY(got.unticked == want.unticked);
 }
