@@ -179,6 +179,7 @@ bool frmMain::Form_Load()
         m_watch->setRules(stored.alertRules());
         m_watch->setAlertCommand(stored.runCommand, stored.alertCommand);
         m_sweep.continuousIntervalMs = stored.probeIntervalMs;
+        m_services.prober.setReplyTimeoutMs(stored.probeTimeoutMs);
         m_outageLog = stored.outageLog;
         m_list.setUnticked(stored.unticked);
         for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
@@ -367,6 +368,7 @@ bool frmMain::saveSettings()
     now.setAlertRules(m_watch->rules());
     now.runCommand = m_watch->runsCommand();
     now.probeIntervalMs = m_sweep.continuousIntervalMs;
+    now.probeTimeoutMs = m_services.prober.replyTimeoutMs();
     now.alertCommand = m_watch->alertCommand();
     now.outageLog = m_outageLog;
     return now.save(m_services.settings);
@@ -536,9 +538,11 @@ bool frmMain::watchMenuClick(const QString& key)
     } else if (key == QLatin1String("mnuAlerts")) {
         editAlerts();
     } else if (key == QLatin1String("mnuOptions")) {
-        ProbeSettings s{m_sweep.continuousIntervalMs};
-        if (!m_unloaded && m_services.dialogs.options(this, s) && !m_unloaded)
+        ProbeSettings s{m_sweep.continuousIntervalMs, m_services.prober.replyTimeoutMs()};
+        if (!m_unloaded && m_services.dialogs.options(this, s) && !m_unloaded) {
             m_sweep.continuousIntervalMs = s.intervalMs;
+            m_services.prober.setReplyTimeoutMs(s.timeoutMs);
+        }
     } else if (key == QLatin1String("mnuExport")) {
         exportRows(false);
     } else if (key == QLatin1String("mnuResume")) {

@@ -20,6 +20,14 @@ OptionsDialog::OptionsDialog(const ProbeSettings& settings, QWidget* parent) : Q
     m_interval->setSuffix(QStringLiteral(" ms"));
     m_interval->setValue(std::clamp(settings.intervalMs, ProbeSettings::MinIntervalMs, ProbeSettings::MaxIntervalMs));
     form->addRow(QStringLiteral("&Time between sweeps of a continuous run"), m_interval);
+    m_timeout = new QSpinBox(this);
+    m_timeout->setObjectName(QStringLiteral("spnTimeoutMs"));
+    m_timeout->setRange(ProbeSettings::MinTimeoutMs, ProbeSettings::MaxTimeoutMs);
+    m_timeout->setSingleStep(100);
+    m_timeout->setGroupSeparatorShown(true);
+    m_timeout->setSuffix(QStringLiteral(" ms"));
+    m_timeout->setValue(std::clamp(settings.timeoutMs, ProbeSettings::MinTimeoutMs, ProbeSettings::MaxTimeoutMs));
+    form->addRow(QStringLiteral("&Wait for each reply up to"), m_timeout);
     layout->addLayout(form);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -32,5 +40,6 @@ ProbeSettings OptionsDialog::settings() const
 {
     ProbeSettings s;
     s.intervalMs = m_interval->value();
+    s.timeoutMs = m_timeout->value();
     return s;
 }

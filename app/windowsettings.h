@@ -38,6 +38,7 @@ struct WindowSettings
     int degradedLossPercent = 20;
     int degradedRttMs = 0;
     int probeIntervalMs = 1000; // [Probe] IntervalMs: between the starts of a continuous run's sweeps
+    int probeTimeoutMs = 1000;  // [Probe] TimeoutMs: how long a request waits for its reply
     bool runCommand = false;    // alertCommand runs on each change
     QString alertCommand;
     // The list's column widths in pixels, left to right; empty keeps the built-in ones.

@@ -314,13 +314,16 @@ void tst_FrmMainWatch::optionsSetTheIntervalOfAContinuousRun()
     Harness h;
     frmMain& w = h.make();
     QCOMPARE(w.sweep().continuousIntervalMs, 1000); // unchanged for who never opens Options
+    QCOMPARE(h.prober.replyTimeoutMs(), 1000);
     h.dialogs.onOptions = [](ProbeSettings& s) {
         s.intervalMs = 250;
+        s.timeoutMs = 400;
         return true;
     };
     w.tblTivane->clickMenuItem(QStringLiteral("mnuOptions"));
     QCOMPARE(h.dialogs.optionsShown, QVector<int>{1000});
     QCOMPARE(w.sweep().continuousIntervalMs, 250);
+    QCOMPARE(h.prober.replyTimeoutMs(), 400); // reaches the prober, which hands it to the engine
     h.dialogs.onOptions = [](ProbeSettings& s) {
         s.intervalMs = 5000;
         return false; // Cancel
@@ -329,6 +332,7 @@ void tst_FrmMainWatch::optionsSetTheIntervalOfAContinuousRun()
     QCOMPARE(w.sweep().continuousIntervalMs, 250);
     w.close();
     QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("IntervalMs")), QStringLiteral("250"));
+    QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("TimeoutMs")), QStringLiteral("400"));
     QCOMPARE(h.make().sweep().continuousIntervalMs, 250);
 }
 

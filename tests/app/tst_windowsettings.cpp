@@ -34,6 +34,7 @@ WindowSettings unusual()
     s.degradedLossPercent = 0;
     s.degradedRttMs = 250;
     s.probeIntervalMs = 60000;
+    s.probeTimeoutMs = 300;
     s.columnWidths = {211, 133, 90, 60};
     return s;
 }
@@ -43,6 +44,7 @@ void compareKept(const WindowSettings& got, const WindowSettings& want)
     QCOMPARE(got.gridLines, want.gridLines);
     QVERIFY(got.alertRules() == want.alertRules());
     QCOMPARE(got.probeIntervalMs, want.probeIntervalMs);
+    QCOMPARE(got.probeTimeoutMs, want.probeTimeoutMs);
     QCOMPARE(got.columnWidths, want.columnWidths);
     QVERIFY(got.unticked == want.unticked);
 }
