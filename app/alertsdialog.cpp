@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -24,19 +25,54 @@ AlertsDialog::AlertsDialog(const AlertSettings& settings, QWidget* parent)
     m_downAfter->setValue(std::clamp(settings.downAfter, 1, monitor::HostMonitor::MaxDownAfter));
     m_downAfter->setSuffix(QStringLiteral(" failed probes in a row"));
     form->addRow(QStringLiteral("A host is &down after"), m_downAfter);
+    const auto spin = [this](const char* name, int low, int high, int value, const QString& suffix) {
+        auto* box = new QSpinBox(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setRange(low, high);
+        box->setValue(std::clamp(value, low, high));
+        box->setSuffix(suffix);
+        return box;
+    };
+    using monitor::AlertRules;
+    m_upAfter = spin("spnUpAfter", 1, AlertRules::MaxUpAfter, settings.upAfter, QStringLiteral(" replies in a row"));
+    form->addRow(QStringLiteral("and &up after"), m_upAfter);
+    m_recentProbes =
+        spin("spnRecentProbes", 2, AlertRules::MaxRecentProbes, settings.recentProbes, QStringLiteral(" probes"));
+    form->addRow(QStringLiteral("&Recent loss and round trip over the last"), m_recentProbes);
+    m_lossPercent = spin("spnDegradedLoss", 0, 100, settings.degradedLossPercent, QStringLiteral("% lost"));
+    m_lossPercent->setSpecialValueText(QStringLiteral("never by loss"));
+    form->addRow(QStringLiteral("An up host is de&graded at"), m_lossPercent);
+    m_rttMs = spin("spnDegradedRtt", 0, AlertRules::MaxDegradedRttMs, settings.degradedRttMs,
+                   QStringLiteral(" ms average round trip"));
+    m_rttMs->setSpecialValueText(QStringLiteral("never by round trip"));
+    form->addRow(QStringLiteral("or at"), m_rttMs);
     layout->addLayout(form);
 
     m_outageLog = new QCheckBox(QStringLiteral("Keep an &outage log"), this);
     m_outageLog->setObjectName(QStringLiteral("chkOutageLog"));
     m_outageLog->setChecked(settings.outageLog);
     layout->addWidget(m_outageLog);
-    auto* where = new QLabel(QStringLiteral("One line for each host going down or coming back, added to\n%1")
+    auto* where = new QLabel(QStringLiteral("One line for each host going down, degraded or coming back, added to\n%1")
                                  .arg(QDir::toNativeSeparators(settings.logPath)),
                              this);
     where->setObjectName(QStringLiteral("lblLogPath"));
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     where->setIndent(20);
     layout->addWidget(where);
+
+    m_runCommand = new QCheckBox(QStringLiteral("Run a &command on each change"), this);
+    m_runCommand->setObjectName(QStringLiteral("chkRunCommand"));
+    m_runCommand->setChecked(settings.runCommand);
+    layout->addWidget(m_runCommand);
+    m_command = new QLineEdit(settings.command, this);
+    m_command->setObjectName(QStringLiteral("txtCommand"));
+    m_command->setPlaceholderText(QStringLiteral("notify-send \"Tivane\" \"A host changed\""));
+    m_command->setEnabled(settings.runCommand);
+    m_command->setToolTip(QStringLiteral("Run without a shell, with TIVANE_NAME, TIVANE_ADDRESS, TIVANE_STATE, "
+                                         "TIVANE_PREVIOUS_STATE, TIVANE_STATUS, TIVANE_STATUS_TEXT, TIVANE_RTT_MS, "
+                                         "TIVANE_LOSS_PERCENT and TIVANE_SINCE set"));
+    connect(m_runCommand, &QCheckBox::toggled, m_command, &QWidget::setEnabled);
+    layout->addWidget(m_command);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("buttons"));
@@ -49,7 +85,33 @@ AlertSettings AlertsDialog::settings() const
 {
     AlertSettings s;
     s.downAfter = m_downAfter->value();
+    s.upAfter = m_upAfter->value();
+    s.recentProbes = m_recentProbes->value();
+    s.degradedLossPercent = m_lossPercent->value();
+    s.degradedRttMs = m_rttMs->value();
     s.outageLog = m_outageLog->isChecked();
     s.logPath = m_logPath;
+    s.runCommand = m_runCommand->isChecked();
+    s.command = m_command->text().trimmed();
     return s;
+}
+
+monitor::AlertRules AlertSettings::rules() const
+{
+    monitor::AlertRules r;
+    r.downAfter = downAfter;
+    r.upAfter = upAfter;
+    r.recentProbes = recentProbes;
+    r.degradedLossPercent = degradedLossPercent;
+    r.degradedRttMs = degradedRttMs;
+    return r.clamped();
+}
+
+void AlertSettings::setRules(const monitor::AlertRules& rules)
+{
+    downAfter = rules.downAfter;
+    upAfter = rules.upAfter;
+    recentProbes = rules.recentProbes;
+    degradedLossPercent = rules.degradedLossPercent;
+    degradedRttMs = rules.degradedRttMs;
 }

@@ -178,7 +178,10 @@ bool frmMain::Form_Load()
         m_hideUnselected = stored.hideUnselected;
         m_sweep.setAllAtOnce(stored.pingAllAtOnce);
         m_watch->setStatisticsShown(stored.statistics);
-        m_watch->setDownAfter(stored.downAfter);
+        m_watch->setRules(stored.alertRules());
+        m_watch->setAlertCommand(stored.runCommand, stored.alertCommand);
+        m_sweep.continuousIntervalMs = stored.probeIntervalMs;
+        m_services.prober.setReplyTimeoutMs(stored.probeTimeoutMs);
         m_outageLog = stored.outageLog;
         m_list.setUnticked(stored.unticked);
         for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
@@ -365,7 +368,11 @@ bool frmMain::saveSettings()
         now.columnWidths.append(lstPings->keptColumnWidth(i));
     m_list.rememberTicks();
     now.unticked = m_list.unticked();
-    now.downAfter = m_watch->downAfter();
+    now.setAlertRules(m_watch->rules());
+    now.runCommand = m_watch->runsCommand();
+    now.probeIntervalMs = m_sweep.continuousIntervalMs;
+    now.probeTimeoutMs = m_services.prober.replyTimeoutMs();
+    now.alertCommand = m_watch->alertCommand();
     now.outageLog = m_outageLog;
     return now.save(m_services.settings);
 }
@@ -515,12 +522,15 @@ void frmMain::buildWatch()
                     platform::MsgExclamation, m_services.app.Title);
         });
     });
-    connect(m_watch.get(), &HostWatch::historyFailed, this, [this](const QString& why) {
-        QTimer::singleShot(0, this, [this, why] {
-            if (!m_unloaded)
-                m_services.messages.show(why, platform::MsgExclamation, m_services.app.Title);
+    // Both are told once until they work again; shown after the event that found them.
+    for (const auto failed : {&HostWatch::historyFailed, &HostWatch::commandFailed}) {
+        connect(m_watch.get(), failed, this, [this](const QString& why) {
+            QTimer::singleShot(0, this, [this, why] {
+                if (!m_unloaded)
+                    m_services.messages.show(why, platform::MsgExclamation, m_services.app.Title);
+            });
         });
-    });
+    }
     syncViewChecks();
 }
 
@@ -533,6 +543,12 @@ bool frmMain::watchMenuClick(const QString& key)
         m_watch->resetStatistics();
     } else if (key == QLatin1String("mnuAlerts")) {
         editAlerts();
+    } else if (key == QLatin1String("mnuOptions")) {
+        ProbeSettings s{m_sweep.continuousIntervalMs, m_services.prober.replyTimeoutMs()};
+        if (!m_unloaded && m_services.dialogs.options(this, s) && !m_unloaded) {
+            m_sweep.continuousIntervalMs = s.intervalMs;
+            m_services.prober.setReplyTimeoutMs(s.timeoutMs);
+        }
     } else if (key == QLatin1String("mnuExport")) {
         exportRows(false);
     } else if (key == QLatin1String("mnuResume")) {
@@ -552,12 +568,15 @@ void frmMain::editAlerts()
     if (m_unloaded)
         return;
     AlertSettings s;
-    s.downAfter = m_watch->downAfter();
+    s.setRules(m_watch->rules());
+    s.runCommand = m_watch->runsCommand();
+    s.command = m_watch->alertCommand();
     s.outageLog = m_outageLog;
     s.logPath = outageLogPath();
     if (!m_services.dialogs.alerts(this, s) || m_unloaded)
         return;
-    m_watch->setDownAfter(s.downAfter);
+    m_watch->setRules(s.rules());
+    m_watch->setAlertCommand(s.runCommand, s.command);
     m_outageLog = s.outageLog;
     m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());
 }

@@ -89,6 +89,11 @@ QColor HistoryPlot::downColor()
     return QColor(230, 40, 40);
 }
 
+QColor HistoryPlot::degradedColor()
+{
+    return QColor(240, 163, 10);
+}
+
 QColor HistoryPlot::upColor()
 {
     return QColor(40, 180, 70);
@@ -363,7 +368,9 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         if (e.state == HostState::Unknown || e.atMs < first || e.atMs > last)
             continue;
         const int x = xOf(e.atMs);
-        const QColor c = e.state == HostState::Down ? downColor() : upColor();
+        const QColor c = e.state == HostState::Down       ? downColor()
+                         : e.state == HostState::Degraded ? degradedColor()
+                                                          : upColor();
         p.setPen(QPen(c, 2, Qt::DashLine));
         // Down to the loss band only: the losses right at a change stay in sight.
         p.drawLine(x, area.top(), x, band.top() - 2);

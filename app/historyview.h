@@ -43,6 +43,7 @@ public:
     static QColor lossColor();
     static QColor downColor();
     static QColor upColor();
+    static QColor degradedColor();
 
     // The plot area within the widget, where x runs over time and y over the round trip.
     QRect plotArea() const;

@@ -30,7 +30,10 @@ QVector<Notice> noticesFor(const QVector<monitor::StateChange>& changes, qint64 
         n.host = c.key;
         n.urgency = urgencyOf(c.to);
         const QString host = monitor::hostLabel(c.name, c.address);
-        if (c.to == HostState::Down) {
+        if (c.to == HostState::Degraded) {
+            n.summary = QStringLiteral("%1 is degraded").arg(host);
+            n.body = QStringLiteral("Losing or slow since %1").arg(monitor::formatMoment(c.sinceMs, nowMs, zone));
+        } else if (c.to == HostState::Down) {
             n.summary = QStringLiteral("%1 is down").arg(host);
             const QString why =
                 c.status == -1 ? QStringLiteral("No request could be sent") : mdlPing::GetStatusText(c.status);
@@ -38,8 +41,9 @@ QVector<Notice> noticesFor(const QVector<monitor::StateChange>& changes, qint64 
         } else {
             n.summary = QStringLiteral("%1 is up again").arg(host);
             const qint64 outage = c.previousDurationMs();
+            const QString was = c.from == HostState::Degraded ? QStringLiteral("degraded") : QStringLiteral("down");
             n.body =
-                outage >= 0 ? QStringLiteral("It was down for %1.").arg(monitor::formatDuration(outage)) : QString();
+                outage >= 0 ? QStringLiteral("It was %1 for %2.").arg(was, monitor::formatDuration(outage)) : QString();
         }
         out.append(n);
     }

@@ -23,6 +23,7 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
     m_columns.prepend(StatColumn::State);
     m_upIcon = QIcon(artwork::trayBadgePath(artwork::TrayAllUp));
     m_downIcon = QIcon(artwork::trayBadgePath(artwork::TraySomeDown));
+    m_degradedIcon = QIcon(artwork::trayBadgePath(artwork::TraySomeDegraded));
 
     platform::ReportListModel* model = m_list.items();
     model->setExtraColumns(this);
@@ -33,13 +34,14 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
         QString sample;
         switch (m_columns.at(c)) {
         case StatColumn::State:
-            sample = QStringLiteral("Down") + QStringLiteral("MMM"); // and the badge
+            sample = QStringLiteral("Degraded") + QStringLiteral("MMM"); // and the badge
             break;
         case StatColumn::Sent:
         case StatColumn::Received:
             sample = QStringLiteral("99999");
             break;
         case StatColumn::Loss:
+        case StatColumn::RecentLoss:
             sample = QStringLiteral("33.3%");
             break;
         case StatColumn::Since:
@@ -53,6 +55,7 @@ HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services
         m_list.setColumnWidth(FirstColumn + c, text + 2 * fm.averageCharWidth() + 4);
     }
     connect(model, &QAbstractItemModel::modelReset, this, &HostWatch::followAll);
+    connect(&m_hook, &monitor::CommandHook::problem, this, &HostWatch::onCommandProblem);
     connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
         follow(first + 1, last + 1);
         refreshOverall();
@@ -110,6 +113,12 @@ qint64 HostWatch::now() const
 QColor HostWatch::downTint()
 {
     return QColor(230, 40, 40, 90);
+}
+
+// Half transparent like the red, so the text stays readable on light and dark palettes.
+QColor HostWatch::degradedTint()
+{
+    return QColor(240, 163, 10, 100);
 }
 
 quint64 HostWatch::keyAt(int row) const
@@ -184,6 +193,25 @@ void HostWatch::setDownAfter(int failures)
     m_monitor.setDownAfter(failures);
 }
 
+void HostWatch::setRules(const monitor::AlertRules& rules)
+{
+    m_monitor.setRules(rules);
+}
+
+void HostWatch::setAlertCommand(bool run, const QString& commandLine)
+{
+    m_runCommand = run;
+    m_commandLine = commandLine;
+    m_hook.setCommand(run ? commandLine : QString());
+}
+
+void HostWatch::onCommandProblem(const QString& why)
+{
+    if (!m_logPath.isEmpty())
+        logResult(OutageLog(m_logPath).appendCommandProblem(why, now()));
+    Q_EMIT commandFailed(why);
+}
+
 void HostWatch::onEntryFinished(int row, quint64 key, std::int32_t status, qint64 rttUs, qint64 atMs)
 {
     if (key == 0)
@@ -246,6 +274,7 @@ void HostWatch::flush()
         }
         if (!m_logPath.isEmpty())
             logResult(OutageLog(m_logPath).append(changes));
+        m_hook.changed(changes, &m_monitor);
     }
     Q_EMIT recorded();
 }
@@ -283,6 +312,9 @@ void HostWatch::refreshOverall()
         break;
     case monitor::Overall::AllUp:
         image = artwork::TrayAllUp;
+        break;
+    case monitor::Overall::SomeDegraded:
+        image = artwork::TraySomeDegraded;
         break;
     case monitor::Overall::SomeDown:
         image = artwork::TraySomeDown;
@@ -339,7 +371,7 @@ QVariant HostWatch::extraData(quint64 key, int column, int role) const
     case Qt::DecorationRole:
         if (c != StatColumn::State || s->state == HostState::Unknown)
             return {};
-        return s->state == HostState::Down ? m_downIcon : m_upIcon;
+        return s->state == HostState::Down ? m_downIcon : s->state == HostState::Degraded ? m_degradedIcon : m_upIcon;
     case Qt::BackgroundRole:
         return rowData(key, role);
     default:
@@ -361,7 +393,9 @@ QVariant HostWatch::rowData(quint64 key, int role) const
     if (!s)
         return {};
     if (role == Qt::BackgroundRole)
-        return s->state == HostState::Down ? QVariant(downTint()) : QVariant();
+        return s->state == HostState::Down       ? QVariant(downTint())
+               : s->state == HostState::Degraded ? QVariant(degradedTint())
+                                                 : QVariant();
     if (role == Qt::ToolTipRole && m_shown)
         return monitor::statToolTip(*s, now());
     return {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "monitor/commandhook.h"
 #include "monitor/historystore.h"
 #include "monitor/hoststats.h"
 #include "monitor/outagelog.h"
@@ -63,6 +64,12 @@ public:
     void resetStatistics();
     void setDownAfter(int failures);
     int downAfter() const { return m_monitor.downAfter(); }
+    void setRules(const monitor::AlertRules& rules);
+    const monitor::AlertRules& rules() const { return m_monitor.rules(); }
+    // The command run on each change, kept while off so the dialog shows it again.
+    void setAlertCommand(bool run, const QString& commandLine);
+    bool runsCommand() const { return m_runCommand; }
+    QString alertCommand() const { return m_commandLine; }
     // Empty: no outage log. The file is appended to, never rewritten.
     void setOutageLogPath(const QString& path) { m_logPath = path; }
     QString outageLogPath() const { return m_logPath; }
@@ -96,6 +103,7 @@ public:
     // The colour laid over the row of a host that is down; translucent, so it reads on a light
     // and on a dark palette alike.
     static QColor downTint();
+    static QColor degradedTint();
 
 Q_SIGNALS:
     // A sweep's results are in the monitor (views of the history follow with it).
@@ -106,12 +114,15 @@ Q_SIGNALS:
     void logFailed(const QString& why);
     // The history cannot be kept (why, in a sentence), or is kept again after it could not be.
     void historyFailed(const QString& why);
+    // The change command failed; told once per command line, and added to the outage log.
+    void commandFailed(const QString& why);
 
 private:
     void onEntryFinished(int row, quint64 key, std::int32_t status, qint64 rttUs, qint64 atMs);
     void logMonitoring(OutageLog::Monitoring what);
     // Tells of a failed write once, until one works again.
     void logResult(const QString& why);
+    void onCommandProblem(const QString& why);
     void follow(int first, int last);
     void forget(int first, int last);
     void followAll();
@@ -122,6 +133,9 @@ private:
     Sweep& m_sweep;
     Services m_services;
     monitor::HostMonitor m_monitor;
+    monitor::CommandHook m_hook;
+    bool m_runCommand = false;
+    QString m_commandLine;
     QList<monitor::StatColumn> m_columns;
     QString m_logPath;
     std::unique_ptr<monitor::HistoryStore> m_store;
@@ -130,4 +144,5 @@ private:
     QTimer m_midnight;
     QIcon m_upIcon;
     QIcon m_downIcon;
+    QIcon m_degradedIcon;
 };

@@ -68,6 +68,7 @@ const MenuItem MenuItems[] = {
     {5, "Statistics", "mnuStats", true},
     {5, "Reset Statistics", "mnuResetStats", false},
     {5, "Alerts\u2026", "mnuAlerts", false},
+    {5, "Options\u2026", "mnuOptions", false},
 };
 
 // The context menu's items that need a selected row.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/alertsdialog.h"
+#include "app/optionsdialog.h"
 #include "hostlist/hostlistfile.h"
 #include "platform/appinfo.h"
 
@@ -61,6 +62,13 @@ public:
     // The Alerts dialog over the owner, changing settings on OK; false when cancelled. None:
     // always cancelled.
     virtual bool alerts(QWidget* owner, AlertSettings& settings)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(settings);
+        return false;
+    }
+    // The Options dialog, likewise.
+    virtual bool options(QWidget* owner, ProbeSettings& settings)
     {
         Q_UNUSED(owner);
         Q_UNUSED(settings);

@@ -57,6 +57,15 @@ bool StandardDialogs::alerts(QWidget* owner, AlertSettings& settings)
     return true;
 }
 
+bool StandardDialogs::options(QWidget* owner, ProbeSettings& settings)
+{
+    OptionsDialog dialog(settings, owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    settings = dialog.settings();
+    return true;
+}
+
 bool SystemTray::showMessage(const QString& title, const QString& text, bool warning)
 {
     return m_icon.showMessage(title, text, warning);

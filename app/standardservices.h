@@ -24,6 +24,7 @@ public:
     QString saveFile(QWidget* owner, const QString& title, const QString& suggestedPath,
                      const QString& filter) override;
     bool alerts(QWidget* owner, AlertSettings& settings) override;
+    bool options(QWidget* owner, ProbeSettings& settings) override;
 
 private:
     platform::AppInfo m_app;

@@ -21,9 +21,14 @@ WindowPlacement::WindowPlacement(QWidget& window, std::function<void()> layout)
 void WindowPlacement::restore(const platform::SettingsStore& settings, int contentWidth)
 {
     QRect g = WindowSettings::loadGeometry(settings);
-    // A first run opens wide enough for every column on show; a stored size always wins.
-    if (!settings.contains(QStringLiteral("Settings"), QStringLiteral("WndW")))
-        g.setWidth(std::max(g.width(), toTwips(contentWidth + frameExtra().width())));
+    // A first run opens wide enough for every column on show, but no wider than the screen
+    // leaves right of where it opens, so it opens where it should; a stored size always wins.
+    if (!settings.contains(QStringLiteral("Settings"), QStringLiteral("WndW"))) {
+        int wanted = contentWidth + frameExtra().width();
+        if (const QScreen* screen = m_window.screen())
+            wanted = std::min(wanted, screen->availableGeometry().right() + 1 - toPixels(g.x()));
+        g.setWidth(std::max(g.width(), toTwips(wanted)));
+    }
     setGeometryTwips(g.y(), g.x(), g.height(), g.width());
 }
 

@@ -1,5 +1,6 @@
 #include "app/windowsettings.h"
 
+#include "app/optionsdialog.h"
 #include "monitor/hoststats.h"
 #include "platform/settingsstore.h"
 
@@ -142,6 +143,25 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     if (downAfter >= 1 && downAfter <= monitor::HostMonitor::MaxDownAfter)
         s.downAfter = downAfter;
     s.outageLog = readBool(store, SecAlerts, QStringLiteral("OutageLog"), s.outageLog);
+    // A value out of range in the file keeps its default rather than a clamped surprise.
+    const auto readIn = [&](const char* key, int fallback, int low, int high) {
+        const int v = readOr(store, SecAlerts, QString::fromLatin1(key), fallback, platform::toInt32);
+        return v >= low && v <= high ? v : fallback;
+    };
+    s.upAfter = readIn("UpAfter", s.upAfter, 1, monitor::AlertRules::MaxUpAfter);
+    s.recentProbes = readIn("RecentProbes", s.recentProbes, 2, monitor::AlertRules::MaxRecentProbes);
+    s.degradedLossPercent = readIn("DegradedLossPercent", s.degradedLossPercent, 0, 100);
+    const int interval =
+        readOr(store, QStringLiteral("Probe"), QStringLiteral("IntervalMs"), s.probeIntervalMs, platform::toInt32);
+    if (ProbeSettings::intervalValid(interval))
+        s.probeIntervalMs = interval;
+    const int timeout =
+        readOr(store, QStringLiteral("Probe"), QStringLiteral("TimeoutMs"), s.probeTimeoutMs, platform::toInt32);
+    if (ProbeSettings::timeoutValid(timeout))
+        s.probeTimeoutMs = timeout;
+    s.runCommand = readBool(store, SecAlerts, QStringLiteral("RunCommand"), s.runCommand);
+    s.alertCommand = store.read(SecAlerts, QStringLiteral("Command"), QString());
+    s.degradedRttMs = readIn("DegradedRttMs", s.degradedRttMs, 0, monitor::AlertRules::MaxDegradedRttMs);
     s.columnWidths = readWidths(store);
     // Until the first save, the entries are still where earlier versions kept them.
     if (QFileInfo::exists(store.besidePath(UntickedFile)))
@@ -194,6 +214,14 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(SecView, QStringLiteral("Statistics"), platform::boolText(statistics));
     store.write(SecAlerts, QStringLiteral("DownAfter"), QString::number(downAfter));
     store.write(SecAlerts, QStringLiteral("OutageLog"), platform::boolText(outageLog));
+    store.write(SecAlerts, QStringLiteral("UpAfter"), QString::number(upAfter));
+    store.write(SecAlerts, QStringLiteral("RecentProbes"), QString::number(recentProbes));
+    store.write(SecAlerts, QStringLiteral("DegradedLossPercent"), QString::number(degradedLossPercent));
+    store.write(SecAlerts, QStringLiteral("DegradedRttMs"), QString::number(degradedRttMs));
+    store.write(QStringLiteral("Probe"), QStringLiteral("IntervalMs"), QString::number(probeIntervalMs));
+    store.write(QStringLiteral("Probe"), QStringLiteral("TimeoutMs"), QString::number(probeTimeoutMs));
+    store.write(SecAlerts, QStringLiteral("RunCommand"), platform::boolText(runCommand));
+    store.write(SecAlerts, QStringLiteral("Command"), alertCommand);
     QStringList widths;
     for (const int w : columnWidths)
         widths.append(QString::number(w));
@@ -226,4 +254,24 @@ QStringList WindowSettings::keepUnticked(const QStringList& remembered, const QV
         }
     }
     return out;
+}
+
+monitor::AlertRules WindowSettings::alertRules() const
+{
+    monitor::AlertRules r;
+    r.downAfter = downAfter;
+    r.upAfter = upAfter;
+    r.recentProbes = recentProbes;
+    r.degradedLossPercent = degradedLossPercent;
+    r.degradedRttMs = degradedRttMs;
+    return r.clamped();
+}
+
+void WindowSettings::setAlertRules(const monitor::AlertRules& rules)
+{
+    downAfter = rules.downAfter;
+    upAfter = rules.upAfter;
+    recentProbes = rules.recentProbes;
+    degradedLossPercent = rules.degradedLossPercent;
+    degradedRttMs = rules.degradedRttMs;
 }

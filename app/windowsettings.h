@@ -1,5 +1,7 @@
 #pragma once
 
+#include "monitor/hoststats.h"
+
 #include <QRect>
 #include <QStringList>
 #include <QVector>
@@ -31,6 +33,14 @@ struct WindowSettings
     bool statistics = true;        // the statistics columns are shown
     int downAfter = 3;             // failed probes in a row before a host counts as down, 1..100
     bool outageLog = false;        // state changes are appended to the outage log
+    int upAfter = 1;               // the other alert thresholds, as monitor::AlertRules has them
+    int recentProbes = 20;
+    int degradedLossPercent = 20;
+    int degradedRttMs = 0;
+    int probeIntervalMs = 1000; // [Probe] IntervalMs: between the starts of a continuous run's sweeps
+    int probeTimeoutMs = 1000;  // [Probe] TimeoutMs: how long a request waits for its reply
+    bool runCommand = false;    // alertCommand runs on each change
+    QString alertCommand;
     // The list's column widths in pixels, left to right; empty keeps the built-in ones.
     QVector<int> columnWidths;
     // The entries the user unticked, each as entryIdentity() gives it; kept in a file of their
@@ -43,6 +53,9 @@ struct WindowSettings
     // The unticked entries after a look at the rows on show (identity, ticked): theirs as shown,
     // first, then the remembered ones of entries not on show (another list was showing).
     static QStringList keepUnticked(const QStringList& remembered, const QVector<std::pair<QString, bool>>& shown);
+
+    monitor::AlertRules alertRules() const;
+    void setAlertRules(const monitor::AlertRules& rules);
 
     // Everything but the geometry, which is read only when the window is first activated.
     static WindowSettings load(const platform::SettingsStore& store);

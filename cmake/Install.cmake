@@ -21,6 +21,7 @@ foreach(size IN ITEMS 16 22 24 32 48)
     install(FILES ${TIVANE_STAGE_DIR}/icons/${size}x${size}/status/tivane-idle.png
                   ${TIVANE_STAGE_DIR}/icons/${size}x${size}/status/tivane-up.png
                   ${TIVANE_STAGE_DIR}/icons/${size}x${size}/status/tivane-down.png
+                  ${TIVANE_STAGE_DIR}/icons/${size}x${size}/status/tivane-degraded.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/status)
 endforeach()
 install(FILES ${TIVANE_STAGE_DIR}/gz/tivane.1.gz ${TIVANE_STAGE_DIR}/gz/tivane-probe.1.gz

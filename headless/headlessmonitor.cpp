@@ -178,9 +178,7 @@ QByteArray HeadlessMonitor::hostsJson() const
         o.insert(QStringLiteral("name"), row.target.name);
         o.insert(QStringLiteral("address"), row.target.address);
         o.insert(QStringLiteral("probed"), extra == m_extra.cend() ? QString() : extra->ip);
-        o.insert(QStringLiteral("state"), s->state == monitor::HostState::Up     ? QStringLiteral("up")
-                                          : s->state == monitor::HostState::Down ? QStringLiteral("down")
-                                                                                 : QStringLiteral("unknown"));
+        o.insert(QStringLiteral("state"), QLatin1String(stateLabel(s->state)));
         o.insert(QStringLiteral("since"),
                  s->stateSinceMs > 0
                      ? QJsonValue(QDateTime::fromMSecsSinceEpoch(s->stateSinceMs, Qt::UTC).toString(Qt::ISODateWithMs))

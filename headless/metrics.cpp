@@ -80,19 +80,22 @@ void family(QByteArray& out, const char* name, const char* type, const char* hel
     out += '\n';
 }
 
+} // namespace
+
 const char* stateLabel(monitor::HostState state)
 {
     switch (state) {
     case monitor::HostState::Up:
         return "up";
+    case monitor::HostState::Degraded:
+        return "degraded";
     case monitor::HostState::Down:
         return "down";
-    default:
-        return "unknown";
+    case monitor::HostState::Unknown:
+        break;
     }
+    return "unknown";
 }
-
-} // namespace
 
 QByteArray renderMetrics(const QVector<HostMetrics>& hosts, const QString& source, quint64 listLoadErrors)
 {

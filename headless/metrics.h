@@ -17,6 +17,8 @@ namespace headless {
 // Upper bounds of the round-trip histogram, in seconds: 5e-05 doubling to 26.2144; +Inf follows.
 inline constexpr int RttBucketCount = 20;
 double rttBucketBound(int i);
+// The state as the metrics, the JSON view and rules name it.
+const char* stateLabel(monitor::HostState state);
 // The bucket a round trip falls in; RttBucketCount for +Inf.
 int rttBucketOf(qint64 rttUs);
 

@@ -15,7 +15,8 @@ enum class HostState : std::uint8_t
 {
     Unknown,
     Up,
-    Down
+    Down,
+    Degraded // up, but losing or slow over the recent probes
 };
 
 // What one probe of a host gave, as the history keeps it.

@@ -21,11 +21,117 @@ qint64 HostStats::avgRttUs() const
     return (sumRttUs + qint64(replies / 2)) / qint64(replies);
 }
 
+double HostStats::recentLossPercent() const
+{
+    if (recent.empty())
+        return -1.0;
+    const auto lost = std::count(recent.begin(), recent.end(), qint64(-1));
+    return 100.0 * double(lost) / double(recent.size());
+}
+
+qint64 HostStats::recentAvgRttUs() const
+{
+    qint64 sum = 0;
+    qint64 n = 0;
+    for (const qint64 rtt : recent) {
+        if (rtt >= 0) {
+            sum += rtt;
+            ++n;
+        }
+    }
+    return n ? (sum + n / 2) / n : -1;
+}
+
+qint64 HostStats::jitterUs() const
+{
+    // Consecutive replies: a loss between two replies does not make a jump of its own.
+    qint64 previous = -1;
+    qint64 sum = 0;
+    qint64 n = 0;
+    for (const qint64 rtt : recent) {
+        if (rtt < 0)
+            continue;
+        if (previous >= 0) {
+            sum += std::abs(rtt - previous);
+            ++n;
+        }
+        previous = rtt;
+    }
+    return n ? (sum + n / 2) / n : -1;
+}
+
+qint64 HostStats::p95RttUs() const
+{
+    std::vector<qint64> rtts;
+    rtts.reserve(recent.size());
+    for (const qint64 rtt : recent) {
+        if (rtt >= 0)
+            rtts.push_back(rtt);
+    }
+    if (rtts.empty())
+        return -1;
+    // Nearest rank: the smallest value with at least 95% of the replies at or below it.
+    const std::size_t rank = std::size_t(std::ceil(0.95 * double(rtts.size())));
+    const auto nth = rtts.begin() + std::ptrdiff_t(std::max<std::size_t>(rank, 1) - 1);
+    std::nth_element(rtts.begin(), nth, rtts.end());
+    return *nth;
+}
+
+AlertRules AlertRules::clamped() const
+{
+    AlertRules r;
+    r.downAfter = std::clamp(downAfter, 1, MaxDownAfter);
+    r.upAfter = std::clamp(upAfter, 1, MaxUpAfter);
+    r.recentProbes = std::clamp(recentProbes, 2, MaxRecentProbes);
+    r.degradedLossPercent = std::clamp(degradedLossPercent, 0, 100);
+    r.degradedRttMs = std::clamp(degradedRttMs, 0, MaxDegradedRttMs);
+    return r;
+}
+
 HostMonitor::HostMonitor(std::size_t historyBudgetBytes) : m_history(historyBudgetBytes) {}
 
 void HostMonitor::setDownAfter(int failures)
 {
-    m_downAfter = std::clamp(failures, 1, MaxDownAfter);
+    m_rules.downAfter = std::clamp(failures, 1, MaxDownAfter);
+}
+
+void HostMonitor::setRules(const AlertRules& rules)
+{
+    m_rules = rules.clamped();
+    for (Entry& e : m_entries) {
+        auto& recent = e.stats.recent;
+        while (recent.size() > std::size_t(m_rules.recentProbes))
+            recent.pop_front();
+    }
+}
+
+void HostMonitor::count(HostState state, int by)
+{
+    if (state == HostState::Down)
+        m_down += by;
+    else if (state == HostState::Up)
+        m_up += by;
+    else if (state == HostState::Degraded)
+        m_degraded += by;
+}
+
+bool HostMonitor::isDegraded(const HostStats& s) const
+{
+    if (s.recent.empty())
+        return false;
+    if (m_rules.degradedLossPercent > 0) {
+        // Over the whole window even before it is full: a few probes alone do not make a host
+        // degraded, but failures enough to fill the share of a full window do.
+        const auto lost = std::count(s.recent.begin(), s.recent.end(), qint64(-1));
+        if (qint64(lost) * 100 >= qint64(m_rules.degradedLossPercent) * m_rules.recentProbes)
+            return true;
+    }
+    if (m_rules.degradedRttMs > 0) {
+        const qint64 avg = s.recentAvgRttUs();
+        if (avg >= qint64(m_rules.degradedRttMs) * 1000)
+            return true;
+    }
+    return false;
 }
 
 void HostMonitor::setEntry(HostKey key, const QString& name, const QString& address)
@@ -52,10 +158,7 @@ void HostMonitor::setEntry(HostKey key, const QString& name, const QString& addr
 // Back to never probed: counts, state and history.
 void HostMonitor::forget(Entry& e)
 {
-    if (e.stats.state == HostState::Down)
-        --m_down;
-    else if (e.stats.state == HostState::Up)
-        --m_up;
+    count(e.stats.state, -1);
     HostStats fresh;
     fresh.name = std::move(e.stats.name);
     fresh.address = std::move(e.stats.address);
@@ -72,10 +175,7 @@ void HostMonitor::removeEntry(HostKey key)
     const std::size_t i = std::size_t(*it);
     m_index.erase(it);
     Entry& e = m_entries[i];
-    if (e.stats.state == HostState::Down)
-        --m_down;
-    else if (e.stats.state == HostState::Up)
-        --m_up;
+    count(e.stats.state, -1);
     m_history.removeHost(e.slot);
     const std::size_t last = m_entries.size() - 1;
     if (i != last) {
@@ -118,6 +218,7 @@ void HostMonitor::clear()
     m_history.clear();
     m_down = 0;
     m_up = 0;
+    m_degraded = 0;
 }
 
 void HostMonitor::resetStatistics()
@@ -132,6 +233,7 @@ void HostMonitor::resetStatistics()
     m_pending.clear();
     m_down = 0;
     m_up = 0;
+    m_degraded = 0;
 }
 
 void HostMonitor::setState(HostKey key, Entry& e, HostState to, qint64 sinceMs, std::int32_t status)
@@ -147,14 +249,8 @@ void HostMonitor::setState(HostKey key, Entry& e, HostState to, qint64 sinceMs, 
     change.previousSinceMs = s.state == HostState::Unknown ? 0 : s.stateSinceMs;
     change.status = status;
 
-    if (s.state == HostState::Down)
-        --m_down;
-    else if (s.state == HostState::Up)
-        --m_up;
-    if (to == HostState::Down)
-        ++m_down;
-    else if (to == HostState::Up)
-        ++m_up;
+    count(s.state, -1);
+    count(to, 1);
     s.state = to;
     s.stateSinceMs = sinceMs;
 
@@ -180,19 +276,41 @@ bool HostMonitor::record(HostKey key, std::int32_t status, qint64 rttUs, qint64 
         s.maxRttUs = std::max(s.maxRttUs, rtt);
         s.sumRttUs += rtt;
         s.failuresInRow = 0;
+        if (s.repliesInRow == 0)
+            s.replyingSinceMs = atMs;
+        if (s.repliesInRow < std::numeric_limits<int>::max())
+            ++s.repliesInRow;
+        s.recent.push_back(rtt);
         m_history.add(e.slot, atMs, status, rtt);
-        if (s.state != HostState::Up)
-            setState(key, e, HostState::Up, atMs, status);
     } else {
         s.lastRttUs = -1;
+        s.repliesInRow = 0;
         if (s.failuresInRow == 0)
             s.failingSinceMs = atMs;
         if (s.failuresInRow < std::numeric_limits<int>::max())
             ++s.failuresInRow;
+        s.recent.push_back(-1);
         m_history.add(e.slot, atMs, status, -1);
-        if (s.failuresInRow >= m_downAfter && s.state != HostState::Down)
-            setState(key, e, HostState::Down, s.failingSinceMs, status);
     }
+    while (s.recent.size() > std::size_t(m_rules.recentProbes))
+        s.recent.pop_front();
+
+    // One change at most per probe, straight to where the host is now.
+    HostState to = s.state;
+    qint64 since = atMs;
+    if (s.failuresInRow >= m_rules.downAfter) {
+        to = HostState::Down;
+        since = s.failingSinceMs;
+    } else if (s.state == HostState::Unknown || s.state == HostState::Down) {
+        if (s.repliesInRow >= m_rules.upAfter) {
+            to = isDegraded(s) ? HostState::Degraded : HostState::Up;
+            since = s.replyingSinceMs;
+        }
+    } else {
+        to = isDegraded(s) ? HostState::Degraded : HostState::Up;
+    }
+    if (to != s.state)
+        setState(key, e, to, since, status);
     return true;
 }
 
@@ -230,6 +348,8 @@ Overall HostMonitor::overall() const
 {
     if (m_down > 0)
         return Overall::SomeDown;
+    if (m_degraded > 0)
+        return Overall::SomeDegraded;
     return m_up > 0 ? Overall::AllUp : Overall::NoneProbed;
 }
 
@@ -255,14 +375,16 @@ QString shortName(const QString& name, const QString& address)
 Overall HostMonitor::overall(const QSet<HostKey>& counted) const
 {
     int up = 0;
+    int degraded = 0;
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         if (!counted.contains(m_entryKeys[i]))
             continue;
         if (m_entries[i].stats.state == HostState::Down)
             return Overall::SomeDown;
         up += m_entries[i].stats.state == HostState::Up;
+        degraded += m_entries[i].stats.state == HostState::Degraded;
     }
-    return up > 0 ? Overall::AllUp : Overall::NoneProbed;
+    return degraded > 0 ? Overall::SomeDegraded : up > 0 ? Overall::AllUp : Overall::NoneProbed;
 }
 
 QString HostMonitor::trayToolTip() const
@@ -280,16 +402,22 @@ QString HostMonitor::tipFor(const QSet<HostKey>* counted) const
     int total = 0;
     int up = 0;
     int downCount = 0;
+    int degradedCount = 0;
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         if (counted && !counted->contains(m_entryKeys[i]))
             continue;
         ++total;
         up += m_entries[i].stats.state == HostState::Up;
         downCount += m_entries[i].stats.state == HostState::Down;
+        degradedCount += m_entries[i].stats.state == HostState::Degraded;
     }
     if (total == 0)
         return QStringLiteral("Tivane: no hosts");
-    switch (downCount > 0 ? Overall::SomeDown : up > 0 ? Overall::AllUp : Overall::NoneProbed) {
+    const Overall overall = downCount > 0       ? Overall::SomeDown
+                            : degradedCount > 0 ? Overall::SomeDegraded
+                            : up > 0            ? Overall::AllUp
+                                                : Overall::NoneProbed;
+    switch (overall) {
     case Overall::NoneProbed:
         return QStringLiteral("Tivane: %1 %2, none probed yet")
             .arg(total)
@@ -299,21 +427,34 @@ QString HostMonitor::tipFor(const QSet<HostKey>* counted) const
             return total == 1 ? QStringLiteral("Tivane: the host is up")
                               : QStringLiteral("Tivane: all %1 up").arg(total);
         return QStringLiteral("Tivane: %1 of %2 up").arg(up).arg(total);
+    case Overall::SomeDegraded:
     case Overall::SomeDown:
         break;
     }
     // In the window's order of keys, so the tip does not shuffle from one update to the next.
-    std::vector<std::pair<HostKey, QString>> down;
-    for (std::size_t i = 0; i < m_entries.size(); ++i) {
-        const HostStats& s = m_entries[i].stats;
-        if (s.state == HostState::Down && (!counted || counted->contains(m_entryKeys[i])))
-            down.emplace_back(m_entryKeys[i], shortName(s.name, s.address));
+    const auto namesIn = [&](HostState state) {
+        std::vector<std::pair<HostKey, QString>> hosts;
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            const HostStats& s = m_entries[i].stats;
+            if (s.state == state && (!counted || counted->contains(m_entryKeys[i])))
+                hosts.emplace_back(m_entryKeys[i], shortName(s.name, s.address));
+        }
+        std::sort(hosts.begin(), hosts.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        QStringList names;
+        for (const auto& h : hosts)
+            names.append(h.second);
+        return nameList(names);
+    };
+    QString tip;
+    if (downCount > 0)
+        tip = QStringLiteral("Tivane: %1 of %2 down\n%3").arg(downCount).arg(total).arg(namesIn(HostState::Down));
+    if (degradedCount > 0) {
+        const QString degraded = namesIn(HostState::Degraded);
+        tip = tip.isEmpty()
+                  ? QStringLiteral("Tivane: %1 of %2 degraded\n%3").arg(degradedCount).arg(total).arg(degraded)
+                  : tip + QStringLiteral("\nDegraded: %1").arg(degraded);
     }
-    std::sort(down.begin(), down.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    QStringList names;
-    for (const auto& d : down)
-        names.append(d.second);
-    return QStringLiteral("Tivane: %1 of %2 down\n%3").arg(downCount).arg(total).arg(nameList(names));
+    return tip;
 }
 
 const QTimeZone& localZone()
@@ -384,10 +525,27 @@ QString stateText(HostState state)
         return QStringLiteral("Up");
     case HostState::Down:
         return QStringLiteral("Down");
+    case HostState::Degraded:
+        return QStringLiteral("Degraded");
     case HostState::Unknown:
         break;
     }
     return {};
+}
+
+QString stateName(HostState state)
+{
+    switch (state) {
+    case HostState::Up:
+        return QStringLiteral("up");
+    case HostState::Down:
+        return QStringLiteral("down");
+    case HostState::Degraded:
+        return QStringLiteral("degraded");
+    case HostState::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
 }
 
 QString hostLabel(const QString& name, const QString& address)
@@ -420,13 +578,20 @@ QString statHeader(StatColumn column)
         return QStringLiteral("Max");
     case StatColumn::Since:
         return QStringLiteral("Since");
+    case StatColumn::Jitter:
+        return QStringLiteral("Jitter");
+    case StatColumn::P95:
+        return QStringLiteral("95%");
+    case StatColumn::RecentLoss:
+        return QStringLiteral("Recent loss");
     }
     return {};
 }
 
 QList<StatColumn> defaultStatColumns()
 {
-    return {StatColumn::Sent, StatColumn::Loss, StatColumn::Avg, StatColumn::Min, StatColumn::Max, StatColumn::Since};
+    return {StatColumn::Sent,   StatColumn::Loss, StatColumn::Avg,        StatColumn::Min,  StatColumn::Max,
+            StatColumn::Jitter, StatColumn::P95,  StatColumn::RecentLoss, StatColumn::Since};
 }
 
 QString statText(const HostStats& s, StatColumn column, qint64 nowMs, const QTimeZone& zone)
@@ -450,6 +615,12 @@ QString statText(const HostStats& s, StatColumn column, qint64 nowMs, const QTim
         return formatRtt(s.maxRttUs);
     case StatColumn::Since:
         return formatMoment(s.stateSinceMs, nowMs, zone);
+    case StatColumn::Jitter:
+        return formatRtt(s.jitterUs());
+    case StatColumn::P95:
+        return formatRtt(s.p95RttUs());
+    case StatColumn::RecentLoss:
+        return formatLoss(s.recentLossPercent());
     }
     return {};
 }
@@ -459,7 +630,7 @@ double statSortKey(const HostStats& s, StatColumn column)
     switch (column) {
     case StatColumn::State:
         // Down first when sorted descending, as people look for those.
-        return s.state == HostState::Down ? 2 : s.state == HostState::Up ? 1 : 0;
+        return s.state == HostState::Down ? 3 : s.state == HostState::Degraded ? 2 : s.state == HostState::Up ? 1 : 0;
     case StatColumn::Sent:
         return double(s.sent);
     case StatColumn::Received:
@@ -476,6 +647,12 @@ double statSortKey(const HostStats& s, StatColumn column)
         return double(s.maxRttUs);
     case StatColumn::Since:
         return s.stateSinceMs > 0 ? double(s.stateSinceMs) : -1.0;
+    case StatColumn::Jitter:
+        return double(s.jitterUs());
+    case StatColumn::P95:
+        return double(s.p95RttUs());
+    case StatColumn::RecentLoss:
+        return s.recentLossPercent();
     }
     return -1.0;
 }
@@ -500,6 +677,11 @@ QString statToolTip(const HostStats& s, qint64 nowMs, const QTimeZone& zone)
         lines.append(QStringLiteral("Round trip: last %1, min %2, avg %3, max %4")
                          .arg(s.lastRttUs < 0 ? QStringLiteral("none") : formatRtt(s.lastRttUs), formatRtt(s.minRttUs),
                               formatRtt(s.avgRttUs()), formatRtt(s.maxRttUs)));
+    lines.append(QStringLiteral("Last %1 probes: loss %2, jitter %3, 95th percentile %4")
+                     .arg(s.recent.size())
+                     .arg(formatLoss(s.recentLossPercent()))
+                     .arg(s.jitterUs() < 0 ? QStringLiteral("none") : formatRtt(s.jitterUs()))
+                     .arg(s.p95RttUs() < 0 ? QStringLiteral("none") : formatRtt(s.p95RttUs())));
     if (s.failuresInRow > 0)
         lines.append(QStringLiteral("%1 failed in a row").arg(s.failuresInRow));
     return lines.join(QLatin1Char('\n'));
@@ -512,10 +694,16 @@ Notification describeChanges(const QVector<StateChange>& changes, qint64 nowMs, 
     QStringList upNames;
     const StateChange* lastDown = nullptr;
     const StateChange* lastUp = nullptr;
+    QStringList degradedNames;
+    const StateChange* lastDegraded = nullptr;
     for (const StateChange& c : changes) {
         if (!c.notable())
             continue;
-        if (c.to == HostState::Down) {
+        if (c.to == HostState::Degraded) {
+            ++n.degraded;
+            degradedNames.append(shortName(c.name, c.address));
+            lastDegraded = &c;
+        } else if (c.to == HostState::Down) {
             ++n.wentDown;
             downNames.append(shortName(c.name, c.address));
             lastDown = &c;
@@ -527,6 +715,16 @@ Notification describeChanges(const QVector<StateChange>& changes, qint64 nowMs, 
     }
     if (n.isEmpty())
         return n;
+    if (n.wentDown == 0 && n.cameBack == 0) {
+        n.title =
+            n.degraded == 1 ? QStringLiteral("Host degraded") : QStringLiteral("%1 hosts degraded").arg(n.degraded);
+        n.text = n.degraded == 1 ? QStringLiteral("%1 is degraded since %2")
+                                       .arg(hostLabel(lastDegraded->name, lastDegraded->address),
+                                            formatMoment(lastDegraded->sinceMs, nowMs, zone))
+                                 : nameList(degradedNames);
+        return n;
+    }
+    const QString degradedLine = n.degraded ? QStringLiteral("\nDegraded: %1").arg(nameList(degradedNames)) : QString();
 
     const auto downSentence = [&](const StateChange& c) {
         return QStringLiteral("%1 is down since %2")
@@ -558,6 +756,7 @@ Notification describeChanges(const QVector<StateChange>& changes, qint64 nowMs, 
                       .arg(n.cameBack);
         n.text = QStringLiteral("Down: %1\nUp again: %2").arg(nameList(downNames), nameList(upNames));
     }
+    n.text += degradedLine;
     return n;
 }
 

@@ -10,6 +10,7 @@
 #include <QTimeZone>
 #include <QVector>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 // Per-host statistics, up and down states, their changes and the history of results, without
@@ -39,11 +40,44 @@ struct HostStats
     qint64 stateSinceMs = 0; // when the present state began; 0 while unknown
     int failuresInRow = 0;
     qint64 failingSinceMs = 0; // the first failure of the present run of failures
+    int repliesInRow = 0;
+    qint64 replyingSinceMs = 0; // the first reply of the present run of replies
+    // The last probes' round trips, oldest first, -1 for a failure; at most the monitor's
+    // RecentProbes, so the figures below follow the link as it is now.
+    std::deque<qint64> recent;
 
     // Share of probes without a reply, 0..100; -1 before the first probe.
     double lossPercent() const;
     // Mean round trip of the replies, rounded; -1 before the first reply.
     qint64 avgRttUs() const;
+
+    // Over the recent probes: share without a reply, 0..100 (-1 before the first probe); mean
+    // round trip of their replies, -1 without any; mean absolute difference of consecutive round
+    // trips, -1 with fewer than two replies; the 95th percentile round trip (nearest rank), -1
+    // without replies.
+    double recentLossPercent() const;
+    qint64 recentAvgRttUs() const;
+    qint64 jitterUs() const;
+    qint64 p95RttUs() const;
+};
+
+// When a host changes state; kept as [Alerts] in the settings.
+struct AlertRules
+{
+    static constexpr int MaxDownAfter = 100;
+    static constexpr int MaxUpAfter = 100;
+    static constexpr int MaxRecentProbes = 1000;
+    static constexpr int MaxDegradedRttMs = 60000;
+
+    int downAfter = 3;            // failures in a row before down, 1..MaxDownAfter
+    int upAfter = 1;              // replies in a row before up, 1..MaxUpAfter
+    int recentProbes = 20;        // the window for the recent figures, 2..MaxRecentProbes
+    int degradedLossPercent = 20; // degraded at this loss over the window, 1..100; 0 off
+    int degradedRttMs = 0;        // degraded at this mean round trip over the window; 0 off
+
+    // Every value brought into its range.
+    AlertRules clamped() const;
+    bool operator==(const AlertRules&) const = default;
 };
 
 struct StateChange
@@ -58,17 +92,22 @@ struct StateChange
     qint64 previousSinceMs = 0; // when the state before began; 0 when it was unknown
     std::int32_t status = 0;    // the probe that made the change: 0, a failure code, or -1
 
-    // Worth telling the user: a host went down, or came back from down. A host's first reply
-    // after the start is not news.
-    bool notable() const { return to == HostState::Down || from == HostState::Down; }
+    // Worth telling the user: a host went down or degraded, or came back from either. A host's
+    // first reply after the start is not news.
+    bool notable() const
+    {
+        return to == HostState::Down || from == HostState::Down || to == HostState::Degraded ||
+               from == HostState::Degraded;
+    }
     // How long the state before lasted; -1 when it was unknown.
     qint64 previousDurationMs() const { return previousSinceMs > 0 ? sinceMs - previousSinceMs : -1; }
 };
 
 enum class Overall
 {
-    NoneProbed, // no host has a known state yet (or there are no hosts)
-    AllUp,      // no host is down
+    NoneProbed,   // no host has a known state yet (or there are no hosts)
+    AllUp,        // no host is down or degraded
+    SomeDegraded, // some are degraded, none is down
     SomeDown,
 };
 
@@ -86,10 +125,11 @@ struct Notification
     QString text;
     int wentDown = 0;
     int cameBack = 0;
+    int degraded = 0;
 
-    bool isEmpty() const { return wentDown == 0 && cameBack == 0; }
-    // The sound to play: going down outweighs coming back.
-    Cue cue() const { return wentDown ? Cue::WentDown : cameBack ? Cue::CameBack : Cue::None; }
+    bool isEmpty() const { return wentDown == 0 && cameBack == 0 && degraded == 0; }
+    // The sound to play: going down or degrading outweighs coming back.
+    Cue cue() const { return wentDown || degraded ? Cue::WentDown : cameBack ? Cue::CameBack : Cue::None; }
 };
 
 // The columns the statistics can be shown in.
@@ -104,25 +144,33 @@ enum class StatColumn
     Min,
     Max,
     Since,
+    Jitter,
+    P95,
+    RecentLoss,
 };
 
 // The hosts of the list with their statistics, states and history.
 //
-// A host goes down after downAfter() failed probes in a row (any status but 0) and up with its
-// first reply. Changes are collected until endSweep(), which hands them over as one batch, so a
-// sweep in which five hosts went down can be told as one notification.
+// A host goes down after downAfter failed probes in a row (any status but 0) and up after upAfter
+// replies in a row; while up it is degraded when the loss or the mean round trip over the recent
+// probes reaches a threshold, and up again when both are below. Changes are collected until endSweep(), which hands
+// them over as one batch, so a sweep in which five hosts went down can be told as one notification.
 class HostMonitor
 {
 public:
     static constexpr int DefaultDownAfter = 3;
-    static constexpr int MaxDownAfter = 100;
+    static constexpr int MaxDownAfter = AlertRules::MaxDownAfter;
 
     explicit HostMonitor(std::size_t historyBudgetBytes = HostHistory::DefaultBudgetBytes);
 
     // Failures in a row before a host counts as down, 1..MaxDownAfter. A smaller number takes
     // effect with each host's next failure.
     void setDownAfter(int failures);
-    int downAfter() const { return m_downAfter; }
+    int downAfter() const { return m_rules.downAfter; }
+    // All thresholds at once, clamped; they act from each host's next probe. A shorter window
+    // drops the oldest probes kept.
+    void setRules(const AlertRules& rules);
+    const AlertRules& rules() const { return m_rules; }
 
     // Adds a host, or renames one. A host whose address changes starts afresh: its results were
     // another machine's.
@@ -155,6 +203,7 @@ public:
 
     int downCount() const { return m_down; }
     int upCount() const { return m_up; }
+    int degradedCount() const { return m_degraded; }
     Overall overall() const;
     // "Tivane: 2 of 12 down", with the names of the hosts down on a second line.
     QString trayToolTip() const;
@@ -172,14 +221,17 @@ private:
     void forget(Entry& e);
     QString tipFor(const QSet<HostKey>* counted) const;
     void setState(HostKey key, Entry& e, HostState to, qint64 sinceMs, std::int32_t status);
+    void count(HostState state, int by);
+    bool isDegraded(const HostStats& s) const;
 
     HostHistory m_history;
     QHash<HostKey, int> m_index; // key -> m_entries
     std::vector<Entry> m_entries;
     std::vector<HostKey> m_entryKeys; // m_entries -> key, for moving the last entry into a gap
     QVector<StateChange> m_pending;
-    int m_downAfter = DefaultDownAfter;
+    AlertRules m_rules;
     int m_down = 0;
+    int m_degraded = 0;
     int m_up = 0;
 };
 
@@ -197,8 +249,10 @@ QString formatLoss(double percent);
 QString formatDuration(qint64 ms);
 // A moment: "12:03:07" on the day of nowMs, "2026-12-06 12:03:07" otherwise; empty for 0.
 QString formatMoment(qint64 ms, qint64 nowMs, const QTimeZone& zone = localZone());
-// "Up", "Down", or empty while unknown.
+// "Up", "Degraded", "Down", or empty while unknown.
 QString stateText(HostState state);
+// "up", "degraded", "down", "unknown": for logs and commands.
+QString stateName(HostState state);
 // The host as people know it: "mail server (10.0.0.1)", or the address alone without a name.
 QString hostLabel(const QString& name, const QString& address);
 

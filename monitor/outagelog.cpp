@@ -31,15 +31,17 @@ QByteArray OutageLog::lines(const QVector<monitor::StateChange>& changes) const
         QString text;
         if (c.to == HostState::Down) {
             text = c.status == -1 ? QStringLiteral("No request could be sent") : mdlPing::GetStatusText(c.status);
+        } else if (c.to == HostState::Degraded) {
+            text = QStringLiteral("Degraded");
         } else if (c.to == HostState::Up) {
             const qint64 outage = c.previousDurationMs();
             text = c.from == HostState::Down && outage >= 0
                        ? QStringLiteral("Up again after %1").arg(monitor::formatDuration(outage))
+                   : c.from == HostState::Degraded && outage >= 0
+                       ? QStringLiteral("No longer degraded after %1").arg(monitor::formatDuration(outage))
                        : QStringLiteral("First reply");
         }
-        const QString state = c.to == HostState::Down ? QStringLiteral("down")
-                              : c.to == HostState::Up ? QStringLiteral("up")
-                                                      : QStringLiteral("unknown");
+        const QString state = monitor::stateName(c.to);
         out += csv::line({csv::isoTime(c.sinceMs, m_zone), c.name, c.address, state, QString::number(c.status), text});
     }
     return out;
@@ -82,6 +84,12 @@ QByteArray OutageLog::monitoringLine(Monitoring what, qint64 atMs, const QTimeZo
 QString OutageLog::appendMonitoring(Monitoring what, qint64 atMs) const
 {
     return appendBytes(monitoringLine(what, atMs, m_zone));
+}
+
+QString OutageLog::appendCommandProblem(const QString& text, qint64 atMs) const
+{
+    return appendBytes(
+        csv::line({csv::isoTime(atMs, m_zone), QString(), QString(), QStringLiteral("command"), QString(), text}));
 }
 
 QString OutageLog::append(const QVector<monitor::StateChange>& changes) const

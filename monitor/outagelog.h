@@ -43,6 +43,8 @@ public:
     static QByteArray monitoringLine(Monitoring what, qint64 atMs, const QTimeZone& zone);
     // Appends the line of monitoring starting or stopping at atMs, as append() does.
     QString appendMonitoring(Monitoring what, qint64 atMs) const;
+    // Appends a line about the change command failing, state "command", as append() does.
+    QString appendCommandProblem(const QString& text, qint64 atMs) const;
 
     static QByteArray header();
 

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -103,6 +104,10 @@ public:
     // endpoint's failed open (the IPv6 endpoint's failures are its probes' outcomes).
     int open();
     int family() const { return m_family; }
+    // How long a request waits for its reply before it ends as timed out (11010), for the
+    // requests sent from now on, on this endpoint and its IPv6 one; clamped to 100 ms..10 s.
+    void setReplyTimeout(std::chrono::milliseconds timeout);
+    std::chrono::milliseconds replyTimeout() const { return std::chrono::milliseconds(m_replyTimeoutMs.load()); }
     // The IPv6 endpoint of an IPv4 one; null for an IPv6 endpoint.
     const std::shared_ptr<IcmpCore>& v6() const { return m_v6; }
     // Closes the socket; the next probe opens one of this kind. Only while nothing is in flight.
@@ -190,6 +195,7 @@ private:
     SocketKind m_kind;
     const int m_family;
     std::shared_ptr<IcmpCore> m_v6;
+    std::atomic<int> m_replyTimeoutMs{static_cast<int>(kReplyTimeout.count())};
     int m_fd = -1;
     bool m_raw = false;
     helper::Handle m_helper;

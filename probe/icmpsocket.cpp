@@ -315,7 +315,7 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
         record.id = id;
         record.destination = destination;
         record.sent = sent;
-        record.deadline = sent + kReplyTimeout;
+        record.deadline = sent + replyTimeout();
         int error = 0;
         if (m_helper.channel >= 0 && owner != 0) {
             error = postToHelperLocked(sequence, destination);
@@ -515,6 +515,13 @@ helper::Request helperRequest(int family, std::uint16_t sequence, const IpAddres
 }
 
 } // namespace
+
+void IcmpCore::setReplyTimeout(std::chrono::milliseconds timeout)
+{
+    m_replyTimeoutMs.store(static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 100, 10000)));
+    if (m_v6)
+        m_v6->setReplyTimeout(timeout);
+}
 
 int IcmpCore::postToHelperLocked(std::uint16_t sequence, const IpAddress& destination)
 {

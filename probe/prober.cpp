@@ -64,6 +64,13 @@ void IcmpProber::cancelProbe(quint64 id)
         m_engine->cancel(id);
 }
 
+void IcmpProber::setReplyTimeoutMs(int ms)
+{
+    Prober::setReplyTimeoutMs(ms);
+    // The process's endpoint, which the engine and the blocking probes share.
+    mdlPing::detail::IcmpCore::process()->setReplyTimeout(std::chrono::milliseconds(ms));
+}
+
 void IcmpProber::cancelAll()
 {
     if (m_engine)

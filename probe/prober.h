@@ -36,6 +36,10 @@ public:
     // The probe's outcome is never reported.
     virtual void cancelProbe(quint64 id);
     virtual void cancelAll();
+    // How long each request waits for its reply, 100..10000 ms, for the requests started from
+    // now on; a time-out stays status 11010 whatever it is.
+    virtual void setReplyTimeoutMs(int ms) { m_replyTimeoutMs = ms; }
+    int replyTimeoutMs() const { return m_replyTimeoutMs; }
 
 Q_SIGNALS:
     // The probe's outcome, as one value.
@@ -46,6 +50,9 @@ private:
 
     quint64 m_lastId = 0;
     QSet<quint64> m_queued;
+
+private:
+    int m_replyTimeoutMs = 1000;
 };
 
 // The real ICMP engine: the process's endpoint, probes waiting in the event loop.
@@ -68,6 +75,7 @@ public:
     quint64 startProbe(const QString& address) override;
     void cancelProbe(quint64 id) override;
     void cancelAll() override;
+    void setReplyTimeoutMs(int ms) override;
 
 private:
     mdlPing::IcmpEngine& engine();

@@ -27,7 +27,7 @@ constexpr std::array<const char*, ListImageCount> kListFiles = {
 
 const QString kTickPath = QStringLiteral(":/artwork/app/tick.svg");
 
-constexpr std::array<const char*, TrayImageCount> kTrayBadges = {"none", "up", "down"};
+constexpr std::array<const char*, TrayImageCount> kTrayBadges = {"none", "up", "down", "degraded"};
 
 // Picks between SVG drawings by the pixel size asked for, so small sizes can use a simplified
 // drawing while large ones keep the detail. Each drawing still scales freely.
@@ -204,6 +204,8 @@ QString trayIconName(int index)
         return QStringLiteral("tivane-up");
     case TraySomeDown:
         return QStringLiteral("tivane-down");
+    case TraySomeDegraded:
+        return QStringLiteral("tivane-degraded");
     default:
         return {};
     }

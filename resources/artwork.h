@@ -28,10 +28,11 @@ enum TrayImage
     TrayNoneProbed = 1,
     TrayAllUp,
     TraySomeDown,
-    TrayImageCount = TraySomeDown
+    TraySomeDegraded, // amber with a mark: some answer poorly, none is down
+    TrayImageCount = TraySomeDegraded
 };
 
-QIcon trayIcon(int index);        // 1..3, null otherwise; 16, 22, 24, 32 and 48 px, scalable
+QIcon trayIcon(int index);        // 1..4, null otherwise; 16, 22, 24, 32 and 48 px, scalable
 QString trayBadgePath(int index); // the badge alone; empty for an index out of range
 // The tray picture's name in the icon theme, as installed: "tivane-idle", "tivane-up",
 // "tivane-down"; empty for an index out of range.

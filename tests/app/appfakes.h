@@ -67,6 +67,12 @@ public:
         return false;
     }
 
+    bool options(QWidget*, ProbeSettings& settings) override
+    {
+        optionsShown.append(settings.intervalMs);
+        return onOptions && onOptions(settings);
+    }
+
     int inserts = 0;
     int abouts = 0;
     QVector<Entry> edits;
@@ -77,6 +83,8 @@ public:
     QString saveAs;
     QStringList suggested;
     QVector<AlertSettings> alertsShown;
+    QVector<int> optionsShown; // the interval each Options dialog opened with
+    std::function<bool(ProbeSettings& settings)> onOptions;
     // Runs inside the Alerts dialog, as if the user changed it; true for OK.
     std::function<bool(AlertSettings& settings)> onAlerts;
     // Runs inside the insert dialog, as if the user filled it in.

@@ -4,6 +4,7 @@
 // is exported for the host to draw.
 #include "app/frmmain.h"
 #include "app/hostnotices.h"
+#include "app/hostwatch.h"
 #include "app/standardservices.h"
 #include "platform/reportlist.h"
 #include "platform/settingsstore.h"
@@ -176,6 +177,9 @@ void tst_DesktopBus::changesGoToTheNotificationServerTrayOrNot()
     Harness h;
     h.tray.available = tray;
     frmMain& w = h.make(&h.tray);
+    monitor::AlertRules rules;
+    rules.degradedLossPercent = 0; // down and back only: the outages would make it degraded too
+    w.watch().setRules(rules);
     h.sweep();
     h.prober.set(QStringLiteral("127.0.0.3"), 11010);
     h.sweep(3);

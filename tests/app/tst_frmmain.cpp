@@ -506,11 +506,12 @@ void tst_FrmMain::firstRunDefaults()
     QVERIFY(h.messages.shown.isEmpty());
     w.show();
     w.Form_Activate();
-    // Wide enough for every column on show, as far as the screen allows: the statistics start at
-    // the default width's right edge.
-    const int screen = w.screen()->availableGeometry().width();
+    // Wide enough for every column on show, as far as the screen allows right of the default
+    // place (which it keeps): the statistics start at the default width's right edge.
+    const int screen = w.screen()->availableGeometry().right() + 1 - w.frameGeometry().left();
     const int frame = w.frameGeometry().width() - w.width();
     const int wanted = std::min(w.lstPings->widthForAllColumns() + frame, screen);
+    QCOMPARE(w.geometryTwips().left(), 120);
     QVERIFY2(qAbs(w.frameGeometry().width() - wanted) <= 1,
              qPrintable(QStringLiteral("%1 for %2").arg(w.frameGeometry().width()).arg(wanted)));
     QVERIFY(w.geometryTwips().width() > 7850);

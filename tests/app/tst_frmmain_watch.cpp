@@ -124,6 +124,7 @@ private Q_SLOTS:
     void historyOpensFromTheContextMenuAndByDoubleClick();
     void exportWritesTheRowsThroughTheSaveDialog();
     void alertsSetDownAfterAndTheOutageLog();
+    void optionsSetTheIntervalOfAContinuousRun();
     void resetAndReloadStartAfreshRemovalKeepsTheOthers();
     void aChangeInFlightAtStopIsToldOnce_data();
     void aChangeInFlightAtStopIsToldOnce();
@@ -306,6 +307,33 @@ void tst_FrmMainWatch::exportWritesTheRowsThroughTheSaveDialog()
     QVERIFY2(h.messages.shown.first().text.contains(QLatin1String("could not be exported")),
              qPrintable(h.messages.shown.first().text));
     QCOMPARE(readBytes(one).split('\n').size(), 3);
+}
+
+void tst_FrmMainWatch::optionsSetTheIntervalOfAContinuousRun()
+{
+    Harness h;
+    frmMain& w = h.make();
+    QCOMPARE(w.sweep().continuousIntervalMs, 1000); // unchanged for who never opens Options
+    QCOMPARE(h.prober.replyTimeoutMs(), 1000);
+    h.dialogs.onOptions = [](ProbeSettings& s) {
+        s.intervalMs = 250;
+        s.timeoutMs = 400;
+        return true;
+    };
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuOptions"));
+    QCOMPARE(h.dialogs.optionsShown, QVector<int>{1000});
+    QCOMPARE(w.sweep().continuousIntervalMs, 250);
+    QCOMPARE(h.prober.replyTimeoutMs(), 400); // reaches the prober, which hands it to the engine
+    h.dialogs.onOptions = [](ProbeSettings& s) {
+        s.intervalMs = 5000;
+        return false; // Cancel
+    };
+    w.tblTivane->clickMenuItem(QStringLiteral("mnuOptions"));
+    QCOMPARE(w.sweep().continuousIntervalMs, 250);
+    w.close();
+    QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("IntervalMs")), QStringLiteral("250"));
+    QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("TimeoutMs")), QStringLiteral("400"));
+    QCOMPARE(h.make().sweep().continuousIntervalMs, 250);
 }
 
 void tst_FrmMainWatch::alertsSetDownAfterAndTheOutageLog()

@@ -3,6 +3,7 @@
 #include "app/alertsdialog.h"
 #include "app/historyview.h"
 #include "app/hostwatch.h"
+#include "app/optionsdialog.h"
 #include "app/sweepview.h"
 #include "monitor/sweep.h"
 #include "platform/appinfo.h"
@@ -86,6 +87,7 @@ private Q_SLOTS:
     void windowShowsEarlierSessionsFromTheStore();
     void alertsDialogByKeyboard();
     void alertsDialogCancelKeepsSettings();
+    void optionsDialogKeepsTheIntervalInRange();
 };
 
 void tst_HistoryView::lossesAndChangesAreDrawnWhereTheyHappened_data()
@@ -312,15 +314,52 @@ void tst_HistoryView::alertsDialogByKeyboard()
     QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(spin, QStringLiteral("5"));
     QTest::keyClick(spin, Qt::Key_Up);
-    QTest::keyClick(spin, Qt::Key_Tab);
+    // The other thresholds follow in order, each typed over its default.
+    const QList<std::pair<const char*, QString>> typed = {{"spnUpAfter", QStringLiteral("2")},
+                                                          {"spnRecentProbes", QStringLiteral("10")},
+                                                          {"spnDegradedLoss", QStringLiteral("30")},
+                                                          {"spnDegradedRtt", QStringLiteral("150")}};
+    QWidget* at = spin;
+    for (const auto& [name, text] : typed) {
+        QTest::keyClick(at, Qt::Key_Tab);
+        auto* next = dialog.findChild<QSpinBox*>(QString::fromLatin1(name));
+        QVERIFY2(next, name);
+        QTRY_VERIFY2(next->hasFocus(), name);
+        QTest::keyClick(next, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(next, text);
+        at = next;
+    }
+    QTest::keyClick(at, Qt::Key_Tab);
     QTRY_VERIFY(log->hasFocus());
     QTest::keyClick(log, Qt::Key_Space);
     QTest::keyClick(&dialog, Qt::Key_Return);
     QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
     const AlertSettings got = dialog.settings();
     QCOMPARE(got.downAfter, 6);
+    const monitor::AlertRules rules = got.rules();
+    QCOMPARE(rules.upAfter, 2);
+    QCOMPARE(rules.recentProbes, 10);
+    QCOMPARE(rules.degradedLossPercent, 30);
+    QCOMPARE(rules.degradedRttMs, 150);
     QVERIFY(got.outageLog);
     QCOMPARE(got.logPath, given.logPath);
+}
+
+void tst_HistoryView::optionsDialogKeepsTheIntervalInRange()
+{
+    OptionsDialog dialog(ProbeSettings{50}); // below the least a settings file may hold
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* spin = dialog.findChild<QSpinBox*>(QStringLiteral("spnIntervalMs"));
+    QVERIFY(spin);
+    QCOMPARE(spin->value(), ProbeSettings::MinIntervalMs);
+    spin->setFocus();
+    QTRY_VERIFY(spin->hasFocus());
+    QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(spin, QStringLiteral("99999999"));
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(dialog.settings().intervalMs <= ProbeSettings::MaxIntervalMs);
 }
 
 void tst_HistoryView::alertsDialogCancelKeepsSettings()

@@ -29,6 +29,12 @@ WindowSettings unusual()
     s.geometryTwips = QRect(300, 450, 9000, 6000);
     s.gridLines = true;
     s.downAfter = 7;
+    s.upAfter = 4;
+    s.recentProbes = 50;
+    s.degradedLossPercent = 0;
+    s.degradedRttMs = 250;
+    s.probeIntervalMs = 60000;
+    s.probeTimeoutMs = 300;
     s.columnWidths = {211, 133, 90, 60};
     return s;
 }
@@ -36,7 +42,9 @@ WindowSettings unusual()
 void compareKept(const WindowSettings& got, const WindowSettings& want)
 {
     QCOMPARE(got.gridLines, want.gridLines);
-    QCOMPARE(got.downAfter, want.downAfter);
+    QVERIFY(got.alertRules() == want.alertRules());
+    QCOMPARE(got.probeIntervalMs, want.probeIntervalMs);
+    QCOMPARE(got.probeTimeoutMs, want.probeTimeoutMs);
     QCOMPARE(got.columnWidths, want.columnWidths);
     QVERIFY(got.unticked == want.unticked);
 }

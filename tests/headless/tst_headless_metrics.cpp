@@ -77,6 +77,17 @@ private Q_SLOTS:
                                                 "tivane_host_info{host=\"gw.lan\",ip=\"gw.lan\",name=\"q\\\"uote\"} 1",
                                                 R"(tivane_host_state{host="gw.lan",ip="gw.lan",state="down"} 1)"}
                               << QByteArrayList{};
+
+        // Degraded is up but not well: not up for alert rules, and a state of its own.
+        HostMetrics degraded = fresh;
+        degraded.state = monitor::HostState::Degraded;
+        degraded.stateSinceMs = 1000;
+        QTest::newRow("degraded")
+            << degraded
+            << QByteArrayList{R"(tivane_host_up{host="gw.lan",ip="gw.lan"} 0)",
+                              R"(tivane_host_state{host="gw.lan",ip="gw.lan",state="degraded"} 1)",
+                              R"(tivane_host_state{host="gw.lan",ip="gw.lan",state="up"} 0)"}
+            << QByteArrayList{};
     }
     void render()
     {

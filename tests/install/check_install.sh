@@ -59,7 +59,7 @@ files)
     done
     # The tray's state pictures, by name for tray hosts that look icons up in the theme.
     for size in 16 22 24 32 48; do
-        for state in down idle up; do
+        for state in degraded down idle up; do
             expected+=$'\n'"644 usr/share/icons/hicolor/${size}x${size}/status/tivane-${state}.png"
         done
     done

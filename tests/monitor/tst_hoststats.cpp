@@ -37,6 +37,11 @@ class TestHostStats : public QObject
 private Q_SLOTS:
     void stateFollowsFailuresInARow_data();
     void stateFollowsFailuresInARow();
+    void rulesDecideTheState_data();
+    void rulesDecideTheState();
+    void recentFigures_data();
+    void recentFigures();
+    void degradedIsToldLikeDown();
     void downAfterIsClampedAndALowerValueActsOnTheNextFailure();
     void downSinceIsTheFirstFailureAndRecoveryTellsTheOutage();
     void changesAreHandedOverOncePerSweep();
@@ -90,7 +95,10 @@ void TestHostStats::stateFollowsFailuresInARow()
     QFETCH(int, changes);
 
     HostMonitor m;
-    m.setDownAfter(downAfter);
+    AlertRules rules;
+    rules.downAfter = downAfter;
+    rules.degradedLossPercent = 0; // up and down alone here; degraded has its own cases
+    m.setRules(rules);
     m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.1"));
     int seen = 0;
     for (qsizetype i = 0; i < results.size(); ++i) {
@@ -103,6 +111,156 @@ void TestHostStats::stateFollowsFailuresInARow()
         QVERIFY2(m.stats(1)->state == expected, qPrintable(QStringLiteral("after result %1").arg(i + 1)));
     }
     QCOMPARE(seen, changes);
+}
+
+// Results: '.' a reply of 1 ms, 's' a slow one of 500 ms, 'x' a time-out; states as above with
+// 'g' for degraded. Rules: down after, up after, recent probes, loss %, round trip ms.
+void TestHostStats::rulesDecideTheState_data()
+{
+    QTest::addColumn<QList<int>>("rules");
+    QTest::addColumn<QString>("results");
+    QTest::addColumn<QString>("states");
+    QTest::addColumn<int>("changes");
+
+    QTest::newRow("up after two replies") << QList<int>{3, 2, 20, 0, 0} << ".x..x."
+                                          << "???uuu" << 1;
+    QTest::newRow("down after two, up after two") << QList<int>{2, 2, 20, 0, 0} << ".xx.x.."
+                                                  << "??ddddu" << 2;
+    QTest::newRow("degraded by loss until it slides out") << QList<int>{5, 1, 10, 30, 0} << ".x.x.x......"
+                                                          << "uuuuuggggggu" << 3;
+    QTest::newRow("a short run of loss is not yet degraded") << QList<int>{5, 1, 20, 20, 0} << ".x.x.x"
+                                                             << "uuuuuu" << 1;
+    QTest::newRow("degraded by latency") << QList<int>{3, 1, 4, 0, 100} << "..ssss...."
+                                         << "uugggggggu" << 3;
+    QTest::newRow("latency at the threshold counts") << QList<int>{3, 1, 2, 0, 500} << ".sss"
+                                                     << "uugg" << 2;
+    QTest::newRow("down outranks degraded") << QList<int>{3, 1, 4, 25, 0} << ".xxx"
+                                            << "uggd" << 3;
+    QTest::newRow("back from down straight to degraded") << QList<int>{2, 1, 4, 50, 0} << ".xx."
+                                                         << "uudg" << 3;
+    QTest::newRow("both off stays up") << QList<int>{3, 1, 20, 0, 0} << "sxsxs"
+                                       << "uuuuu" << 1;
+}
+
+void TestHostStats::rulesDecideTheState()
+{
+    QFETCH(QList<int>, rules);
+    QFETCH(QString, results);
+    QFETCH(QString, states);
+    QFETCH(int, changes);
+
+    HostMonitor m;
+    m.setRules(AlertRules{rules[0], rules[1], rules[2], rules[3], rules[4]});
+    m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.1"));
+    int seen = 0;
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        const bool reply = results[i] != u'x';
+        QVERIFY(m.record(1, reply ? 0 : kTimedOut, results[i] == u's' ? 500000 : 1000, kNoon + i * 1000));
+        const QVector<StateChange> batch = m.endSweep();
+        for (const StateChange& c : batch)
+            QVERIFY(c.from != c.to);
+        seen += int(batch.size());
+        const HostState expected = states[i] == u'u'   ? HostState::Up
+                                   : states[i] == u'd' ? HostState::Down
+                                   : states[i] == u'g' ? HostState::Degraded
+                                                       : HostState::Unknown;
+        QVERIFY2(m.stats(1)->state == expected, qPrintable(QStringLiteral("after result %1").arg(i + 1)));
+    }
+    QCOMPARE(seen, changes);
+    QCOMPARE(m.degradedCount(), m.stats(1)->state == HostState::Degraded ? 1 : 0);
+}
+
+// Round trips in microseconds, -1 for a time-out, over a window of the given size.
+void TestHostStats::recentFigures_data()
+{
+    QTest::addColumn<int>("window");
+    QTest::addColumn<QList<qint64>>("rtts");
+    QTest::addColumn<qint64>("jitter");
+    QTest::addColumn<qint64>("p95");
+    QTest::addColumn<double>("loss");
+
+    QTest::newRow("jitter is the mean jump")
+        << 20 << QList<qint64>{1000, 3000, 2000, 6000} << qint64(2333) << qint64(6000) << 0.0;
+    QTest::newRow("a loss between replies is no jump")
+        << 20 << QList<qint64>{1000, -1, 3000} << qint64(2000) << qint64(3000) << 100.0 / 3;
+    QTest::newRow("the window keeps the newest")
+        << 3 << QList<qint64>{90000, -1, 1000, 1000, 1000} << qint64(0) << qint64(1000) << 0.0;
+    QList<qint64> ramp;
+    for (qint64 i = 1; i <= 20; ++i)
+        ramp.append(i * 1000);
+    QTest::newRow("95th of twenty is the nineteenth") << 20 << ramp << qint64(1000) << qint64(19000) << 0.0;
+    QTest::newRow("one reply") << 20 << QList<qint64>{5000} << qint64(-1) << qint64(5000) << 0.0;
+    QTest::newRow("no reply") << 20 << QList<qint64>{-1, -1} << qint64(-1) << qint64(-1) << 100.0;
+}
+
+void TestHostStats::recentFigures()
+{
+    QFETCH(int, window);
+    QFETCH(QList<qint64>, rtts);
+    QFETCH(qint64, jitter);
+    QFETCH(qint64, p95);
+    QFETCH(double, loss);
+
+    HostMonitor m;
+    AlertRules rules;
+    rules.recentProbes = window;
+    m.setRules(rules);
+    m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.1"));
+    for (qsizetype i = 0; i < rtts.size(); ++i)
+        m.record(1, rtts[i] < 0 ? kTimedOut : 0, rtts[i], kNoon + i * 1000);
+    const HostStats& s = *m.stats(1);
+    QVERIFY(s.recent.size() <= std::size_t(window));
+    QCOMPARE(s.jitterUs(), jitter);
+    QCOMPARE(s.p95RttUs(), p95);
+    QVERIFY2(std::abs(s.recentLossPercent() - loss) < 1e-9, qPrintable(QString::number(s.recentLossPercent())));
+    QCOMPARE(statText(s, StatColumn::RecentLoss, kNoon, kZone), formatLoss(loss));
+    QCOMPARE(statText(s, StatColumn::Jitter, kNoon, kZone), monitor::formatRtt(jitter));
+
+    // A shorter window drops the oldest at once.
+    rules.recentProbes = 2;
+    m.setRules(rules);
+    QVERIFY(m.stats(1)->recent.size() <= 2);
+}
+
+void TestHostStats::degradedIsToldLikeDown()
+{
+    HostMonitor m;
+    AlertRules rules;
+    rules.recentProbes = 2;
+    rules.degradedLossPercent = 50;
+    m.setRules(rules);
+    m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.1"));
+    m.setEntry(2, QStringLiteral("b"), QStringLiteral("10.0.0.2"));
+    m.record(1, 0, 1000, kNoon);
+    m.record(2, 0, 1000, kNoon);
+    m.endSweep();
+    m.record(2, kTimedOut, -1, kNoon + 1000);
+    const QVector<StateChange> changes = m.endSweep();
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.first().to, HostState::Degraded);
+    QVERIFY(changes.first().notable());
+    QCOMPARE(m.overall(), Overall::SomeDegraded);
+    QCOMPARE(m.overall(QSet<HostKey>{1}), Overall::AllUp);
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: 1 of 2 degraded\nb"));
+    QCOMPARE(statText(*m.stats(2), StatColumn::State, kNoon, kZone), QStringLiteral("Degraded"));
+    QVERIFY(statSortKey(*m.stats(2), StatColumn::State) > statSortKey(*m.stats(1), StatColumn::State));
+
+    const Notification n = describeChanges(changes, kNoon + 1000, kZone);
+    QCOMPARE(n.title, QStringLiteral("Host degraded"));
+    QCOMPARE(n.text, QStringLiteral("b (10.0.0.2) is degraded since 12:03:08"));
+    QCOMPARE(n.cue(), Notification::Cue::WentDown);
+
+    // A host down beside a degraded one: down leads the tip, degraded follows.
+    m.setDownAfter(1);
+    m.record(1, kTimedOut, -1, kNoon + 2000);
+    QCOMPARE(m.overall(), Overall::SomeDown);
+    QCOMPARE(m.trayToolTip(), QStringLiteral("Tivane: 1 of 2 down\na\nDegraded: b"));
+    m.record(2, 0, 1000, kNoon + 2000);
+    m.record(2, 0, 1000, kNoon + 3000);
+    const QVector<StateChange> back = m.endSweep();
+    QCOMPARE(back.last().from, HostState::Degraded);
+    QCOMPARE(back.last().to, HostState::Up);
+    QCOMPARE(describeChanges({back.last()}, kNoon + 3000, kZone).title, QStringLiteral("Host up again"));
 }
 
 void TestHostStats::downAfterIsClampedAndALowerValueActsOnTheNextFailure()
@@ -393,7 +551,8 @@ void TestHostStats::statColumnsAndToolTip()
     QCOMPARE(statText(s, StatColumn::Since, kNoon, kZone), QStringLiteral("12:03:07"));
     QCOMPARE(statToolTip(s, kNoon + 120000, kZone),
              QStringLiteral("mail server (10.0.0.1)\nUp since 12:03:07 (2 min)\nSent 3, received 2, loss 33.3%\n"
-                            "Round trip: last none, min 0.04 ms, avg 0.05 ms, max 0.06 ms\n1 failed in a row"));
+                            "Round trip: last none, min 0.04 ms, avg 0.05 ms, max 0.06 ms\n"
+                            "Last 3 probes: loss 33.3%, jitter 0.02 ms, 95th percentile 0.06 ms\n1 failed in a row"));
 
     // Sorting by a column orders by value, not by text ("9 ms" before "10 ms").
     HostStats a = s;

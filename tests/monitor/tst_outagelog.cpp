@@ -192,6 +192,12 @@ void TestOutageLog::logLinesSayWhatHappened()
                        "2026-12-07T12:03:07+01:00,\"'=cmd, \"\"x\"\"\",10.0.0.1,down,-1,No request could be sent\r\n"));
     // A host answering from the start is no outage: its first state is logged only when down.
     QVERIFY(log.lines(changes.last(1)).isEmpty());
+    const QVector<StateChange> degraded = {
+        change(QStringLiteral("mail server"), HostState::Up, HostState::Degraded, kNoon, kNoon - 60000, 0),
+        change(QStringLiteral("mail server"), HostState::Degraded, HostState::Up, kNoon + 120000, kNoon, 0)};
+    QCOMPARE(QString::fromUtf8(log.lines(degraded)),
+             QStringLiteral("2026-12-07T12:03:07+01:00,mail server,10.0.0.1,degraded,0,Degraded\r\n"
+                            "2026-12-07T12:05:07+01:00,mail server,10.0.0.1,up,0,No longer degraded after 2 min\r\n"));
     QCOMPARE(OutageLog::monitoringLine(OutageLog::Monitoring::Started, kNoon, kZone),
              QByteArray("2026-12-07T12:03:07+01:00,,,started,,Monitoring started\r\n"));
     QCOMPARE(OutageLog::monitoringLine(OutageLog::Monitoring::Stopped, kNoon, kZone),

@@ -66,6 +66,8 @@ private Q_SLOTS:
     void oneRequestPerProbe();
     void strayTrafficDoesNotDisturb_data();
     void strayTrafficDoesNotDisturb();
+    void replyTimeoutIsTheEndpoints_data();
+    void replyTimeoutIsTheEndpoints();
     void outcomesAllAtOnce_data();
     void outcomesAllAtOnce();
     void silentHostsAllAtOnceTakeOneTimeout_data();
@@ -281,6 +283,43 @@ void tst_MdlPingNetns::strayTrafficDoesNotDisturb()
     stray.kill();
     stray.waitForFinished(2000);
 
+    QCOMPARE(result.status, status);
+    QVERIFY2(result.reply.RoundTripTime >= minRtt && result.reply.RoundTripTime <= maxRtt,
+             qPrintable(QString::number(result.reply.RoundTripTime) + QStringLiteral(" ms")));
+}
+
+// The responder answers 198.18.1.10 after about 300 ms.
+void tst_MdlPingNetns::replyTimeoutIsTheEndpoints_data()
+{
+    addKinds();
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("minRtt");
+    QTest::addColumn<int>("maxRtt");
+    const QString late = QStringLiteral("198.18.1.10");
+    for (const auto& [kind, path] : kKinds) {
+        QTest::addRow("%s: silent host, 250 ms", path) << kind << 250 << lab::kSilentHost << 11010 << 250 << 350;
+        QTest::addRow("%s: late reply, 200 ms", path) << kind << 200 << late << 11010 << 200 << 290;
+        QTest::addRow("%s: late reply, 2 s", path) << kind << 2000 << late << 0 << 300 << 450;
+    }
+}
+
+void tst_MdlPingNetns::replyTimeoutIsTheEndpoints()
+{
+    QFETCH(SocketKind, kind);
+    QFETCH(int, timeoutMs);
+    QFETCH(QString, address);
+    QFETCH(int, status);
+    QFETCH(int, minRtt);
+    QFETCH(int, maxRtt);
+
+    IcmpCore& core = endpoint(kind);
+    core.setReplyTimeout(std::chrono::milliseconds(timeoutMs));
+    const ProbeResult result = probe(address, kind);
+    core.setReplyTimeout(mdlPing::detail::kReplyTimeout);
+    // A late reply that a short time-out gave up on must not be taken for the next probe's.
+    QTest::qWait(300);
     QCOMPARE(result.status, status);
     QVERIFY2(result.reply.RoundTripTime >= minRtt && result.reply.RoundTripTime <= maxRtt,
              qPrintable(QString::number(result.reply.RoundTripTime) + QStringLiteral(" ms")));
