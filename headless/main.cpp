@@ -41,7 +41,7 @@ constexpr char Usage[] = "Usage: tivane-monitor [OPTION]...\n"
                          "  --timeout MS         how long to wait for a reply, 1..1000 (default 1000)\n"
                          "  --one-at-a-time      probe one host after the other instead of all at once\n"
                          "  --source NAME        the value of the source label (default empty)\n"
-                         "  --history FILE       keep the history of samples in FILE (default: see the manual)\n"
+                         "  --history FILE       keep the history of samples in FILE (default below)\n"
                          "  --no-history         keep no history of samples\n"
                          "  -h, --help           show this help and exit\n"
                          "  -v, --version        show the version and exit\n"
@@ -60,6 +60,13 @@ struct Options
     quint16 port = 9374;
     headless::MonitorOptions monitor;
 };
+
+void printHelp()
+{
+    std::fputs(Usage, stdout);
+    std::printf("The history is kept in %s unless --history or --no-history says otherwise.\n",
+                qPrintable(headless::defaultHistoryFile()));
+}
 
 int usageError(const QString& why)
 {
@@ -102,7 +109,7 @@ int parseArguments(const QStringList& args, Options* o)
         };
         QString v;
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            std::fputs(Usage, stdout);
+            printHelp();
             return 0;
         }
         if (arg == QLatin1String("-v") || arg == QLatin1String("--version")) {
@@ -171,7 +178,7 @@ int parseHistoryArguments(const QStringList& args, HistoryQuery* q)
     for (qsizetype i = 2; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            std::fputs(Usage, stdout);
+            printHelp();
             return 0;
         }
         if (arg == QLatin1String("--since") || arg == QLatin1String("--until") || arg == QLatin1String("--history")) {
