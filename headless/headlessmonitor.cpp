@@ -1,5 +1,6 @@
 #include "headless/headlessmonitor.h"
 
+#include "monitor/historystore.h"
 #include "monitor/sweep.h"
 #include "probe/prober.h"
 
@@ -76,7 +77,7 @@ HeadlessMonitor::HeadlessMonitor(Prober& prober, const MonitorOptions& options, 
     m_sweep->setAllAtOnce(!options.oneAtATime);
     m_sweep->continuousIntervalMs = options.intervalMs;
     connect(m_sweep.get(), &Sweep::entryOutcome, this, &HeadlessMonitor::onOutcome);
-    connect(m_sweep.get(), &Sweep::sweepFinished, this, [this] { m_stats.endSweep(); });
+    connect(m_sweep.get(), &Sweep::sweepFinished, this, &HeadlessMonitor::onSweepFinished);
     connect(m_sweep.get(), &Sweep::startupFailed, this,
             [this] { Q_EMIT problem(QStringLiteral("the probe engine could not start")); });
     connect(m_sweep.get(), &Sweep::notPermitted, this, [this] {
@@ -126,7 +127,12 @@ void HeadlessMonitor::onOutcome(const QModelIndex& entry, const mdlPing::Outcome
     // The engine waits its own fixed time; a shorter time-out is applied to what comes back.
     if (status == 0 && outcome.roundTripUs > qint64(m_options.timeoutMs) * 1000)
         status = 11010;
-    m_stats.record(key, status, outcome.roundTripUs, QDateTime::currentMSecsSinceEpoch());
+    const qint64 atMs = QDateTime::currentMSecsSinceEpoch();
+    m_stats.record(key, status, outcome.roundTripUs, atMs);
+    if (m_history) {
+        if (const monitor::HostStats* s = m_stats.stats(key))
+            m_history->add(s->name, s->address, atMs, status, outcome.roundTripUs);
+    }
     Extra& extra = m_extra[key];
     if (!outcome.probed.isEmpty())
         extra.ip = outcome.probed;
@@ -138,6 +144,16 @@ void HeadlessMonitor::onOutcome(const QModelIndex& entry, const mdlPing::Outcome
     if (status == 0)
         c.addReply(outcome.roundTripUs);
     ++c.statuses[status];
+}
+
+void HeadlessMonitor::onSweepFinished()
+{
+    const QVector<monitor::StateChange> changes = m_stats.endSweep();
+    if (!m_history)
+        return;
+    for (const monitor::StateChange& c : changes)
+        m_history->addEvent(c.name, c.address, monitor::StateEvent{c.sinceMs, c.to, c.status});
+    m_history->endSweep();
 }
 
 QVector<HostMetrics> HeadlessMonitor::snapshot() const

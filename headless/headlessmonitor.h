@@ -16,6 +16,10 @@
 class Prober;
 class Sweep;
 
+namespace monitor {
+class HistoryStore;
+}
+
 namespace headless {
 
 // The hosts as a model the sweep walks: one row per target, all ticked. Rows are taken out and
@@ -77,6 +81,8 @@ public:
     // New hosts start, removed ones stop, the others keep what they have.
     HostTable::Changes setTargets(const QVector<Target>& targets);
     void countLoadError() { ++m_loadErrors; }
+    // Where every outcome and state change is written as well; null: nowhere. Not owned.
+    void setHistory(monitor::HistoryStore* store) { m_history = store; }
     quint64 loadErrors() const { return m_loadErrors; }
 
     void start();
@@ -104,6 +110,7 @@ private:
     };
 
     void onOutcome(const QModelIndex& entry, const mdlPing::Outcome& outcome);
+    void onSweepFinished();
 
     MonitorOptions m_options;
     HostTable m_table;
@@ -111,6 +118,7 @@ private:
     QHash<quint64, Extra> m_extra;
     std::unique_ptr<Sweep> m_sweep;
     quint64 m_loadErrors = 0;
+    monitor::HistoryStore* m_history = nullptr;
 };
 
 } // namespace headless

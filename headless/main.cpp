@@ -3,13 +3,16 @@
 
 #include "app/listlocation.h"
 #include "headless/headlessmonitor.h"
+#include "headless/historyquery.h"
 #include "headless/httpfront.h"
 #include "headless/targets.h"
+#include "monitor/historystore.h"
 #include "probe/mdlping.h"
 #include "probe/privilege.h"
 #include "probe/prober.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -20,12 +23,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr char Usage[] = "Usage: tivane-monitor [OPTION]...\n"
+                         "  or:  tivane-monitor history NAME|ADDRESS [--since WHEN] [--until WHEN] [--history FILE]\n"
                          "Probes the hosts of host lists and Prometheus target files continuously and serves their\n"
                          "statistics over HTTP: /metrics (Prometheus), /api/v1/hosts (JSON) and /-/healthy.\n"
                          "  --list FILE          a host list (list.txt); may be given more than once\n"
@@ -36,20 +41,32 @@ constexpr char Usage[] = "Usage: tivane-monitor [OPTION]...\n"
                          "  --timeout MS         how long to wait for a reply, 1..1000 (default 1000)\n"
                          "  --one-at-a-time      probe one host after the other instead of all at once\n"
                          "  --source NAME        the value of the source label (default empty)\n"
+                         "  --history FILE       keep the history of samples in FILE (default below)\n"
                          "  --no-history         keep no history of samples\n"
                          "  -h, --help           show this help and exit\n"
                          "  -v, --version        show the version and exit\n"
                          "SIGHUP reads every list and target file again; SIGTERM and SIGINT end the program.\n"
+                         "'history' prints the kept samples of the hosts of that name or address as CSV; WHEN is\n"
+                         "ISO 8601 (2026-12-08T09:30, local time unless an offset is given) or an age (90s, 10m, 2h,\n"
+                         "7d); by default everything kept up to now.\n"
                          "Exit status: 0 after a signal to end, 1 on a start-up failure, 2 on a usage error.\n";
 
 struct Options
 {
     QStringList lists;
     QStringList targets;
+    QString history; // empty: none
     QHostAddress address{QHostAddress::LocalHost};
     quint16 port = 9374;
     headless::MonitorOptions monitor;
 };
+
+void printHelp()
+{
+    std::fputs(Usage, stdout);
+    std::printf("The history is kept in %s unless --history or --no-history says otherwise.\n",
+                qPrintable(headless::defaultHistoryFile()));
+}
 
 int usageError(const QString& why)
 {
@@ -92,7 +109,7 @@ int parseArguments(const QStringList& args, Options* o)
         };
         QString v;
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            std::fputs(Usage, stdout);
+            printHelp();
             return 0;
         }
         if (arg == QLatin1String("-v") || arg == QLatin1String("--version")) {
@@ -102,7 +119,11 @@ int parseArguments(const QStringList& args, Options* o)
         if (arg == QLatin1String("--one-at-a-time")) {
             o->monitor.oneAtATime = true;
         } else if (arg == QLatin1String("--no-history")) {
-            // Nothing is kept yet; accepted so that service files can say so already.
+            o->history.clear();
+        } else if (arg == QLatin1String("--history")) {
+            if (!value(&v) || v.isEmpty())
+                return usageError(QStringLiteral("--history needs a file"));
+            o->history = v;
         } else if (arg == QLatin1String("--list")) {
             if (!value(&v))
                 return usageError(QStringLiteral("--list needs a file"));
@@ -137,6 +158,48 @@ int parseArguments(const QStringList& args, Options* o)
             return usageError(QStringLiteral("unknown argument %1").arg(arg));
         }
     }
+    return -1;
+}
+
+struct HistoryQuery
+{
+    QString host;
+    QString file;
+    qint64 fromMs = 0;
+    qint64 toMs = 0;
+};
+
+// `history NAME|ADDRESS ...`; -1: go on; otherwise the exit status.
+int parseHistoryArguments(const QStringList& args, HistoryQuery* q)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    q->toMs = now + 1;
+    q->file = headless::defaultHistoryFile();
+    for (qsizetype i = 2; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            printHelp();
+            return 0;
+        }
+        if (arg == QLatin1String("--since") || arg == QLatin1String("--until") || arg == QLatin1String("--history")) {
+            if (i + 1 >= args.size())
+                return usageError(QStringLiteral("%1 needs a value").arg(arg));
+            const QString& v = args[++i];
+            QString why;
+            if (arg == QLatin1String("--history"))
+                q->file = v;
+            else if (!headless::parseWhen(v, now, arg == QLatin1String("--since") ? &q->fromMs : &q->toMs, &why))
+                return usageError(QStringLiteral("%1: %2").arg(arg, why));
+        } else if (arg.startsWith(u'-') || !q->host.isEmpty()) {
+            return usageError(QStringLiteral("unknown argument %1").arg(arg));
+        } else {
+            q->host = arg;
+        }
+    }
+    if (q->host.isEmpty())
+        return usageError(QStringLiteral("history needs the name or the address of a host"));
+    if (q->fromMs >= q->toMs)
+        return usageError(QStringLiteral("--since must be before --until"));
     return -1;
 }
 
@@ -183,7 +246,16 @@ int main(int argc, char* argv[])
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
+    if (args.size() > 1 && args[1] == QLatin1String("history")) {
+        HistoryQuery query;
+        if (const int status = parseHistoryArguments(args, &query); status >= 0)
+            return status;
+        int qtArgc = 1;
+        QCoreApplication app(qtArgc, argv);
+        return headless::printHistory(query.file, query.host, query.fromMs, query.toMs, stdout, stderr);
+    }
     Options options;
+    options.history = headless::defaultHistoryFile();
     if (const int status = parseArguments(args, &options); status >= 0)
         return status;
 
@@ -202,8 +274,27 @@ int main(int argc, char* argv[])
         say(QStringLiteral("the socket library could not be started"));
         return 1;
     }
+    // Declared before the monitor, so that it outlives it and is written out last.
+    std::unique_ptr<monitor::HistoryStore> history;
+    if (!options.history.isEmpty()) {
+        QDir().mkpath(QFileInfo(options.history).absolutePath());
+        history = std::make_unique<monitor::HistoryStore>(options.history);
+        if (!history->isOpen()) {
+            say(QStringLiteral("history is off: %1 cannot be opened (%2); monitoring goes on without it")
+                    .arg(options.history, history->openError()));
+            history.reset();
+        } else if (!history->movedAsideTo().isEmpty()) {
+            say(history->openError());
+        }
+    }
+    if (history) {
+        QObject::connect(history.get(), &monitor::HistoryStore::failed, &app, [](const QString& why) {
+            say(QStringLiteral("history is not being written: %1; it is written again as soon as it can be").arg(why));
+        });
+    }
     IcmpProber prober;
     headless::HeadlessMonitor monitor(prober, options.monitor);
+    monitor.setHistory(history.get());
     QObject::connect(&monitor, &headless::HeadlessMonitor::problem, &app, &say);
 
     auto load = [&](bool first) {
@@ -261,6 +352,9 @@ int main(int argc, char* argv[])
     monitor.start();
     const int status = app.exec();
     tcp->close();
+    // The samples of the last second are still queued; they are on disk before the program ends.
+    if (history)
+        history->sync();
     mdlPing::SocketsCleanup();
     ::close(signalFd);
     return status;

@@ -549,6 +549,20 @@ qint64 HistoryStore::readHostId(const QString& name, const QString& address) con
     return q.exec() && q.next() ? q.value(0).toLongLong() : -1;
 }
 
+QVector<QPair<QString, QString>> HistoryStore::hosts() const
+{
+    QVector<QPair<QString, QString>> out;
+    if (!m_open)
+        return out;
+    QSqlQuery q(readerDb(readConnection(), m_path));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT name, address FROM hosts ORDER BY name, address")))
+        return out;
+    while (q.next())
+        out.append({q.value(0).toString(), q.value(1).toString()});
+    return out;
+}
+
 QVector<HistoryPoint> HistoryStore::samples(const QString& name, const QString& address, qint64 fromMs,
                                             qint64 toMs) const
 {

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVector>
 #include <condition_variable>
@@ -85,6 +86,8 @@ public:
     void maintainNow();
 
     // Reading, from the thread that made the store. Ranges are [fromMs, toMs).
+    // Every host the file knows, as (name, address), ordered by name.
+    QVector<QPair<QString, QString>> hosts() const;
     QVector<HistoryPoint> samples(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const;
     QVector<HistoryRollup> rollups(const QString& name, const QString& address, RollupLevel level, qint64 fromMs,
                                    qint64 toMs) const;
