@@ -1,6 +1,7 @@
 #pragma once
 
 #include "probe/icmphelper.h"
+#include "probe/icmppacket.h"
 #include "probe/mdlping.h"
 #include "probe/mdlping_p.h"
 
@@ -108,6 +109,10 @@ public:
     // requests sent from now on, on this endpoint and its IPv6 one; clamped to 100 ms..10 s.
     void setReplyTimeout(std::chrono::milliseconds timeout);
     std::chrono::milliseconds replyTimeout() const { return std::chrono::milliseconds(m_replyTimeoutMs.load()); }
+    // The payload of the requests sent from now on (shared with the IPv6 endpoint); each
+    // family caps it at what fits a 1500-byte link unfragmented.
+    void setPayloadSize(std::size_t bytes);
+    std::size_t payloadSize() const;
     // The IPv6 endpoint of an IPv4 one; null for an IPv6 endpoint.
     const std::shared_ptr<IcmpCore>& v6() const { return m_v6; }
     // Closes the socket; the next probe opens one of this kind. Only while nothing is in flight.
@@ -196,6 +201,7 @@ private:
     const int m_family;
     std::shared_ptr<IcmpCore> m_v6;
     std::atomic<int> m_replyTimeoutMs{static_cast<int>(kReplyTimeout.count())};
+    std::atomic<std::size_t> m_payloadSize{packet::kPayload.size()};
     int m_fd = -1;
     bool m_raw = false;
     helper::Handle m_helper;

@@ -150,7 +150,7 @@ void serveRequest(Server& s, const Request& request)
     const bool v6 = s.family == AF_INET6;
     const std::uint8_t expected = v6 ? Request::EchoV6 : Request::EchoV4;
     bool valid = request.kind == expected && request.reserved == 0 && request.reserved2 == 0 &&
-                 request.payloadSize == kPayload.size();
+                 request.payloadSize <= (v6 ? kMaxPayloadV6 : kMaxPayloadV4);
     if (!v6) {
         for (std::size_t i = 4; i < sizeof request.address; ++i)
             valid = valid && request.address[i] == 0;
@@ -174,8 +174,8 @@ void serveRequest(Server& s, const Request& request)
         std::memcpy(&a->sin_addr, request.address, 4);
         toLength = sizeof(sockaddr_in);
     }
-    const auto packet =
-        v6 ? echoRequestV6(s.identifier, request.sequence) : echoRequest(s.identifier, request.sequence, true);
+    const auto packet = v6 ? echoRequestV6(s.identifier, request.sequence, request.payloadSize)
+                           : echoRequest(s.identifier, request.sequence, true, request.payloadSize);
     Server::Sent& record = s.sent[request.sequence];
     record.at = monotonicNs();
     std::memcpy(record.address, request.address, sizeof record.address);

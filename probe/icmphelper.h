@@ -25,7 +25,7 @@ struct Request
     std::uint8_t kind = 0;
     std::uint8_t reserved = 0; // 0
     std::uint16_t sequence = 0;
-    std::uint16_t payloadSize = 0; // the request's payload; only our own size is accepted
+    std::uint16_t payloadSize = 0; // the request's payload: 0..1472 bytes (IPv6: 0..1452)
     std::uint16_t reserved2 = 0;   // 0
     std::uint32_t scope = 0;       // IPv6 link-local: the interface; IPv4: 0
     std::uint8_t address[16] = {}; // IPv4: the first four bytes, network order, the rest 0
@@ -56,6 +56,8 @@ struct Reply
 };
 inline constexpr std::size_t kMaxMessage = 4096;
 inline constexpr std::size_t kMaxPacket = kMaxMessage - sizeof(Reply);
+// A reply to our largest request, with the longest IPv4 header, fits whole.
+static_assert(kMaxPacket >= 60 + 8 + 1472);
 
 struct Handle
 {

@@ -1,5 +1,6 @@
 #include "probe/icmppacket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -51,22 +52,26 @@ std::uint16_t internetChecksum(const std::uint8_t* data, std::size_t size)
     return static_cast<std::uint16_t>(~sum);
 }
 
-std::array<std::uint8_t, kRequestSize> echoRequest(std::uint16_t identifier, std::uint16_t sequence, bool withChecksum)
+EchoRequest echoRequest(std::uint16_t identifier, std::uint16_t sequence, bool withChecksum, std::size_t payloadSize)
 {
-    std::array<std::uint8_t, kRequestSize> request{};
-    request[0] = kEchoRequest;
-    write16(request.data() + 4, identifier);
-    write16(request.data() + 6, sequence);
-    std::memcpy(request.data() + kIcmpHeaderSize, kPayload.data(), kPayload.size());
+    payloadSize = std::min(payloadSize, kMaxPayloadV4);
+    EchoRequest request;
+    request.length = kIcmpHeaderSize + payloadSize;
+    std::uint8_t* p = request.bytes.data();
+    p[0] = kEchoRequest;
+    write16(p + 4, identifier);
+    write16(p + 6, sequence);
+    for (std::size_t i = 0; i < payloadSize; ++i)
+        p[kIcmpHeaderSize + i] = kPayload[i % kPayload.size()];
     if (withChecksum)
-        write16(request.data() + 2, internetChecksum(request.data(), request.size()));
+        write16(p + 2, internetChecksum(p, request.length));
     return request;
 }
 
-std::array<std::uint8_t, kRequestSize> echoRequestV6(std::uint16_t identifier, std::uint16_t sequence)
+EchoRequest echoRequestV6(std::uint16_t identifier, std::uint16_t sequence, std::size_t payloadSize)
 {
-    std::array<std::uint8_t, kRequestSize> request = echoRequest(identifier, sequence, false);
-    request[0] = kV6EchoRequest;
+    EchoRequest request = echoRequest(identifier, sequence, false, std::min(payloadSize, kMaxPayloadV6));
+    request.bytes[0] = kV6EchoRequest;
     return request;
 }
 

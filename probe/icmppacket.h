@@ -34,15 +34,33 @@ inline constexpr std::uint8_t kV6EchoReply = 129;
 // What every request carries after the ICMP header.
 inline constexpr std::array<std::uint8_t, 5> kPayload = {'h', 'e', 'l', 'l', 'o'};
 inline constexpr std::size_t kRequestSize = kIcmpHeaderSize + kPayload.size();
+// The largest payloads asked for: what fits a 1500-byte link unfragmented. IPv6 routers never
+// fragment, so an IPv6 request is capped at its own limit.
+inline constexpr std::size_t kMaxPayloadV4 = 1500 - kMinIpHeaderSize - kIcmpHeaderSize;
+inline constexpr std::size_t kMaxPayloadV6 = 1500 - 40 - kIcmpHeaderSize;
+inline constexpr std::size_t kMaxRequestSize = kIcmpHeaderSize + kMaxPayloadV4;
+
+// A request's bytes: the header and a payload that repeats kPayload.
+struct EchoRequest
+{
+    std::array<std::uint8_t, kMaxRequestSize> bytes{};
+    std::size_t length = 0;
+    const std::uint8_t* data() const { return bytes.data(); }
+    std::size_t size() const { return length; }
+    std::uint8_t operator[](std::size_t i) const { return bytes[i]; }
+};
 
 std::uint16_t internetChecksum(const std::uint8_t* data, std::size_t size);
 
 // An echo request. The kernel fills in the checksum of a datagram socket's requests and
 // replaces their identifier, so only a raw socket's request needs withChecksum.
-std::array<std::uint8_t, kRequestSize> echoRequest(std::uint16_t identifier, std::uint16_t sequence, bool withChecksum);
+// payloadSize is capped at kMaxPayloadV4.
+EchoRequest echoRequest(std::uint16_t identifier, std::uint16_t sequence, bool withChecksum,
+                        std::size_t payloadSize = kPayload.size());
 // An ICMPv6 echo request. The kernel computes the checksum of every ICMPv6 socket (it
 // covers addresses only the kernel knows for sure), so there is none here.
-std::array<std::uint8_t, kRequestSize> echoRequestV6(std::uint16_t identifier, std::uint16_t sequence);
+// payloadSize is capped at kMaxPayloadV6.
+EchoRequest echoRequestV6(std::uint16_t identifier, std::uint16_t sequence, std::size_t payloadSize = kPayload.size());
 
 // The status for an errno of sendto() (or of a locally queued error).
 std::int32_t statusForSendError(int error);

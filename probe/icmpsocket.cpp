@@ -323,8 +323,8 @@ std::optional<std::uint16_t> IcmpCore::sendLocked(Owner owner, std::uint64_t id,
         } else if (m_helper.channel >= 0) {
             error = sendViaHelperLocked(sequence, destination);
         } else {
-            const auto request = m_family == AF_INET6 ? echoRequestV6(m_identifier, sequence)
-                                                      : echoRequest(m_identifier, sequence, m_raw);
+            const auto request = m_family == AF_INET6 ? echoRequestV6(m_identifier, sequence, payloadSize())
+                                                      : echoRequest(m_identifier, sequence, m_raw, payloadSize());
             sockaddr_storage to;
             const socklen_t toLength = toSockaddr(destination, &to);
             error = helper::sendPast(m_fd, request.data(), request.size(), &to, toLength);
@@ -503,12 +503,13 @@ std::optional<int> IcmpCore::takeHelperMessageLocked(std::size_t size, std::opti
 
 namespace {
 
-helper::Request helperRequest(int family, std::uint16_t sequence, const IpAddress& destination)
+helper::Request helperRequest(int family, std::uint16_t sequence, const IpAddress& destination, std::size_t payloadSize)
 {
     helper::Request request;
     request.kind = family == AF_INET6 ? helper::Request::EchoV6 : helper::Request::EchoV4;
     request.sequence = sequence;
-    request.payloadSize = static_cast<std::uint16_t>(kPayload.size());
+    request.payloadSize =
+        static_cast<std::uint16_t>(std::min(payloadSize, family == AF_INET6 ? kMaxPayloadV6 : kMaxPayloadV4));
     request.scope = family == AF_INET6 ? destination.scope : 0;
     std::memcpy(request.address, destination.bytes.data(), family == AF_INET6 ? 16 : 4);
     return request;
@@ -523,9 +524,22 @@ void IcmpCore::setReplyTimeout(std::chrono::milliseconds timeout)
         m_v6->setReplyTimeout(timeout);
 }
 
+void IcmpCore::setPayloadSize(std::size_t bytes)
+{
+    // Each family caps it at what it may send (see payloadSize()).
+    m_payloadSize.store(std::min(bytes, kMaxPayloadV4));
+    if (m_v6)
+        m_v6->setPayloadSize(bytes);
+}
+
+std::size_t IcmpCore::payloadSize() const
+{
+    return std::min(m_payloadSize.load(), m_family == AF_INET6 ? kMaxPayloadV6 : kMaxPayloadV4);
+}
+
 int IcmpCore::postToHelperLocked(std::uint16_t sequence, const IpAddress& destination)
 {
-    const helper::Request request = helperRequest(m_family, sequence, destination);
+    const helper::Request request = helperRequest(m_family, sequence, destination, payloadSize());
     const Clock::time_point deadline = Clock::now() + kReplyTimeout;
     for (;;) {
         if (::send(m_fd, &request, sizeof request, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(sizeof request))
@@ -547,7 +561,7 @@ int IcmpCore::postToHelperLocked(std::uint16_t sequence, const IpAddress& destin
 
 int IcmpCore::sendViaHelperLocked(std::uint16_t sequence, const IpAddress& destination)
 {
-    const helper::Request request = helperRequest(m_family, sequence, destination);
+    const helper::Request request = helperRequest(m_family, sequence, destination, payloadSize());
     for (;;) {
         if (::send(m_fd, &request, sizeof request, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(sizeof request))
             break;

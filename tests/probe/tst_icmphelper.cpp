@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -106,12 +107,16 @@ private Q_SLOTS:
     void refusesHostileRequests_data();
     void refusesHostileRequests();
     void survivesAFloodOfRequests();
+    void payloadFitsALink_data();
+    void payloadFitsALink();
     void endsWithItsParent_data();
     void endsWithItsParent();
 
 private:
     // Sends a valid request to loopback; true when it went out and its reply came back.
     bool stillAnswers();
+    // Sends request; the payload echoed back, or empty when it was refused, failed or unanswered.
+    std::optional<Bytes> echoedPayload(const helper::Handle& handle, const helper::Request& request);
 
     helper::Handle m_helper;
     std::uint16_t m_sequence = 1;
@@ -135,30 +140,43 @@ void tst_IcmpHelper::cleanupTestCase()
 
 bool tst_IcmpHelper::stillAnswers()
 {
-    const std::uint16_t sequence = m_sequence++;
-    const Bytes request = bytesOf(echoTo("127.0.0.1", sequence));
-    if (::send(m_helper.channel, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL) != request.size())
-        return false;
+    return echoedPayload(m_helper, echoTo("127.0.0.1", m_sequence++)).has_value();
+}
+
+std::optional<Bytes> tst_IcmpHelper::echoedPayload(const helper::Handle& handle, const helper::Request& request)
+{
+    const Bytes bytes = bytesOf(request);
+    if (::send(handle.channel, bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL) != bytes.size())
+        return std::nullopt;
     // The reply may come before the send's outcome: the helper passes on what it already read.
     bool sent = false;
-    bool answered = false;
-    for (int messages = 0; messages < 8 && !(sent && answered); ++messages) {
-        const std::optional<Bytes> message = next(m_helper.channel);
+    std::optional<Bytes> echoed;
+    for (int messages = 0; messages < 8 && !(sent && echoed); ++messages) {
+        const std::optional<Bytes> message = next(handle.channel);
         if (!message)
-            return false;
+            return std::nullopt;
         const helper::Reply reply = header(*message);
-        if (reply.sequence != sequence)
-            continue;
+        if (reply.sequence != request.sequence || reply.kind == helper::Reply::Refused)
+            return std::nullopt;
         if (reply.kind == helper::Reply::Sent)
             sent = reply.error == 0;
         if (reply.kind == helper::Reply::Packet) {
-            const std::optional<packet::Packet> answer = packet::parseRawPacket(
-                reinterpret_cast<const std::uint8_t*>(message->constData()) + sizeof reply, reply.size);
-            answered = answer && answer->kind == packet::Packet::Kind::EchoReply && answer->identifier == kIdentifier &&
-                       answer->sequence == sequence;
+            if (message->size() != int(sizeof reply + reply.size))
+                return std::nullopt;
+            const auto* data = reinterpret_cast<const std::uint8_t*>(message->constData()) + sizeof reply;
+            std::array<std::uint8_t, 16> from{};
+            std::memcpy(from.data(), reply.address, 16);
+            const std::optional<packet::Packet> answer = request.kind == helper::Request::EchoV6
+                                                             ? packet::parseRawPacketV6(data, reply.size, from)
+                                                             : packet::parseRawPacket(data, reply.size);
+            if (answer && answer->kind == packet::Packet::Kind::EchoReply && answer->identifier == kIdentifier &&
+                answer->sequence == request.sequence)
+                echoed = Bytes(reinterpret_cast<const char*>(answer->data), int(answer->dataSize));
         }
     }
-    return sent && answered;
+    if (!sent)
+        return std::nullopt;
+    return echoed;
 }
 
 void tst_IcmpHelper::keepsNothingElseOfItsParent()
@@ -204,7 +222,7 @@ void tst_IcmpHelper::refusesHostileRequests_data()
         << altered([](helper::Request& r) { r.kind = helper::Request::EchoV6; }) << 4242;
     QTest::newRow("reserved byte set") << altered([](helper::Request& r) { r.reserved = 1; }) << 4242;
     QTest::newRow("reserved word set") << altered([](helper::Request& r) { r.reserved2 = 0x8000; }) << 4242;
-    QTest::newRow("no payload") << altered([](helper::Request& r) { r.payloadSize = 0; }) << 4242;
+    QTest::newRow("payload past a 1500-byte link") << altered([](helper::Request& r) { r.payloadSize = 1473; }) << 4242;
     QTest::newRow("huge payload") << altered([](helper::Request& r) { r.payloadSize = 65535; }) << 4242;
     QTest::newRow("IPv4 address with more bytes") << altered([](helper::Request& r) { r.address[15] = 1; }) << 4242;
     QTest::newRow("IPv4 address with an interface") << altered([](helper::Request& r) { r.scope = 1; }) << 4242;
@@ -223,6 +241,47 @@ void tst_IcmpHelper::refusesHostileRequests()
     QCOMPARE(int(reply.kind), int(helper::Reply::Refused));
     QCOMPARE(int(reply.sequence), sequence);
     QCOMPARE(::waitpid(m_helper.pid, nullptr, WNOHANG), 0);
+    QVERIFY(stillAnswers());
+}
+
+void tst_IcmpHelper::payloadFitsALink_data()
+{
+    QTest::addColumn<int>("family");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("IPv4, none") << AF_INET << 0 << true;
+    QTest::newRow("IPv4, one and a half patterns") << AF_INET << 7 << true;
+    QTest::newRow("IPv4, a full link") << AF_INET << 1472 << true;
+    QTest::newRow("IPv4, a byte too many") << AF_INET << 1473 << false;
+    QTest::newRow("IPv6, none") << AF_INET6 << 0 << true;
+    QTest::newRow("IPv6, a full link") << AF_INET6 << 1452 << true;
+    QTest::newRow("IPv6, a byte too many") << AF_INET6 << 1453 << false;
+    QTest::newRow("IPv6, the IPv4 limit") << AF_INET6 << 1472 << false;
+}
+
+void tst_IcmpHelper::payloadFitsALink()
+{
+    QFETCH(int, family);
+    QFETCH(int, size);
+    QFETCH(bool, accepted);
+    helper::Handle v6;
+    helper::Request request = echoTo("127.0.0.1", m_sequence++);
+    if (family == AF_INET6) {
+        const int raw = ::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+        if (raw < 0)
+            QSKIP("no raw ICMPv6 socket here");
+        v6 = helper::start(AF_INET6, raw, kIdentifier);
+        QVERIFY(v6.pid > 0);
+        request.kind = helper::Request::EchoV6;
+        std::memcpy(request.address, &in6addr_loopback, 16);
+    }
+    request.payloadSize = std::uint16_t(size);
+    const std::optional<Bytes> echoed = echoedPayload(family == AF_INET6 ? v6 : m_helper, request);
+    if (v6.pid > 0)
+        helper::stop(v6);
+    QCOMPARE(echoed.has_value(), accepted);
+    if (accepted)
+        QCOMPARE(*echoed, Bytes("hello").repeated(size / 5 + 1).left(size));
     QVERIFY(stillAnswers());
 }
 

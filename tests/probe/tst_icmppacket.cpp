@@ -111,6 +111,8 @@ private Q_SLOTS:
     void checksum();
     void echoRequest_data();
     void echoRequest();
+    void echoRequestPayload_data();
+    void echoRequestPayload();
     void icmpErrorStatus_data();
     void icmpErrorStatus();
     void sendErrorStatus_data();
@@ -156,6 +158,34 @@ void tst_IcmpPacket::echoRequest_data()
     QTest::newRow("raw") << 0x1234 << 1 << true;
     QTest::newRow("raw, high bits") << 0xfedc << 0xffff << true;
     QTest::newRow("datagram: the kernel sums") << 0 << 0x8001 << false;
+}
+
+void tst_IcmpPacket::echoRequestPayload_data()
+{
+    QTest::addColumn<bool>("v6");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("payload");
+    QTest::newRow("none") << false << 0 << 0;
+    QTest::newRow("odd length, pattern cut") << false << 13 << 13;
+    QTest::newRow("IPv4 limit") << false << 1472 << 1472;
+    QTest::newRow("IPv4 past its limit") << false << 9000 << 1472;
+    QTest::newRow("IPv6 none") << true << 0 << 0;
+    QTest::newRow("IPv6 limit") << true << 1452 << 1452;
+    QTest::newRow("IPv6 at the IPv4 limit") << true << 1472 << 1452;
+}
+
+void tst_IcmpPacket::echoRequestPayload()
+{
+    QFETCH(bool, v6);
+    QFETCH(int, asked);
+    QFETCH(int, payload);
+    const auto request = v6 ? mdlPing::packet::echoRequestV6(1, 2, std::size_t(asked))
+                            : mdlPing::packet::echoRequest(1, 2, true, std::size_t(asked));
+    QCOMPARE(int(request.size()), 8 + payload);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(request.data() + 8), payload),
+             QByteArray("hello").repeated(payload / 5 + 1).left(payload));
+    if (!v6)
+        QCOMPARE(int(internetChecksum(request.data(), request.size())), 0);
 }
 
 void tst_IcmpPacket::echoRequest()

@@ -5,6 +5,7 @@
 
 #include "probe/icmpcore.h"
 #include "probe/icmpengine.h"
+#include "probe/icmppacket.h"
 #include "probe/mdlping.h"
 #include "probe/mdlping_p.h"
 #include "tests/probe/netlab.h"
@@ -20,7 +21,9 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -68,6 +71,8 @@ private Q_SLOTS:
     void strayTrafficDoesNotDisturb();
     void replyTimeoutIsTheEndpoints_data();
     void replyTimeoutIsTheEndpoints();
+    void payloadSizeGoesOnTheWire_data();
+    void payloadSizeGoesOnTheWire();
     void outcomesAllAtOnce_data();
     void outcomesAllAtOnce();
     void silentHostsAllAtOnceTakeOneTimeout_data();
@@ -323,6 +328,53 @@ void tst_MdlPingNetns::replyTimeoutIsTheEndpoints()
     QCOMPARE(result.status, status);
     QVERIFY2(result.reply.RoundTripTime >= minRtt && result.reply.RoundTripTime <= maxRtt,
              qPrintable(QString::number(result.reply.RoundTripTime) + QStringLiteral(" ms")));
+}
+
+void tst_MdlPingNetns::payloadSizeGoesOnTheWire_data()
+{
+    addKinds();
+    QTest::addColumn<int>("size");
+    for (const auto& [kind, path] : kKinds) {
+        for (const int size : {0, 5, 1472})
+            QTest::addRow("%s: %d bytes", path, size) << kind << size;
+    }
+}
+
+void tst_MdlPingNetns::payloadSizeGoesOnTheWire()
+{
+    QFETCH(SocketKind, kind);
+    QFETCH(int, size);
+    // The router's own raw socket sees each request as it arrived, IP header and all.
+    int watch = -1;
+    QVERIFY2(
+        m_lab->runIn(QStringLiteral("R"), [&] { watch = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP); }),
+        qPrintable(m_lab->error()));
+    QVERIFY(watch >= 0);
+    IcmpCore& core = endpoint(kind);
+    core.setPayloadSize(std::size_t(size));
+    const ProbeResult result = probe(lab::kRouter, kind);
+    core.setPayloadSize(mdlPing::packet::kPayload.size());
+    int onWire = -1;
+    const in_addr_t prober = ::inet_addr(qPrintable(lab::kProber));
+    for (int packets = 0; packets < 20 && onWire < 0; ++packets) {
+        pollfd watched{watch, POLLIN, 0};
+        if (::poll(&watched, 1, 1000) <= 0)
+            break;
+        std::uint8_t packet[2048];
+        const ssize_t got = ::recv(watch, packet, sizeof packet, 0);
+        const std::size_t header = got >= 20 ? (packet[0] & 0x0f) * 4u : 0;
+        if (got < 28 || std::size_t(got) < header + 8 || packet[header] != mdlPing::packet::kEchoRequest ||
+            std::memcmp(packet + 12, &prober, 4) != 0)
+            continue;
+        QCOMPARE(int((packet[2] << 8) | packet[3]), int(got)); // whole, never fragmented
+        onWire = int(got - ssize_t(header) - 8);
+    }
+    ::close(watch);
+    QCOMPARE(onWire, size);
+    QCOMPARE(result.status, 0);
+    const int kept = std::min(size, int(sizeof result.reply.Data));
+    QCOMPARE(int(result.reply.DataSize), kept);
+    QCOMPARE(QByteArray(result.reply.Data, kept), QByteArray("hello").repeated(size / 5 + 1).left(kept));
 }
 
 void tst_MdlPingNetns::outcomesAllAtOnce_data()
