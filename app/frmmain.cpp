@@ -182,6 +182,7 @@ bool frmMain::Form_Load()
         m_watch->setAlertCommand(stored.runCommand, stored.alertCommand);
         m_sweep.continuousIntervalMs = stored.probeIntervalMs;
         m_services.prober.setReplyTimeoutMs(stored.probeTimeoutMs);
+        m_services.prober.setPayloadBytes(stored.probePayloadBytes);
         m_outageLog = stored.outageLog;
         m_list.setUnticked(stored.unticked);
         for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
@@ -372,6 +373,7 @@ bool frmMain::saveSettings()
     now.runCommand = m_watch->runsCommand();
     now.probeIntervalMs = m_sweep.continuousIntervalMs;
     now.probeTimeoutMs = m_services.prober.replyTimeoutMs();
+    now.probePayloadBytes = m_services.prober.payloadBytes();
     now.alertCommand = m_watch->alertCommand();
     now.outageLog = m_outageLog;
     return now.save(m_services.settings);
@@ -544,10 +546,12 @@ bool frmMain::watchMenuClick(const QString& key)
     } else if (key == QLatin1String("mnuAlerts")) {
         editAlerts();
     } else if (key == QLatin1String("mnuOptions")) {
-        ProbeSettings s{m_sweep.continuousIntervalMs, m_services.prober.replyTimeoutMs()};
+        ProbeSettings s{m_sweep.continuousIntervalMs, m_services.prober.replyTimeoutMs(),
+                        m_services.prober.payloadBytes()};
         if (!m_unloaded && m_services.dialogs.options(this, s) && !m_unloaded) {
             m_sweep.continuousIntervalMs = s.intervalMs;
             m_services.prober.setReplyTimeoutMs(s.timeoutMs);
+            m_services.prober.setPayloadBytes(s.payloadBytes);
         }
     } else if (key == QLatin1String("mnuExport")) {
         exportRows(false);

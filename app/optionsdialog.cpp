@@ -28,6 +28,15 @@ OptionsDialog::OptionsDialog(const ProbeSettings& settings, QWidget* parent) : Q
     m_timeout->setSuffix(QStringLiteral(" ms"));
     m_timeout->setValue(std::clamp(settings.timeoutMs, ProbeSettings::MinTimeoutMs, ProbeSettings::MaxTimeoutMs));
     form->addRow(QStringLiteral("&Wait for each reply up to"), m_timeout);
+    m_payload = new QSpinBox(this);
+    m_payload->setObjectName(QStringLiteral("spnPayloadBytes"));
+    m_payload->setRange(ProbeSettings::MinPayloadBytes, ProbeSettings::MaxPayloadBytes);
+    m_payload->setSuffix(QStringLiteral(" bytes"));
+    m_payload->setValue(
+        std::clamp(settings.payloadBytes, ProbeSettings::MinPayloadBytes, ProbeSettings::MaxPayloadBytes));
+    m_payload->setToolTip(QStringLiteral("Data sent in each echo request, 0 to 1472 bytes. An IPv6 request carries "
+                                         "at most 1452 bytes, as IPv6 routers never split a packet."));
+    form->addRow(QStringLiteral("&Data in each request"), m_payload);
     layout->addLayout(form);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -41,5 +50,6 @@ ProbeSettings OptionsDialog::settings() const
     ProbeSettings s;
     s.intervalMs = m_interval->value();
     s.timeoutMs = m_timeout->value();
+    s.payloadBytes = m_payload->value();
     return s;
 }

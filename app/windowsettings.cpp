@@ -159,6 +159,10 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
         readOr(store, QStringLiteral("Probe"), QStringLiteral("TimeoutMs"), s.probeTimeoutMs, platform::toInt32);
     if (ProbeSettings::timeoutValid(timeout))
         s.probeTimeoutMs = timeout;
+    const int payload =
+        readOr(store, QStringLiteral("Probe"), QStringLiteral("PayloadBytes"), s.probePayloadBytes, platform::toInt32);
+    if (ProbeSettings::payloadValid(payload))
+        s.probePayloadBytes = payload;
     s.runCommand = readBool(store, SecAlerts, QStringLiteral("RunCommand"), s.runCommand);
     s.alertCommand = store.read(SecAlerts, QStringLiteral("Command"), QString());
     s.degradedRttMs = readIn("DegradedRttMs", s.degradedRttMs, 0, monitor::AlertRules::MaxDegradedRttMs);
@@ -220,6 +224,7 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(SecAlerts, QStringLiteral("DegradedRttMs"), QString::number(degradedRttMs));
     store.write(QStringLiteral("Probe"), QStringLiteral("IntervalMs"), QString::number(probeIntervalMs));
     store.write(QStringLiteral("Probe"), QStringLiteral("TimeoutMs"), QString::number(probeTimeoutMs));
+    store.write(QStringLiteral("Probe"), QStringLiteral("PayloadBytes"), QString::number(probePayloadBytes));
     store.write(SecAlerts, QStringLiteral("RunCommand"), platform::boolText(runCommand));
     store.write(SecAlerts, QStringLiteral("Command"), alertCommand);
     QStringList widths;

@@ -39,6 +39,7 @@ struct WindowSettings
     int degradedRttMs = 0;
     int probeIntervalMs = 1000; // [Probe] IntervalMs: between the starts of a continuous run's sweeps
     int probeTimeoutMs = 1000;  // [Probe] TimeoutMs: how long a request waits for its reply
+    int probePayloadBytes = 5;  // [Probe] PayloadBytes: the data in each request
     bool runCommand = false;    // alertCommand runs on each change
     QString alertCommand;
     // The list's column widths in pixels, left to right; empty keeps the built-in ones.

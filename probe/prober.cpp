@@ -1,6 +1,7 @@
 #include "probe/prober.h"
 #include "probe/icmpcore.h"
 #include "probe/icmpengine.h"
+#include <algorithm>
 
 Prober::Prober(QObject* parent) : QObject(parent) {}
 
@@ -69,6 +70,12 @@ void IcmpProber::setReplyTimeoutMs(int ms)
     Prober::setReplyTimeoutMs(ms);
     // The process's endpoint, which the engine and the blocking probes share.
     mdlPing::detail::IcmpCore::process()->setReplyTimeout(std::chrono::milliseconds(ms));
+}
+
+void IcmpProber::setPayloadBytes(int bytes)
+{
+    Prober::setPayloadBytes(bytes);
+    mdlPing::detail::IcmpCore::process()->setPayloadSize(static_cast<std::size_t>(std::max(bytes, 0)));
 }
 
 void IcmpProber::cancelAll()

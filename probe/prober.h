@@ -40,6 +40,10 @@ public:
     // now on; a time-out stays status 11010 whatever it is.
     virtual void setReplyTimeoutMs(int ms) { m_replyTimeoutMs = ms; }
     int replyTimeoutMs() const { return m_replyTimeoutMs; }
+    // The payload of each request, 0..1472 bytes (an IPv6 request carries at most 1452), for
+    // the requests started from now on.
+    virtual void setPayloadBytes(int bytes) { m_payloadBytes = bytes; }
+    int payloadBytes() const { return m_payloadBytes; }
 
 Q_SIGNALS:
     // The probe's outcome, as one value.
@@ -53,6 +57,7 @@ private:
 
 private:
     int m_replyTimeoutMs = 1000;
+    int m_payloadBytes = 5;
 };
 
 // The real ICMP engine: the process's endpoint, probes waiting in the event loop.
@@ -76,6 +81,7 @@ public:
     void cancelProbe(quint64 id) override;
     void cancelAll() override;
     void setReplyTimeoutMs(int ms) override;
+    void setPayloadBytes(int bytes) override;
 
 private:
     mdlPing::IcmpEngine& engine();

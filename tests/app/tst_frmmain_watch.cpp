@@ -315,15 +315,18 @@ void tst_FrmMainWatch::optionsSetTheIntervalOfAContinuousRun()
     frmMain& w = h.make();
     QCOMPARE(w.sweep().continuousIntervalMs, 1000); // unchanged for who never opens Options
     QCOMPARE(h.prober.replyTimeoutMs(), 1000);
+    QCOMPARE(h.prober.payloadBytes(), 5);
     h.dialogs.onOptions = [](ProbeSettings& s) {
         s.intervalMs = 250;
         s.timeoutMs = 400;
+        s.payloadBytes = 1472;
         return true;
     };
     w.tblTivane->clickMenuItem(QStringLiteral("mnuOptions"));
     QCOMPARE(h.dialogs.optionsShown, QVector<int>{1000});
     QCOMPARE(w.sweep().continuousIntervalMs, 250);
     QCOMPARE(h.prober.replyTimeoutMs(), 400); // reaches the prober, which hands it to the engine
+    QCOMPARE(h.prober.payloadBytes(), 1472);
     h.dialogs.onOptions = [](ProbeSettings& s) {
         s.intervalMs = 5000;
         return false; // Cancel
@@ -333,6 +336,7 @@ void tst_FrmMainWatch::optionsSetTheIntervalOfAContinuousRun()
     w.close();
     QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("IntervalMs")), QStringLiteral("250"));
     QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("TimeoutMs")), QStringLiteral("400"));
+    QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("PayloadBytes")), QStringLiteral("1472"));
     QCOMPARE(h.make().sweep().continuousIntervalMs, 250);
 }
 

@@ -88,6 +88,8 @@ private Q_SLOTS:
     void alertsDialogByKeyboard();
     void alertsDialogCancelKeepsSettings();
     void optionsDialogKeepsTheIntervalInRange();
+    void optionsDialogTakesThePayload_data();
+    void optionsDialogTakesThePayload();
 };
 
 void tst_HistoryView::lossesAndChangesAreDrawnWhereTheyHappened_data()
@@ -360,6 +362,35 @@ void tst_HistoryView::optionsDialogKeepsTheIntervalInRange()
     QTest::keyClick(&dialog, Qt::Key_Return);
     QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(dialog.settings().intervalMs <= ProbeSettings::MaxIntervalMs);
+}
+
+void tst_HistoryView::optionsDialogTakesThePayload_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("payload");
+    QTest::newRow("none") << QStringLiteral("0") << 0;
+    QTest::newRow("a full IPv4 link") << QStringLiteral("1472") << 1472;
+    QTest::newRow("a byte past it: the last digit is not taken") << QStringLiteral("1473") << 147;
+}
+
+void tst_HistoryView::optionsDialogTakesThePayload()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, payload);
+    OptionsDialog dialog(ProbeSettings{});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* spin = dialog.findChild<QSpinBox*>(QStringLiteral("spnPayloadBytes"));
+    QVERIFY(spin);
+    QCOMPARE(spin->value(), 5); // what every request carried before there was a choice
+    QVERIFY(spin->toolTip().contains(QLatin1String("1452")));
+    spin->setFocus();
+    QTRY_VERIFY(spin->hasFocus());
+    QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(spin, typed);
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.settings().payloadBytes, payload);
 }
 
 void tst_HistoryView::alertsDialogCancelKeepsSettings()

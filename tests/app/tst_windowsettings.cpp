@@ -35,6 +35,7 @@ WindowSettings unusual()
     s.degradedRttMs = 250;
     s.probeIntervalMs = 60000;
     s.probeTimeoutMs = 300;
+    s.probePayloadBytes = 1472;
     s.columnWidths = {211, 133, 90, 60};
     return s;
 }
@@ -45,6 +46,7 @@ void compareKept(const WindowSettings& got, const WindowSettings& want)
     QVERIFY(got.alertRules() == want.alertRules());
     QCOMPARE(got.probeIntervalMs, want.probeIntervalMs);
     QCOMPARE(got.probeTimeoutMs, want.probeTimeoutMs);
+    QCOMPARE(got.probePayloadBytes, want.probePayloadBytes);
     QCOMPARE(got.columnWidths, want.columnWidths);
     QVERIFY(got.unticked == want.unticked);
 }
@@ -70,7 +72,31 @@ class tst_WindowSettings : public QObject
 private Q_SLOTS:
     void manyUntickedEntriesKeepEveryOtherSetting_data();
     void manyUntickedEntriesKeepEveryOtherSetting();
+    void payloadOutOfRangeFallsBack_data();
+    void payloadOutOfRangeFallsBack();
 };
+
+void tst_WindowSettings::payloadOutOfRangeFallsBack_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("payload");
+    QTest::newRow("none") << QStringLiteral("0") << 0;
+    QTest::newRow("a full link") << QStringLiteral("1472") << 1472;
+    QTest::newRow("a byte past it") << QStringLiteral("1473") << 5;
+    QTest::newRow("negative") << QStringLiteral("-1") << 5;
+    QTest::newRow("not a number") << QStringLiteral("big") << 5;
+    QTest::newRow("past 32 bits") << QStringLiteral("4294967301") << 5;
+}
+
+void tst_WindowSettings::payloadOutOfRangeFallsBack()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, payload);
+    QTemporaryDir dir;
+    platform::SettingsStore store(dir.filePath(QStringLiteral("Tivane.ini")));
+    store.write(QStringLiteral("Probe"), QStringLiteral("PayloadBytes"), stored);
+    QCOMPARE(WindowSettings::load(store).probePayloadBytes, payload);
+}
 
 void tst_WindowSettings::manyUntickedEntriesKeepEveryOtherSetting_data()
 {
