@@ -236,16 +236,9 @@ bool answersOurs(const Server& s, const Packet& packet)
 void forwardPackets(Server& s)
 {
     for (int reads = 0; reads < kReadsPerWake; ++reads) {
-        sockaddr_storage from{};
-        iovec data{s.in, sizeof s.in};
-        alignas(cmsghdr) std::uint8_t control[128];
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        Received<128> in(s.in, sizeof s.in);
+        msghdr& message = in.header;
+        sockaddr_storage& from = in.from;
         const ssize_t size = ::recvmsg(kRawFd, &message, MSG_DONTWAIT);
         if (size < 0) {
             // A pending error is only a notice about the error queue.
@@ -285,16 +278,9 @@ void forwardPackets(Server& s)
 void forwardLocalErrors(Server& s)
 {
     for (int reads = 0; reads < kReadsPerWake; ++reads) {
-        sockaddr_storage original{};
-        iovec data{s.in, sizeof s.in};
-        alignas(cmsghdr) std::uint8_t control[512];
-        msghdr message{};
-        message.msg_name = &original;
-        message.msg_namelen = sizeof original;
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        Received<512> in(s.in, sizeof s.in);
+        msghdr& message = in.header;
+        sockaddr_storage& original = in.from;
         const ssize_t size = ::recvmsg(kRawFd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (size < 0 && errno == EINTR)
             continue;

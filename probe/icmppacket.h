@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <optional>
 
+#include <sys/socket.h>
+#include <sys/uio.h>
+
 #include "probe/statuscodes.h"
 
 // The bytes of ICMP echo: requests we send, replies and errors we read. Pure functions
@@ -119,5 +122,27 @@ std::optional<Packet> parseRawPacketV6(const std::uint8_t* icmp, std::size_t siz
 // An ICMPv6 echo reply as an ICMPv6 datagram socket reads it.
 std::optional<Packet> parseDatagramReplyV6(const std::uint8_t* icmp, std::size_t size,
                                            const std::array<std::uint8_t, 16>& source);
+
+// One read of a datagram with its sender and control messages (receive time stamps, errors):
+// the same set-up wherever a raw or datagram socket is read.
+template <std::size_t ControlSize> struct Received
+{
+    Received(void* buffer, std::size_t size) : data{buffer, size}
+    {
+        header.msg_name = &from;
+        header.msg_namelen = sizeof from;
+        header.msg_iov = &data;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+    }
+    Received(const Received&) = delete;
+    Received& operator=(const Received&) = delete;
+
+    sockaddr_storage from{};
+    iovec data;
+    alignas(cmsghdr) std::uint8_t control[ControlSize];
+    msghdr header{};
+};
 
 } // namespace mdlPing::packet

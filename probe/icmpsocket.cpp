@@ -371,16 +371,9 @@ bool IcmpCore::drainPacketsLocked()
     if (m_helper.channel >= 0)
         return drainHelperLocked();
     for (int reads = 0; reads < kReadsPerPump; ++reads) {
-        sockaddr_storage from{};
-        iovec data{m_buffer, sizeof m_buffer};
-        alignas(cmsghdr) std::uint8_t control[128];
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        packet::Received<128> in(m_buffer, sizeof m_buffer);
+        msghdr& message = in.header;
+        sockaddr_storage& from = in.from;
         const ssize_t size = ::recvmsg(m_fd, &message, MSG_DONTWAIT);
         if (size < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -595,16 +588,9 @@ bool IcmpCore::drainErrorQueueLocked()
     if (m_helper.channel >= 0)
         return true;
     for (int reads = 0; reads < kReadsPerPump; ++reads) {
-        sockaddr_storage original{};
-        iovec data{m_buffer, sizeof m_buffer};
-        alignas(cmsghdr) std::uint8_t control[512];
-        msghdr message{};
-        message.msg_name = &original;
-        message.msg_namelen = sizeof original;
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        packet::Received<512> in(m_buffer, sizeof m_buffer);
+        msghdr& message = in.header;
+        sockaddr_storage& original = in.from;
         const ssize_t size = ::recvmsg(m_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (size < 0 && errno == EINTR)
             continue;
