@@ -480,7 +480,12 @@ HistoryWindow::HistoryWindow(HostWatch& watch, quint64 key, QWidget* parent)
     bar->addStretch(1);
     bar->addWidget(m_export);
     m_plot = new HistoryPlot(this);
+    m_off = new QLabel(this);
+    m_off->setObjectName(QStringLiteral("lblHistoryOff"));
+    m_off->setWordWrap(true);
+    m_off->hide();
     layout->addWidget(m_summary);
+    layout->addWidget(m_off);
     layout->addLayout(bar);
     layout->addWidget(m_plot, 1);
     connect(&watch, &HostWatch::recorded, this, &HistoryWindow::refresh);
@@ -525,65 +530,28 @@ void HistoryWindow::refresh()
     if (m_zoomed)
         return; // the user's span stays put while the sweeps go on
     const qint64 range = rangesMs().value(m_range->currentIndex());
-    if (range == 0) {
-        // Since the list was loaded: the session as the monitor saw it.
-        m_plot->setData(m.history(m_key), m.stateEvents(m_key));
-        m_fromMs = m_plot->firstMs();
-        m_toMs = m_plot->lastMs();
-        return;
-    }
-    const qint64 now = m_watch.now();
-    load(now - range, now);
+    // Up to and with this moment: a probe stamped now is shown.
+    const qint64 end = m_watch.now() + 1;
+    // Since the list was loaded: the stretch the row's figures count, a minute at least.
+    const qint64 from = range == 0 ? std::min(m_watch.countingSinceMs(), end - MinuteMs) : end - range;
+    load(from, end);
 }
 
 void HistoryWindow::load(qint64 fromMs, qint64 toMs)
 {
     m_fromMs = fromMs;
     m_toMs = toMs;
-    const monitor::HostMonitor& m = m_watch.monitor();
-    const monitor::HostStats* s = m.stats(m_key);
-    monitor::HistoryStore* store = m_watch.historyStore();
+    const monitor::HostStats* s = m_watch.monitor().stats(m_key);
     if (!s)
         return;
-    if (!store) {
-        // No history on disk: what the session kept.
-        m_plot->setData(m.history(m_key, fromMs), {}, m.stateEvents(m_key), fromMs, toMs);
-        return;
-    }
-    using monitor::RollupLevel;
-    const QString& name = s->name;
-    const QString& address = s->address;
-    // Raw samples while a column holds a few of them; roll-ups past that, and where the raw
-    // samples are gone; raw again for the last minutes not rolled up yet.
-    const qint64 span = toMs - fromMs;
-    const qint64 minuteDone = store->rolledUpTo(RollupLevel::Minute);
-    const qint64 hourDone = store->rolledUpTo(RollupLevel::Hour);
-    const qint64 rawSince = store->oldestSample(name, address);
-    QVector<HistoryPoint> points;
-    QVector<monitor::HistoryRollup> rollups;
-    // Raw samples gone from the start of the range (retention, the size cap) leave roll-ups there.
-    const bool rawCovers =
-        rawSince <= fromMs ||
-        store->rollups(name, address, RollupLevel::Minute, fromMs, std::min(rawSince / MinuteMs * MinuteMs, toMs))
-            .isEmpty();
-    if (span <= 6 * HourMs && rawCovers) {
-        points = store->samples(name, address, fromMs, toMs);
-    } else if (span <= 14 * DayMs) {
-        rollups = store->rollups(name, address, RollupLevel::Minute, fromMs, std::min(toMs, minuteDone));
-        points = store->samples(name, address, std::max(fromMs, minuteDone), toMs);
-    } else {
-        rollups = store->rollups(name, address, RollupLevel::Hour, fromMs, std::min(toMs, hourDone));
-        rollups +=
-            store->rollups(name, address, RollupLevel::Minute, std::max(fromMs, hourDone), std::min(toMs, minuteDone));
-        points = store->samples(name, address, std::max(fromMs, minuteDone), toMs);
-    }
-    // The writer is up to a second behind: the newest outcomes come from the monitor's own memory.
-    const qint64 stored = points.isEmpty() ? std::max(fromMs, minuteDone) - 1 : points.last().atMs;
-    for (const HistoryPoint& p : m.history(m_key, stored + 1)) {
-        if (p.atMs > stored && p.atMs < toMs)
-            points.append(p);
-    }
-    m_plot->setData(std::move(points), std::move(rollups), store->events(name, address, fromMs, toMs), fromMs, toMs);
+    monitor::HistoryStore* store = m_watch.historyStore();
+    m_off->setText(store ? QString() : m_watch.historyOff());
+    m_off->setVisible(!store);
+    m_export->setEnabled(store != nullptr);
+    monitor::HistorySlice slice;
+    if (store)
+        slice = store->slice(s->name, s->address, fromMs, toMs);
+    m_plot->setData(std::move(slice.points), std::move(slice.rollups), std::move(slice.events), fromMs, toMs);
 }
 
 QByteArray HistoryWindow::shownCsv() const

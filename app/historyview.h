@@ -124,6 +124,7 @@ private:
     HostWatch& m_watch;
     quint64 m_key;
     QLabel* m_summary = nullptr;
+    QLabel* m_off = nullptr; // why there is no history to show
     QComboBox* m_range = nullptr;
     QPushButton* m_export = nullptr;
     HistoryPlot* m_plot = nullptr;

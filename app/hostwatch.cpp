@@ -18,6 +18,7 @@ using monitor::StatColumn;
 HostWatch::HostWatch(platform::ReportList& list, Sweep& sweep, Services services, QObject* parent)
     : QObject(parent), m_list(list), m_sweep(sweep), m_services(std::move(services))
 {
+    m_countingSinceMs = now();
     m_columns = monitor::defaultStatColumns();
     // The state leads, so that a host that is down is seen without reading the other columns.
     m_columns.prepend(StatColumn::State);
@@ -162,6 +163,7 @@ void HostWatch::forget(int first, int last)
 
 void HostWatch::followAll()
 {
+    m_countingSinceMs = now();
     m_monitor.clear();
     follow(1, m_list.items()->count());
     refreshOverall();
@@ -182,6 +184,7 @@ void HostWatch::applyShown()
 
 void HostWatch::resetStatistics()
 {
+    m_countingSinceMs = now();
     m_monitor.resetStatistics();
     m_list.items()->extraChanged(0);
     refreshOverall();
@@ -248,6 +251,17 @@ void HostWatch::openHistory(const QString& path)
     } else if (!m_store->movedAsideTo().isEmpty()) {
         Q_EMIT historyFailed(m_store->openError() + QLatin1Char('.'));
     }
+}
+
+QString HostWatch::historyOff() const
+{
+    if (!m_store)
+        return QStringLiteral("No history is kept for this list.");
+    if (!m_store->isOpen()) {
+        return QStringLiteral("History is off: %1 cannot be opened (%2).")
+            .arg(QDir::toNativeSeparators(m_store->path()), m_store->openError());
+    }
+    return {};
 }
 
 void HostWatch::flush()

@@ -76,8 +76,11 @@ public:
     // Keeps every outcome in the history file at path from now on (nothing changes when it is the
     // one in use). A file that cannot be opened is told through historyFailed(), once.
     void openHistory(const QString& path);
-    // Null while there is no history on disk.
+    // Null while there is no history on disk; historyOff() then says why.
     monitor::HistoryStore* historyStore() const { return m_store && m_store->isOpen() ? m_store.get() : nullptr; }
+    QString historyOff() const;
+    // When the list was loaded or the statistics were reset: where the row's figures begin.
+    qint64 countingSinceMs() const { return m_countingSinceMs; }
 
     // The row's key, 0 for none (1-based row).
     quint64 keyAt(int row) const;
@@ -139,6 +142,7 @@ private:
     QList<monitor::StatColumn> m_columns;
     QString m_logPath;
     std::unique_ptr<monitor::HistoryStore> m_store;
+    qint64 m_countingSinceMs = 0;
     bool m_logBroken = false;
     bool m_shown = true;
     QTimer m_midnight;

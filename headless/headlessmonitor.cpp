@@ -69,10 +69,7 @@ HostTable::Changes HostTable::apply(const QVector<Target>& targets)
 }
 
 HeadlessMonitor::HeadlessMonitor(Prober& prober, const MonitorOptions& options, QObject* parent)
-    : QObject(parent), m_options(options)
-      // The round trips stay in the counters and histograms; the window's history is not kept.
-      ,
-      m_stats(std::size_t(1) << 20), m_sweep(std::make_unique<Sweep>(m_table, prober))
+    : QObject(parent), m_options(options), m_sweep(std::make_unique<Sweep>(m_table, prober))
 {
     m_sweep->setAllAtOnce(!options.oneAtATime);
     m_sweep->continuousIntervalMs = options.intervalMs;

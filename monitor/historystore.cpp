@@ -109,11 +109,6 @@ qint64 HistoryStore::now() const
     return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
-SampleKind HistoryStore::kindOf(std::int32_t status)
-{
-    return HostHistory::decode(HostHistory::encode(status, 0)).kind;
-}
-
 void HistoryStore::add(const QString& name, const QString& address, qint64 atMs, std::int32_t status, qint64 rttUs)
 {
     if (m_open)
@@ -130,6 +125,7 @@ void HistoryStore::endSweep()
 {
     if (m_local.empty())
         return;
+    bool dropped = false;
     {
         std::lock_guard lock(m_mutex);
         if (m_queue.empty())
@@ -137,9 +133,23 @@ void HistoryStore::endSweep()
         else
             m_queue.insert(m_queue.end(), std::make_move_iterator(m_local.begin()),
                            std::make_move_iterator(m_local.end()));
+        // A writer stuck on its disk must not take the program's memory with it: the oldest
+        // outcomes go, as they would on a full disk.
+        if (m_queue.size() > MaxQueuedRows) {
+            m_queue.erase(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(m_queue.size() - MaxQueuedRows));
+            dropped = !std::exchange(m_dropped, true);
+        } else if (m_queue.size() < MaxQueuedRows / 2) {
+            m_dropped = false;
+        }
     }
     m_local.clear();
     m_wake.notify_all();
+    if (dropped) {
+        Q_EMIT failed(QStringLiteral("writing %1 has fallen more than %2 outcomes behind, so the oldest of them "
+                                     "were dropped")
+                          .arg(QDir::toNativeSeparators(m_path))
+                          .arg(MaxQueuedRows));
+    }
 }
 
 void HistoryStore::sync()
@@ -175,7 +185,6 @@ void HistoryStore::run()
         return;
 
     auto lastCommit = std::chrono::steady_clock::now() - CommitEvery;
-    std::vector<Row> batch;
     for (;;) {
         bool maintainAsked = false;
         quint64 serving = 0;
@@ -185,14 +194,18 @@ void HistoryStore::run()
             m_wake.wait(lock, [&] { return m_stop || !m_queue.empty() || m_requested > m_served; });
             // One transaction a second at most: what comes meanwhile joins this one.
             m_wake.wait_until(lock, lastCommit + CommitEvery, [&] { return m_stop || m_requested > m_served; });
-            batch.swap(m_queue);
+            m_writing.swap(m_queue);
             serving = m_requested;
             maintainAsked = std::exchange(m_maintainAsked, false);
             stop = m_stop;
         }
-        if (!batch.empty()) {
-            write(batch);
-            batch.clear();
+        if (!m_writing.empty()) {
+            // Only this thread changes m_writing; readers look at it under the lock.
+            write(m_writing);
+            {
+                std::lock_guard lock(m_mutex);
+                m_writing.clear();
+            }
             lastCommit = std::chrono::steady_clock::now();
         }
         const qint64 t = now();
@@ -563,11 +576,56 @@ QVector<QPair<QString, QString>> HistoryStore::hosts() const
     return out;
 }
 
-QVector<HistoryPoint> HistoryStore::samples(const QString& name, const QString& address, qint64 fromMs,
+HistoryStore::Pending HistoryStore::pending(const QString& name, const QString& address, qint64 fromMs,
                                             qint64 toMs) const
 {
+    Pending out;
+    const auto take = [&](const std::vector<Row>& rows) {
+        for (const Row& r : rows) {
+            if (r.atMs < fromMs || r.atMs >= toMs || r.address != address || r.name != name)
+                continue;
+            if (r.state < 0)
+                out.points.append(HistoryPoint{r.atMs, sampleKind(r.status), r.rttUs});
+            else
+                out.events.append(StateEvent{r.atMs, HostState(r.state), r.status});
+        }
+    };
+    {
+        std::lock_guard lock(m_mutex);
+        take(m_writing);
+        take(m_queue);
+    }
+    take(m_local);
+    const auto byTime = [](const auto& a, const auto& b) { return a.atMs < b.atMs; };
+    std::stable_sort(out.points.begin(), out.points.end(), byTime);
+    std::stable_sort(out.events.begin(), out.events.end(), byTime);
+    return out;
+}
+
+namespace {
+
+// Rows on disk and rows not yet there, as one: a time is in the file once per host (a later row
+// of the same time replaces the earlier), so the rows not written yet win.
+template <typename T> void mergeNewer(QVector<T>& onDisk, QVector<T> newer)
+{
+    if (newer.isEmpty())
+        return;
+    if (onDisk.isEmpty() || onDisk.last().atMs < newer.first().atMs) {
+        onDisk += newer;
+        return;
+    }
+    newer += onDisk;
+    std::stable_sort(newer.begin(), newer.end(), [](const T& a, const T& b) { return a.atMs < b.atMs; });
+    newer.erase(std::unique(newer.begin(), newer.end(), [](const T& a, const T& b) { return a.atMs == b.atMs; }),
+                newer.end());
+    onDisk = std::move(newer);
+}
+
+} // namespace
+
+QVector<HistoryPoint> HistoryStore::querySamples(qint64 id, qint64 fromMs, qint64 toMs) const
+{
     QVector<HistoryPoint> out;
-    const qint64 id = readHostId(name, address);
     if (id < 0)
         return out;
     QSqlQuery q(readerDb(readConnection(), m_path));
@@ -581,17 +639,16 @@ QVector<HistoryPoint> HistoryStore::samples(const QString& name, const QString& 
         return out;
     while (q.next()) {
         const std::int32_t status = q.value(1).toInt();
-        out.append(HistoryPoint{q.value(0).toLongLong(), kindOf(status), status == 0 ? q.value(2).toLongLong() : -1});
+        out.append(
+            HistoryPoint{q.value(0).toLongLong(), sampleKind(status), status == 0 ? q.value(2).toLongLong() : -1});
     }
     return out;
 }
 
-QVector<HistoryRollup> HistoryStore::rollups(const QString& name, const QString& address, RollupLevel level,
-                                             qint64 fromMs, qint64 toMs) const
+QVector<HistoryRollup> HistoryStore::queryRollups(qint64 id, RollupLevel level, qint64 fromMs, qint64 toMs) const
 {
     QVector<HistoryRollup> out;
-    const qint64 id = readHostId(name, address);
-    if (id < 0)
+    if (id < 0 || fromMs >= toMs)
         return out;
     QSqlQuery q(readerDb(readConnection(), m_path));
     q.setForwardOnly(true);
@@ -612,13 +669,13 @@ QVector<HistoryRollup> HistoryStore::rollups(const QString& name, const QString&
     return out;
 }
 
-QVector<StateEvent> HistoryStore::events(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const
+QVector<StateEvent> HistoryStore::queryEvents(qint64 id, qint64 fromMs, qint64 toMs) const
 {
     QVector<StateEvent> out;
-    const qint64 id = readHostId(name, address);
     if (id < 0)
         return out;
     QSqlQuery q(readerDb(readConnection(), m_path));
+    q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT t_ms, state, status FROM state_changes WHERE host_id = ? AND t_ms >= ? AND t_ms < ?"
                        " ORDER BY t_ms"));
@@ -630,6 +687,74 @@ QVector<StateEvent> HistoryStore::events(const QString& name, const QString& add
     while (q.next())
         out.append(
             StateEvent{q.value(0).toLongLong(), HostState(q.value(1).toInt()), std::int32_t(q.value(2).toInt())});
+    return out;
+}
+
+// The rows not on disk yet are taken before the file is read: a row written meanwhile is then
+// found twice, and merged, rather than not at all.
+QVector<HistoryPoint> HistoryStore::samples(const QString& name, const QString& address, qint64 fromMs,
+                                            qint64 toMs) const
+{
+    if (!m_open)
+        return {};
+    Pending newer = pending(name, address, fromMs, toMs);
+    QVector<HistoryPoint> out = querySamples(readHostId(name, address), fromMs, toMs);
+    mergeNewer(out, std::move(newer.points));
+    return out;
+}
+
+QVector<HistoryRollup> HistoryStore::rollups(const QString& name, const QString& address, RollupLevel level,
+                                             qint64 fromMs, qint64 toMs) const
+{
+    return queryRollups(readHostId(name, address), level, fromMs, toMs);
+}
+
+QVector<StateEvent> HistoryStore::events(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const
+{
+    if (!m_open)
+        return {};
+    Pending newer = pending(name, address, fromMs, toMs);
+    QVector<StateEvent> out = queryEvents(readHostId(name, address), fromMs, toMs);
+    mergeNewer(out, std::move(newer.events));
+    return out;
+}
+
+HistorySlice HistoryStore::slice(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const
+{
+    HistorySlice out;
+    if (!m_open || fromMs >= toMs)
+        return out;
+    Pending newer = pending(name, address, fromMs, toMs);
+    const qint64 id = readHostId(name, address);
+    const qint64 span = toMs - fromMs;
+    const qint64 minuteDone = rolledUpTo(RollupLevel::Minute);
+    const qint64 hourDone = rolledUpTo(RollupLevel::Hour);
+    const qint64 rawSince = id < 0 ? std::numeric_limits<qint64>::max()
+                                   : scalar(readerDb(readConnection(), m_path),
+                                            QStringLiteral("SELECT min(t_ms) FROM samples WHERE host_id = %1").arg(id),
+                                            std::numeric_limits<qint64>::max());
+    // Raw samples gone from the start of the span (retention, the size cap) leave roll-ups there.
+    const bool rawCovers =
+        rawSince <= fromMs ||
+        queryRollups(id, RollupLevel::Minute, fromMs, std::min(rawSince / MinuteMs * MinuteMs, toMs)).isEmpty();
+    qint64 rawFrom = fromMs;
+    if (span > RawSpanMs || !rawCovers) {
+        rawFrom = std::clamp(minuteDone, fromMs, toMs);
+        if (span > MinuteSpanMs) {
+            const qint64 hoursTo = std::clamp(hourDone, fromMs, toMs);
+            out.rollups = queryRollups(id, RollupLevel::Hour, fromMs, hoursTo);
+            out.rollups += queryRollups(id, RollupLevel::Minute, hoursTo, rawFrom);
+        } else {
+            out.rollups = queryRollups(id, RollupLevel::Minute, fromMs, rawFrom);
+        }
+    }
+    out.points = querySamples(id, rawFrom, toMs);
+    newer.points.erase(std::remove_if(newer.points.begin(), newer.points.end(),
+                                      [&](const HistoryPoint& p) { return p.atMs < rawFrom; }),
+                       newer.points.end());
+    mergeNewer(out.points, std::move(newer.points));
+    out.events = queryEvents(id, fromMs, toMs);
+    mergeNewer(out.events, std::move(newer.events));
     return out;
 }
 

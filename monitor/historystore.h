@@ -45,6 +45,15 @@ enum class RollupLevel
     Hour
 };
 
+// What a view of a span needs: raw samples where there are few enough of them and they are
+// still kept, roll-ups elsewhere, and the state changes.
+struct HistorySlice
+{
+    QVector<HistoryPoint> points;   // oldest first
+    QVector<HistoryRollup> rollups; // oldest first; before the points
+    QVector<StateEvent> events;     // oldest first
+};
+
 // Every probe's outcome on disk, in one SQLite file, so that history outlives the program.
 //
 // add() and endSweep() only queue: the file is written by a thread of the store's own, one
@@ -85,9 +94,16 @@ public:
     // Rolls up, drops what is past retention and enforces the size cap now, then waits.
     void maintainNow();
 
-    // Reading, from the thread that made the store. Ranges are [fromMs, toMs).
+    // Reading, from the thread that made the store. Ranges are [fromMs, toMs). Samples and state
+    // changes include what was added and is not on disk yet, so a view shows the latest sweep.
     // Every host the file knows, as (name, address), ordered by name.
     QVector<QPair<QString, QString>> hosts() const;
+    // The span as a view shows it: raw samples up to RawSpanMs when they cover the span's
+    // start, minute roll-ups up to MinuteSpanMs, hour roll-ups beyond, and raw samples again for
+    // the latest minutes not rolled up yet.
+    static constexpr qint64 RawSpanMs = 6 * 3600000LL;
+    static constexpr qint64 MinuteSpanMs = 14 * HistoryLimits::Day;
+    HistorySlice slice(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const;
     QVector<HistoryPoint> samples(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const;
     QVector<HistoryRollup> rollups(const QString& name, const QString& address, RollupLevel level, qint64 fromMs,
                                    qint64 toMs) const;
@@ -99,7 +115,8 @@ public:
     // Bytes the file's pages in use take.
     qint64 usedBytes() const;
 
-    static SampleKind kindOf(std::int32_t status);
+    // Rows the writer may fall behind by (a disk that hangs) before the oldest are dropped.
+    static constexpr std::size_t MaxQueuedRows = 1 << 20;
 
 Q_SIGNALS:
     // Writing stopped; why, in a sentence. Told once until a write works again. From the writer.
@@ -117,7 +134,18 @@ private:
         int state; // -1: a sample; else a state change to this HostState
     };
 
+    struct Pending
+    {
+        QVector<HistoryPoint> points;
+        QVector<StateEvent> events;
+    };
+
     void run();
+    // The host's rows not on disk yet, in [fromMs, toMs), sorted.
+    Pending pending(const QString& name, const QString& address, qint64 fromMs, qint64 toMs) const;
+    QVector<HistoryPoint> querySamples(qint64 id, qint64 fromMs, qint64 toMs) const;
+    QVector<HistoryRollup> queryRollups(qint64 id, RollupLevel level, qint64 fromMs, qint64 toMs) const;
+    QVector<StateEvent> queryEvents(qint64 id, qint64 fromMs, qint64 toMs) const;
     bool openOnWriter();
     bool write(const std::vector<Row>& rows);
     void maintain();
@@ -140,10 +168,13 @@ private:
     QHash<QString, qint64> m_ids; // writer's: "name\naddress" -> hosts.id
 
     std::vector<Row> m_local; // the caller's sweep so far
-    std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
+    mutable std::mutex m_mutex;
     std::vector<Row> m_queue;
+    // The writer's batch, until it is on disk (or dropped): readers find its rows here meanwhile.
+    std::vector<Row> m_writing;
+    bool m_dropped = false;  // rows were dropped from a full queue; told once
     quint64 m_requested = 0; // sync requests made
     quint64 m_served = 0;    // sync requests done
     bool m_maintainAsked = false;

@@ -88,8 +88,6 @@ AlertRules AlertRules::clamped() const
     return r;
 }
 
-HostMonitor::HostMonitor(std::size_t historyBudgetBytes) : m_history(historyBudgetBytes) {}
-
 void HostMonitor::setDownAfter(int failures)
 {
     m_rules.downAfter = std::clamp(failures, 1, MaxDownAfter);
@@ -149,13 +147,12 @@ void HostMonitor::setEntry(HostKey key, const QString& name, const QString& addr
     Entry e;
     e.stats.name = name;
     e.stats.address = address;
-    e.slot = m_history.addHost();
     m_index.insert(key, int(m_entries.size()));
     m_entries.push_back(std::move(e));
     m_entryKeys.push_back(key);
 }
 
-// Back to never probed: counts, state and history.
+// Back to never probed: counts and state.
 void HostMonitor::forget(Entry& e)
 {
     count(e.stats.state, -1);
@@ -163,8 +160,6 @@ void HostMonitor::forget(Entry& e)
     fresh.name = std::move(e.stats.name);
     fresh.address = std::move(e.stats.address);
     e.stats = std::move(fresh);
-    m_history.removeHost(e.slot);
-    e.slot = m_history.addHost();
 }
 
 void HostMonitor::removeEntry(HostKey key)
@@ -176,7 +171,6 @@ void HostMonitor::removeEntry(HostKey key)
     m_index.erase(it);
     Entry& e = m_entries[i];
     count(e.stats.state, -1);
-    m_history.removeHost(e.slot);
     const std::size_t last = m_entries.size() - 1;
     if (i != last) {
         m_entries[i] = std::move(m_entries[last]);
@@ -215,7 +209,6 @@ void HostMonitor::clear()
     m_entries.clear();
     m_entryKeys.clear();
     m_pending.clear();
-    m_history.clear();
     m_down = 0;
     m_up = 0;
     m_degraded = 0;
@@ -223,7 +216,6 @@ void HostMonitor::clear()
 
 void HostMonitor::resetStatistics()
 {
-    m_history.clearResults();
     for (Entry& e : m_entries) {
         HostStats fresh;
         fresh.name = std::move(e.stats.name);
@@ -254,7 +246,6 @@ void HostMonitor::setState(HostKey key, Entry& e, HostState to, qint64 sinceMs, 
     s.state = to;
     s.stateSinceMs = sinceMs;
 
-    m_history.addEvent(e.slot, StateEvent{sinceMs, to, status});
     m_pending.append(std::move(change));
 }
 
@@ -281,7 +272,6 @@ bool HostMonitor::record(HostKey key, std::int32_t status, qint64 rttUs, qint64 
         if (s.repliesInRow < std::numeric_limits<int>::max())
             ++s.repliesInRow;
         s.recent.push_back(rtt);
-        m_history.add(e.slot, atMs, status, rtt);
     } else {
         s.lastRttUs = -1;
         s.repliesInRow = 0;
@@ -290,7 +280,6 @@ bool HostMonitor::record(HostKey key, std::int32_t status, qint64 rttUs, qint64 
         if (s.failuresInRow < std::numeric_limits<int>::max())
             ++s.failuresInRow;
         s.recent.push_back(-1);
-        m_history.add(e.slot, atMs, status, -1);
     }
     while (s.recent.size() > std::size_t(m_rules.recentProbes))
         s.recent.pop_front();
@@ -316,7 +305,6 @@ bool HostMonitor::record(HostKey key, std::int32_t status, qint64 rttUs, qint64 
 
 QVector<StateChange> HostMonitor::endSweep()
 {
-    m_history.closeColumn();
     QVector<StateChange> changes;
     changes.swap(m_pending);
     return changes;
@@ -326,22 +314,6 @@ const HostStats* HostMonitor::stats(HostKey key) const
 {
     const auto it = m_index.constFind(key);
     return it == m_index.constEnd() ? nullptr : &m_entries[std::size_t(*it)].stats;
-}
-
-QVector<HistoryPoint> HostMonitor::history(HostKey key, qint64 fromMs) const
-{
-    const auto it = m_index.constFind(key);
-    if (it == m_index.constEnd())
-        return {};
-    return m_history.points(m_entries[std::size_t(*it)].slot, fromMs);
-}
-
-QVector<StateEvent> HostMonitor::stateEvents(HostKey key) const
-{
-    const auto it = m_index.constFind(key);
-    if (it == m_index.constEnd())
-        return {};
-    return m_history.events(m_entries[std::size_t(*it)].slot);
 }
 
 Overall HostMonitor::overall() const

@@ -13,7 +13,7 @@
 #include <deque>
 #include <vector>
 
-// Per-host statistics, up and down states, their changes and the history of results, without
+// Per-host statistics, up and down states and their changes, without
 // widgets or network: the window feeds in each probe's outcome and reads back texts.
 namespace monitor {
 
@@ -149,7 +149,8 @@ enum class StatColumn
     RecentLoss,
 };
 
-// The hosts of the list with their statistics, states and history.
+// The hosts of the list with their statistics and states. The history of their outcomes is the
+// history store's: the monitor keeps only what the figures since the list was loaded need.
 //
 // A host goes down after downAfter failed probes in a row (any status but 0) and up after upAfter
 // replies in a row; while up it is degraded when the loss or the mean round trip over the recent
@@ -160,8 +161,6 @@ class HostMonitor
 public:
     static constexpr int DefaultDownAfter = 3;
     static constexpr int MaxDownAfter = AlertRules::MaxDownAfter;
-
-    explicit HostMonitor(std::size_t historyBudgetBytes = HostHistory::DefaultBudgetBytes);
 
     // Failures in a row before a host counts as down, 1..MaxDownAfter. A smaller number takes
     // effect with each host's next failure.
@@ -176,14 +175,14 @@ public:
     // another machine's.
     void setEntry(HostKey key, const QString& name, const QString& address);
     void removeEntry(HostKey key);
-    // Moves a host's statistics and history to another key, for rows that are made anew (a Reload
+    // Moves a host's statistics to another key, for rows that are made anew (a Reload
     // after an edit) while the host stays. False, changing nothing, when from is unknown or to is
     // taken.
     bool rekey(HostKey from, HostKey to);
     bool contains(HostKey key) const { return m_index.contains(key); }
     int count() const { return int(m_index.size()); }
     QList<HostKey> keys() const { return m_index.keys(); }
-    // Reload: no hosts, no history, nothing pending.
+    // Reload: no hosts, nothing pending.
     void clear();
     // Reset Statistics: the hosts stay, as if never probed; no change is reported for it.
     void resetStatistics();
@@ -197,9 +196,6 @@ public:
 
     // Null for an unknown key. Valid until the next call that adds or removes a host.
     const HostStats* stats(HostKey key) const;
-    QVector<HistoryPoint> history(HostKey key, qint64 fromMs = 0) const;
-    QVector<StateEvent> stateEvents(HostKey key) const;
-    const HostHistory& historyStore() const { return m_history; }
 
     int downCount() const { return m_down; }
     int upCount() const { return m_up; }
@@ -215,7 +211,6 @@ private:
     struct Entry
     {
         HostStats stats;
-        int slot = -1;
     };
 
     void forget(Entry& e);
@@ -224,7 +219,6 @@ private:
     void count(HostState state, int by);
     bool isDegraded(const HostStats& s) const;
 
-    HostHistory m_history;
     QHash<HostKey, int> m_index; // key -> m_entries
     std::vector<Entry> m_entries;
     std::vector<HostKey> m_entryKeys; // m_entries -> key, for moving the last entry into a gap

@@ -16,9 +16,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -80,6 +82,7 @@ private Q_SLOTS:
     void lossesAndChangesAreDrawnWhereTheyHappened_data();
     void lossesAndChangesAreDrawnWhereTheyHappened();
     void aDayOfPointsFitsTheWidth();
+    void windowFollowsSweepsAndClosesWhenTheHostGoes_data();
     void windowFollowsSweepsAndClosesWhenTheHostGoes();
     void bandsAndLossShares_data();
     void bandsAndLossShares();
@@ -150,13 +153,26 @@ void tst_HistoryView::aDayOfPointsFitsTheWidth()
     QVERIFY(!img.isNull());
 }
 
+void tst_HistoryView::windowFollowsSweepsAndClosesWhenTheHostGoes_data()
+{
+    // Where the history file is, relative to a fresh folder; whether it can be kept there.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("kept") << QStringLiteral("history.sqlite") << true;
+    QTest::newRow("a folder in its place") << QString() << false;
+}
+
 void tst_HistoryView::windowFollowsSweepsAndClosesWhenTheHostGoes()
 {
+    QFETCH(QString, file);
+    QFETCH(bool, kept);
+    QTemporaryDir dir;
     SweepRig rig;
     auto& list = rig.list;
     auto& prober = rig.prober;
     auto& sweep = rig.sweep;
     HostWatch watch(list, sweep, {});
+    watch.openHistory(dir.filePath(file));
     watch.setDownAfter(1);
     QVector<platform::ReportListModel::Row> rows(1);
     rows[0].text = QStringLiteral("mail");
@@ -171,16 +187,24 @@ void tst_HistoryView::windowFollowsSweepsAndClosesWhenTheHostGoes()
     QVERIFY(QTest::qWaitForWindowExposed(window));
     QVERIFY2(window->summary().contains(QLatin1String("Not probed yet")), qPrintable(window->summary()));
     QVERIFY(window->windowTitle().contains(QLatin1String("mail (127.0.0.5)")));
+    // Without a history the window says why, and offers nothing to export; the figures since
+    // the list was loaded are there all the same.
+    auto* off = window->findChild<QLabel*>(QStringLiteral("lblHistoryOff"));
+    QVERIFY(off);
+    QCOMPARE(off->isVisible(), !kept);
+    QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("btnExport"))->isEnabled(), kept);
+    if (!kept)
+        QVERIFY2(off->text().contains(QDir::toNativeSeparators(dir.path())), qPrintable(off->text()));
 
     prober.set(QStringLiteral("127.0.0.5"), 11010);
     sweep.PingList();
     QTRY_VERIFY(sweep.isIdle());
-    QTRY_COMPARE(window->plot()->points().size(), 1);
-    QVERIFY2(window->summary().contains(QLatin1String("Down since")), qPrintable(window->summary()));
+    QTRY_COMPARE(window->plot()->points().size(), kept ? 1 : 0);
+    QTRY_VERIFY2(window->summary().contains(QLatin1String("Down since")), qPrintable(window->summary()));
     prober.set(QStringLiteral("127.0.0.5"), 0, 2);
     sweep.PingList();
-    QTRY_COMPARE(window->plot()->points().size(), 2);
-    QVERIFY2(window->summary().contains(QLatin1String("Up since")), qPrintable(window->summary()));
+    QTRY_VERIFY2(window->summary().contains(QLatin1String("Up since")), qPrintable(window->summary()));
+    QCOMPARE(window->plot()->points().size(), kept ? 2 : 0);
 
     // A Reload makes every row anew: the window has nothing left to show and goes.
     list.clear();

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -13,6 +14,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <memory>
@@ -89,6 +91,9 @@ private Q_SLOTS:
         QVERIFY(m_dir->isValid());
     }
     void aRestartFindsTheEarlierSamples();
+    void readersSeeWhatIsNotWrittenYetOnce();
+    void sliceTakesRawRowsOrRollups_data();
+    void sliceTakesRawRowsOrRollups();
     void rollups_data();
     void rollups();
     void retention_data();
@@ -98,6 +103,7 @@ private Q_SLOTS:
     void unopenableFileLeavesHistoryOff_data();
     void unopenableFileLeavesHistoryOff();
     void fullDiskIsToldOnceAndWritingResumes();
+    void aStuckWriterDropsTheOldestOnce();
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("history.sqlite")); }
@@ -127,6 +133,97 @@ void tst_HistoryStore::aRestartFindsTheEarlierSamples()
     const QVector<StateEvent> events = again.events(kName, kAddr, 0, kT0 + kDay);
     QCOMPARE(events.size(), 1);
     QCOMPARE(events[0].state, HostState::Down);
+}
+
+// The writer commits once a second; a view that asks meanwhile still finds every outcome added,
+// each once, whether its row is in the caller's sweep, queued, being written or on disk.
+void tst_HistoryStore::readersSeeWhatIsNotWrittenYetOnce()
+{
+    HistoryStore store(dbPath());
+    QVERIFY(store.isOpen());
+    const std::int32_t statuses[] = {0, 11010, 11003, -1};
+    const SampleKind kinds[] = {SampleKind::Reply, SampleKind::TimedOut, SampleKind::Failed, SampleKind::NotSent};
+    int added = 0;
+    QElapsedTimer spent;
+    spent.start();
+    for (int sweep = 0; sweep < 400 && spent.elapsed() < 20000; ++sweep) {
+        const qint64 at = kT0 + sweep * 10;
+        store.add(kName, kAddr, at, statuses[sweep % 4], 100 + sweep);
+        store.add(QStringLiteral("other"), kAddr, at, 0, 5);
+        if (sweep % 50 == 7)
+            store.addEvent(kName, kAddr, StateEvent{at, HostState::Down, 11010});
+        ++added;
+        const QVector<HistoryPoint> points = store.samples(kName, kAddr, 0, kT0 + kDay);
+        QCOMPARE(points.size(), added);
+        QCOMPARE(points.last().atMs, at);
+        QCOMPARE(points.last().kind, kinds[sweep % 4]);
+        QCOMPARE(points.last().rttUs, sweep % 4 == 0 ? 100 + sweep : -1);
+        QCOMPARE(store.events(kName, kAddr, 0, kT0 + kDay).size(), (sweep + 43) / 50);
+        if (sweep % 3 == 0)
+            store.endSweep();
+        if (sweep % 97 == 0)
+            store.sync();
+    }
+    store.sync();
+    QCOMPARE(ask(dbPath(), QStringLiteral("SELECT count(*) FROM samples")), QString::number(2 * added));
+}
+
+void tst_HistoryStore::sliceTakesRawRowsOrRollups_data()
+{
+    // A host probed once a minute for 20 days, rolled up as the writer does by itself. The span
+    // shown ends now; which rows the view gets.
+    QTest::addColumn<qint64>("spanMs");
+    QTest::addColumn<bool>("minutes");
+    QTest::addColumn<bool>("hours");
+    QTest::addColumn<int>("minPoints"); // raw samples at least, and at most twice that
+    QTest::newRow("ten minutes: raw") << 10 * kMin << false << false << 9;
+    QTest::newRow("six hours: raw") << 6 * kHour << false << false << 359;
+    QTest::newRow("a day: minutes, then the newest raw") << kDay << true << false << 1;
+    QTest::newRow("a month: hours, minutes, raw") << 30 * kDay << true << true << 1;
+}
+
+void tst_HistoryStore::sliceTakesRawRowsOrRollups()
+{
+    QFETCH(qint64, spanMs);
+    TestClock clock;
+    const qint64 end = kT0;
+    clock.ms = end - 20 * kDay;
+    HistoryStore store(dbPath(), {}, clock.fn());
+    for (qint64 t = end - 20 * kDay; t < end; t += kMin) {
+        store.add(kName, kAddr, t, t % (7 * kMin) ? 0 : 11010, 1000);
+        if (t % kDay == 0) {
+            clock.ms = t;
+            store.maintainNow();
+        }
+    }
+    store.addEvent(kName, kAddr, StateEvent{end - 5 * kMin, HostState::Down, 11010});
+    clock.ms = end;
+    store.maintainNow();
+    // Something added since the last write is in the slice too.
+    store.add(kName, kAddr, end, 0, 2000);
+
+    const HistorySlice slice = store.slice(kName, kAddr, end - spanMs + 1, end + 1);
+    QFETCH(bool, minutes);
+    QFETCH(bool, hours);
+    QFETCH(int, minPoints);
+    const auto has = [&](qint64 span) {
+        return std::any_of(slice.rollups.begin(), slice.rollups.end(),
+                           [&](const HistoryRollup& r) { return r.spanMs == span; });
+    };
+    QCOMPARE(has(kMin), minutes);
+    QCOMPARE(has(kHour), hours);
+    QVERIFY2(slice.points.size() >= minPoints && slice.points.size() <= 2 * minPoints + 10,
+             qPrintable(QString::number(slice.points.size())));
+    QCOMPARE(slice.points.last().atMs, end);
+    QCOMPARE(slice.points.last().rttUs, 2000);
+    QCOMPARE(slice.events.size(), 1);
+    // Oldest first, and the roll-ups end where the raw samples begin.
+    for (qsizetype i = 1; i < slice.rollups.size(); ++i)
+        QVERIFY(slice.rollups[i].atMs >= slice.rollups[i - 1].atMs + slice.rollups[i - 1].spanMs);
+    if (!slice.rollups.isEmpty())
+        QVERIFY(slice.rollups.last().atMs + slice.rollups.last().spanMs <= slice.points.first().atMs);
+    QVERIFY(std::is_sorted(slice.points.begin(), slice.points.end(),
+                           [](const HistoryPoint& a, const HistoryPoint& b) { return a.atMs < b.atMs; }));
 }
 
 void tst_HistoryStore::rollups_data()
@@ -314,6 +411,42 @@ void tst_HistoryStore::fullDiskIsToldOnceAndWritingResumes()
     QCOMPARE(resumed.size(), 1);
     QCOMPARE(store.samples(kName, kAddr, t, t + 1).size(), 1);
     QCOMPARE(failed.size(), 1);
+}
+
+// A disk that hangs (here: another program holding the file's write lock) leaves the writer
+// waiting; what waits for it stays bounded, the newest outcomes are the ones kept, and the user
+// hears of it once.
+void tst_HistoryStore::aStuckWriterDropsTheOldestOnce()
+{
+    HistoryStore store(dbPath());
+    QVERIFY(store.isOpen());
+    QSignalSpy failed(&store, &HistoryStore::failed);
+    constexpr qint64 Sweeps = 2 * qint64(HistoryStore::MaxQueuedRows) / 1000 + 10;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        db.setDatabaseName(dbPath());
+        QVERIFY(db.open());
+        QSqlQuery hold(db);
+        QVERIFY(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        for (qint64 sweep = 0; sweep < Sweeps; ++sweep) {
+            for (int h = 0; h < 1000; ++h)
+                store.add(QStringLiteral("h%1").arg(h % 4), kAddr, kT0 + sweep * 1000 + h, 0, 100);
+            store.endSweep();
+        }
+        int behind = 0;
+        for (const QList<QVariant>& args : std::as_const(failed))
+            behind += args.at(0).toString().contains(QLatin1String("behind"));
+        QCOMPARE(behind, 1);
+        // The newest are still found while they wait.
+        QCOMPARE(store.samples(QStringLiteral("h3"), kAddr, kT0 + (Sweeps - 1) * 1000, kT0 + kDay).size(), 250);
+        QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    store.sync();
+    const qint64 kept = ask(dbPath(), QStringLiteral("SELECT count(*) FROM samples")).toLongLong();
+    QVERIFY2(kept > 0 && kept <= qint64(HistoryStore::MaxQueuedRows) + 1000, qPrintable(QString::number(kept)));
+    QCOMPARE(ask(dbPath(), QStringLiteral("SELECT max(t_ms) FROM samples")).toLongLong(),
+             kT0 + (Sweeps - 1) * 1000 + 999);
 }
 
 int main(int argc, char** argv)

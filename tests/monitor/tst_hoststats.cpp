@@ -56,12 +56,6 @@ private Q_SLOTS:
     void overallStateAndTrayTip();
     void entriesKeepOrLoseTheirStatistics();
     void resetAndClearForgetResults();
-    void historyKeepsEachHostsResults();
-    void historyRoundTripsStayWithinTheirPrecision();
-    void historyStaysWithinItsBounds();
-    void historyShrinksForMoreHostsKeepingTheNewest();
-    void historyOfAReusedSlotStartsEmpty();
-    void stateEventsAreKeptAndBounded();
 };
 
 // Results as a string: '.' a reply, 'x' a time-out; states as a string: '?' unknown, 'u' up,
@@ -635,15 +629,12 @@ void TestHostStats::entriesKeepOrLoseTheirStatistics()
     m.setEntry(2, QStringLiteral("b renamed"), QStringLiteral("10.0.0.2"));
     QCOMPARE(m.stats(2)->name, QStringLiteral("b renamed"));
     QCOMPARE(m.stats(2)->sent, quint64(3));
-    QCOMPARE(m.history(2).size(), 3);
 
     // Another address is another machine: its results start afresh, and so does the count.
     m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.9"));
     QCOMPARE(m.stats(1)->sent, quint64(0));
     QCOMPARE(m.stats(1)->state, HostState::Unknown);
     QCOMPARE(m.downCount(), 0);
-    QVERIFY(m.history(1).isEmpty());
-    QVERIFY(m.stateEvents(1).isEmpty());
 
     // Removing one entry leaves the others' statistics where they were.
     m.removeEntry(2);
@@ -651,14 +642,12 @@ void TestHostStats::entriesKeepOrLoseTheirStatistics()
     QCOMPARE(m.count(), 2);
     QCOMPARE(m.stats(3)->sent, quint64(3));
     QCOMPARE(m.stats(3)->minRttUs, 70);
-    QCOMPARE(m.history(3).size(), 3);
     m.removeEntry(2); // twice is harmless
 
     // Rows made anew keep their host's results under the new key.
     QVERIFY(m.rekey(3, 30));
     QVERIFY(!m.contains(3));
     QCOMPARE(m.stats(30)->sent, quint64(3));
-    QCOMPARE(m.history(30).size(), 3);
     QVERIFY(!m.rekey(3, 31)); // gone
     QVERIFY(!m.rekey(30, 1)); // taken
     QCOMPARE(m.stats(1)->address, QStringLiteral("10.0.0.9"));
@@ -704,210 +693,16 @@ void TestHostStats::resetAndClearForgetResults()
         QCOMPARE(m.stats(k)->sent, quint64(0));
         QCOMPARE(m.stats(k)->failuresInRow, 0);
         QCOMPARE(m.stats(k)->name, QStringLiteral("h"));
-        QVERIFY(m.history(k).isEmpty());
-        QVERIFY(m.stateEvents(k).isEmpty());
     }
     // After a reset the run of failures starts from nothing.
     m.record(1, kTimedOut, -1, kNoon + 100);
     QCOMPARE(m.stats(1)->state, HostState::Unknown);
-    QCOMPARE(m.history(1).size(), 1);
 
     m.clear();
     QCOMPARE(m.count(), 0);
     QVERIFY(!m.contains(1));
     QVERIFY(!m.hasPendingChanges());
-    QCOMPARE(m.historyStore().hostCount(), 0);
     QVERIFY(!m.record(1, 0, 1, kNoon));
-}
-
-void TestHostStats::historyKeepsEachHostsResults()
-{
-    HostMonitor m;
-    m.setEntry(1, QStringLiteral("a"), QStringLiteral("10.0.0.1"));
-    m.setEntry(2, QStringLiteral("b"), QStringLiteral("10.0.0.2"));
-    const std::int32_t statuses[] = {0, kTimedOut, 11003, -1, 0};
-    for (int i = 0; i < 5; ++i) {
-        m.record(1, statuses[i], 1000 + i, kNoon + i * 1000);
-        if (i % 2 == 0)
-            m.record(2, 0, 2000, kNoon + i * 1000 + 10); // unticked in between
-        m.endSweep();
-    }
-    const QVector<HistoryPoint> a = m.history(1);
-    QCOMPARE(a.size(), 5);
-    const SampleKind kinds[] = {SampleKind::Reply, SampleKind::TimedOut, SampleKind::Failed, SampleKind::NotSent,
-                                SampleKind::Reply};
-    for (int i = 0; i < 5; ++i) {
-        QCOMPARE(a[i].atMs, kNoon + i * 1000);
-        QCOMPARE(a[i].kind, kinds[i]);
-        QCOMPARE(a[i].rttUs >= 0, kinds[i] == SampleKind::Reply);
-    }
-    const QVector<HistoryPoint> b = m.history(2);
-    QCOMPARE(b.size(), 3);
-    QCOMPARE(b[1].atMs, kNoon + 2000); // stamped with its sweep's first result
-    QCOMPARE(m.history(1, kNoon + 3000).size(), 2);
-
-    // A second result of the same host without an end of sweep in between opens a new column
-    // instead of overwriting the first.
-    m.record(2, 0, 2000, kNoon + 9000);
-    m.record(2, kTimedOut, -1, kNoon + 9500);
-    m.endSweep();
-    const QVector<HistoryPoint> again = m.history(2);
-    QCOMPARE(again.size(), 5);
-    QCOMPARE(again[3].atMs, kNoon + 9000);
-    QCOMPARE(again[4].atMs, kNoon + 9500);
-    QCOMPARE(again[4].kind, SampleKind::TimedOut);
-    QVERIFY(m.history(42).isEmpty());
-}
-
-void TestHostStats::historyRoundTripsStayWithinTheirPrecision()
-{
-    for (double us = 10; us <= 9e6; us *= 1.013) {
-        const qint64 rtt = std::llround(us);
-        const HistoryPoint p = HostHistory::decode(HostHistory::encode(0, rtt));
-        QCOMPARE(p.kind, SampleKind::Reply);
-        const double error = std::abs(double(p.rttUs - rtt)) / double(rtt);
-        QVERIFY2(error <= HostHistory::RttPrecision,
-                 qPrintable(QStringLiteral("%1 us kept as %2 us").arg(rtt).arg(p.rttUs)));
-    }
-    // Longer than the scale reaches: kept as its top, never wrapped round to a short time.
-    QVERIFY(HostHistory::decode(HostHistory::encode(0, 3600LL * 1000000)).rttUs >= 9000000);
-    QCOMPARE(HostHistory::decode(HostHistory::encode(0, 0)).kind, SampleKind::Reply);
-    QCOMPARE(HostHistory::decode(HostHistory::encode(kTimedOut, 0)).kind, SampleKind::TimedOut);
-    QCOMPARE(HostHistory::decode(HostHistory::encode(-1, 0)).kind, SampleKind::NotSent);
-    QCOMPARE(HostHistory::decode(HostHistory::encode(11050, 0)).kind, SampleKind::Failed);
-}
-
-void TestHostStats::historyStaysWithinItsBounds()
-{
-    // 10 hosts in 200,000 bytes: 20,000 columns each.
-    HostHistory h(200000);
-    QVector<int> hosts;
-    for (int i = 0; i < 10; ++i)
-        hosts.append(h.addHost());
-    QCOMPARE(h.capacity(), 20000);
-    const qint64 sweeps = 23456;
-    for (qint64 c = 0; c < sweeps; ++c) {
-        for (int s : hosts)
-            h.add(s, 1000 * c, c % 7 ? 0 : kTimedOut, 100 + c % 50);
-        h.closeColumn();
-    }
-    QCOMPARE(h.columnsKept(), 20000);
-    QCOMPARE(h.oldestMs(), 1000 * (sweeps - 20000));
-    for (int s : hosts) {
-        const QVector<HistoryPoint> points = h.points(s);
-        QCOMPARE(points.size(), 20000);
-        QCOMPARE(points.first().atMs, 1000 * (sweeps - 20000));
-        QCOMPARE(points.last().atMs, 1000 * (sweeps - 1));
-        // The newest results are exact in kind after many trips round the ring.
-        QCOMPARE(points.last().kind, (sweeps - 1) % 7 ? SampleKind::Reply : SampleKind::TimedOut);
-    }
-
-    // Few hosts do not get an endless ring, many hosts at least the minimum.
-    HostHistory few(std::size_t(1) << 40);
-    few.addHost();
-    QCOMPARE(few.capacity(), HostHistory::MaxColumns);
-    HostHistory many(1000);
-    for (int i = 0; i < 100; ++i)
-        many.addHost();
-    QCOMPARE(many.capacity(), HostHistory::MinColumns);
-
-    // The default budget holds a day at one sweep a second for 1,000 hosts.
-    HostHistory day;
-    for (int i = 0; i < 1000; ++i)
-        day.addHost();
-    QVERIFY(day.capacity() >= 86400);
-    QVERIFY(day.capacity() * 1000 <= qint64(HostHistory::DefaultBudgetBytes));
-}
-
-void TestHostStats::historyShrinksForMoreHostsKeepingTheNewest()
-{
-    HostHistory h(100000);
-    const int a = h.addHost();
-    const int b = h.addHost();
-    QCOMPARE(h.capacity(), 50000);
-    for (qint64 c = 0; c < 40000; ++c) {
-        h.add(a, c, 0, 1000);
-        if (c % 2)
-            h.add(b, c, kTimedOut, -1);
-        h.closeColumn();
-    }
-    // Eight more hosts: 10,000 columns each now, the newest kept for the hosts already there.
-    QVector<int> more;
-    for (int i = 0; i < 8; ++i)
-        more.append(h.addHost());
-    h.add(more.first(), 40000, 0, 1000);
-    h.closeColumn();
-    QCOMPARE(h.capacity(), 10000);
-    const QVector<HistoryPoint> pa = h.points(a);
-    QCOMPARE(pa.size(), 9999);
-    QCOMPARE(pa.first().atMs, 30001);
-    QCOMPARE(pa.last().atMs, 39999);
-    QCOMPARE(pa.last().rttUs, HostHistory::decode(HostHistory::encode(0, 1000)).rttUs);
-    const QVector<HistoryPoint> pb = h.points(b);
-    QCOMPARE(pb.size(), 5000);
-    QCOMPARE(pb.first().atMs, 30001);
-    QCOMPARE(pb.first().kind, SampleKind::TimedOut);
-    QCOMPARE(h.points(more.first()).size(), 1);
-    QVERIFY(h.points(more.last()).isEmpty());
-
-    // Back to two hosts: the rings grow again, and the results survive the move.
-    for (int s : more)
-        h.removeHost(s);
-    h.add(a, 40001, 0, 1000);
-    h.closeColumn();
-    QCOMPARE(h.capacity(), 50000);
-    QCOMPARE(h.points(a).size(), 10000);
-    QCOMPARE(h.points(a).last().atMs, 40001);
-}
-
-void TestHostStats::historyOfAReusedSlotStartsEmpty()
-{
-    HostHistory h(100000);
-    const int a = h.addHost();
-    const int b = h.addHost();
-    for (qint64 c = 0; c < 100; ++c) {
-        h.add(a, c, 0, 10);
-        h.add(b, c, 0, 20);
-        h.closeColumn();
-    }
-    h.removeHost(b);
-    const int c = h.addHost();
-    QCOMPARE(c, b); // the slot is given out again
-    QVERIFY(h.points(c).isEmpty());
-    h.add(a, 100, 0, 10);
-    h.add(c, 100, kTimedOut, -1);
-    h.closeColumn();
-    h.add(a, 101, 0, 10);
-    h.closeColumn();
-    h.add(c, 102, kTimedOut, -1);
-    h.closeColumn();
-    const QVector<HistoryPoint> pc = h.points(c);
-    QCOMPARE(pc.size(), 2);
-    QCOMPARE(pc[0].atMs, 100);
-    QCOMPARE(pc[1].atMs, 102);
-    QCOMPARE(h.points(a).size(), 102);
-    h.removeHost(12345); // unknown slots are ignored
-    h.add(-1, 0, 0, 0);
-    QCOMPARE(h.hostCount(), 2);
-}
-
-void TestHostStats::stateEventsAreKeptAndBounded()
-{
-    HostMonitor m;
-    m.setDownAfter(1);
-    m.setEntry(1, QStringLiteral("flappy"), QStringLiteral("10.0.0.1"));
-    const int flips = HostHistory::MaxEventsPerHost + 100;
-    for (int i = 0; i < flips; ++i) {
-        m.record(1, i % 2 ? kTimedOut : 0, 100, kNoon + i);
-        m.endSweep();
-    }
-    const QVector<StateEvent> events = m.stateEvents(1);
-    QCOMPARE(events.size(), HostHistory::MaxEventsPerHost);
-    QCOMPARE(events.last().atMs, kNoon + flips - 1);
-    QCOMPARE(events.last().state, (flips - 1) % 2 ? HostState::Down : HostState::Up);
-    QCOMPARE(events.last().status, (flips - 1) % 2 ? kTimedOut : 0);
-    for (qsizetype i = 1; i < events.size(); ++i)
-        QVERIFY(events[i].atMs > events[i - 1].atMs);
 }
 
 QTEST_GUILESS_MAIN(TestHostStats)
