@@ -590,7 +590,7 @@ void frmMain::showHistory(int row)
     const quint64 key = m_watch->keyAt(row);
     if (m_unloaded || key == 0 || !m_watch->monitor().contains(key))
         return;
-    HistoryWindow::showFor(*m_watch, key, this);
+    HistoryWindow::showFor(*m_watch, key, this, m_services.dialogs, m_services.messages);
 }
 
 void frmMain::exportRows(bool selectedOnly)

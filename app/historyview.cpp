@@ -1,21 +1,23 @@
 #include "app/historyview.h"
 
 #include "app/hostwatch.h"
+#include "app/mainservices.h"
 #include "monitor/csvexport.h"
 #include "monitor/hoststats.h"
 #include "monitor/sweep.h"
+#include "platform/messagebox.h"
 
 #include <QComboBox>
 #include <QDateTime>
-#include <QFileDialog>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -457,8 +459,9 @@ bool HistoryPlot::event(QEvent* event)
     return QWidget::event(event);
 }
 
-HistoryWindow::HistoryWindow(HostWatch& watch, quint64 key, QWidget* parent)
-    : QDialog(parent), m_watch(watch), m_key(key)
+HistoryWindow::HistoryWindow(HostWatch& watch, quint64 key, QWidget* parent, MainDialogs* dialogs,
+                             platform::MessageBox* messages)
+    : QDialog(parent), m_watch(watch), m_key(key), m_dialogs(dialogs), m_messages(messages)
 {
     setObjectName(QStringLiteral("frmHistory"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -547,7 +550,7 @@ void HistoryWindow::load(qint64 fromMs, qint64 toMs)
     monitor::HistoryStore* store = m_watch.historyStore();
     m_off->setText(store ? QString() : m_watch.historyOff());
     m_off->setVisible(!store);
-    m_export->setEnabled(store != nullptr);
+    m_export->setEnabled(store && m_dialogs && m_messages);
     monitor::HistorySlice slice;
     if (store)
         slice = store->slice(s->name, s->address, fromMs, toMs);
@@ -587,16 +590,26 @@ QByteArray HistoryWindow::shownCsv() const
 
 void HistoryWindow::exportShown()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export History"),
-                                                      QStringLiteral("history.csv"), QStringLiteral("CSV (*.csv)"));
+    if (!m_dialogs || !m_messages)
+        return;
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    const QString path = m_dialogs->saveFile(this, QStringLiteral("Export History"),
+                                             QDir(folder).filePath(QStringLiteral("history.csv")),
+                                             QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty())
         return;
     const QString why = csv::writeWholeFile(path, shownCsv());
-    if (!why.isEmpty())
-        QMessageBox::warning(this, windowTitle(), QStringLiteral("The history could not be written: %1").arg(why));
+    if (!why.isEmpty()) {
+        m_messages->show(
+            QStringLiteral("The history could not be exported to %1: %2").arg(QDir::toNativeSeparators(path), why),
+            platform::MsgExclamation, windowTitle());
+    }
 }
 
-void HistoryWindow::showFor(HostWatch& watch, quint64 key, QWidget* owner)
+void HistoryWindow::showFor(HostWatch& watch, quint64 key, QWidget* owner, MainDialogs& dialogs,
+                            platform::MessageBox& messages)
 {
     const auto open = owner->findChildren<HistoryWindow*>();
     for (HistoryWindow* w : open) {
@@ -606,7 +619,7 @@ void HistoryWindow::showFor(HostWatch& watch, quint64 key, QWidget* owner)
             return;
         }
     }
-    auto* window = new HistoryWindow(watch, key, owner);
+    auto* window = new HistoryWindow(watch, key, owner, &dialogs, &messages);
     window->setWindowFlag(Qt::Window);
     window->resize(760, 400);
     window->show();

@@ -12,6 +12,11 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class HostWatch;
+class MainDialogs;
+
+namespace platform {
+class MessageBox;
+}
 
 // Round-trip time over time for one host. Each pixel column shows the minimum, average and
 // maximum of what falls into it (a band; a single point where the points fit), losses as red
@@ -100,9 +105,13 @@ class HistoryWindow : public QDialog
 {
     Q_OBJECT
 public:
-    HistoryWindow(HostWatch& watch, quint64 key, QWidget* parent = nullptr);
+    // Export asks dialogs where to write and tells a failure through messages; without them
+    // there is no export.
+    HistoryWindow(HostWatch& watch, quint64 key, QWidget* parent = nullptr, MainDialogs* dialogs = nullptr,
+                  platform::MessageBox* messages = nullptr);
     // Brings the owner's history window of the host to the front, or opens one.
-    static void showFor(HostWatch& watch, quint64 key, QWidget* owner);
+    static void showFor(HostWatch& watch, quint64 key, QWidget* owner, MainDialogs& dialogs,
+                        platform::MessageBox& messages);
 
     quint64 key() const { return m_key; }
     HistoryPlot* plot() const { return m_plot; }
@@ -123,6 +132,8 @@ private:
 
     HostWatch& m_watch;
     quint64 m_key;
+    MainDialogs* m_dialogs;
+    platform::MessageBox* m_messages;
     QLabel* m_summary = nullptr;
     QLabel* m_off = nullptr; // why there is no history to show
     QComboBox* m_range = nullptr;

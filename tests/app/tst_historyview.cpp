@@ -10,6 +10,7 @@
 #include "platform/progressbar.h"
 #include "platform/reportlist.h"
 #include "platform/toolbar.h"
+#include "tests/app/appfakes.h"
 #include "tests/support/fakes.h"
 #include "tests/support/sweeprig.h"
 
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
@@ -181,7 +183,9 @@ void tst_HistoryView::windowFollowsSweepsAndClosesWhenTheHostGoes()
     rows[0].key = 7;
     list.items()->append(std::move(rows));
 
-    auto* window = new HistoryWindow(watch, 7);
+    RecordingDialogs dialogs;
+    RecordingMessageBox messages;
+    auto* window = new HistoryWindow(watch, 7, nullptr, &dialogs, &messages);
     QPointer<HistoryWindow> alive(window);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
@@ -308,16 +312,39 @@ void tst_HistoryView::windowShowsEarlierSessionsFromTheStore()
     QTRY_VERIFY(rig.sweep.isIdle());
 
     // Written or not yet (the writer commits once a second), this session's probe joins them.
-    HistoryWindow window(watch, 7);
+    RecordingDialogs dialogs;
+    RecordingMessageBox messages;
+    HistoryWindow window(watch, 7, nullptr, &dialogs, &messages);
     window.setAttribute(Qt::WA_DeleteOnClose, false);
     window.rangeChooser()->setCurrentIndex(2); // the last 6 hours
     QCOMPARE(window.plot()->points().size(), 101);
     watch.historyStore()->sync();
     window.refresh();
     QCOMPARE(window.plot()->points().size(), 101);
-    const QByteArray csv = window.shownCsv();
+
+    // Export: the range shown goes to the file chosen, whole; a place that cannot be written is
+    // told, and Cancel writes nothing.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* exportButton = window.findChild<QPushButton*>(QStringLiteral("btnExport"));
+    const QString out = dir.filePath(QStringLiteral("shown.csv"));
+    dialogs.saveAs = out;
+    QTest::mouseClick(exportButton, Qt::LeftButton);
+    QVERIFY(dialogs.suggested.value(0).endsWith(QLatin1String("history.csv")));
+    QFile written(out);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray csv = written.readAll();
     QCOMPARE(csv.count("\r\n"), 102); // a header and a line a sample
     QVERIFY(csv.contains(",0.700,OK"));
+    QVERIFY(messages.shown.isEmpty());
+    dialogs.saveAs = dir.path(); // a folder
+    QTest::mouseClick(exportButton, Qt::LeftButton);
+    QCOMPARE(messages.shown.size(), 1);
+    QVERIFY2(messages.shown[0].text.contains(QDir::toNativeSeparators(dir.path())), qPrintable(messages.shown[0].text));
+    dialogs.saveAs.clear();
+    QTest::mouseClick(exportButton, Qt::LeftButton);
+    QCOMPARE(dialogs.suggested.size(), 3);
+    QCOMPARE(messages.shown.size(), 1);
 }
 
 void tst_HistoryView::alertsDialogByKeyboard()
