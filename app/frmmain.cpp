@@ -183,6 +183,7 @@ bool frmMain::Form_Load()
         m_sweep.continuousIntervalMs = stored.probeIntervalMs;
         m_services.prober.setReplyTimeoutMs(stored.probeTimeoutMs);
         m_services.prober.setPayloadBytes(stored.probePayloadBytes);
+        m_watch->setHistoryLimits(stored.historyLimits);
         m_outageLog = stored.outageLog;
         m_list.setUnticked(stored.unticked);
         for (int i = 0; i < stored.columnWidths.size() && i < lstPings->header()->count(); ++i)
@@ -374,6 +375,7 @@ bool frmMain::saveSettings()
     now.probeIntervalMs = m_sweep.continuousIntervalMs;
     now.probeTimeoutMs = m_services.prober.replyTimeoutMs();
     now.probePayloadBytes = m_services.prober.payloadBytes();
+    now.historyLimits = m_watch->historyLimits();
     now.alertCommand = m_watch->alertCommand();
     now.outageLog = m_outageLog;
     return now.save(m_services.settings);

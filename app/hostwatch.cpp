@@ -236,10 +236,10 @@ void HostWatch::onEntryFinished(int row, quint64 key, std::int32_t status, qint6
 
 void HostWatch::openHistory(const QString& path)
 {
-    if (m_store && m_store->path() == path)
+    if (m_store && m_store->path() == path && m_store->limits() == m_limits)
         return;
     m_store.reset();
-    m_store = std::make_unique<monitor::HistoryStore>(path);
+    m_store = std::make_unique<monitor::HistoryStore>(path, m_limits);
     connect(m_store.get(), &monitor::HistoryStore::failed, this, [this](const QString& why) {
         Q_EMIT historyFailed(QStringLiteral("History is not being written: %1. Monitoring goes on, and history "
                                             "is written again as soon as it can be.")

@@ -76,6 +76,9 @@ public:
     // Keeps every outcome in the history file at path from now on (nothing changes when it is the
     // one in use). A file that cannot be opened is told through historyFailed(), once.
     void openHistory(const QString& path);
+    // How long the history keeps what, and how large it grows; for the next file opened.
+    void setHistoryLimits(const monitor::HistoryLimits& limits) { m_limits = limits; }
+    const monitor::HistoryLimits& historyLimits() const { return m_limits; }
     // Null while there is no history on disk; historyOff() then says why.
     monitor::HistoryStore* historyStore() const { return m_store && m_store->isOpen() ? m_store.get() : nullptr; }
     QString historyOff() const;
@@ -142,6 +145,7 @@ private:
     QList<monitor::StatColumn> m_columns;
     QString m_logPath;
     std::unique_ptr<monitor::HistoryStore> m_store;
+    monitor::HistoryLimits m_limits;
     qint64 m_countingSinceMs = 0;
     bool m_logBroken = false;
     bool m_shown = true;

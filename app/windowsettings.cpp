@@ -16,6 +16,7 @@ const QString SecSettings = QStringLiteral("Settings");
 const QString SecView = QStringLiteral("View");
 const QString SecToolBar = QStringLiteral("ToolBar");
 const QString SecAlerts = QStringLiteral("Alerts");
+const QString SecHistory = QStringLiteral("History");
 
 // Stored geometry beyond any real desktop (about 66,000 px) is clamped while still a float, so
 // that turning it into pixels cannot overflow.
@@ -163,6 +164,21 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
         readOr(store, QStringLiteral("Probe"), QStringLiteral("PayloadBytes"), s.probePayloadBytes, platform::toInt32);
     if (ProbeSettings::payloadValid(payload))
         s.probePayloadBytes = payload;
+    // Each value on its own: one out of range keeps its default, the others are taken.
+    using monitor::HistoryLimits;
+    HistoryLimits& h = s.historyLimits;
+    const auto days = [&](const char* key, qint64 fallbackMs) {
+        const int v = readOr(store, SecHistory, QString::fromLatin1(key), int(fallbackMs / HistoryLimits::Day),
+                             platform::toInt32);
+        return v >= 1 && v <= HistoryLimits::MaxDays ? v * HistoryLimits::Day : fallbackMs;
+    };
+    h.rawMs = days("RawDays", h.rawMs);
+    h.minuteMs = days("MinuteDays", h.minuteMs);
+    h.hourMs = days("HourDays", h.hourMs);
+    const int megabytes = readOr(store, SecHistory, QStringLiteral("MaxMegabytes"),
+                                 int(h.maxBytes / HistoryLimits::Megabyte), platform::toInt32);
+    if (megabytes >= HistoryLimits::MinMegabytes && megabytes <= HistoryLimits::MaxMegabytes)
+        h.maxBytes = megabytes * HistoryLimits::Megabyte;
     s.runCommand = readBool(store, SecAlerts, QStringLiteral("RunCommand"), s.runCommand);
     s.alertCommand = store.read(SecAlerts, QStringLiteral("Command"), QString());
     s.degradedRttMs = readIn("DegradedRttMs", s.degradedRttMs, 0, monitor::AlertRules::MaxDegradedRttMs);
@@ -225,6 +241,14 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(QStringLiteral("Probe"), QStringLiteral("IntervalMs"), QString::number(probeIntervalMs));
     store.write(QStringLiteral("Probe"), QStringLiteral("TimeoutMs"), QString::number(probeTimeoutMs));
     store.write(QStringLiteral("Probe"), QStringLiteral("PayloadBytes"), QString::number(probePayloadBytes));
+    store.write(SecHistory, QStringLiteral("RawDays"),
+                QString::number(historyLimits.rawMs / monitor::HistoryLimits::Day));
+    store.write(SecHistory, QStringLiteral("MinuteDays"),
+                QString::number(historyLimits.minuteMs / monitor::HistoryLimits::Day));
+    store.write(SecHistory, QStringLiteral("HourDays"),
+                QString::number(historyLimits.hourMs / monitor::HistoryLimits::Day));
+    store.write(SecHistory, QStringLiteral("MaxMegabytes"),
+                QString::number(historyLimits.maxBytes / monitor::HistoryLimits::Megabyte));
     store.write(SecAlerts, QStringLiteral("RunCommand"), platform::boolText(runCommand));
     store.write(SecAlerts, QStringLiteral("Command"), alertCommand);
     QStringList widths;

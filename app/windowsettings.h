@@ -1,5 +1,6 @@
 #pragma once
 
+#include "monitor/historystore.h"
 #include "monitor/hoststats.h"
 
 #include <QRect>
@@ -40,7 +41,10 @@ struct WindowSettings
     int probeIntervalMs = 1000; // [Probe] IntervalMs: between the starts of a continuous run's sweeps
     int probeTimeoutMs = 1000;  // [Probe] TimeoutMs: how long a request waits for its reply
     int probePayloadBytes = 5;  // [Probe] PayloadBytes: the data in each request
-    bool runCommand = false;    // alertCommand runs on each change
+    // [History] RawDays, MinuteDays, HourDays, MaxMegabytes: how long the history file keeps
+    // raw samples, minutes and hours, and how large it may grow.
+    monitor::HistoryLimits historyLimits;
+    bool runCommand = false; // alertCommand runs on each change
     QString alertCommand;
     // The list's column widths in pixels, left to right; empty keeps the built-in ones.
     QVector<int> columnWidths;

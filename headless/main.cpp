@@ -43,6 +43,9 @@ constexpr char Usage[] = "Usage: tivane-monitor [OPTION]...\n"
                          "  --source NAME        the value of the source label (default empty)\n"
                          "  --history FILE       keep the history of samples in FILE (default below)\n"
                          "  --no-history         keep no history of samples\n"
+                         "  --history-days R,M,H keep raw samples R days, minutes M days, hours H days\n"
+                         "                       (default 7,90,730)\n"
+                         "  --history-max-mb MB  the history file's largest size, 16..16777216 (default 1024)\n"
                          "  -h, --help           show this help and exit\n"
                          "  -v, --version        show the version and exit\n"
                          "SIGHUP reads every list and target file again; SIGTERM and SIGINT end the program.\n"
@@ -56,6 +59,7 @@ struct Options
     QStringList lists;
     QStringList targets;
     QString history; // empty: none
+    monitor::HistoryLimits historyLimits;
     QHostAddress address{QHostAddress::LocalHost};
     quint16 port = 9374;
     headless::MonitorOptions monitor;
@@ -124,6 +128,26 @@ int parseArguments(const QStringList& args, Options* o)
             if (!value(&v) || v.isEmpty())
                 return usageError(QStringLiteral("--history needs a file"));
             o->history = v;
+        } else if (arg == QLatin1String("--history-days")) {
+            const QStringList days = value(&v) ? v.split(u',') : QStringList();
+            const auto day = [&](int k) { return days.size() == 3 ? days[k].trimmed().toInt() : 0; };
+            const qint64 megabytes = o->historyLimits.maxBytes / monitor::HistoryLimits::Megabyte;
+            const auto limits = monitor::HistoryLimits::of(day(0), day(1), day(2), int(megabytes));
+            if (!limits)
+                return usageError(
+                    QStringLiteral("--history-days needs three numbers of days, 1 to %1: RAW,MINUTES,HOURS")
+                        .arg(monitor::HistoryLimits::MaxDays));
+            o->historyLimits = *limits;
+        } else if (arg == QLatin1String("--history-max-mb")) {
+            const qint64 day = monitor::HistoryLimits::Day;
+            const monitor::HistoryLimits& h = o->historyLimits;
+            const auto limits = monitor::HistoryLimits::of(int(h.rawMs / day), int(h.minuteMs / day),
+                                                           int(h.hourMs / day), value(&v) ? v.toInt() : 0);
+            if (!limits)
+                return usageError(QStringLiteral("--history-max-mb needs a number of megabytes, %1 to %2")
+                                      .arg(monitor::HistoryLimits::MinMegabytes)
+                                      .arg(monitor::HistoryLimits::MaxMegabytes));
+            o->historyLimits = *limits;
         } else if (arg == QLatin1String("--list")) {
             if (!value(&v))
                 return usageError(QStringLiteral("--list needs a file"));
@@ -278,7 +302,7 @@ int main(int argc, char* argv[])
     std::unique_ptr<monitor::HistoryStore> history;
     if (!options.history.isEmpty()) {
         QDir().mkpath(QFileInfo(options.history).absolutePath());
-        history = std::make_unique<monitor::HistoryStore>(options.history);
+        history = std::make_unique<monitor::HistoryStore>(options.history, options.historyLimits);
         if (!history->isOpen()) {
             say(QStringLiteral("history is off: %1 cannot be opened (%2); monitoring goes on without it")
                     .arg(options.history, history->openError()));

@@ -81,6 +81,15 @@ QVariant rttValue(qint64 us)
 
 } // namespace
 
+std::optional<HistoryLimits> HistoryLimits::of(int rawDays, int minuteDays, int hourDays, int maxMegabytes)
+{
+    const auto inDays = [](int days) { return days >= 1 && days <= MaxDays; };
+    if (!inDays(rawDays) || !inDays(minuteDays) || !inDays(hourDays) || maxMegabytes < MinMegabytes ||
+        maxMegabytes > MaxMegabytes)
+        return std::nullopt;
+    return HistoryLimits{rawDays * Day, minuteDays * Day, hourDays * Day, maxMegabytes * Megabyte};
+}
+
 HistoryStore::HistoryStore(const QString& path, HistoryLimits limits, Clock clock, QObject* parent)
     : QObject(parent), m_path(path), m_limits(limits), m_clock(std::move(clock)),
       m_writerName(QStringLiteral("tivane-history-writer-%1").arg(quintptr(this), 0, 16))

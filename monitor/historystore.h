@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -20,10 +21,19 @@ namespace monitor {
 struct HistoryLimits
 {
     static constexpr qint64 Day = 86400000;
+    static constexpr qint64 Megabyte = qint64(1) << 20;
+    static constexpr int MaxDays = 36500;
+    static constexpr int MinMegabytes = 16; // below that the cap would drop the last hour
+    static constexpr int MaxMegabytes = 1 << 24;
     qint64 rawMs = 7 * Day;
     qint64 minuteMs = 90 * Day;
     qint64 hourMs = 730 * Day;
-    qint64 maxBytes = qint64(1) << 30;
+    qint64 maxBytes = 1024 * Megabyte;
+
+    // The limits as people give them, in days and megabytes; nothing when one is out of range
+    // (1..MaxDays, MinMegabytes..MaxMegabytes).
+    static std::optional<HistoryLimits> of(int rawDays, int minuteDays, int hourDays, int maxMegabytes);
+    bool operator==(const HistoryLimits&) const = default;
 };
 
 // One minute or one hour of a host's samples.
@@ -79,6 +89,7 @@ public:
     HistoryStore& operator=(const HistoryStore&) = delete;
 
     QString path() const { return m_path; }
+    const HistoryLimits& limits() const { return m_limits; }
     bool isOpen() const { return m_open; }
     // Why the file could not be opened (empty when it was), and where a damaged one went.
     QString openError() const { return m_openError; }

@@ -37,6 +37,7 @@ WindowSettings unusual()
     s.probeTimeoutMs = 300;
     s.probePayloadBytes = 1472;
     s.columnWidths = {211, 133, 90, 60};
+    s.historyLimits = *monitor::HistoryLimits::of(2, 30, 3650, 64);
     return s;
 }
 
@@ -48,6 +49,7 @@ void compareKept(const WindowSettings& got, const WindowSettings& want)
     QCOMPARE(got.probeTimeoutMs, want.probeTimeoutMs);
     QCOMPARE(got.probePayloadBytes, want.probePayloadBytes);
     QCOMPARE(got.columnWidths, want.columnWidths);
+    QVERIFY(got.historyLimits == want.historyLimits);
     QVERIFY(got.unticked == want.unticked);
 }
 
@@ -74,6 +76,8 @@ private Q_SLOTS:
     void manyUntickedEntriesKeepEveryOtherSetting();
     void payloadOutOfRangeFallsBack_data();
     void payloadOutOfRangeFallsBack();
+    void historyLimitsAreTakenEachOnItsOwn_data();
+    void historyLimitsAreTakenEachOnItsOwn();
 };
 
 void tst_WindowSettings::payloadOutOfRangeFallsBack_data()
@@ -86,6 +90,34 @@ void tst_WindowSettings::payloadOutOfRangeFallsBack_data()
     QTest::newRow("negative") << QStringLiteral("-1") << 5;
     QTest::newRow("not a number") << QStringLiteral("big") << 5;
     QTest::newRow("past 32 bits") << QStringLiteral("4294967301") << 5;
+}
+
+void tst_WindowSettings::historyLimitsAreTakenEachOnItsOwn_data()
+{
+    // [History] as stored (raw, minute and hour days, megabytes; empty: absent), and the limits read.
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QVector<int>>("limits");
+    QTest::newRow("absent: the defaults") << QStringList{{}, {}, {}, {}} << QVector<int>{7, 90, 730, 1024};
+    QTest::newRow("all set") << QStringList{u"1"_qs, u"14"_qs, u"36500"_qs, u"16"_qs} << QVector<int>{1, 14, 36500, 16};
+    QTest::newRow("a bad one keeps its default")
+        << QStringList{u"0"_qs, u"30"_qs, u"36501"_qs, u"15"_qs} << QVector<int>{7, 30, 730, 1024};
+    QTest::newRow("not numbers") << QStringList{u"week"_qs, u"-3"_qs, u"1e9"_qs, u"4294967297"_qs}
+                                 << QVector<int>{7, 90, 730, 1024};
+}
+
+void tst_WindowSettings::historyLimitsAreTakenEachOnItsOwn()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QVector<int>, limits);
+    QTemporaryDir dir;
+    platform::SettingsStore store(dir.filePath(QStringLiteral("Tivane.ini")));
+    const QString keys[] = {u"RawDays"_qs, u"MinuteDays"_qs, u"HourDays"_qs, u"MaxMegabytes"_qs};
+    for (int i = 0; i < 4; ++i) {
+        if (!stored[i].isEmpty())
+            store.write(u"History"_qs, keys[i], stored[i]);
+    }
+    const monitor::HistoryLimits got = WindowSettings::load(store).historyLimits;
+    QVERIFY(got == *monitor::HistoryLimits::of(limits[0], limits[1], limits[2], limits[3]));
 }
 
 void tst_WindowSettings::payloadOutOfRangeFallsBack()

@@ -41,6 +41,33 @@ class TestHeadlessHistory : public QObject
     }
 
 private Q_SLOTS:
+    void historyLimitsOnTheCommandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("taken") << QStringList{u"--history-days"_qs, u"1,30,3650"_qs, u"--history-max-mb"_qs, u"16"_qs,
+                                              u"--help"_qs}
+                               << 0 << QString();
+        QTest::newRow("two numbers") << QStringList{u"--history-days"_qs, u"7,90"_qs} << 2
+                                     << u"--history-days needs three numbers of days"_qs;
+        QTest::newRow("a day too few") << QStringList{u"--history-days"_qs, u"0,90,730"_qs} << 2 << u"1 to 36500"_qs;
+        QTest::newRow("none given") << QStringList{u"--history-days"_qs} << 2 << u"RAW,MINUTES,HOURS"_qs;
+        QTest::newRow("too small a file") << QStringList{u"--history-max-mb"_qs, u"15"_qs} << 2
+                                          << u"--history-max-mb needs a number of megabytes, 16 to"_qs;
+        QTest::newRow("not a number") << QStringList{u"--history-max-mb"_qs, u"1G"_qs} << 2 << u"megabytes"_qs;
+    }
+    void historyLimitsOnTheCommandLine()
+    {
+        QFETCH(QStringList, args);
+        QProcess p;
+        p.start(QStringLiteral(TIVANE_MONITOR), args);
+        QVERIFY(p.waitForFinished(10000));
+        QTEST(p.exitCode(), "status");
+        QFETCH(QString, said);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains(said), qPrintable(err));
+    }
     void parseWhen_data()
     {
         QTest::addColumn<QString>("text");
