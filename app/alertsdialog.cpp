@@ -22,7 +22,7 @@ AlertsDialog::AlertsDialog(const AlertSettings& settings, QWidget* parent)
     m_downAfter = new QSpinBox(this);
     m_downAfter->setObjectName(QStringLiteral("spnDownAfter"));
     m_downAfter->setRange(1, monitor::HostMonitor::MaxDownAfter);
-    m_downAfter->setValue(std::clamp(settings.downAfter, 1, monitor::HostMonitor::MaxDownAfter));
+    m_downAfter->setValue(std::clamp(settings.rules.downAfter, 1, monitor::HostMonitor::MaxDownAfter));
     m_downAfter->setSuffix(QStringLiteral(" failed probes in a row"));
     form->addRow(QStringLiteral("A host is &down after"), m_downAfter);
     const auto spin = [this](const char* name, int low, int high, int value, const QString& suffix) {
@@ -34,15 +34,16 @@ AlertsDialog::AlertsDialog(const AlertSettings& settings, QWidget* parent)
         return box;
     };
     using monitor::AlertRules;
-    m_upAfter = spin("spnUpAfter", 1, AlertRules::MaxUpAfter, settings.upAfter, QStringLiteral(" replies in a row"));
+    m_upAfter =
+        spin("spnUpAfter", 1, AlertRules::MaxUpAfter, settings.rules.upAfter, QStringLiteral(" replies in a row"));
     form->addRow(QStringLiteral("and &up after"), m_upAfter);
     m_recentProbes =
-        spin("spnRecentProbes", 2, AlertRules::MaxRecentProbes, settings.recentProbes, QStringLiteral(" probes"));
+        spin("spnRecentProbes", 2, AlertRules::MaxRecentProbes, settings.rules.recentProbes, QStringLiteral(" probes"));
     form->addRow(QStringLiteral("&Recent loss and round trip over the last"), m_recentProbes);
-    m_lossPercent = spin("spnDegradedLoss", 0, 100, settings.degradedLossPercent, QStringLiteral("% lost"));
+    m_lossPercent = spin("spnDegradedLoss", 0, 100, settings.rules.degradedLossPercent, QStringLiteral("% lost"));
     m_lossPercent->setSpecialValueText(QStringLiteral("never by loss"));
     form->addRow(QStringLiteral("An up host is de&graded at"), m_lossPercent);
-    m_rttMs = spin("spnDegradedRtt", 0, AlertRules::MaxDegradedRttMs, settings.degradedRttMs,
+    m_rttMs = spin("spnDegradedRtt", 0, AlertRules::MaxDegradedRttMs, settings.rules.degradedRttMs,
                    QStringLiteral(" ms average round trip"));
     m_rttMs->setSpecialValueText(QStringLiteral("never by round trip"));
     form->addRow(QStringLiteral("or at"), m_rttMs);
@@ -84,34 +85,14 @@ AlertsDialog::AlertsDialog(const AlertSettings& settings, QWidget* parent)
 AlertSettings AlertsDialog::settings() const
 {
     AlertSettings s;
-    s.downAfter = m_downAfter->value();
-    s.upAfter = m_upAfter->value();
-    s.recentProbes = m_recentProbes->value();
-    s.degradedLossPercent = m_lossPercent->value();
-    s.degradedRttMs = m_rttMs->value();
+    s.rules.downAfter = m_downAfter->value();
+    s.rules.upAfter = m_upAfter->value();
+    s.rules.recentProbes = m_recentProbes->value();
+    s.rules.degradedLossPercent = m_lossPercent->value();
+    s.rules.degradedRttMs = m_rttMs->value();
     s.outageLog = m_outageLog->isChecked();
     s.logPath = m_logPath;
     s.runCommand = m_runCommand->isChecked();
     s.command = m_command->text().trimmed();
     return s;
-}
-
-monitor::AlertRules AlertSettings::rules() const
-{
-    monitor::AlertRules r;
-    r.downAfter = downAfter;
-    r.upAfter = upAfter;
-    r.recentProbes = recentProbes;
-    r.degradedLossPercent = degradedLossPercent;
-    r.degradedRttMs = degradedRttMs;
-    return r.clamped();
-}
-
-void AlertSettings::setRules(const monitor::AlertRules& rules)
-{
-    downAfter = rules.downAfter;
-    upAfter = rules.upAfter;
-    recentProbes = rules.recentProbes;
-    degradedLossPercent = rules.degradedLossPercent;
-    degradedRttMs = rules.degradedRttMs;
 }

@@ -12,18 +12,11 @@ class QSpinBox;
 // What the Alerts dialog sets.
 struct AlertSettings
 {
-    int downAfter = 3;            // failed probes in a row before a host counts as down
-    int upAfter = 1;              // replies in a row before it counts as up
-    int recentProbes = 20;        // the probes the recent loss and round trip are taken over
-    int degradedLossPercent = 20; // degraded at this recent loss; 0 off
-    int degradedRttMs = 0;        // degraded at this recent mean round trip; 0 off
-    bool outageLog = false;       // one line per state change appended to logPath
-    QString logPath;              // shown only: where the log goes
-    bool runCommand = false;      // command runs on each change of a host's state
-    QString command;              // split like a shell's words, run without a shell
-
-    monitor::AlertRules rules() const;
-    void setRules(const monitor::AlertRules& rules);
+    monitor::AlertRules rules; // when a host counts as down, up or degraded
+    bool outageLog = false;    // one line per state change appended to logPath
+    QString logPath;           // shown only: where the log goes
+    bool runCommand = false;   // command runs on each change of a host's state
+    QString command;           // split like a shell's words, run without a shell
 };
 
 // "Alerts": when a host counts as down, up or degraded, and whether state changes go to the

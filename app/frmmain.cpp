@@ -178,7 +178,7 @@ bool frmMain::Form_Load()
         m_hideUnselected = stored.hideUnselected;
         m_sweep.setAllAtOnce(stored.pingAllAtOnce);
         m_watch->setStatisticsShown(stored.statistics);
-        m_watch->setRules(stored.alertRules());
+        m_watch->setRules(stored.alertRules);
         m_watch->setAlertCommand(stored.runCommand, stored.alertCommand);
         m_sweep.continuousIntervalMs = stored.probeIntervalMs;
         m_services.prober.setReplyTimeoutMs(stored.probeTimeoutMs);
@@ -370,7 +370,7 @@ bool frmMain::saveSettings()
         now.columnWidths.append(lstPings->keptColumnWidth(i));
     m_list.rememberTicks();
     now.unticked = m_list.unticked();
-    now.setAlertRules(m_watch->rules());
+    now.alertRules = m_watch->rules();
     now.runCommand = m_watch->runsCommand();
     now.probeIntervalMs = m_sweep.continuousIntervalMs;
     now.probeTimeoutMs = m_services.prober.replyTimeoutMs();
@@ -574,14 +574,14 @@ void frmMain::editAlerts()
     if (m_unloaded)
         return;
     AlertSettings s;
-    s.setRules(m_watch->rules());
+    s.rules = m_watch->rules();
     s.runCommand = m_watch->runsCommand();
     s.command = m_watch->alertCommand();
     s.outageLog = m_outageLog;
     s.logPath = outageLogPath();
     if (!m_services.dialogs.alerts(this, s) || m_unloaded)
         return;
-    m_watch->setRules(s.rules());
+    m_watch->setRules(s.rules);
     m_watch->setAlertCommand(s.runCommand, s.command);
     m_outageLog = s.outageLog;
     m_watch->setOutageLogPath(m_outageLog ? outageLogPath() : QString());

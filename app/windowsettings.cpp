@@ -140,18 +140,20 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
     s.closeToTray = readBool(store, SecView, QStringLiteral("CloseToTray"), s.closeToTray);
     s.soundAlert = readOr(store, SecToolBar, QStringLiteral("sndAlert"), s.soundAlert, platform::toInt32);
     s.statistics = readBool(store, SecView, QStringLiteral("Statistics"), s.statistics);
-    const int downAfter = readOr(store, SecAlerts, QStringLiteral("DownAfter"), s.downAfter, platform::toInt32);
+    const int downAfter =
+        readOr(store, SecAlerts, QStringLiteral("DownAfter"), s.alertRules.downAfter, platform::toInt32);
     if (downAfter >= 1 && downAfter <= monitor::HostMonitor::MaxDownAfter)
-        s.downAfter = downAfter;
+        s.alertRules.downAfter = downAfter;
     s.outageLog = readBool(store, SecAlerts, QStringLiteral("OutageLog"), s.outageLog);
     // A value out of range in the file keeps its default rather than a clamped surprise.
     const auto readIn = [&](const char* key, int fallback, int low, int high) {
         const int v = readOr(store, SecAlerts, QString::fromLatin1(key), fallback, platform::toInt32);
         return v >= low && v <= high ? v : fallback;
     };
-    s.upAfter = readIn("UpAfter", s.upAfter, 1, monitor::AlertRules::MaxUpAfter);
-    s.recentProbes = readIn("RecentProbes", s.recentProbes, 2, monitor::AlertRules::MaxRecentProbes);
-    s.degradedLossPercent = readIn("DegradedLossPercent", s.degradedLossPercent, 0, 100);
+    s.alertRules.upAfter = readIn("UpAfter", s.alertRules.upAfter, 1, monitor::AlertRules::MaxUpAfter);
+    s.alertRules.recentProbes =
+        readIn("RecentProbes", s.alertRules.recentProbes, 2, monitor::AlertRules::MaxRecentProbes);
+    s.alertRules.degradedLossPercent = readIn("DegradedLossPercent", s.alertRules.degradedLossPercent, 0, 100);
     const int interval =
         readOr(store, QStringLiteral("Probe"), QStringLiteral("IntervalMs"), s.probeIntervalMs, platform::toInt32);
     if (ProbeSettings::intervalValid(interval))
@@ -181,7 +183,8 @@ WindowSettings WindowSettings::load(const platform::SettingsStore& store)
         h.maxBytes = megabytes * HistoryLimits::Megabyte;
     s.runCommand = readBool(store, SecAlerts, QStringLiteral("RunCommand"), s.runCommand);
     s.alertCommand = store.read(SecAlerts, QStringLiteral("Command"), QString());
-    s.degradedRttMs = readIn("DegradedRttMs", s.degradedRttMs, 0, monitor::AlertRules::MaxDegradedRttMs);
+    s.alertRules.degradedRttMs =
+        readIn("DegradedRttMs", s.alertRules.degradedRttMs, 0, monitor::AlertRules::MaxDegradedRttMs);
     s.columnWidths = readWidths(store);
     // Until the first save, the entries are still where earlier versions kept them.
     if (QFileInfo::exists(store.besidePath(UntickedFile)))
@@ -232,12 +235,12 @@ bool WindowSettings::save(platform::SettingsStore& store) const
     store.write(SecView, QStringLiteral("CloseToTray"), platform::boolText(closeToTray));
     store.write(SecToolBar, QStringLiteral("sndAlert"), QString::number(soundAlert));
     store.write(SecView, QStringLiteral("Statistics"), platform::boolText(statistics));
-    store.write(SecAlerts, QStringLiteral("DownAfter"), QString::number(downAfter));
+    store.write(SecAlerts, QStringLiteral("DownAfter"), QString::number(alertRules.downAfter));
     store.write(SecAlerts, QStringLiteral("OutageLog"), platform::boolText(outageLog));
-    store.write(SecAlerts, QStringLiteral("UpAfter"), QString::number(upAfter));
-    store.write(SecAlerts, QStringLiteral("RecentProbes"), QString::number(recentProbes));
-    store.write(SecAlerts, QStringLiteral("DegradedLossPercent"), QString::number(degradedLossPercent));
-    store.write(SecAlerts, QStringLiteral("DegradedRttMs"), QString::number(degradedRttMs));
+    store.write(SecAlerts, QStringLiteral("UpAfter"), QString::number(alertRules.upAfter));
+    store.write(SecAlerts, QStringLiteral("RecentProbes"), QString::number(alertRules.recentProbes));
+    store.write(SecAlerts, QStringLiteral("DegradedLossPercent"), QString::number(alertRules.degradedLossPercent));
+    store.write(SecAlerts, QStringLiteral("DegradedRttMs"), QString::number(alertRules.degradedRttMs));
     store.write(QStringLiteral("Probe"), QStringLiteral("IntervalMs"), QString::number(probeIntervalMs));
     store.write(QStringLiteral("Probe"), QStringLiteral("TimeoutMs"), QString::number(probeTimeoutMs));
     store.write(QStringLiteral("Probe"), QStringLiteral("PayloadBytes"), QString::number(probePayloadBytes));
@@ -283,24 +286,4 @@ QStringList WindowSettings::keepUnticked(const QStringList& remembered, const QV
         }
     }
     return out;
-}
-
-monitor::AlertRules WindowSettings::alertRules() const
-{
-    monitor::AlertRules r;
-    r.downAfter = downAfter;
-    r.upAfter = upAfter;
-    r.recentProbes = recentProbes;
-    r.degradedLossPercent = degradedLossPercent;
-    r.degradedRttMs = degradedRttMs;
-    return r.clamped();
-}
-
-void WindowSettings::setAlertRules(const monitor::AlertRules& rules)
-{
-    downAfter = rules.downAfter;
-    upAfter = rules.upAfter;
-    recentProbes = rules.recentProbes;
-    degradedLossPercent = rules.degradedLossPercent;
-    degradedRttMs = rules.degradedRttMs;
 }

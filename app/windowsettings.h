@@ -28,19 +28,15 @@ struct WindowSettings
     bool hideUnselected = false;
     bool pingAllAtOnce = false;
     bool startWithSession = false;
-    bool resumeMonitoring = false; // a continuous run starts with the program
-    bool closeToTray = false;      // closing the window hides it in the tray
-    int soundAlert = 1;            // the Sound Alert button's value: 1 pressed
-    bool statistics = true;        // the statistics columns are shown
-    int downAfter = 3;             // failed probes in a row before a host counts as down, 1..100
-    bool outageLog = false;        // state changes are appended to the outage log
-    int upAfter = 1;               // the other alert thresholds, as monitor::AlertRules has them
-    int recentProbes = 20;
-    int degradedLossPercent = 20;
-    int degradedRttMs = 0;
-    int probeIntervalMs = 1000; // [Probe] IntervalMs: between the starts of a continuous run's sweeps
-    int probeTimeoutMs = 1000;  // [Probe] TimeoutMs: how long a request waits for its reply
-    int probePayloadBytes = 5;  // [Probe] PayloadBytes: the data in each request
+    bool resumeMonitoring = false;  // a continuous run starts with the program
+    bool closeToTray = false;       // closing the window hides it in the tray
+    int soundAlert = 1;             // the Sound Alert button's value: 1 pressed
+    bool statistics = true;         // the statistics columns are shown
+    bool outageLog = false;         // state changes are appended to the outage log
+    monitor::AlertRules alertRules; // [Alerts]: when a host counts as down, up or degraded
+    int probeIntervalMs = 1000;     // [Probe] IntervalMs: between the starts of a continuous run's sweeps
+    int probeTimeoutMs = 1000;      // [Probe] TimeoutMs: how long a request waits for its reply
+    int probePayloadBytes = 5;      // [Probe] PayloadBytes: the data in each request
     // [History] RawDays, MinuteDays, HourDays, MaxMegabytes: how long the history file keeps
     // raw samples, minutes and hours, and how large it may grow.
     monitor::HistoryLimits historyLimits;
@@ -58,9 +54,6 @@ struct WindowSettings
     // The unticked entries after a look at the rows on show (identity, ticked): theirs as shown,
     // first, then the remembered ones of entries not on show (another list was showing).
     static QStringList keepUnticked(const QStringList& remembered, const QVector<std::pair<QString, bool>>& shown);
-
-    monitor::AlertRules alertRules() const;
-    void setAlertRules(const monitor::AlertRules& rules);
 
     // Everything but the geometry, which is read only when the window is first activated.
     static WindowSettings load(const platform::SettingsStore& store);

@@ -347,13 +347,13 @@ void tst_FrmMainWatch::alertsSetDownAfterAndTheOutageLog()
     QCOMPARE(w.watch().downAfter(), 3);
     QVERIFY(!w.outageLog());
     h.dialogs.onAlerts = [](AlertSettings& s) {
-        s.downAfter = 1;
+        s.rules.downAfter = 1;
         s.outageLog = true;
         return true;
     };
     w.tblTivane->clickMenuItem(QStringLiteral("mnuAlerts"));
     QCOMPARE(h.dialogs.alertsShown.size(), 1);
-    QCOMPARE(h.dialogs.alertsShown.first().downAfter, 3);
+    QCOMPARE(h.dialogs.alertsShown.first().rules.downAfter, 3);
     const QString log = QDir(h.dir.path()).filePath(QStringLiteral("outages.csv"));
     QCOMPARE(h.dialogs.alertsShown.first().logPath, log);
     QCOMPARE(w.watch().downAfter(), 1);
@@ -367,7 +367,7 @@ void tst_FrmMainWatch::alertsSetDownAfterAndTheOutageLog()
 
     // Cancel changes nothing.
     h.dialogs.onAlerts = [](AlertSettings& s) {
-        s.downAfter = 50;
+        s.rules.downAfter = 50;
         return false;
     };
     w.tblTivane->clickMenuItem(QStringLiteral("mnuAlerts"));

@@ -350,7 +350,7 @@ void tst_HistoryView::windowShowsEarlierSessionsFromTheStore()
 void tst_HistoryView::alertsDialogByKeyboard()
 {
     AlertSettings given;
-    given.downAfter = 3;
+    given.rules.downAfter = 3;
     given.logPath = QStringLiteral("/tmp/nowhere/outages.csv");
     AlertsDialog dialog(given);
     dialog.show();
@@ -388,8 +388,8 @@ void tst_HistoryView::alertsDialogByKeyboard()
     QTest::keyClick(&dialog, Qt::Key_Return);
     QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
     const AlertSettings got = dialog.settings();
-    QCOMPARE(got.downAfter, 6);
-    const monitor::AlertRules rules = got.rules();
+    QCOMPARE(got.rules.downAfter, 6);
+    const monitor::AlertRules rules = got.rules;
     QCOMPARE(rules.upAfter, 2);
     QCOMPARE(rules.recentProbes, 10);
     QCOMPARE(rules.degradedLossPercent, 30);
@@ -447,7 +447,7 @@ void tst_HistoryView::optionsDialogTakesThePayload()
 void tst_HistoryView::alertsDialogCancelKeepsSettings()
 {
     AlertSettings given;
-    given.downAfter = 250; // out of range in a settings file: shown as the most there can be
+    given.rules.downAfter = 250; // out of range in a settings file: shown as the most there can be
     AlertsDialog dialog(given);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));

@@ -28,11 +28,11 @@ WindowSettings unusual()
     WindowSettings s;
     s.geometryTwips = QRect(300, 450, 9000, 6000);
     s.gridLines = true;
-    s.downAfter = 7;
-    s.upAfter = 4;
-    s.recentProbes = 50;
-    s.degradedLossPercent = 0;
-    s.degradedRttMs = 250;
+    s.alertRules.downAfter = 7;
+    s.alertRules.upAfter = 4;
+    s.alertRules.recentProbes = 50;
+    s.alertRules.degradedLossPercent = 0;
+    s.alertRules.degradedRttMs = 250;
     s.probeIntervalMs = 60000;
     s.probeTimeoutMs = 300;
     s.probePayloadBytes = 1472;
@@ -44,7 +44,7 @@ WindowSettings unusual()
 void compareKept(const WindowSettings& got, const WindowSettings& want)
 {
     QCOMPARE(got.gridLines, want.gridLines);
-    QVERIFY(got.alertRules() == want.alertRules());
+    QVERIFY(got.alertRules == want.alertRules);
     QCOMPARE(got.probeIntervalMs, want.probeIntervalMs);
     QCOMPARE(got.probeTimeoutMs, want.probeTimeoutMs);
     QCOMPARE(got.probePayloadBytes, want.probePayloadBytes);
