@@ -1,7 +1,7 @@
 #include "hostlist/lockedhostlist.h"
 
 #include "hostlist/hostlistfile_p.h"
-#include "platform/fdio.h"
+#include "monitor/fdio.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -322,11 +322,11 @@ int LockedHostList::lastByte() const
 void LockedHostList::append(QByteArrayView bytes)
 {
     const qint64 oldSize = size();
-    int error = platform::fdio::writeAll(m_fd, bytes);
+    int error = monitor::fdio::writeAll(m_fd, bytes);
     if (error == 0 && ::fdatasync(m_fd) != 0)
         error = errno;
     if (error == 0 && m_created)
-        error = platform::fdio::syncFolder(QFileInfo(QFileInfo(m_path).canonicalFilePath()).absolutePath());
+        error = monitor::fdio::syncFolder(QFileInfo(QFileInfo(m_path).canonicalFilePath()).absolutePath());
     if (error == 0)
         return;
     // A line cut off by a full disk would load as an entry with a wrong address.
@@ -376,7 +376,7 @@ void LockedHostList::replace(QByteArrayView bytes)
     }
     if (::fchmod(fd, m_mode & 07777) != 0)
         fail(errno);
-    if (const int error = platform::fdio::writeAll(fd, bytes))
+    if (const int error = monitor::fdio::writeAll(fd, bytes))
         fail(error);
     if (::fsync(fd) != 0)
         fail(errno);
@@ -394,7 +394,7 @@ void LockedHostList::replace(QByteArrayView bytes)
     m_created = false;
     refresh();
 
-    if (const int error = platform::fdio::syncFolder(folder)) {
+    if (const int error = monitor::fdio::syncFolder(folder)) {
         throw HostListError(QStringLiteral("The host list was changed, but the change may not be safe on the disk: "
                                            "%1 (%2)")
                                 .arg(shownPath(m_path), reasonOf(error)),

@@ -1,6 +1,6 @@
 #include "monitor/csvexport.h"
 
-#include "platform/fdio.h"
+#include "monitor/fdio.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -114,7 +114,7 @@ QString writeWholeFile(const QString& path, const QByteArray& bytes)
         ::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &before) == 0 ? (before.st_mode & 0777) : 0644;
     if (::fchmod(fd, mode) != 0)
         return fail(errno);
-    if (const int error = platform::fdio::writeAll(fd, bytes))
+    if (const int error = monitor::fdio::writeAll(fd, bytes))
         return fail(error);
     if (::fsync(fd) != 0)
         return fail(errno);
@@ -122,7 +122,7 @@ QString writeWholeFile(const QString& path, const QByteArray& bytes)
         return fail(errno);
     ::close(fd);
     // The export is complete under its name; a folder that cannot be synced leaves it as it is.
-    platform::fdio::syncFolder(folder);
+    monitor::fdio::syncFolder(folder);
     return {};
 }
 

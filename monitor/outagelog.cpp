@@ -1,7 +1,7 @@
 #include "monitor/outagelog.h"
 
 #include "monitor/csvexport.h"
-#include "platform/fdio.h"
+#include "monitor/fdio.h"
 #include "probe/mdlping.h"
 
 #include <QDir>
@@ -161,11 +161,11 @@ QString OutageLog::appendBytes(const QByteArray& body) const
     }
     bytes += body;
     // One write for all lines, so a reader never sees half a line from us.
-    int error = platform::fdio::writeAll(file.fd, bytes);
+    int error = monitor::fdio::writeAll(file.fd, bytes);
     if (error == 0 && ::fdatasync(file.fd) != 0)
         error = errno;
     if (error == 0 && created)
-        error = platform::fdio::syncFolder(QFileInfo(m_path).absolutePath());
+        error = monitor::fdio::syncFolder(QFileInfo(m_path).absolutePath());
     if (error == 0)
         return {};
     if (created && before == 0) {

@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 // The POSIX steps every writer of a file that must never be left cut off takes. Inline, so the
-// widget-free libraries use them without linking the platform library.
-namespace platform::fdio {
+// list file, the logs and the exports share them without linking anything.
+namespace monitor::fdio {
 
 // Writes all of bytes at the descriptor's position (the end, for O_APPEND); 0, or the errno of
 // the write that failed. A write that takes nothing is EIO, so a full disk never loops.
@@ -50,4 +50,4 @@ inline int syncFolder(const QString& folder)
     return result;
 }
 
-} // namespace platform::fdio
+} // namespace monitor::fdio
