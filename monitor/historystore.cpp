@@ -380,27 +380,55 @@ bool HistoryStore::write(const std::vector<Row>& rows)
         // In key order, each host's rows land on the same few pages one after the other. Stable,
         // so that of two rows with the same key the later one still wins.
         std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        // Samples go in a statement of many rows at a time: each step has a cost of its own.
+        constexpr int Many = 64;
+        QByteArray manySql = "INSERT OR REPLACE INTO samples VALUES(?, ?, ?, ?)";
+        for (int i = 1; i < Many; ++i)
+            manySql += ", (?, ?, ?, ?)";
+        Statement many(handle, manySql.constData());
         Statement sample(handle, "INSERT OR REPLACE INTO samples VALUES(?, ?, ?, ?)");
         Statement event(handle, "INSERT OR REPLACE INTO state_changes VALUES(?, ?, ?, ?)");
-        ok = ok && sample && event;
+        ok = ok && many && sample && event;
+        const auto bind = [](sqlite3_stmt* q, int at, qint64 id, const Row& r) {
+            sqlite3_bind_int64(q, at + 1, id);
+            sqlite3_bind_int64(q, at + 2, r.atMs);
+            sqlite3_bind_int64(q, at + 3, r.status);
+            if (r.rttUs < 0)
+                sqlite3_bind_null(q, at + 4);
+            else
+                sqlite3_bind_int64(q, at + 4, r.rttUs);
+        };
+        const auto step = [&ok](sqlite3_stmt* q) {
+            ok = sqlite3_step(q) == SQLITE_DONE;
+            sqlite3_reset(q);
+        };
+        std::vector<std::pair<qint64, const Row*>> pending;
+        pending.reserve(Many);
         for (const auto& [id, r] : keyed) {
             if (!ok)
                 break;
-            sqlite3_stmt* q = r->state < 0 ? sample.get() : event.get();
-            sqlite3_bind_int64(q, 1, id);
-            sqlite3_bind_int64(q, 2, r->atMs);
-            if (r->state < 0) {
-                sqlite3_bind_int64(q, 3, r->status);
-                if (r->rttUs < 0)
-                    sqlite3_bind_null(q, 4);
-                else
-                    sqlite3_bind_int64(q, 4, r->rttUs);
-            } else {
+            if (r->state >= 0) {
+                sqlite3_stmt* q = event.get();
+                sqlite3_bind_int64(q, 1, id);
+                sqlite3_bind_int64(q, 2, r->atMs);
                 sqlite3_bind_int64(q, 3, r->state);
                 sqlite3_bind_int64(q, 4, r->status);
+                step(q);
+                continue;
             }
-            ok = sqlite3_step(q) == SQLITE_DONE;
-            sqlite3_reset(q);
+            pending.emplace_back(id, r);
+            if (int(pending.size()) == Many) {
+                for (int i = 0; i < Many; ++i)
+                    bind(many.get(), 4 * i, pending[std::size_t(i)].first, *pending[std::size_t(i)].second);
+                step(many.get());
+                pending.clear();
+            }
+        }
+        for (const auto& [id, r] : pending) {
+            if (!ok)
+                break;
+            bind(sample.get(), 0, id, *r);
+            step(sample.get());
         }
         if (!ok && why.isEmpty()) {
             why = QString::fromUtf8(sqlite3_errmsg(handle));
@@ -493,36 +521,61 @@ void HistoryStore::rollUp(RollupLevel level, qint64 upToMs)
         QMap<std::int32_t, qint64> statusSeen;
     };
     QMap<QPair<qint64, qint64>, Acc> acc; // (host, start) -> sums
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
+    QPair<qint64, qint64> lastKey(-1, -1);
+    Acc* last = nullptr;
+    const auto add = [&](qint64 host, qint64 start, std::int32_t status, qint64 sent, qint64 received, qint64 lo,
+                         qint64 hi, double sum) {
+        const QPair<qint64, qint64> key(host, start);
+        if (!last || key != lastKey) {
+            last = &acc[key];
+            lastKey = key;
+        }
+        Acc& a = *last;
+        a.sent += sent;
+        a.received += received;
+        a.statusSeen[status] += sent;
+        if (received > 0) {
+            a.minUs = a.minUs < 0 ? lo : std::min(a.minUs, lo);
+            a.maxUs = std::max(a.maxUs, hi);
+            a.sumUs += sum;
+        }
+    };
     if (level == RollupLevel::Minute) {
-        q.prepare(QStringLiteral("SELECT host_id, t_ms / 60000 * 60000, status, count(*), count(rtt_us), min(rtt_us),"
-                                 " max(rtt_us), total(rtt_us) FROM samples"
-                                 " WHERE host_id IN (SELECT id FROM hosts) AND t_ms >= ? AND t_ms < ?"
-                                 " GROUP BY 1, 2, 3"));
+        // Row by row, in key order, summed here: SQLite would sort every row to group them, and
+        // a minute's rows of each host come one after the other anyway.
+        sqlite3* handle = sqliteHandle(db);
+        if (!handle)
+            return;
+        Statement q(handle, "SELECT host_id, t_ms, status, rtt_us FROM samples"
+                            " WHERE host_id IN (SELECT id FROM hosts) AND t_ms >= ? AND t_ms < ?");
+        if (!q)
+            return;
+        sqlite3_bind_int64(q.get(), 1, from);
+        sqlite3_bind_int64(q.get(), 2, upToMs);
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
+            const bool replied = sqlite3_column_type(q.get(), 3) != SQLITE_NULL;
+            const qint64 rtt = replied ? sqlite3_column_int64(q.get(), 3) : -1;
+            add(sqlite3_column_int64(q.get(), 0), sqlite3_column_int64(q.get(), 1) / MinuteMs * MinuteMs,
+                std::int32_t(sqlite3_column_int(q.get(), 2)), 1, replied ? 1 : 0, rtt, rtt, double(rtt));
+        }
+        if (rc != SQLITE_DONE)
+            return;
     } else {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
         q.prepare(
             QStringLiteral("SELECT host_id, t_ms / 3600000 * 3600000, status, sum(sent), sum(received),"
                            " min(min_us), max(max_us), total(avg_us * received) FROM minutes"
                            " WHERE host_id IN (SELECT id FROM hosts) AND t_ms >= ? AND t_ms < ? GROUP BY 1, 2, 3"));
-    }
-    q.addBindValue(from);
-    q.addBindValue(upToMs);
-    if (!q.exec())
-        return;
-    while (q.next()) {
-        Acc& a = acc[qMakePair(q.value(0).toLongLong(), q.value(1).toLongLong())];
-        const qint64 sent = q.value(3).toLongLong();
-        const qint64 received = q.value(4).toLongLong();
-        a.sent += sent;
-        a.received += received;
-        a.statusSeen[std::int32_t(q.value(2).toInt())] += sent;
-        if (!q.value(5).isNull()) {
-            const qint64 lo = q.value(5).toLongLong();
-            const qint64 hi = q.value(6).toLongLong();
-            a.minUs = a.minUs < 0 ? lo : std::min(a.minUs, lo);
-            a.maxUs = std::max(a.maxUs, hi);
-            a.sumUs += q.value(7).toDouble();
+        q.addBindValue(from);
+        q.addBindValue(upToMs);
+        if (!q.exec())
+            return;
+        while (q.next()) {
+            add(q.value(0).toLongLong(), q.value(1).toLongLong(), std::int32_t(q.value(2).toInt()),
+                q.value(3).toLongLong(), q.value(4).toLongLong(), q.value(5).toLongLong(), q.value(6).toLongLong(),
+                q.value(7).toDouble());
         }
     }
     QSqlQuery ins(db);

@@ -216,6 +216,19 @@ void tst_HistoryStore::manyHostsInOneBatch_data()
     QTest::newRow("a moment twice: the later wins")
         << QVector<QVector<qint64>>{{0, 0, 10}, {1, 0, 20}, {0, 0, 99}, {1, 1, 21}} << true
         << QVector<QVector<qint64>>{{99}, {20, 21}};
+    // More rows than go in one statement, a moment twice within one.
+    QVector<QVector<qint64>> many;
+    QVector<QVector<qint64>> manyKept(2);
+    for (qint64 s = 0; s < 50; ++s) {
+        if (s < 30)
+            many.append({0, s, 100 + s});
+        many.append({1, s, 200 + s});
+        if (s < 30)
+            manyKept[0] << (s == 5 ? 999 : 100 + s);
+        manyKept[1] << 200 + s;
+    }
+    many.append({0, 5, 999});
+    QTest::newRow("many rows, a moment twice") << many << true << manyKept;
 }
 
 void tst_HistoryStore::manyHostsInOneBatch()
