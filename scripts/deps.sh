@@ -9,6 +9,8 @@ packages=(
     qt6-qpa-plugins
     # History on disk: Qt's SQL module with its SQLite driver.
     libqt6sql6-sqlite
+    # The history's write path talks to SQLite directly, through the driver's own connection.
+    libsqlite3-dev
     libcap2-bin iproute2 procps
     # tivane-monitor: Qt's HTTP server for /metrics, and a YAML reader for Prometheus target files.
     # qt6-httpserver-dev's CMake files need the WebSockets ones, which it does not pull in itself.

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -88,6 +89,8 @@ private Q_SLOTS:
     void windowFollowsSweepsAndClosesWhenTheHostGoes();
     void bandsAndLossShares_data();
     void bandsAndLossShares();
+    void tallBandsAreBlendedOnceAllTheWay_data();
+    void tallBandsAreBlendedOnceAllTheWay();
     void wheelZoomsAroundThePointerAndDragPans();
     void windowShowsEarlierSessionsFromTheStore();
     void alertsDialogByKeyboard();
@@ -254,6 +257,46 @@ void tst_HistoryView::bandsAndLossShares()
     const QString tip = plot.tipAt(x);
     QVERIFY2(tip.contains(QLatin1String("1.00 ms")), qPrintable(tip));
     QVERIFY2(tip.contains(QStringLiteral("of %1").arg(sent)), qPrintable(tip));
+}
+
+void tst_HistoryView::tallBandsAreBlendedOnceAllTheWay_data()
+{
+    // The plot's height, so that the band is a few pixels or many hundreds.
+    QTest::addColumn<int>("height");
+    QTest::newRow("short") << 150;
+    QTest::newRow("ordinary") << 260;
+    QTest::newRow("tall") << 700;
+    QTest::newRow("very tall") << 1400;
+}
+
+void tst_HistoryView::tallBandsAreBlendedOnceAllTheWay()
+{
+    QFETCH(int, height);
+    HistoryPlot plot;
+    plot.resize(500, height);
+    plot.setData({}, {{T0, 60000, 60, 60, 1000, 5000, 9000, 0}}, {}, T0, T0 + 60000);
+    const QImage img = plot.grab().toImage();
+    const QRect area = plot.plotArea();
+    const int x = plot.xOf(T0 + 7000); // between the times' grid lines
+    const QColor base = img.pixelColor(x, area.top() + 2);
+    const int rttBottom = plot.lossBand().top() - 3; // the zero line
+    const int yAvg = rttBottom - (rttBottom - area.top()) / 2;
+    // From the maximum down to the minimum, every pixel blended once: the band over the
+    // background or over a grid line, never background (missed) or a third shade (twice).
+    int top = area.top() + 2; // below the frame
+    while (top < rttBottom && img.pixelColor(x, top) == base)
+        ++top;
+    int bottom = rttBottom - 1;
+    while (bottom > top && img.pixelColor(x, bottom) == base)
+        --bottom;
+    QVERIFY(bottom - top > (rttBottom - area.top()) * 7 / 10);
+    QSet<QRgb> shades;
+    for (int y = top; y <= bottom; ++y) {
+        if (std::abs(y - yAvg) > 1)
+            shades.insert(img.pixel(x, y));
+    }
+    QVERIFY(!shades.contains(base.rgb()));
+    QVERIFY2(shades.size() <= 2, qPrintable(QString::number(shades.size())));
 }
 
 void tst_HistoryView::wheelZoomsAroundThePointerAndDragPans()

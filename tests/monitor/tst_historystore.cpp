@@ -98,6 +98,8 @@ private Q_SLOTS:
     void rollups();
     void retention_data();
     void retention();
+    void manyHostsInOneBatch_data();
+    void manyHostsInOneBatch();
     void sizeCapDropsTheOldestRawSamplesFirst();
     void killedWriterLeavesASoundFile();
     void unopenableFileLeavesHistoryOff_data();
@@ -295,6 +297,69 @@ void tst_HistoryStore::retention()
     QTEST(!store.samples(kName, kAddr, 0, kT0 + kDay).isEmpty(), "raw");
     QTEST(!store.rollups(kName, kAddr, RollupLevel::Minute, 0, kT0 + kDay).isEmpty(), "minutes");
     QTEST(!store.rollups(kName, kAddr, RollupLevel::Hour, 0, kT0 + kDay).isEmpty(), "hours");
+}
+
+void tst_HistoryStore::manyHostsInOneBatch_data()
+{
+    // Rows as handed over, in one batch: {host, second, rtt (-1: lost)}; what each host keeps, in
+    // time order. Every host's samples, minutes and retention go host by host.
+    QTest::addColumn<QVector<QVector<qint64>>>("rows");
+    QTest::addColumn<bool>("sharedStrings"); // the caller's same strings every sweep, or fresh ones
+    QTest::addColumn<QVector<QVector<qint64>>>("kept");
+    const QVector<QVector<qint64>> sweeps{{2, 0, 30}, {0, 0, 10}, {1, 0, 20}, {2, 1, 31}, {0, 1, -1}, {1, 1, 21}};
+    const QVector<QVector<qint64>> perHost{{10, -1}, {20, 21}, {30, 31}};
+    QTest::newRow("sweeps, shared strings") << sweeps << true << perHost;
+    QTest::newRow("sweeps, fresh strings") << sweeps << false << perHost;
+    QTest::newRow("a moment twice: the later wins")
+        << QVector<QVector<qint64>>{{0, 0, 10}, {1, 0, 20}, {0, 0, 99}, {1, 1, 21}} << true
+        << QVector<QVector<qint64>>{{99}, {20, 21}};
+    // More rows than go in one statement, a moment twice within one.
+    QVector<QVector<qint64>> many;
+    QVector<QVector<qint64>> manyKept(2);
+    for (qint64 s = 0; s < 50; ++s) {
+        if (s < 30)
+            many.append({0, s, 100 + s});
+        many.append({1, s, 200 + s});
+        if (s < 30)
+            manyKept[0] << (s == 5 ? 999 : 100 + s);
+        manyKept[1] << 200 + s;
+    }
+    many.append({0, 5, 999});
+    QTest::newRow("many rows, a moment twice") << many << true << manyKept;
+}
+
+void tst_HistoryStore::manyHostsInOneBatch()
+{
+    QFETCH(QVector<QVector<qint64>>, rows);
+    QFETCH(bool, sharedStrings);
+    QFETCH(QVector<QVector<qint64>>, kept);
+    TestClock clock;
+    HistoryStore store(dbPath(), {}, clock.fn());
+    QStringList names;
+    for (int h = 0; h < kept.size(); ++h)
+        names << QStringLiteral("h%1").arg(h);
+    for (const QVector<qint64>& r : rows) {
+        const int h = int(r[0]);
+        const QString name = sharedStrings ? names[h] : QStringLiteral("h%1").arg(h);
+        store.add(name, kAddr, kT0 + r[1] * 1000, r[2] < 0 ? 11010 : 0, r[2]);
+    }
+    clock.ms = kT0 + 2 * kHour;
+    store.maintainNow();
+    QCOMPARE(store.hosts().size(), kept.size());
+    for (int h = 0; h < kept.size(); ++h) {
+        QVector<qint64> rtts;
+        for (const HistoryPoint& p : store.samples(names[h], kAddr, 0, kT0 + kDay))
+            rtts << p.rttUs;
+        QCOMPARE(rtts, kept[h]);
+        const QVector<HistoryRollup> minute = store.rollups(names[h], kAddr, RollupLevel::Minute, 0, kT0 + kDay);
+        QCOMPARE(minute.size(), 1);
+        QCOMPARE(minute[0].sent, kept[h].size());
+    }
+    clock.ms = kT0 + 8 * kDay;
+    store.maintainNow();
+    QCOMPARE(ask(dbPath(), QStringLiteral("SELECT count(*) FROM samples")), QStringLiteral("0"));
+    QCOMPARE(ask(dbPath(), QStringLiteral("SELECT count(DISTINCT host_id) FROM minutes")),
+             QString::number(kept.size()));
 }
 
 void tst_HistoryStore::sizeCapDropsTheOldestRawSamplesFirst()
