@@ -752,71 +752,63 @@ template <typename T> void mergeNewer(QVector<T>& onDisk, QVector<T> newer)
 
 } // namespace
 
-QVector<HistoryPoint> HistoryStore::querySamples(qint64 id, qint64 fromMs, qint64 toMs) const
+// Every read of a host's rows in [fromMs, toMs): the columns asked for, oldest first; each row
+// made by make from the query.
+template <typename T, typename Make>
+QVector<T> HistoryStore::hostRows(const QString& columns, const char* table, qint64 id, qint64 fromMs, qint64 toMs,
+                                  Make make) const
 {
-    QVector<HistoryPoint> out;
-    if (id < 0)
-        return out;
-    QSqlQuery q(readerDb(readConnection(), m_path));
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT t_ms, status, rtt_us FROM samples WHERE host_id = ? AND t_ms >= ? AND t_ms < ?"
-                             " ORDER BY t_ms"));
-    q.addBindValue(id);
-    q.addBindValue(fromMs);
-    q.addBindValue(toMs);
-    if (!q.exec())
-        return out;
-    while (q.next()) {
-        const std::int32_t status = q.value(1).toInt();
-        out.append(
-            HistoryPoint{q.value(0).toLongLong(), sampleKind(status), status == 0 ? q.value(2).toLongLong() : -1});
-    }
-    return out;
-}
-
-QVector<HistoryRollup> HistoryStore::queryRollups(qint64 id, RollupLevel level, qint64 fromMs, qint64 toMs) const
-{
-    QVector<HistoryRollup> out;
+    QVector<T> out;
     if (id < 0 || fromMs >= toMs)
         return out;
     QSqlQuery q(readerDb(readConnection(), m_path));
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT t_ms, sent, received, min_us, avg_us, max_us, status FROM %1"
-                             " WHERE host_id = ? AND t_ms >= ? AND t_ms < ? ORDER BY t_ms")
-                  .arg(QLatin1String(levelTable(level))));
-    q.addBindValue(id);
-    q.addBindValue(fromMs);
-    q.addBindValue(toMs);
-    if (!q.exec())
-        return out;
-    const qint64 span = level == RollupLevel::Minute ? MinuteMs : HourMs;
-    const auto us = [&](int i) { return q.value(i).isNull() ? qint64(-1) : q.value(i).toLongLong(); };
-    while (q.next()) {
-        out.append(HistoryRollup{q.value(0).toLongLong(), span, q.value(1).toLongLong(), q.value(2).toLongLong(), us(3),
-                                 us(4), us(5), std::int32_t(q.value(6).toInt())});
-    }
-    return out;
-}
-
-QVector<StateEvent> HistoryStore::queryEvents(qint64 id, qint64 fromMs, qint64 toMs) const
-{
-    QVector<StateEvent> out;
-    if (id < 0)
-        return out;
-    QSqlQuery q(readerDb(readConnection(), m_path));
-    q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral("SELECT t_ms, state, status FROM state_changes WHERE host_id = ? AND t_ms >= ? AND t_ms < ?"
-                       " ORDER BY t_ms"));
+    q.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE host_id = ? AND t_ms >= ? AND t_ms < ? ORDER BY t_ms")
+                  .arg(columns, QLatin1String(table)));
     q.addBindValue(id);
     q.addBindValue(fromMs);
     q.addBindValue(toMs);
     if (!q.exec())
         return out;
     while (q.next())
-        out.append(
-            StateEvent{q.value(0).toLongLong(), HostState(q.value(1).toInt()), std::int32_t(q.value(2).toInt())});
+        out.append(make(q));
     return out;
+}
+
+QVector<HistoryPoint> HistoryStore::querySamples(qint64 id, qint64 fromMs, qint64 toMs) const
+{
+    return hostRows<
+        HistoryPoint>(QStringLiteral("t_ms, status, rtt_us"), "samples", id, fromMs, toMs, [](const QSqlQuery& q) {
+        const std::int32_t status = q.value(1).toInt();
+        return HistoryPoint{q.value(0).toLongLong(), sampleKind(status), status == 0 ? q.value(2).toLongLong() : -1};
+    });
+}
+
+QVector<HistoryRollup> HistoryStore::queryRollups(qint64 id, RollupLevel level, qint64 fromMs, qint64 toMs) const
+{
+    const qint64 span = level == RollupLevel::Minute ? MinuteMs : HourMs;
+    return hostRows<HistoryRollup>(QStringLiteral("t_ms, sent, received, min_us, avg_us, max_us, status"),
+                                   levelTable(level), id, fromMs, toMs, [span](const QSqlQuery& q) {
+                                       const auto us = [&](int i) {
+                                           return q.value(i).isNull() ? qint64(-1) : q.value(i).toLongLong();
+                                       };
+                                       return HistoryRollup{q.value(0).toLongLong(),
+                                                            span,
+                                                            q.value(1).toLongLong(),
+                                                            q.value(2).toLongLong(),
+                                                            us(3),
+                                                            us(4),
+                                                            us(5),
+                                                            std::int32_t(q.value(6).toInt())};
+                                   });
+}
+
+QVector<StateEvent> HistoryStore::queryEvents(qint64 id, qint64 fromMs, qint64 toMs) const
+{
+    return hostRows<StateEvent>(
+        QStringLiteral("t_ms, state, status"), "state_changes", id, fromMs, toMs, [](const QSqlQuery& q) {
+            return StateEvent{q.value(0).toLongLong(), HostState(q.value(1).toInt()), std::int32_t(q.value(2).toInt())};
+        });
 }
 
 // The rows not on disk yet are taken before the file is read: a row written meanwhile is then
