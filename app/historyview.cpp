@@ -136,6 +136,7 @@ void HistoryPlot::setData(QVector<HistoryPoint> points, QVector<monitor::StateEv
     m_rollups.clear();
     m_events = std::move(events);
     m_fixed = false;
+    measureGap();
     update();
 }
 
@@ -148,7 +149,26 @@ void HistoryPlot::setData(QVector<HistoryPoint> points, QVector<monitor::History
     m_fixed = true;
     m_fromMs = fromMs;
     m_toMs = std::max(toMs, fromMs + 1);
+    measureGap();
     update();
+}
+
+// Where nothing was probed (the program was not running, the host was unticked), the line
+// stops: drawn across, it would read as round trips measured all along. A gap is three times
+// the usual spacing of the samples; roll-ups follow each other without one.
+void HistoryPlot::measureGap()
+{
+    std::vector<qint64> steps;
+    steps.reserve(std::size_t(std::max<qsizetype>(0, m_points.size() - 1)));
+    for (qsizetype i = 1; i < m_points.size(); ++i)
+        steps.push_back(m_points[i].atMs - m_points[i - 1].atMs);
+    if (steps.empty()) {
+        m_gapMs = 1;
+        return;
+    }
+    const auto middle = steps.begin() + std::ptrdiff_t(steps.size() / 2);
+    std::nth_element(steps.begin(), middle, steps.end());
+    m_gapMs = std::max<qint64>(3 * *middle, 1);
 }
 
 qint64 HistoryPlot::firstMs() const
@@ -219,6 +239,8 @@ std::vector<HistoryPlot::Column> HistoryPlot::columns() const
         if (!inside(pt.atMs))
             continue;
         Column& c = cols[std::size_t(colOf(pt.atMs))];
+        c.firstMs = c.sent == 0 ? pt.atMs : std::min(c.firstMs, pt.atMs);
+        c.lastMs = std::max(c.lastMs, pt.atMs);
         ++c.sent;
         if (pt.kind == SampleKind::Reply) {
             c.lo = c.lo < 0 ? pt.rttUs : std::min(c.lo, pt.rttUs);
@@ -238,6 +260,8 @@ std::vector<HistoryPlot::Column> HistoryPlot::columns() const
         const int x1 = std::max(x0, colOf(r.atMs + r.spanMs - 1) - (r.spanMs > 1 ? 1 : 0));
         for (int x = x0; x <= x1 && x < int(cols.size()); ++x) {
             Column& c = cols[std::size_t(x)];
+            c.firstMs = c.sent == 0 ? r.atMs : std::min(c.firstMs, r.atMs);
+            c.lastMs = std::max(c.lastMs, r.atMs + r.spanMs);
             c.sent += r.sent;
             c.lost += r.sent - r.received;
             if (r.received > 0) {
@@ -359,6 +383,7 @@ void HistoryPlot::paintEvent(QPaintEvent*)
     // down before the line that crosses it.
     int prevX = -1;
     int prevY = 0;
+    qint64 prevLastMs = 0;
     const QRect band = lossBand();
     std::vector<QRect> losses;
     std::vector<QLine> bands;
@@ -383,11 +408,12 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         const int yAvg = yOf(qint64(c.sum / double(c.replies) + 0.5));
         if (yLo > yHi)
             bands.emplace_back(x, yHi, x, yLo);
-        if (prevX >= 0)
+        if (prevX >= 0 && c.firstMs - prevLastMs <= m_gapMs)
             segments.emplace_back(prevX, prevY, x, yAvg);
         averages.emplace_back(x, yAvg);
         prevX = x;
         prevY = yAvg;
+        prevLastMs = c.lastMs;
     }
     for (const QRect& r : losses)
         p.fillRect(r, lossColor());

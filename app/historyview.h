@@ -85,13 +85,17 @@ private:
         double sum = 0;
         qint64 replies = 0;
         std::int32_t status = 0;
+        qint64 firstMs = 0; // the span its results cover
+        qint64 lastMs = 0;
     };
     std::vector<Column> columns() const;
     void showSpan(qint64 fromMs, qint64 toMs);
+    void measureGap();
 
     QVector<monitor::HistoryPoint> m_points;
     QVector<monitor::HistoryRollup> m_rollups;
     QVector<monitor::StateEvent> m_events;
+    qint64 m_gapMs = 1;   // samples further apart were not probed in between: the line stops
     bool m_fixed = false; // the span is set, not taken from the data
     qint64 m_fromMs = 0;
     qint64 m_toMs = 0;

@@ -85,6 +85,8 @@ private Q_SLOTS:
     void lossesAndChangesAreDrawnWhereTheyHappened_data();
     void lossesAndChangesAreDrawnWhereTheyHappened();
     void aDayOfPointsFitsTheWidth();
+    void theLineStopsWhereNothingWasProbed_data();
+    void theLineStopsWhereNothingWasProbed();
     void windowFollowsSweepsAndClosesWhenTheHostGoes_data();
     void windowFollowsSweepsAndClosesWhenTheHostGoes();
     void bandsAndLossShares_data();
@@ -137,6 +139,51 @@ void tst_HistoryView::lossesAndChangesAreDrawnWhereTheyHappened()
     // The background follows the palette: a dark one stays dark.
     const QColor base = img.pixelColor(area.center().x(), area.top() + 2);
     QCOMPARE(base.lightness() < 128, dark);
+}
+
+void tst_HistoryView::theLineStopsWhereNothingWasProbed_data()
+{
+    // Two stretches of 1 ms replies, the second from `resumeS` on; whether the line crosses the
+    // middle between them. As raw samples a second apart, or as minute roll-ups.
+    QTest::addColumn<bool>("rollups");
+    QTest::addColumn<int>("resumeS");
+    QTest::addColumn<bool>("crossed");
+    QTest::newRow("samples, no gap") << false << 300 << true;
+    QTest::newRow("samples, a pause of a minute") << false << 360 << false;
+    QTest::newRow("minutes one after another") << true << 300 << true;
+    QTest::newRow("minutes with two missing") << true << 420 << false;
+}
+
+void tst_HistoryView::theLineStopsWhereNothingWasProbed()
+{
+    QFETCH(bool, rollups);
+    QFETCH(int, resumeS);
+    QFETCH(bool, crossed);
+    QVector<HistoryPoint> points;
+    QVector<monitor::HistoryRollup> minutes;
+    const auto stretch = [&](int fromS, int toS) {
+        for (int t = fromS; t < toS; t += rollups ? 60 : 1) {
+            if (rollups)
+                minutes.append({T0 + t * 1000LL, 60000, 60, 60, 1000, 1000, 1000, 0});
+            else
+                points.append(reply(T0 + t * 1000LL, 1000));
+        }
+    };
+    stretch(0, 300);
+    stretch(resumeS, resumeS + 300);
+    HistoryPlot plot;
+    plot.resize(600, 240);
+    plot.setData(points, minutes, {}, T0, T0 + (resumeS + 300) * 1000LL);
+    const QImage img = plot.grab().toImage();
+    const QRect area = plot.plotArea();
+    const int x = (plot.xOf(T0 + 299000) + plot.xOf(T0 + resumeS * 1000LL)) / 2;
+    // The line is blue; the grid and the background are grey.
+    bool drawn = false;
+    for (int y = area.top(); y < plot.lossBand().top(); ++y) {
+        const QColor c = img.pixelColor(x, y);
+        drawn = drawn || c.blue() > c.red() + 60;
+    }
+    QCOMPARE(drawn, crossed);
 }
 
 void tst_HistoryView::aDayOfPointsFitsTheWidth()
