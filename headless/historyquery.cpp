@@ -76,12 +76,12 @@ QString resultText(monitor::SampleKind kind)
 
 int printHistory(const QString& file, const QString& host, qint64 fromMs, qint64 toMs, std::FILE* out, std::FILE* err)
 {
-    // Opening makes a missing file; a reader should not leave an empty history behind.
     if (!QFileInfo(file).isFile()) {
         std::fprintf(err, "tivane-monitor: no history at %s\n", qPrintable(file));
         return 1;
     }
-    monitor::HistoryStore store(file);
+    const std::unique_ptr<monitor::HistoryStore> opened = monitor::HistoryStore::openForReading(file);
+    const monitor::HistoryStore& store = *opened;
     if (!store.isOpen()) {
         std::fprintf(err, "tivane-monitor: %s cannot be opened: %s\n", qPrintable(file), qPrintable(store.openError()));
         return 1;

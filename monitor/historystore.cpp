@@ -108,6 +108,17 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
+QSqlDatabase readerDb(const QString& name, const QString& path)
+{
+    if (QSqlDatabase::contains(name))
+        return QSqlDatabase::database(name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000;QSQLITE_OPEN_READONLY"));
+    db.open();
+    return db;
+}
+
 QVariant rttValue(qint64 us)
 {
     return us < 0 ? QVariant(QMetaType(QMetaType::LongLong)) : QVariant(us);
@@ -133,15 +144,38 @@ HistoryStore::HistoryStore(const QString& path, HistoryLimits limits, Clock cloc
     m_done.wait(lock, [this] { return m_started; });
 }
 
+std::unique_ptr<HistoryStore> HistoryStore::openForReading(const QString& path)
+{
+    std::unique_ptr<HistoryStore> store(new HistoryStore(ReadOnly{}, path));
+    if (!QFileInfo(path).isFile()) {
+        store->m_openError = QStringLiteral("there is no such file");
+        return store;
+    }
+    // Read-only and without a writer: a look must not make, change or move anybody's file.
+    QSqlQuery q(readerDb(store->readConnection(), path));
+    if (q.exec(QStringLiteral("SELECT count(*) FROM hosts")) && q.next() &&
+        q.exec(QStringLiteral("SELECT count(*) FROM samples")) && q.next()) {
+        store->m_open = true;
+    } else {
+        const QString why = q.lastError().text();
+        store->m_openError = why.trimmed().isEmpty() ? QStringLiteral("it is not a history file") : why;
+    }
+    return store;
+}
+
+HistoryStore::HistoryStore(ReadOnly, const QString& path) : m_path(path) {}
+
 HistoryStore::~HistoryStore()
 {
-    endSweep();
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
+    if (m_thread.joinable()) {
+        endSweep();
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
     }
-    m_wake.notify_all();
-    m_thread.join();
     const QString reader = readConnection();
     if (QSqlDatabase::contains(reader))
         QSqlDatabase::removeDatabase(reader);
@@ -154,13 +188,13 @@ qint64 HistoryStore::now() const
 
 void HistoryStore::add(const QString& name, const QString& address, qint64 atMs, std::int32_t status, qint64 rttUs)
 {
-    if (m_open)
+    if (m_open && m_thread.joinable())
         m_local.push_back(Row{name, address, atMs, status, status == 0 ? std::max<qint64>(rttUs, 0) : -1, -1});
 }
 
 void HistoryStore::addEvent(const QString& name, const QString& address, const StateEvent& event)
 {
-    if (m_open)
+    if (m_open && m_thread.joinable())
         m_local.push_back(Row{name, address, event.atMs, event.status, -1, int(event.state)});
 }
 
@@ -199,7 +233,7 @@ void HistoryStore::sync()
 {
     endSweep();
     std::unique_lock lock(m_mutex);
-    if (!m_open)
+    if (!m_open || !m_thread.joinable())
         return;
     const quint64 ticket = ++m_requested;
     m_wake.notify_all();
@@ -665,19 +699,6 @@ QString HistoryStore::readConnection() const
 {
     return QStringLiteral("tivane-history-reader-%1").arg(quintptr(this), 0, 16);
 }
-
-namespace {
-QSqlDatabase readerDb(const QString& name, const QString& path)
-{
-    if (QSqlDatabase::contains(name))
-        return QSqlDatabase::database(name);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000;QSQLITE_OPEN_READONLY"));
-    db.open();
-    return db;
-}
-} // namespace
 
 qint64 HistoryStore::readHostId(const QString& name, const QString& address) const
 {

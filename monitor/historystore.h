@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -83,6 +84,9 @@ public:
     // Opens (or makes) the file at once; see isOpen(). The clock dates roll-ups and retention;
     // empty: the system's.
     explicit HistoryStore(const QString& path, HistoryLimits limits = {}, Clock clock = {}, QObject* parent = nullptr);
+    // The file at path for reading only: never made, changed or moved aside, and without a
+    // writer (add() does nothing). See isOpen() and openError().
+    static std::unique_ptr<HistoryStore> openForReading(const QString& path);
     // Writes what is queued, then stops the writer.
     ~HistoryStore() override;
     HistoryStore(const HistoryStore&) = delete;
@@ -135,6 +139,11 @@ Q_SIGNALS:
     void resumed();
 
 private:
+    struct ReadOnly
+    {
+    };
+    HistoryStore(ReadOnly, const QString& path);
+
     struct Row
     {
         QString name;

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -208,6 +209,17 @@ private Q_SLOTS:
                     &out, &err),
             1);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("none"))));
+        // A look never changes the file looked at: a damaged one stays where and as it is.
+        const QString damaged = dir.filePath(QStringLiteral("damaged.sqlite"));
+        {
+            QFile f(damaged);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(8192, 'x'));
+        }
+        QCOMPARE(history({QStringLiteral("loopback"), QStringLiteral("--history"), damaged}, &out, &err), 1);
+        QVERIFY2(err.contains("cannot be opened"), err.constData());
+        QCOMPARE(QFileInfo(damaged).size(), 8192);
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("damaged.sqlite*")}), QStringList{u"damaged.sqlite"_qs});
 
         // A folder in the file's place: said once, and the monitor serves on without history.
         QProcess without;
