@@ -30,7 +30,7 @@ QStringList entries(const QString& folder)
 // The main window with the user's data folder set, and fakes for everything it reports.
 struct Window : WindowHarness
 {
-    Window(const QString& programFolder, const QString& dataFolder)
+    Window(const QString& programFolder, const QString& dataFolder) : WindowHarness(WithoutList{})
     {
         MainServices s = services();
         s.app.Path = programFolder;

@@ -24,11 +24,12 @@ struct WindowHarness
         return QByteArrayLiteral("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n");
     }
 
-    explicit WindowHarness(const QByteArray& list = threeHosts())
+    explicit WindowHarness(const QByteArray& list = threeHosts()) : WindowHarness(WithoutList{}) { writeList(list); }
+    // No list.txt at all, as before the first start.
+    struct WithoutList
     {
-        writeList(list);
-        settings = std::make_unique<platform::SettingsStore>(settingsPath());
-    }
+    };
+    explicit WindowHarness(WithoutList) { settings = std::make_unique<platform::SettingsStore>(settingsPath()); }
 
     QString settingsPath() const { return dir.filePath(QStringLiteral("settings.ini")); }
     void writeList(const QByteArray& bytes) { writeBytes(dir.filePath(QStringLiteral("list.txt")), bytes); }
