@@ -5,10 +5,8 @@
 #include "app/frmmain.h"
 #include "platform/settingsstore.h"
 #include "platform/toolbar.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
+#include "tests/app/windowharness.h"
 #include "tests/support/smalldisk.h"
-#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDir>
@@ -54,29 +52,17 @@ QString execProgram(const QByteArray& entry)
     return {};
 }
 
-struct Window
+// The window with a tray, its settings in settingsFile.
+struct Window : WindowHarness
 {
-    explicit Window(const QString& settingsFile)
+    explicit Window(const QString& settingsFile) : WindowHarness("1|a|127.0.0.1\n")
     {
         settings = std::make_unique<platform::SettingsStore>(settingsFile);
         tray.available = true;
-        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
-        s.app.Path = listDir.path();
-        s.tray = &tray;
-        writeBytes(listDir.filePath(QStringLiteral("list.txt")), "1|a|127.0.0.1\n");
-        window = std::make_unique<frmMain>(s);
+        open();
     }
     bool checked() const { return window->tblTivane->isMenuItemChecked(QStringLiteral("mnuAutoStart")); }
     void click() { window->tblTivane->clickMenuItem(QStringLiteral("mnuAutoStart")); }
-
-    QTemporaryDir listDir;
-    std::unique_ptr<platform::SettingsStore> settings;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    ScriptedTray tray;
-    std::unique_ptr<frmMain> window;
 };
 
 } // namespace

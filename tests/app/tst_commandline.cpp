@@ -4,10 +4,8 @@
 #include "app/commandline.h"
 #include "app/frmmain.h"
 #include "platform/settingsstore.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
+#include "tests/app/windowharness.h"
 
-#include <QTemporaryDir>
 #include <memory>
 
 #include <QProcess>
@@ -204,24 +202,15 @@ void tst_CommandLine::minimizedStartsInTheTrayOnlyWhenThereIsOne()
     QFETCH(bool, minimized);
     QFETCH(bool, tray);
     QFETCH(bool, visible);
-    QTemporaryDir dir;
-    platform::SettingsStore settings(dir.filePath(QStringLiteral("settings.ini")));
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    ScriptedTray notificationArea;
-    notificationArea.available = tray;
-    MainServices s(platform::AppInfo(), messages, settings, prober, sound, dialogs);
-    s.app.Path = dir.path();
-    s.tray = &notificationArea;
-    frmMain w(s);
+    WindowHarness h{WindowHarness::WithoutList{}};
+    h.tray.available = tray;
+    frmMain& w = h.open();
     QVERIFY(w.Form_Load());
     w.showAtStart(minimized);
     QCOMPARE(w.isVisible(), visible);
     if (!visible) {
         // The notification area goes away: the window must come back rather than stay lost.
-        notificationArea.available = false;
+        h.tray.available = false;
         w.followTray();
         QVERIFY(w.isVisible());
     }

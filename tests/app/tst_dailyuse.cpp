@@ -4,9 +4,7 @@
 #include "platform/reportlist.h"
 #include "platform/settingsstore.h"
 #include "platform/toolbar.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
-#include "tests/support/testfiles.h"
+#include "tests/app/windowharness.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -19,66 +17,28 @@
 
 namespace {
 
-struct Harness
+struct Harness : WindowHarness
 {
     explicit Harness(const QByteArray& list = "1|b|127.0.0.2\r\n1|a|127.0.0.1\r\n1|c|127.0.0.3\r\n1|d|127.0.0.4\r\n")
+        : WindowHarness(list)
     {
-        writeBytes(dir.filePath(QStringLiteral("list.txt")), list);
-        settings = std::make_unique<platform::SettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
     }
 
+    // Continuous runs sweep back to back, so that a test need not wait out the interval.
     frmMain& make()
     {
-        window.reset();
-        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
-        s.app.Path = dir.path();
-        s.tray = &tray;
-        s.endProgram = [this](int) { ++ends; };
-        window = std::make_unique<frmMain>(s);
-        window->sweep().continuousIntervalMs = 0;
-        window->Form_Load();
-        return *window;
+        frmMain& w = open();
+        w.sweep().continuousIntervalMs = 0;
+        w.Form_Load();
+        return w;
     }
 
     void setView(const char* key, const char* value)
     {
-        settings->write(QStringLiteral("View"), QString::fromLatin1(key), QString::fromLatin1(value));
-        QVERIFY(settings->sync());
+        store(QStringLiteral("View"), QString::fromLatin1(key), QString::fromLatin1(value));
     }
-
-    QStringList names() const
-    {
-        QStringList out;
-        for (int i = 1; i <= window->lstPings->count(); ++i)
-            out.append(window->lstPings->text(i));
-        return out;
-    }
-
-    QTemporaryDir dir;
-    std::unique_ptr<platform::SettingsStore> settings;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    ScriptedTray tray;
-    int ends = 0;
-    std::unique_ptr<frmMain> window;
 };
-
-void focusList(frmMain& w)
-{
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.activateWindow();
-    w.lstPings->setFocus();
-    QTRY_VERIFY(w.lstPings->hasFocus());
-}
-
-QPoint rowCenter(frmMain& w, int row)
-{
-    return w.lstPings->visualRect(w.lstPings->items()->index(row - 1, 0)).center();
-}
 
 } // namespace
 

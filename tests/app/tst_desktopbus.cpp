@@ -12,10 +12,8 @@
 #include "resources/artwork.h"
 #include "shell/desktopnotifier.h"
 #include "shell/mdlmore.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
+#include "tests/app/windowharness.h"
 #include "tests/support/privatebus.h"
-#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDBusArgument>
@@ -77,43 +75,21 @@ bool registered(const QString& service)
     return QDBusConnection::sessionBus().interface()->isServiceRegistered(service).value();
 }
 
-struct Harness
+// The window with the desktop's notification server beside the tray it is given.
+struct Harness : WindowHarness
 {
-    Harness()
-    {
-        writeBytes(dir.filePath(QStringLiteral("list.txt")), "1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n");
-        settings = std::make_unique<platform::SettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
-    }
-
     frmMain& make(TrayPort* port)
     {
-        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
-        s.app.Path = dir.path();
+        MainServices s = services();
         s.tray = port;
         s.notifier = &notifier;
-        window = std::make_unique<frmMain>(s);
-        hostnotices::connectShow(notifier, *window);
-        window->Form_Load();
-        return *window;
+        frmMain& w = open(s);
+        hostnotices::connectShow(notifier, w);
+        w.Form_Load();
+        return w;
     }
 
-    void sweep(int times = 1)
-    {
-        for (int i = 0; i < times; ++i) {
-            window->PingList();
-            QTRY_VERIFY_WITH_TIMEOUT(window->sweep().isIdle(), 10000);
-        }
-    }
-
-    QTemporaryDir dir;
-    std::unique_ptr<platform::SettingsStore> settings;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    ScriptedTray tray;
     DesktopNotifier notifier{{QStringLiteral("Tivane"), QStringLiteral("tivane"), QStringLiteral("tivane")}};
-    std::unique_ptr<frmMain> window;
 };
 
 // One item of an exported menu, as a host reads it.

@@ -6,9 +6,7 @@
 #include "platform/settingsstore.h"
 #include "platform/toolbar.h"
 #include "platform/twips.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
-#include "tests/support/testfiles.h"
+#include "tests/app/windowharness.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,51 +23,7 @@
 
 namespace {
 
-struct Harness
-{
-    explicit Harness(const QByteArray& list = "1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n")
-    {
-        writeList(list);
-        settings = std::make_unique<platform::SettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
-    }
-
-    void writeList(const QByteArray& bytes) { writeBytes(dir.filePath(QStringLiteral("list.txt")), bytes); }
-
-    frmMain& make()
-    {
-        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
-        s.app.Path = dir.path();
-        s.tray = &tray;
-        s.prevInstance = [this] { return otherCopy; };
-        s.endProgram = [this](int code) {
-            ++ends;
-            exitCode = code;
-        };
-        window = std::make_unique<frmMain>(s);
-        return *window;
-    }
-
-    // Settings as the next run will see them.
-    QString stored(const QString& section, const QString& key)
-    {
-        platform::SettingsStore reread(dir.filePath(QStringLiteral("settings.ini")));
-        return reread.read(section, key, QStringLiteral("<absent>"));
-    }
-
-    QByteArray listBytes() { return readBytes(dir.filePath(QStringLiteral("list.txt"))); }
-
-    QTemporaryDir dir;
-    std::unique_ptr<platform::SettingsStore> settings;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    ScriptedTray tray;
-    bool otherCopy = false;
-    int ends = 0;
-    int exitCode = -1;
-    std::unique_ptr<frmMain> window;
-};
+using Harness = WindowHarness;
 
 // Runs what the window has queued for the next turns of the event loop (a deferred hide, say),
 // so that a test can check that something did not happen without sleeping.
@@ -134,16 +88,6 @@ private Q_SLOTS:
 
 namespace {
 
-// Shows the window and gives the list the keyboard, as a user tabbing to it would.
-void focusList(frmMain& w)
-{
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.activateWindow();
-    w.lstPings->setFocus();
-    QTRY_VERIFY(w.lstPings->hasFocus());
-}
-
 // Runs `key` and reports whether a pop-up menu opened meanwhile (closing it again), so that a
 // menu's own event loop cannot hang the test.
 template <typename Key> QMenu* menuOpenedBy(QWidget* context, Key&& key)
@@ -171,8 +115,7 @@ template <typename Key> QMenu* menuOpenedBy(QWidget* context, Key&& key)
 void tst_FrmMain::addAndEditShowTheirRowAtOnce()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.lstPings->setChecked(1, false);
 
     h.dialogs.insertAnswer = hostlist::HostLine{2, QStringLiteral("new"), QStringLiteral("127.0.0.9")};
@@ -219,8 +162,7 @@ void tst_FrmMain::legacyListIsReadAndWrittenInItsCodePage()
 {
     // "Принтер" (printer) in Windows-1251.
     Harness h("1|\xCF\xF0\xE8\xED\xF2\xE5\xF0|127.0.0.1\r\n");
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     QCOMPARE(w.lstPings->text(1), QStringLiteral("Принтер"));
     h.dialogs.insertAnswer = hostlist::HostLine{3, QStringLiteral("Сервер"), QStringLiteral("127.0.0.2")};
     w.tblTivane->clickMenuItem(QStringLiteral("mnuAddIp"));
@@ -241,8 +183,7 @@ void tst_FrmMain::legacyListIsReadAndWrittenInItsCodePage()
 void tst_FrmMain::importAddsRowsAtOnce()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     h.dialogs.importAnswer = QVector<hostlist::HostLine>{{3, QStringLiteral("a"), QStringLiteral("127.0.0.7")},
                                                          {2, QStringLiteral("b"), QStringLiteral("127.0.0.8")}};
     w.tblTivane->clickMenuItem(QStringLiteral("mnuImport"));
@@ -262,8 +203,7 @@ void tst_FrmMain::ticksSurviveReloadAndRestart()
 {
     Harness h("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n");
     {
-        frmMain& w = h.make();
-        w.Form_Load();
+        frmMain& w = h.start();
         focusList(w);
         w.lstPings->setChecked(2, false);
 
@@ -278,8 +218,7 @@ void tst_FrmMain::ticksSurviveReloadAndRestart()
     QCOMPARE(h.listBytes(), QByteArray("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n"));
     // Another run, with a line added above by hand: the tick follows the entry, not the row.
     h.writeList("1|new|127.0.0.9\r\n1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n3|x|127.0.0.3\r\n");
-    frmMain& again = h.make();
-    again.Form_Load();
+    frmMain& again = h.start();
     QCOMPARE(again.lstPings->count(), 4);
     QVERIFY(again.lstPings->isChecked(1));
     QVERIFY(again.lstPings->isChecked(2));
@@ -290,14 +229,12 @@ void tst_FrmMain::ticksSurviveReloadAndRestart()
     // A run that showed another list (the one beside the program went missing, say) keeps the
     // unticks of the entries it did not show.
     h.writeList("1|other|127.0.0.5\r\n");
-    frmMain& other = h.make();
-    other.Form_Load();
+    frmMain& other = h.start();
     QCOMPARE(other.lstPings->count(), 1);
     QVERIFY(other.lstPings->isChecked(1));
     other.mnuExit_Click();
     h.writeList("1|srv|127.0.0.1\r\n2|pc|127.0.0.2\r\n");
-    frmMain& back = h.make();
-    back.Form_Load();
+    frmMain& back = h.start();
     QVERIFY(back.lstPings->isChecked(1));
     QVERIFY(!back.lstPings->isChecked(2));
 }
@@ -307,8 +244,7 @@ void tst_FrmMain::columnWidthsAreRememberedAndTheLastStretches()
     Harness h;
     QHeaderView* header = nullptr;
     {
-        frmMain& w = h.make();
-        w.Form_Load();
+        frmMain& w = h.start();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         header = w.lstPings->header();
@@ -323,23 +259,20 @@ void tst_FrmMain::columnWidthsAreRememberedAndTheLastStretches()
         w.mnuExit_Click();
     }
     QVERIFY(h.stored(QStringLiteral("View"), QStringLiteral("ColumnWidths")).startsWith(QStringLiteral("211,133,")));
-    frmMain& again = h.make();
-    again.Form_Load();
+    frmMain& again = h.start();
     QCOMPARE(again.lstPings->header()->sectionSize(0), 211);
     QCOMPARE(again.lstPings->header()->sectionSize(1), 133);
 
     // A width no screen could show is not taken.
     h.settings->write(QStringLiteral("View"), QStringLiteral("ColumnWidths"), QStringLiteral("99999999,5"));
-    frmMain& third = h.make();
-    third.Form_Load();
+    frmMain& third = h.start();
     QVERIFY(third.lstPings->header()->sectionSize(0) < 10000);
 }
 
 void tst_FrmMain::listKeysRunTheListCommands()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     focusList(w);
     w.lstPings->select(2);
 
@@ -384,8 +317,7 @@ void tst_FrmMain::listKeysRunTheListCommands()
 void tst_FrmMain::contextMenuOpensFromTheKeyboard()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     focusList(w);
     w.lstPings->select(3);
     QMenu* byShiftF10 = menuOpenedBy(&w, [&] { QTest::keyClick(w.lstPings, Qt::Key_F10, Qt::ShiftModifier); });
@@ -424,8 +356,7 @@ void tst_FrmMain::dropDownsOpenFromTheKeyboard()
     QFETCH(bool, presses);
 
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     focusList(w);
     QToolButton* b = w.tblTivane->button(button);
     QVERIFY(b->focusPolicy() & Qt::TabFocus);
@@ -452,7 +383,7 @@ void tst_FrmMain::dropDownsOpenFromTheKeyboard()
 void tst_FrmMain::layoutMatchesTheNumbering()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.open();
     platform::ToolBar& tb = *w.tblTivane;
     QCOMPARE(tb.count(), 8);
     QCOMPARE(tb.button(3), nullptr); // a real position, so Alert stays 6, About 7 and Exit 8
@@ -479,7 +410,7 @@ void tst_FrmMain::secondCopyEndsWithoutTouchingAnything()
 {
     Harness h;
     h.otherCopy = true;
-    frmMain& w = h.make();
+    frmMain& w = h.open();
     QVERIFY(!w.Form_Load());
     QCOMPARE(h.messages.shown.size(), 1);
     QCOMPARE(h.messages.shown.first().text,
@@ -494,7 +425,7 @@ void tst_FrmMain::secondCopyEndsWithoutTouchingAnything()
 void tst_FrmMain::firstRunDefaults()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.open();
     QVERIFY(w.Form_Load());
     QCOMPARE(w.windowTitle(), QStringLiteral("Tivane - 0.1.50"));
     QCOMPARE(h.tray.calls.size(), 1);
@@ -521,7 +452,7 @@ void tst_FrmMain::firstRunDefaults()
     // Without the statistics the default width shows every column; it stays the stored default.
     Harness off;
     off.settings->write(QStringLiteral("View"), QStringLiteral("Statistics"), QStringLiteral("False"));
-    frmMain& narrow = off.make();
+    frmMain& narrow = off.open();
     QVERIFY(narrow.Form_Load());
     narrow.show();
     narrow.Form_Activate();
@@ -548,8 +479,7 @@ void tst_FrmMain::storedBooleans()
     Harness h;
     h.settings->write(QStringLiteral("View"), QStringLiteral("GridLines"), text);
     h.settings->write(QStringLiteral("View"), QStringLiteral("Checkboxes"), text);
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     QCOMPARE(w.lstPings->gridLines(), on);
     QCOMPARE(w.lstPings->checkboxes(), on);
     QCOMPARE(w.tblTivane->isMenuItemChecked(QStringLiteral("mnuShGrd")), on);
@@ -561,8 +491,7 @@ void tst_FrmMain::badStoredValuesFallBackAndListStillLoads()
     h.settings->write(QStringLiteral("View"), QStringLiteral("GridLines"), QStringLiteral("no"));
     h.settings->write(QStringLiteral("ToolBar"), QStringLiteral("sndAlert"), QStringLiteral("loud"));
     h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndW"), QStringLiteral("wide"));
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     QVERIFY(!w.lstPings->gridLines());
     QCOMPARE(w.tblTivane->buttonValue(6), 1);
     QCOMPARE(w.lstPings->count(), 3);
@@ -576,7 +505,7 @@ void tst_FrmMain::missingListIsReportedAndWindowRuns()
 {
     Harness h;
     QFile::remove(h.dir.filePath(QStringLiteral("list.txt")));
-    frmMain& w = h.make();
+    frmMain& w = h.open();
     QVERIFY(w.Form_Load());
     QCOMPARE(h.messages.shown.size(), 1);
     QVERIFY(h.messages.shown.first().text.contains(h.dir.filePath(QStringLiteral("list.txt"))));
@@ -592,8 +521,7 @@ void tst_FrmMain::negativeStoredPositionBecomes120()
     h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndL"), QStringLiteral("-480"));
     h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndH"), QStringLiteral("6000"));
     h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndW"), QStringLiteral("9000"));
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     w.Form_Activate();
     QCOMPARE(w.geometryTwips(), twipsRect(120, 120, 6000, 9000));
@@ -602,8 +530,7 @@ void tst_FrmMain::negativeStoredPositionBecomes120()
 void tst_FrmMain::geometryIsAppliedAtFirstActivationOnly()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     w.Form_Activate();
     w.move(300, 200);
@@ -616,8 +543,7 @@ void tst_FrmMain::geometryIsAppliedAtFirstActivationOnly()
 void tst_FrmMain::resizeKeepsMinimumAndFillsBetweenBars()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     w.Form_Activate();
     w.setGeometryTwips(120, 120, 3000, 5000);
@@ -639,8 +565,7 @@ void tst_FrmMain::minimiseHidesOnlyWithATray()
 {
     {
         Harness h; // no notification area: an ordinary minimised window, never lost
-        frmMain& w = h.make();
-        w.Form_Load();
+        frmMain& w = h.start();
         QVERIFY(!w.trayShown());
         w.show();
         w.showMinimized();
@@ -650,8 +575,7 @@ void tst_FrmMain::minimiseHidesOnlyWithATray()
     {
         Harness h;
         h.tray.available = true;
-        frmMain& w = h.make();
-        w.Form_Load();
+        frmMain& w = h.start();
         QVERIFY(w.trayShown());
         w.show();
         w.showMinimized();
@@ -666,8 +590,7 @@ void tst_FrmMain::trayEventCodes()
 {
     Harness h;
     h.tray.available = true;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.hide();
     for (int code : {512, 513, 514, 516, 518})
         w.pctTrayIcon_MouseMove(code);
@@ -683,8 +606,7 @@ void tst_FrmMain::trayMenuIsNotOpenedTwice()
 {
     Harness h;
     h.tray.available = true;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     int menusSeen = 0;
     bool secondBlocked = false;
     QTimer::singleShot(50, &w, [&] {
@@ -711,8 +633,7 @@ void tst_FrmMain::settingsWrittenAtExit()
 {
     Harness h;
     h.tray.available = true;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     w.Form_Activate();
     w.setGeometryTwips(300, 450, 6000, 9000);
@@ -743,8 +664,7 @@ void tst_FrmMain::failedSettingsWriteIsToldAndEndsNonZero()
     const QString ini = h.dir.filePath(QStringLiteral("blocked.ini"));
     QVERIFY(QDir().mkpath(ini));
     h.settings = std::make_unique<platform::SettingsStore>(ini);
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     QTest::mouseClick(w.tblTivane->button(8), Qt::LeftButton);
     QTRY_VERIFY(w.isUnloaded());
@@ -757,8 +677,7 @@ void tst_FrmMain::failedSettingsWriteIsToldAndEndsNonZero()
 void tst_FrmMain::trayThatComesLaterIsUsedAndOneThatGoesGivesTheWindowBack()
 {
     Harness h; // no notification area at start, as when the panel starts after the program
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     QVERIFY(!w.trayShown());
     h.tray.available = true;
@@ -793,8 +712,7 @@ void tst_FrmMain::storedGeometryFarOffTheScreenComesBack()
         h.settings->write(QStringLiteral("Settings"), QString::fromLatin1(key), position);
     for (const char* key : {"WndH", "WndW"})
         h.settings->write(QStringLiteral("Settings"), QString::fromLatin1(key), size);
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     w.Form_Activate();
     const QRect screen = w.screen()->availableGeometry();
@@ -811,8 +729,7 @@ void tst_FrmMain::storedSizeBelowTheMinimumOpensAtTheMinimum()
     Harness h;
     h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndH"), QStringLiteral("3000"));
     h.settings->write(QStringLiteral("Settings"), QStringLiteral("WndW"), QStringLiteral("5000"));
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     w.Form_Activate();
     QCOMPARE(w.geometryTwips(), twipsRect(120, 120, 4800, 7850));
@@ -824,8 +741,7 @@ void tst_FrmMain::storedSizeBelowTheMinimumOpensAtTheMinimum()
 void tst_FrmMain::exitDuringContinuousRun()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.sweep().continuousIntervalMs = 0;
     int probesAfterExit = 0;
     bool exited = false;
@@ -851,8 +767,7 @@ void tst_FrmMain::viewOptionsPersist()
 {
     Harness h;
     {
-        frmMain& w = h.make();
-        w.Form_Load();
+        frmMain& w = h.start();
         QVERIFY(w.saveWndPos());
         w.show();
         w.Form_Activate();
@@ -869,8 +784,7 @@ void tst_FrmMain::viewOptionsPersist()
     QCOMPARE(h.stored(QStringLiteral("View"), QStringLiteral("SaveWndPos")), QStringLiteral("True"));
     QVERIFY(h.messages.shown.isEmpty());
     {
-        frmMain& w = h.make();
-        w.Form_Load();
+        frmMain& w = h.start();
         QVERIFY(w.alwaysOnTop());
         QVERIFY(w.hideUnselected());
         w.show();
@@ -889,8 +803,7 @@ void tst_FrmMain::viewOptionsPersist()
 void tst_FrmMain::hideUnselectedKeepsRowsAndSweeps()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.lstPings->setChecked(2, false);
     w.setHideUnselected(true);
     QCOMPARE(w.lstPings->count(), 3);
@@ -908,8 +821,7 @@ void tst_FrmMain::hideUnselectedKeepsRowsAndSweeps()
 void tst_FrmMain::columnClicksSortByValueAndASecondClickReverses()
 {
     Harness h("1|b|9.0.0.1\r\n1|a|10.0.0.2\r\n1|c|10.0.0.10\r\n1|d|host.example\r\n");
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.lstPings->setSubText(1, 3, QStringLiteral("120"));
@@ -958,8 +870,7 @@ void tst_FrmMain::columnClicksSortByValueAndASecondClickReverses()
 void tst_FrmMain::onlyRightReleaseOpensTheMenu()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget* viewport = w.lstPings->viewport();
@@ -998,8 +909,7 @@ void tst_FrmMain::onlyRightReleaseOpensTheMenu()
 void tst_FrmMain::editShowsTheSelectedRow()
 {
     Harness h("7|seven|10.0.0.7\r\n0|zero|10.0.0.8\r\n2|gw|10.0.0.1\r\n");
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     for (int row : {1, 2, 3}) {
         w.lstPings->select(row);
         w.ipN = w.lstPings->text(row);
@@ -1019,8 +929,7 @@ void tst_FrmMain::editShowsTheSelectedRow()
 void tst_FrmMain::insertAndEditFromTheToolbar()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     w.lstPings->clearSelection();
     QVERIFY(!w.tblTivane->menuItem(QStringLiteral("mnuEdit"))->isEnabled());
     QVERIFY(!w.tblTivane->menuItem(QStringLiteral("mnuRem"))->isEnabled());
@@ -1039,8 +948,7 @@ void tst_FrmMain::removeAsksAndDropsExactlyThatLine()
 {
     // Two identical lines, an empty line between them and no line break at the end.
     Harness h("1|a|127.0.0.1\r\n2|dup|127.0.0.2\r\n\r\n2|dup|127.0.0.2\r\n3|z|127.0.0.3");
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     QCOMPARE(w.lstPings->count(), 4);
 
     w.lstPings->select(2);
@@ -1072,8 +980,7 @@ void tst_FrmMain::removeAsksAndDropsExactlyThatLine()
 void tst_FrmMain::removeRefusesWhenTheFileChanged()
 {
     Harness h;
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     const QByteArray edited = "1|srv|127.0.0.1\r\n2|pc renamed|127.0.0.2\r\n3|x|127.0.0.3\r\n";
     h.writeList(edited);
     w.lstPings->select(2);
@@ -1088,8 +995,7 @@ void tst_FrmMain::removeRefusesWhenTheFileChanged()
 void tst_FrmMain::removeDuringASweepSkipsTheRemovedEntry()
 {
     Harness h("1|a|127.0.0.1\r\n1|b|127.0.0.2\r\n1|c|127.0.0.3\r\n1|d|127.0.0.4\r\n");
-    frmMain& w = h.make();
-    w.Form_Load();
+    frmMain& w = h.start();
     h.prober.onProbe = [&](const QString& address) {
         if (address != QStringLiteral("127.0.0.2"))
             return;

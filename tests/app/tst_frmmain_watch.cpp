@@ -9,9 +9,7 @@
 #include "platform/settingsstore.h"
 #include "platform/toolbar.h"
 #include "resources/artwork.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
-#include "tests/support/testfiles.h"
+#include "tests/app/windowharness.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,72 +24,14 @@
 
 namespace {
 
-struct Harness
+// A name with a comma and quotes, for the export.
+struct Harness : WindowHarness
 {
     explicit Harness(const QByteArray& list = "1|srv|127.0.0.1\r\n2|pc, \"home\"|127.0.0.2\r\n3|x|127.0.0.3\r\n")
+        : WindowHarness(list)
     {
-        writeBytes(dir.filePath(QStringLiteral("list.txt")), list);
-        settings = std::make_unique<platform::SettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
     }
-
-    frmMain& make()
-    {
-        window.reset();
-        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
-        s.app.Path = dir.path();
-        s.tray = &tray;
-        window = std::make_unique<frmMain>(s);
-        window->Form_Load();
-        return *window;
-    }
-
-    void sweep(int times = 1)
-    {
-        for (int i = 0; i < times; ++i) {
-            window->PingList();
-            QTRY_VERIFY_WITH_TIMEOUT(window->sweep().isIdle(), 10000);
-        }
-    }
-
-    QString stored(const QString& section, const QString& key)
-    {
-        platform::SettingsStore reread(dir.filePath(QStringLiteral("settings.ini")));
-        return reread.read(section, key, QStringLiteral("<absent>"));
-    }
-
-    QString stat(int row, const QString& header) const
-    {
-        const QAbstractItemModel* m = window->lstPings->items();
-        for (int c = 0; c < m->columnCount(); ++c) {
-            if (m->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString() == header)
-                return m->index(row - 1, c).data().toString();
-        }
-        return QStringLiteral("<no column %1>").arg(header);
-    }
-
-    int rowOf(const QString& name) const
-    {
-        for (int i = 1; i <= window->lstPings->count(); ++i) {
-            if (window->lstPings->text(i) == name)
-                return i;
-        }
-        return 0;
-    }
-
-    QTemporaryDir dir;
-    std::unique_ptr<platform::SettingsStore> settings;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    ScriptedTray tray;
-    std::unique_ptr<frmMain> window;
 };
-
-QPoint rowCenter(frmMain& w, int row)
-{
-    return w.lstPings->visualRect(w.lstPings->items()->index(row - 1, 0)).center();
-}
 
 // Right-clicks the row and, once the context menu is up, presses the key of one of its items.
 void contextMenuKey(frmMain& w, int row, Qt::Key key)
@@ -133,7 +73,7 @@ private Q_SLOTS:
 void tst_FrmMainWatch::statisticsColumnsAreOnByDefaultToggledAndKept()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     const QAbstractItemModel* m = w.lstPings->items();
     QCOMPARE(m->columnCount(), HostWatch::FirstColumn + w.watch().extraColumnCount());
     // The seed's columns first, as they were.
@@ -161,7 +101,7 @@ void tst_FrmMainWatch::statisticsColumnsAreOnByDefaultToggledAndKept()
     const QString widths = h.stored(QStringLiteral("View"), QStringLiteral("ColumnWidths"));
     QVERIFY2(!widths.split(u',').contains(QStringLiteral("0")), qPrintable(widths));
 
-    frmMain& again = h.make();
+    frmMain& again = h.start();
     QVERIFY(again.lstPings->isColumnHidden(HostWatch::FirstColumn));
     QVERIFY(!again.tblTivane->isMenuItemChecked(QStringLiteral("mnuStats")));
     QCOMPARE(again.lstPings->columnWidth(1), 151);
@@ -173,7 +113,7 @@ void tst_FrmMainWatch::aHostGoingDownAndComingBackIsToldThroughTheTray()
 {
     Harness h;
     h.tray.available = true;
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     QVERIFY(w.trayShown());
     QCOMPARE(picture(h.tray.lastIcon), picture(artwork::trayIcon(artwork::TrayNoneProbed)));
     QVERIFY2(h.tray.calls.last().second.contains(QLatin1String("none probed")), qPrintable(h.tray.calls.last().second));
@@ -218,7 +158,7 @@ void tst_FrmMainWatch::aHostGoingDownAndComingBackIsToldThroughTheTray()
 void tst_FrmMainWatch::nothingIsToldWithoutATray()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     QVERIFY(!w.trayShown());
     h.prober.set(QStringLiteral("127.0.0.1"), 11010);
     h.sweep(3);
@@ -231,7 +171,7 @@ void tst_FrmMainWatch::nothingIsToldWithoutATray()
 void tst_FrmMainWatch::historyOpensFromTheContextMenuAndByDoubleClick()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     w.resize(900, 500);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -265,7 +205,7 @@ void tst_FrmMainWatch::historyOpensFromTheContextMenuAndByDoubleClick()
 void tst_FrmMainWatch::exportWritesTheRowsThroughTheSaveDialog()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     w.resize(900, 500);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -312,7 +252,7 @@ void tst_FrmMainWatch::exportWritesTheRowsThroughTheSaveDialog()
 void tst_FrmMainWatch::optionsSetTheIntervalOfAContinuousRun()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     QCOMPARE(w.sweep().continuousIntervalMs, 1000); // unchanged for who never opens Options
     QCOMPARE(h.prober.replyTimeoutMs(), 1000);
     QCOMPARE(h.prober.payloadBytes(), 5);
@@ -337,13 +277,13 @@ void tst_FrmMainWatch::optionsSetTheIntervalOfAContinuousRun()
     QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("IntervalMs")), QStringLiteral("250"));
     QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("TimeoutMs")), QStringLiteral("400"));
     QCOMPARE(h.stored(QStringLiteral("Probe"), QStringLiteral("PayloadBytes")), QStringLiteral("1472"));
-    QCOMPARE(h.make().sweep().continuousIntervalMs, 250);
+    QCOMPARE(h.start().sweep().continuousIntervalMs, 250);
 }
 
 void tst_FrmMainWatch::alertsSetDownAfterAndTheOutageLog()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     QCOMPARE(w.watch().downAfter(), 3);
     QVERIFY(!w.outageLog());
     h.dialogs.onAlerts = [](AlertSettings& s) {
@@ -377,19 +317,19 @@ void tst_FrmMainWatch::alertsSetDownAfterAndTheOutageLog()
     QCOMPARE(h.stored(QStringLiteral("Alerts"), QStringLiteral("OutageLog")), QStringLiteral("True"));
 
     // The next run starts with them; a value beyond reason in the file falls back to the default.
-    frmMain& again = h.make();
+    frmMain& again = h.start();
     QCOMPARE(again.watch().downAfter(), 1);
     QVERIFY(again.outageLog());
     again.close();
     h.settings->write(QStringLiteral("Alerts"), QStringLiteral("DownAfter"), QStringLiteral("100000"));
     QVERIFY(h.settings->sync());
-    QCOMPARE(h.make().watch().downAfter(), 3);
+    QCOMPARE(h.start().watch().downAfter(), 3);
 }
 
 void tst_FrmMainWatch::resetAndReloadStartAfreshRemovalKeepsTheOthers()
 {
     Harness h;
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     h.sweep(2);
     QCOMPARE(h.stat(1, QStringLiteral("Sent")), QStringLiteral("2"));
     w.tblTivane->clickMenuItem(QStringLiteral("mnuResetStats"));
@@ -429,7 +369,7 @@ void tst_FrmMainWatch::aChangeInFlightAtStopIsToldOnce()
     h.settings->write(QStringLiteral("Alerts"), QStringLiteral("DownAfter"), QStringLiteral("1"));
     h.settings->write(QStringLiteral("Alerts"), QStringLiteral("OutageLog"), QStringLiteral("True"));
     QVERIFY(h.settings->sync());
-    frmMain& w = h.make();
+    frmMain& w = h.start();
     const QString log = QDir(h.dir.path()).filePath(QStringLiteral("outages.csv"));
     h.prober.set(QStringLiteral("127.0.0.3"), 11010);
     h.prober.answerAfterMs = 300;

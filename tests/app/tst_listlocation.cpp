@@ -8,10 +8,8 @@
 #include "platform/settingsstore.h"
 #include "platform/toolbar.h"
 #include "resources/examplelist.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
+#include "tests/app/windowharness.h"
 #include "tests/support/smalldisk.h"
-#include "tests/support/testfiles.h"
 
 #include <QApplication>
 #include <QDir>
@@ -30,24 +28,16 @@ QStringList entries(const QString& folder)
 }
 
 // The main window with the user's data folder set, and fakes for everything it reports.
-struct Window
+struct Window : WindowHarness
 {
-    Window(const QString& programFolder, const QString& dataFolder)
+    Window(const QString& programFolder, const QString& dataFolder) : WindowHarness(WithoutList{})
     {
-        settings = std::make_unique<platform::SettingsStore>(scratch.filePath(QStringLiteral("settings.ini")));
-        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
+        MainServices s = services();
         s.app.Path = programFolder;
         s.listFolder = dataFolder;
-        window = std::make_unique<frmMain>(s);
+        s.tray = nullptr;
+        open(s);
     }
-
-    QTemporaryDir scratch;
-    std::unique_ptr<platform::SettingsStore> settings;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    std::unique_ptr<frmMain> window;
 };
 
 } // namespace

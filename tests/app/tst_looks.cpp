@@ -8,9 +8,7 @@
 #include "platform/settingsstore.h"
 #include "platform/toolbar.h"
 #include "shell/frmabout.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
-#include "tests/support/testfiles.h"
+#include "tests/app/windowharness.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -30,6 +28,15 @@
 #include <map>
 
 namespace {
+
+// The window over h's fakes, loaded, with the program's folder at programFolder and no tray.
+frmMain& startWithoutTray(WindowHarness& h, const QString& programFolder)
+{
+    MainServices s = h.services();
+    s.app.Path = programFolder;
+    s.tray = nullptr;
+    return h.start(s);
+}
 
 QPalette darkPalette()
 {
@@ -191,15 +198,8 @@ void tst_Looks::mainWindow()
         QSKIP("the looks are checked without scaling");
     writeBytes(m_dir.filePath(QStringLiteral("list.txt")),
                "1|This computer|127.0.0.1\r\n2|pc|127.0.0.200\r\n3|name|host.example\r\n");
-    RecordingMessageBox messages;
-    platform::SettingsStore settings(m_dir.filePath(QStringLiteral("settings.ini")));
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    MainServices s(platform::AppInfo(), messages, settings, prober, sound, dialogs);
-    s.app.Path = m_dir.path();
-    frmMain w(s);
-    w.Form_Load();
+    WindowHarness h;
+    frmMain& w = startWithoutTray(h, m_dir.path());
     w.lstPings->setChecked(2, false);
     w.lstPings->setSubText(1, 2, QStringLiteral("OK"));
     w.lstPings->setSubText(1, 3, QStringLiteral("1"));
@@ -274,15 +274,8 @@ void tst_Looks::importPreview()
 
 void tst_Looks::firstRunFitsTheScreen()
 {
-    RecordingMessageBox messages;
-    platform::SettingsStore settings(m_dir.filePath(QStringLiteral("first.ini")));
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    MainServices s(platform::AppInfo(), messages, settings, prober, sound, dialogs);
-    s.app.Path = m_dir.path();
-    frmMain w(s);
-    w.Form_Load();
+    WindowHarness h; // settings of its own: a first run
+    frmMain& w = startWithoutTray(h, m_dir.path());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.Form_Activate();

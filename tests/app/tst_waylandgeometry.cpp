@@ -4,9 +4,7 @@
 #include "app/frmmain.h"
 #include "platform/settingsstore.h"
 #include "platform/twips.h"
-#include "tests/app/appfakes.h"
-#include "tests/support/fakes.h"
-#include "tests/support/testfiles.h"
+#include "tests/app/windowharness.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,45 +18,29 @@
 
 namespace {
 
-struct Harness
+// The window without a tray, its place and size in twips as the settings keep them.
+struct Harness : WindowHarness
 {
-    Harness()
-    {
-        writeBytes(dir.filePath(QStringLiteral("list.txt")), "1|a|127.0.0.1\r\n");
-        settings = std::make_unique<platform::SettingsStore>(dir.filePath(QStringLiteral("settings.ini")));
-    }
+    Harness() : WindowHarness("1|a|127.0.0.1\r\n") {}
 
     void store(int top, int left, int height, int width)
     {
         for (const auto& [key, value] : {std::pair{"WndT", top}, {"WndL", left}, {"WndH", height}, {"WndW", width}})
-            settings->write(QStringLiteral("Settings"), QString::fromLatin1(key), QString::number(value));
-        QVERIFY(settings->sync());
+            WindowHarness::store(QStringLiteral("Settings"), QString::fromLatin1(key), QString::number(value));
     }
 
     QString stored(const char* key) const
     {
-        platform::SettingsStore reread(dir.filePath(QStringLiteral("settings.ini")));
-        return reread.read(QStringLiteral("Settings"), QString::fromLatin1(key), QString());
+        return WindowHarness::stored(QStringLiteral("Settings"), QString::fromLatin1(key), QString());
     }
 
     frmMain& start()
     {
-        window.reset();
-        MainServices s(platform::AppInfo(), messages, *settings, prober, sound, dialogs);
-        s.app.Path = dir.path();
-        window = std::make_unique<frmMain>(s);
-        window->Form_Load();
-        window->showAtStart(false);
+        MainServices s = services();
+        s.tray = nullptr;
+        WindowHarness::start(s).showAtStart(false);
         return *window;
     }
-
-    QTemporaryDir dir;
-    std::unique_ptr<platform::SettingsStore> settings;
-    RecordingMessageBox messages;
-    ScriptedProber prober;
-    RecordingSoundPlayer sound;
-    RecordingDialogs dialogs;
-    std::unique_ptr<frmMain> window;
 };
 
 } // namespace

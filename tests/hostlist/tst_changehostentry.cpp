@@ -1,4 +1,5 @@
 #include "hostlist/hostlistfile.h"
+#include "tests/hostlist/listfiletest.h"
 #include "tests/support/testfiles.h"
 
 #include <QStringDecoder>
@@ -18,32 +19,13 @@ QString s(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
-QVector<EntryKey> loadKeys(HostListFile& file)
-{
-    QVector<EntryKey> keys;
-    for (const hostlist::KeyedHostLine& entry : file.load().entries)
-        keys.append(entry.key);
-    return keys;
-}
-
-// Runs a change; returns the error message, empty on success.
-template <typename Change> QString attempt(Change&& change)
-{
-    try {
-        change();
-    } catch (const HostListError& e) {
-        return e.message();
-    }
-    return {};
-}
-
 // "Принтер" (printer) in Windows-1251 and in UTF-8.
 const QByteArray Printer1251("\xCF\xF0\xE8\xED\xF2\xE5\xF0");
 const QString Printer = s("Принтер");
 
 } // namespace
 
-class TestChangeHostEntry : public QObject
+class TestChangeHostEntry : public ListFileTest
 {
     Q_OBJECT
 
@@ -71,17 +53,11 @@ private Q_SLOTS:
     void importPlanTakesAnyLine();
     void addressRules_data();
     void addressRules();
-
-private:
-    QTemporaryDir m_dir;
-    QString m_path;
 };
 
 void TestChangeHostEntry::init()
 {
-    QVERIFY(m_dir.isValid());
-    m_path = m_dir.filePath(QStringLiteral("list.txt"));
-    QFile::remove(m_path);
+    startWithoutList();
 }
 
 void TestChangeHostEntry::replaceRewritesOnlyThatLine_data()

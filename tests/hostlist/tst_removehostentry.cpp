@@ -1,4 +1,5 @@
 #include "hostlist/hostlistfile.h"
+#include "tests/hostlist/listfiletest.h"
 #include "tests/support/testfiles.h"
 
 #include <QDir>
@@ -14,30 +15,15 @@ using hostlist::HostListFile;
 
 namespace {
 
-// The keys of the entries a load handed out, in file order.
-QVector<EntryKey> loadKeys(HostListFile& file)
-{
-    const hostlist::LoadedHostList loaded = file.load();
-    QVector<EntryKey> keys;
-    for (const hostlist::KeyedHostLine& entry : loaded.entries)
-        keys.append(entry.key);
-    return keys;
-}
-
 // Removes the entry; returns the error message, empty on success.
 QString removeKey(HostListFile& file, EntryKey key)
 {
-    try {
-        file.remove(key);
-    } catch (const HostListError& e) {
-        return e.message();
-    }
-    return {};
+    return attempt([&] { file.remove(key); });
 }
 
 } // namespace
 
-class TestRemoveHostEntry : public QObject
+class TestRemoveHostEntry : public ListFileTest
 {
     Q_OBJECT
 
@@ -54,17 +40,11 @@ private Q_SLOTS:
     void keepsPermissions();
     void reportsFilesItCannotReadOrWrite();
     void secondRemovalWorksAfterShifting();
-
-private:
-    QTemporaryDir m_dir;
-    QString m_path;
 };
 
 void TestRemoveHostEntry::init()
 {
-    QVERIFY(m_dir.isValid());
-    m_path = m_dir.filePath(QStringLiteral("list.txt"));
-    QFile::remove(m_path);
+    startWithoutList();
 }
 
 void TestRemoveHostEntry::removesExactlyThatLine_data()

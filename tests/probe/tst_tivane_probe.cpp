@@ -62,6 +62,23 @@ bool localIcmpPermitted()
 
 } // namespace
 
+// The probe network for a test that needs it, as net: skips where namespaces cannot be used,
+// fails where the network could not be built.
+#define REQUIRE_LAB(net)                                                                                               \
+    NetLab* net = lab();                                                                                               \
+    if (!net)                                                                                                          \
+        QSKIP(qPrintable(NetLab::unavailableReason()));                                                                \
+    QVERIFY2(m_labBuilt, qPrintable(net->error()))
+
+// Skips a test that runs the tool as another user where that user cannot be had.
+#define REQUIRE_UNPRIVILEGED_RUN()                                                                                     \
+    do {                                                                                                               \
+        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())                                       \
+            QSKIP("setpriv (util-linux) is needed to run the probe as another user");                                  \
+        if (runUnprivileged({QStringLiteral("--help")}).exitCode != 0)                                                 \
+            QSKIP("the unprivileged user cannot run the tool from the build directory");                               \
+    } while (false)
+
 class tst_TivaneProbe : public QObject
 {
     Q_OBJECT
@@ -84,6 +101,8 @@ private:
     // The probe network, built on first use by the tests that need it; null where
     // namespaces cannot be used.
     NetLab* lab();
+    // Runs the tool inside P, behind wrapper (a command and its arguments; none: as root).
+    Run runInP(const QStringList& arguments, const QStringList& wrapper = {});
     // Runs the tool inside P as an unprivileged user that file capabilities cannot help.
     Run runUnprivileged(const QStringList& addresses);
 
@@ -105,14 +124,18 @@ void tst_TivaneProbe::cleanupTestCase()
     m_lab.reset();
 }
 
-Run tst_TivaneProbe::runUnprivileged(const QStringList& addresses)
+Run tst_TivaneProbe::runInP(const QStringList& arguments, const QStringList& wrapper)
 {
     return runProgram(QStringLiteral("ip"),
-                      QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_lab->name(QStringLiteral("P")),
-                                  QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
-                                  QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                                  QStringLiteral("--no-new-privs"), kTool} +
-                          addresses);
+                      QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_lab->name(QStringLiteral("P"))} +
+                          wrapper + QStringList{kTool} + arguments);
+}
+
+Run tst_TivaneProbe::runUnprivileged(const QStringList& addresses)
+{
+    return runInP(addresses,
+                  {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                   QStringLiteral("--clear-groups"), QStringLiteral("--no-new-privs")});
 }
 
 void tst_TivaneProbe::usage_data()
@@ -203,16 +226,11 @@ void tst_TivaneProbe::exitCodeFollowsReplies()
 
 void tst_TivaneProbe::invalidAddressesSendNothing()
 {
-    NetLab* net = lab();
-    if (!net)
-        QSKIP(qPrintable(NetLab::unavailableReason()));
-    QVERIFY2(m_labBuilt, qPrintable(net->error()));
+    REQUIRE_LAB(net);
     const QString P = QStringLiteral("P");
     const qint64 before = net->snmpCounter(P, QStringLiteral("Icmp"), QStringLiteral("OutEchos"));
     QVERIFY(before >= 0);
-    const Run run =
-        runProgram(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), net->name(P), kTool,
-                                          lab::kRouter, QStringLiteral("0.0.0.0"), QStringLiteral("no..such.host")});
+    const Run run = runInP({lab::kRouter, QStringLiteral("0.0.0.0"), QStringLiteral("no..such.host")});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.lines.size(), 3);
     QCOMPARE(net->snmpCounter(P, QStringLiteral("Icmp"), QStringLiteral("OutEchos")), before + 1);
@@ -220,15 +238,9 @@ void tst_TivaneProbe::invalidAddressesSendNothing()
 
 void tst_TivaneProbe::unprivilegedUsesDatagramSocket()
 {
-    NetLab* net = lab();
-    if (!net)
-        QSKIP(qPrintable(NetLab::unavailableReason()));
-    QVERIFY2(m_labBuilt, qPrintable(net->error()));
-    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
-        QSKIP("setpriv (util-linux) is needed to run the probe as another user");
+    REQUIRE_LAB(net);
+    REQUIRE_UNPRIVILEGED_RUN();
     QVERIFY(net->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=0 2147483647")}));
-    if (runUnprivileged({QStringLiteral("--help")}).exitCode != 0)
-        QSKIP("the unprivileged user cannot run the tool from the build directory");
 
     // Without cap_net_raw only the datagram socket is left, so every answer below came
     // through it.
@@ -248,14 +260,8 @@ void tst_TivaneProbe::unprivilegedUsesDatagramSocket()
 
 void tst_TivaneProbe::unprivilegedWithoutPermission()
 {
-    NetLab* net = lab();
-    if (!net)
-        QSKIP(qPrintable(NetLab::unavailableReason()));
-    QVERIFY2(m_labBuilt, qPrintable(net->error()));
-    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
-        QSKIP("setpriv (util-linux) is needed to run the probe as another user");
-    if (runUnprivileged({QStringLiteral("--help")}).exitCode != 0)
-        QSKIP("the unprivileged user cannot run the tool from the build directory");
+    REQUIRE_LAB(net);
+    REQUIRE_UNPRIVILEGED_RUN();
     QVERIFY(net->sysctl(QStringLiteral("P"), {QStringLiteral("net.ipv4.ping_group_range=1 0")}));
 
     const Run run = runUnprivileged({lab::kRouter});
@@ -293,10 +299,7 @@ void tst_TivaneProbe::moreAddressesThanInFlightKeepTheirOrder()
 
 void tst_TivaneProbe::silentHostsTakeOneTimeoutTogether()
 {
-    NetLab* net = lab();
-    if (!net)
-        QSKIP(qPrintable(NetLab::unavailableReason()));
-    QVERIFY2(m_labBuilt, qPrintable(net->error()));
+    REQUIRE_LAB(net);
     // Ten hosts that never answer among others that do at once: all requests are out
     // together, so the whole run waits about one timeout, not ten.
     QStringList addresses;
@@ -305,9 +308,7 @@ void tst_TivaneProbe::silentHostsTakeOneTimeoutTogether()
     addresses.insert(3, lab::kRouter);
     addresses.insert(7, QStringLiteral("0.0.0.0"));
     addresses.append(lab::kRouterUnreachable);
-    const Run run = runProgram(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
-                                                                 net->name(QStringLiteral("P")), kTool} +
-                                                         addresses);
+    const Run run = runInP(addresses);
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.lines.size(), addresses.size());
     QVERIFY2(run.elapsedMs < 1600, qPrintable(QString::number(run.elapsedMs)));
@@ -331,10 +332,7 @@ void tst_TivaneProbe::silentHostsTakeOneTimeoutTogether()
 void tst_TivaneProbe::namesAndIpv6AddressesAsGiven()
 {
     // Names come from the namespace's own hosts file; its resolver is its own loopback.
-    NetLab* net = lab();
-    if (!net)
-        QSKIP(qPrintable(NetLab::unavailableReason()));
-    QVERIFY2(m_labBuilt, qPrintable(net->error()));
+    REQUIRE_LAB(net);
     const QString P = QStringLiteral("P");
     QVERIFY2(net->setNameService(P, {QStringLiteral("198.18.0.2 router.lab"), QStringLiteral("2001:db8::2 router6.lab"),
                                      QStringLiteral("2001:db8:1::2 silent.lab")}),
@@ -343,9 +341,7 @@ void tst_TivaneProbe::namesAndIpv6AddressesAsGiven()
                                    QStringLiteral("2001:DB8::2"),    QStringLiteral("::1"),
                                    QStringLiteral("gw.example.lan"), QStringLiteral("silent.lab"),
                                    lab6::kRouterProhibited,          QStringLiteral("127.1")};
-    const Run run =
-        runProgram(QStringLiteral("ip"),
-                   QStringList{QStringLiteral("netns"), QStringLiteral("exec"), net->name(P), kTool} + addresses);
+    const Run run = runInP(addresses);
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.lines.size(), addresses.size());
     const QStringList expected = {QStringLiteral("0"),     QStringLiteral("0"),  QStringLiteral("0"),

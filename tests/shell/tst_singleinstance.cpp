@@ -126,6 +126,24 @@ enum
     FoundNoRunningCopy = 3
 };
 
+// A copy started in this process finds the running one, whose window is then asked up once.
+void aNewCopyFindsIt(const QSignalSpy& shown)
+{
+    SingleInstance next;
+    QVERIFY(next.PrevInstance());
+    QVERIFY(next.notifyRunning());
+    QTRY_COMPARE(shown.size(), 1);
+}
+
+// A second start of the program, as a process of its own, finds the running copy and asks it up.
+void aSecondStartFindsIt(const QSignalSpy& shown,
+                         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+{
+    Child second(QStringLiteral("second"), environment);
+    QCOMPARE(second.exitCode(), int(NotifiedTheRunningCopy));
+    QTRY_COMPARE(shown.size(), 1);
+}
+
 // The copy of the program a second start is: finds the running copy and asks it to show itself,
 // or, with "run", starts and ends at once; "hold" keeps the lock until killed; "sleep" is a live
 // process of this program that holds nothing.
@@ -245,10 +263,7 @@ private Q_SLOTS:
         SingleInstance first;
         QVERIFY(!first.PrevInstance());
         QSignalSpy shown(&first, &SingleInstance::showRequested);
-        Child second(QStringLiteral("second"),
-                     environmentWith({{QStringLiteral("TMPDIR"), otherTemp ? otherTempFolder : m_temp}}));
-        QCOMPARE(second.exitCode(), int(NotifiedTheRunningCopy));
-        QTRY_COMPARE(shown.size(), 1);
+        aSecondStartFindsIt(shown, environmentWith({{QStringLiteral("TMPDIR"), otherTemp ? otherTempFolder : m_temp}}));
     }
 
     // Fault: the socket had a predictable name in the shared temp folder. Another user's socket
@@ -306,10 +321,7 @@ private Q_SLOTS:
         QCOMPARE(other.exitCode(), childExit);
 
         QVERIFY2(QFileInfo(socket).exists(), "the other copy removed the first copy's socket");
-        SingleInstance third;
-        QVERIFY(third.PrevInstance());
-        QVERIFY(third.notifyRunning());
-        QTRY_COMPARE(shown.size(), 1);
+        aNewCopyFindsIt(shown);
     }
 
     // Fault: exit removed the socket and the lock by name. When the folder was emptied under a
@@ -329,10 +341,7 @@ private Q_SLOTS:
 
         QVERIFY2(QFileInfo(next.lockPath()).exists(), "the old copy removed the new copy's lock");
         QVERIFY2(QFileInfo(next.serverName()).exists(), "the old copy removed the new copy's socket");
-        SingleInstance third;
-        QVERIFY(third.PrevInstance());
-        QVERIFY(third.notifyRunning());
-        QTRY_COMPARE(shown.size(), 1);
+        aNewCopyFindsIt(shown);
     }
 
     // Fault: a running copy whose lock file somebody removed was taken for dead; the next start
@@ -344,9 +353,7 @@ private Q_SLOTS:
         QSignalSpy shown(&first, &SingleInstance::showRequested);
         QVERIFY(QFile::remove(first.lockPath()));
 
-        Child second(QStringLiteral("second"), QProcessEnvironment::systemEnvironment());
-        QCOMPARE(second.exitCode(), int(NotifiedTheRunningCopy));
-        QTRY_COMPARE(shown.size(), 1);
+        aSecondStartFindsIt(shown);
         QVERIFY(QFileInfo(first.serverName()).exists());
     }
 
@@ -370,9 +377,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(oldSharedLock()));
         QVERIFY(!QFileInfo::exists(oldSharedSocket()));
 
-        Child second(QStringLiteral("second"), QProcessEnvironment::systemEnvironment());
-        QCOMPARE(second.exitCode(), int(NotifiedTheRunningCopy));
-        QTRY_COMPARE(shown.size(), 1);
+        aSecondStartFindsIt(shown);
     }
 
     // Fault: another user's lock planted at the shared <tmp>/tivane.lock, naming a live process of
@@ -499,10 +504,7 @@ private Q_SLOTS:
         SingleInstance next;
         QVERIFY2(!next.PrevInstance(), "the lock of a dead copy stopped the start");
         QSignalSpy shown(&next, &SingleInstance::showRequested);
-        SingleInstance another;
-        QVERIFY(another.PrevInstance());
-        QVERIFY(another.notifyRunning());
-        QTRY_COMPARE(shown.size(), 1);
+        aNewCopyFindsIt(shown);
     }
 
     void secondCopyInThisProcessFindsTheFirst()
