@@ -389,6 +389,7 @@ void HistoryPlot::paintEvent(QPaintEvent*)
     std::vector<QLine> bands;
     std::vector<QLine> segments;
     std::vector<QPoint> averages;
+    std::vector<char> alone; // an average no line reaches: a probe on its own, drawn larger
     bands.reserve(cols.size());
     segments.reserve(cols.size());
     averages.reserve(cols.size());
@@ -408,9 +409,13 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         const int yAvg = yOf(qint64(c.sum / double(c.replies) + 0.5));
         if (yLo > yHi)
             bands.emplace_back(x, yHi, x, yLo);
-        if (prevX >= 0 && c.firstMs - prevLastMs <= m_gapMs)
+        const bool joined = prevX >= 0 && c.firstMs - prevLastMs <= m_gapMs;
+        if (joined) {
             segments.emplace_back(prevX, prevY, x, yAvg);
+            alone.back() = false;
+        }
         averages.emplace_back(x, yAvg);
+        alone.push_back(!joined);
         prevX = x;
         prevY = yAvg;
         prevLastMs = c.lastMs;
@@ -423,6 +428,10 @@ void HistoryPlot::paintEvent(QPaintEvent*)
     p.setPen(QPen(lineColor, 1));
     p.drawLines(segments.data(), int(segments.size()));
     p.drawPoints(averages.data(), int(averages.size()));
+    for (std::size_t i = 0; i < averages.size(); ++i) {
+        if (alone[i])
+            p.fillRect(averages[i].x() - 1, averages[i].y() - 1, 3, 3, lineColor);
+    }
 
     int labelRight = area.left() - 1;
     int labelRow = 0;

@@ -87,6 +87,7 @@ private Q_SLOTS:
     void aDayOfPointsFitsTheWidth();
     void theLineStopsWhereNothingWasProbed_data();
     void theLineStopsWhereNothingWasProbed();
+    void aProbeOnItsOwnIsSeen();
     void windowFollowsSweepsAndClosesWhenTheHostGoes_data();
     void windowFollowsSweepsAndClosesWhenTheHostGoes();
     void bandsAndLossShares_data();
@@ -184,6 +185,28 @@ void tst_HistoryView::theLineStopsWhereNothingWasProbed()
         drawn = drawn || c.blue() > c.red() + 60;
     }
     QCOMPARE(drawn, crossed);
+}
+
+// A single sweep (a Ping, not a continuous run), far from any other: a dot, not one lost pixel.
+void tst_HistoryView::aProbeOnItsOwnIsSeen()
+{
+    HistoryPlot plot;
+    plot.resize(600, 240);
+    QVector<HistoryPoint> points;
+    for (int i = 0; i < 60; ++i)
+        points.append(reply(T0 + i * 1000, 4000)); // a minute of a continuous run first
+    points.append(reply(T0 + 3000000, 1000));
+    plot.setData(points, {}, {}, T0 - 60000, T0 + 3600000);
+    const QImage img = plot.grab().toImage();
+    const int x = plot.xOf(T0 + 3000000);
+    int blue = 0;
+    for (int dx = -2; dx <= 2; ++dx) {
+        for (int y = plot.plotArea().top(); y < plot.lossBand().top(); ++y) {
+            const QColor c = img.pixelColor(x + dx, y);
+            blue += c.blue() > c.red() + 60;
+        }
+    }
+    QVERIFY2(blue >= 9, qPrintable(QString::number(blue)));
 }
 
 void tst_HistoryView::aDayOfPointsFitsTheWidth()
