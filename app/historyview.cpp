@@ -428,10 +428,6 @@ void HistoryPlot::paintEvent(QPaintEvent*)
     p.setPen(QPen(lineColor, 1));
     p.drawLines(segments.data(), int(segments.size()));
     p.drawPoints(averages.data(), int(averages.size()));
-    for (std::size_t i = 0; i < averages.size(); ++i) {
-        if (alone[i])
-            p.fillRect(averages[i].x() - 1, averages[i].y() - 1, 3, 3, lineColor);
-    }
 
     int labelRight = area.left() - 1;
     int labelRow = 0;
@@ -453,6 +449,11 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         labelRow = lx <= labelRight ? labelRow + 1 : 0;
         labelRight = std::max(labelRight, lx + w);
         p.drawText(QPoint(lx, area.top() + fontMetrics().ascent() + labelRow * fontMetrics().height()), label);
+    }
+    // Over the changes' lines: the probe that made a change is often one on its own.
+    for (std::size_t i = 0; i < averages.size(); ++i) {
+        if (alone[i])
+            p.fillRect(averages[i].x() - 1, averages[i].y() - 1, 3, 3, lineColor);
     }
 }
 
