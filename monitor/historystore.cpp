@@ -212,10 +212,11 @@ void HistoryStore::endSweep()
                            std::make_move_iterator(m_local.end()));
         // A writer stuck on its disk must not take the program's memory with it: the oldest
         // outcomes go, as they would on a full disk.
-        if (m_queue.size() > MaxQueuedRows) {
-            m_queue.erase(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(m_queue.size() - MaxQueuedRows));
+        const std::size_t most = std::size_t(std::max<qint64>(m_limits.maxQueuedRows, 1));
+        if (m_queue.size() > most) {
+            m_queue.erase(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(m_queue.size() - most));
             dropped = !std::exchange(m_dropped, true);
-        } else if (m_queue.size() < MaxQueuedRows / 2) {
+        } else if (m_queue.size() < most / 2) {
             m_dropped = false;
         }
     }
@@ -225,7 +226,7 @@ void HistoryStore::endSweep()
         Q_EMIT failed(QStringLiteral("writing %1 has fallen more than %2 outcomes behind, so the oldest of them "
                                      "were dropped")
                           .arg(QDir::toNativeSeparators(m_path))
-                          .arg(MaxQueuedRows));
+                          .arg(m_limits.maxQueuedRows));
     }
 }
 

@@ -30,6 +30,8 @@ struct HistoryLimits
     qint64 minuteMs = 90 * Day;
     qint64 hourMs = 730 * Day;
     qint64 maxBytes = 1024 * Megabyte;
+    // Outcomes the writer may fall behind by (a disk that hangs) before the oldest are dropped.
+    qint64 maxQueuedRows = 1 << 20;
 
     // The limits as people give them, in days and megabytes; nothing when one is out of range
     // (1..MaxDays, MinMegabytes..MaxMegabytes).
@@ -129,9 +131,6 @@ public:
     qint64 rolledUpTo(RollupLevel level) const;
     // Bytes the file's pages in use take.
     qint64 usedBytes() const;
-
-    // Rows the writer may fall behind by (a disk that hangs) before the oldest are dropped.
-    static constexpr std::size_t MaxQueuedRows = 1 << 20;
 
 Q_SIGNALS:
     // Writing stopped; why, in a sentence. Told once until a write works again. From the writer.
