@@ -11,7 +11,9 @@ for i in $(seq 0 9999); do
     echo "1|h$i|127.$((1 + i / 62500)).$((i / 250 % 250 + 1)).$((i % 250 + 1))"
 done >"$work/list.txt"
 port=$((20000 + RANDOM % 20000))
-"$monitor" --list "$work/list.txt" --listen "127.0.0.1:$port" 2>"$work/err" &
+# A history of its own: the default file would carry the samples of every earlier run (its size,
+# and so the time spent writing it, grows run by run) and fill the user's own history with these hosts.
+"$monitor" --list "$work/list.txt" --listen "127.0.0.1:$port" --history "$work/history.sqlite" 2>"$work/err" &
 pid=$!
 hz=$(getconf CLK_TCK)
 ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }

@@ -91,6 +91,7 @@ HeadlessMonitor::~HeadlessMonitor()
 HostTable::Changes HeadlessMonitor::setTargets(const QVector<Target>& targets)
 {
     const HostTable::Changes changes = m_table.apply(targets);
+    m_page.clear();
     for (const quint64 key : changes.removed) {
         m_stats.removeEntry(key);
         m_extra.remove(key);
@@ -120,6 +121,7 @@ void HeadlessMonitor::onOutcome(const QModelIndex& entry, const mdlPing::Outcome
     const quint64 key = entry.data(monitor::KeyRole).toULongLong();
     if (!m_stats.contains(key))
         return;
+    m_page.clear();
     std::int32_t status = outcome.status;
     // The engine waits its own fixed time; a shorter time-out is applied to what comes back.
     if (status == 0 && outcome.roundTripUs > qint64(m_options.timeoutMs) * 1000)
@@ -146,6 +148,7 @@ void HeadlessMonitor::onOutcome(const QModelIndex& entry, const mdlPing::Outcome
 void HeadlessMonitor::onSweepFinished()
 {
     const QVector<monitor::StateChange> changes = m_stats.endSweep();
+    m_page.clear();
     if (!m_history)
         return;
     for (const monitor::StateChange& c : changes)
@@ -175,7 +178,9 @@ QVector<HostMetrics> HeadlessMonitor::snapshot() const
 
 QByteArray HeadlessMonitor::metricsText() const
 {
-    return renderMetrics(snapshot(), m_options.source, m_loadErrors);
+    if (m_page.isNull())
+        m_page = renderMetrics(snapshot(), m_options.source, m_loadErrors);
+    return m_page;
 }
 
 QByteArray HeadlessMonitor::hostsJson() const

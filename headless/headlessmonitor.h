@@ -80,7 +80,11 @@ public:
 
     // New hosts start, removed ones stop, the others keep what they have.
     HostTable::Changes setTargets(const QVector<Target>& targets);
-    void countLoadError() { ++m_loadErrors; }
+    void countLoadError()
+    {
+        ++m_loadErrors;
+        m_page.clear();
+    }
     // Where every outcome and state change is written as well; null: nowhere. Not owned.
     void setHistory(monitor::HistoryStore* store) { m_history = store; }
     quint64 loadErrors() const { return m_loadErrors; }
@@ -90,6 +94,7 @@ public:
     bool probing() const;
 
     QVector<HostMetrics> snapshot() const;
+    // The /metrics page; rendered again only once something on it has changed since.
     QByteArray metricsText() const;
     QByteArray hostsJson() const;
     // GET /metrics, /-/healthy and /api/v1/hosts; 404 for anything else.
@@ -119,6 +124,9 @@ private:
     std::unique_ptr<Sweep> m_sweep;
     quint64 m_loadErrors = 0;
     monitor::HistoryStore* m_history = nullptr;
+    // The page as last rendered; null once an outcome, a sweep's end or a change of hosts may
+    // have changed it. Between sweeps every scrape gets the same bytes without rendering them.
+    mutable QByteArray m_page;
 };
 
 } // namespace headless

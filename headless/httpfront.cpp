@@ -67,7 +67,14 @@ bool HttpFront::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     }
     const HttpReply reply = m_handler(method, request.url().path());
     QHttpServerResponder responder = makeResponder(request, socket);
-    responder.write(reply.body, reply.contentType, QHttpServerResponder::StatusCode(reply.status));
+    // The same status line and headers as the responder's own write, but the body handed to the
+    // socket as the QByteArray it is: the socket keeps a reference to it instead of copying it
+    // into its buffer, which for a /metrics page of 10,000 hosts is some 30 MB a scrape.
+    responder.writeStatusLine(QHttpServerResponder::StatusCode(reply.status));
+    responder.writeHeader("Content-Type", reply.contentType);
+    responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
+    responder.writeBody("", 0); // ends the headers
+    socket->write(reply.body);
     return true;
 }
 

@@ -10,8 +10,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <functional>
+
 using headless::HostMetrics;
 Q_DECLARE_METATYPE(HostMetrics)
+Q_DECLARE_METATYPE(std::function<void(headless::HeadlessMonitor&)>)
 
 class TestMetrics : public QObject
 {
@@ -166,6 +169,44 @@ private Q_SLOTS:
         QCOMPARE(monitor.stats().stats(1)->name, QStringLiteral("renamed"));
         QVERIFY(!monitor.metricsText().contains("10.0.0.2"));
         QTRY_VERIFY(monitor.stats().stats(3) && monitor.stats().stats(3)->sent >= 1);
+    }
+
+    // The page is kept between scrapes and rendered again only after a change: it is always what
+    // a fresh rendering of the present state gives.
+    void pageKept_data()
+    {
+        using Change = std::function<void(headless::HeadlessMonitor&)>;
+        QTest::addColumn<Change>("change");
+        QTest::addColumn<bool>("rendered"); // false: the very bytes handed out before
+        QTest::newRow("nothing") << Change([](headless::HeadlessMonitor&) {}) << false;
+        QTest::newRow("a sweep later") << Change([](headless::HeadlessMonitor& m) {
+            const quint64 sent = m.stats().stats(1)->sent;
+            QTRY_VERIFY(m.stats().stats(1)->sent > sent);
+        }) << true;
+        QTest::newRow("list load error") << Change([](headless::HeadlessMonitor& m) { m.countLoadError(); }) << true;
+        QTest::newRow("host renamed") << Change([](headless::HeadlessMonitor& m) {
+            m.setTargets({{QStringLiteral("renamed"), QStringLiteral("10.0.0.1"), {}}});
+        }) << true;
+    }
+    void pageKept()
+    {
+        using Change = std::function<void(headless::HeadlessMonitor&)>;
+        QFETCH(Change, change);
+        QFETCH(bool, rendered);
+        ScriptedProber prober;
+        headless::MonitorOptions options;
+        options.intervalMs = 100;
+        options.source = QStringLiteral("s");
+        headless::HeadlessMonitor monitor(prober, options);
+        monitor.setTargets({{QStringLiteral("one"), QStringLiteral("10.0.0.1"), {}}});
+        monitor.start();
+        QTRY_VERIFY(monitor.stats().stats(1) && monitor.stats().stats(1)->sent >= 1);
+
+        const QByteArray before = monitor.metricsText();
+        change(monitor);
+        const QByteArray after = monitor.metricsText();
+        QCOMPARE(after.constData() != before.constData(), rendered);
+        QCOMPARE(after, headless::renderMetrics(monitor.snapshot(), options.source, monitor.loadErrors()));
     }
 };
 

@@ -40,12 +40,24 @@ class TestHttpFront : public QObject
         return answer;
     }
 
+    // Far more than a socket's buffers hold, so that it goes out over many writes; no two
+    // neighbouring kilobytes alike, so that a piece lost or sent twice shows.
+    static QByteArray bigBody()
+    {
+        QByteArray body;
+        for (int i = 0; body.size() < 4 * 1024 * 1024; ++i)
+            body += QByteArray::number(i).rightJustified(1024, '.');
+        return body;
+    }
+
 private Q_SLOTS:
     void init()
     {
         m_http = std::make_unique<headless::HttpFront>([](const QByteArray& method, const QString& path) {
             if (method == "GET" && path == QLatin1String("/ok"))
                 return headless::HttpReply{200, "text/plain", "fine\n"};
+            if (method == "GET" && path == QLatin1String("/big"))
+                return headless::HttpReply{200, "text/plain", bigBody()};
             return headless::HttpReply{404, "text/plain", "Not found\n"};
         });
         m_tcp = new headless::LimitedTcpServer(m_http.get());
@@ -85,6 +97,32 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 3000);
         } else {
             QVERIFY2(answer.startsWith(statusLine), answer.constData());
+        }
+    }
+
+    // A large answer arrives whole and in order, with its length, and the connection still
+    // serves the next request.
+    void largeBodies()
+    {
+        auto socket = connectClient();
+        QTRY_COMPARE(socket->state(), QAbstractSocket::ConnectedState);
+        const QByteArray expected = bigBody();
+        for (int round = 0; round < 2; ++round) {
+            QByteArray answer = exchange(*socket, "GET /big HTTP/1.1\r\nHost: x\r\n\r\n");
+            const qsizetype headEnd = answer.indexOf("\r\n\r\n");
+            QVERIFY2(headEnd > 0, answer.left(200).constData());
+            QVERIFY(answer.startsWith("HTTP/1.1 200"));
+            QVERIFY(answer.left(headEnd).contains(
+                QByteArray("Content-Length: ").append(QByteArray::number(expected.size()))));
+            QVERIFY(answer.left(headEnd).contains("Content-Type: text/plain"));
+            QElapsedTimer clock;
+            clock.start();
+            while (answer.size() - headEnd - 4 < expected.size() && clock.elapsed() < 10000 &&
+                   socket->state() == QAbstractSocket::ConnectedState) {
+                QTest::qWait(10); // the server writes from this thread's event loop too
+                answer += socket->readAll();
+            }
+            QCOMPARE(answer.mid(headEnd + 4), expected);
         }
     }
 
