@@ -166,8 +166,7 @@ private:
     QVector<HistoryRollup> queryRollups(qint64 id, RollupLevel level, qint64 fromMs, qint64 toMs) const;
     QVector<StateEvent> queryEvents(qint64 id, qint64 fromMs, qint64 toMs) const;
     template <typename T, typename Make>
-    QVector<T> hostRows(const QString& columns, const char* table, qint64 id, qint64 fromMs, qint64 toMs,
-                        Make make) const;
+    QVector<T> hostRows(const char* columns, const char* table, qint64 id, qint64 fromMs, qint64 toMs, Make make) const;
     bool openOnWriter();
     bool write(const std::vector<Row>& rows);
     void maintain();
