@@ -23,7 +23,6 @@ AlertsDialog::AlertsDialog(const AlertSettings& settings, QWidget* parent)
     m_downAfter->setObjectName(QStringLiteral("spnDownAfter"));
     m_downAfter->setRange(1, monitor::HostMonitor::MaxDownAfter);
     m_downAfter->setValue(std::clamp(settings.rules.downAfter, 1, monitor::HostMonitor::MaxDownAfter));
-    m_downAfter->setSuffix(QStringLiteral(" failed probes in a row"));
     form->addRow(QStringLiteral("A host is &down after"), m_downAfter);
     const auto spin = [this](const char* name, int low, int high, int value, const QString& suffix) {
         auto* box = new QSpinBox(this);
@@ -34,8 +33,7 @@ AlertsDialog::AlertsDialog(const AlertSettings& settings, QWidget* parent)
         return box;
     };
     using monitor::AlertRules;
-    m_upAfter =
-        spin("spnUpAfter", 1, AlertRules::MaxUpAfter, settings.rules.upAfter, QStringLiteral(" replies in a row"));
+    m_upAfter = spin("spnUpAfter", 1, AlertRules::MaxUpAfter, settings.rules.upAfter, QString());
     form->addRow(QStringLiteral("and &up after"), m_upAfter);
     m_recentProbes =
         spin("spnRecentProbes", 2, AlertRules::MaxRecentProbes, settings.rules.recentProbes, QStringLiteral(" probes"));
@@ -47,6 +45,14 @@ AlertsDialog::AlertsDialog(const AlertSettings& settings, QWidget* parent)
                    QStringLiteral(" ms average round trip"));
     m_rttMs->setSpecialValueText(QStringLiteral("never by round trip"));
     form->addRow(QStringLiteral("or at"), m_rttMs);
+    // "1 reply in a row", not "1 replies".
+    const auto counted = [](QSpinBox* box, const QString& one, const QString& many) {
+        const auto follow = [box, one, many](int value) { box->setSuffix(value == 1 ? one : many); };
+        follow(box->value());
+        QObject::connect(box, &QSpinBox::valueChanged, box, follow);
+    };
+    counted(m_downAfter, QStringLiteral(" failed probe in a row"), QStringLiteral(" failed probes in a row"));
+    counted(m_upAfter, QStringLiteral(" reply in a row"), QStringLiteral(" replies in a row"));
     layout->addLayout(form);
 
     m_outageLog = new QCheckBox(QStringLiteral("Keep an &outage log"), this);

@@ -97,6 +97,8 @@ private Q_SLOTS:
     void wheelZoomsAroundThePointerAndDragPans();
     void windowShowsEarlierSessionsFromTheStore();
     void alertsDialogByKeyboard();
+    void alertsDialogCountsInWords_data();
+    void alertsDialogCountsInWords();
     void alertsDialogCancelKeepsSettings();
     void optionsDialogKeepsTheIntervalInRange();
     void optionsDialogTakesThePayload_data();
@@ -509,6 +511,35 @@ void tst_HistoryView::alertsDialogByKeyboard()
     QCOMPARE(rules.degradedRttMs, 150);
     QVERIFY(got.outageLog);
     QCOMPARE(got.logPath, given.logPath);
+}
+
+void tst_HistoryView::alertsDialogCountsInWords_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("one failure") << u"spnDownAfter"_qs << u"1"_qs << u"1 failed probe in a row"_qs;
+    QTest::newRow("ten failures, typed through one")
+        << u"spnDownAfter"_qs << u"10"_qs << u"10 failed probes in a row"_qs;
+    QTest::newRow("one reply") << u"spnUpAfter"_qs << u"1"_qs << u"1 reply in a row"_qs;
+    QTest::newRow("twelve replies") << u"spnUpAfter"_qs << u"12"_qs << u"12 replies in a row"_qs;
+}
+
+void tst_HistoryView::alertsDialogCountsInWords()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, typed);
+    AlertsDialog dialog(AlertSettings{});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* spin = dialog.findChild<QSpinBox*>(box);
+    QVERIFY(spin);
+    spin->setFocus();
+    QTRY_VERIFY(spin->hasFocus());
+    QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(spin, typed);
+    QTEST(spin->text(), "shown");
+    QCOMPARE(spin->value(), typed.toInt());
 }
 
 void tst_HistoryView::optionsDialogKeepsTheIntervalInRange()
