@@ -216,8 +216,6 @@ void HistoryStore::endSweep()
         if (m_queue.size() > most) {
             m_queue.erase(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(m_queue.size() - most));
             dropped = !std::exchange(m_dropped, true);
-        } else if (m_queue.size() < most / 2) {
-            m_dropped = false;
         }
     }
     m_local.clear();
@@ -279,10 +277,13 @@ void HistoryStore::run()
         }
         if (!m_writing.empty()) {
             // Only this thread changes m_writing; readers look at it under the lock.
-            write(m_writing);
+            const bool wrote = write(m_writing);
             {
                 std::lock_guard lock(m_mutex);
                 m_writing.clear();
+                // Caught up: a queue that overflows again is news again.
+                if (wrote)
+                    m_dropped = false;
             }
             lastCommit = std::chrono::steady_clock::now();
         }
@@ -496,8 +497,10 @@ bool HistoryStore::write(const std::vector<Row>& rows)
         ok = db.commit();
     if (!ok) {
         const QSqlError e = db.lastError();
+        // Qt's commit() keeps SQLite's text but not its code: ask SQLite itself, before rollback.
+        const bool full = e.nativeErrorCode() == SqliteFull || code == SqliteFull ||
+                          (handle && (sqlite3_extended_errcode(handle) & 0xff) == SQLITE_FULL);
         db.rollback();
-        const bool full = e.nativeErrorCode() == SqliteFull || code == SqliteFull;
         if (why.isEmpty())
             why = e.text();
         if (!m_failing) {
@@ -687,6 +690,15 @@ void HistoryStore::enforceCap()
                 db, QStringLiteral("SELECT max((SELECT max(t_ms) FROM %1 WHERE host_id = hosts.id)) FROM hosts").arg(t),
                 lo);
             const qint64 cut = lo + std::max<qint64>(1, (hi - lo) / 10);
+            // What goes must be in the next level first, even before its time: otherwise the cap
+            // would take samples no minute ever held.
+            if (t != QLatin1String("hours") && db.transaction()) {
+                const RollupLevel next = t == QLatin1String("samples") ? RollupLevel::Minute : RollupLevel::Hour;
+                const qint64 span = next == RollupLevel::Minute ? MinuteMs : HourMs;
+                rollUp(next, (cut + span - 1) / span * span);
+                if (!db.commit())
+                    db.rollback();
+            }
             QSqlQuery q(db);
             q.prepare(QStringLiteral("DELETE FROM %1 WHERE host_id IN (SELECT id FROM hosts) AND t_ms < ?").arg(t));
             q.addBindValue(cut);

@@ -195,7 +195,7 @@ private:
     std::vector<Row> m_queue;
     // The writer's batch, until it is on disk (or dropped): readers find its rows here meanwhile.
     std::vector<Row> m_writing;
-    bool m_dropped = false;  // rows were dropped from a full queue; told once
+    bool m_dropped = false;  // rows were dropped from a full queue; told once until a write works
     quint64 m_requested = 0; // sync requests made
     quint64 m_served = 0;    // sync requests done
     bool m_maintainAsked = false;
