@@ -1,5 +1,6 @@
 #include "app/alertsdialog.h"
 
+#include "app/spinbox.h"
 #include "monitor/hoststats.h"
 
 #include <QCheckBox>
@@ -19,18 +20,10 @@ AlertsDialog::AlertsDialog(const AlertSettings& settings, QWidget* parent)
     setWindowTitle(QStringLiteral("Alerts"));
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
-    m_downAfter = new QSpinBox(this);
-    m_downAfter->setObjectName(QStringLiteral("spnDownAfter"));
-    m_downAfter->setRange(1, monitor::HostMonitor::MaxDownAfter);
-    m_downAfter->setValue(std::clamp(settings.rules.downAfter, 1, monitor::HostMonitor::MaxDownAfter));
+    m_downAfter = boundedSpinBox(this, "spnDownAfter", 1, monitor::HostMonitor::MaxDownAfter, settings.rules.downAfter);
     form->addRow(QStringLiteral("A host is &down after"), m_downAfter);
     const auto spin = [this](const char* name, int low, int high, int value, const QString& suffix) {
-        auto* box = new QSpinBox(this);
-        box->setObjectName(QString::fromLatin1(name));
-        box->setRange(low, high);
-        box->setValue(std::clamp(value, low, high));
-        box->setSuffix(suffix);
-        return box;
+        return boundedSpinBox(this, name, low, high, value, suffix);
     };
     using monitor::AlertRules;
     m_upAfter = spin("spnUpAfter", 1, AlertRules::MaxUpAfter, settings.rules.upAfter, QString());
