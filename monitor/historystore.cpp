@@ -890,10 +890,7 @@ HistorySlice HistoryStore::slice(const QString& name, const QString& address, qi
     const qint64 span = toMs - fromMs;
     const qint64 minuteDone = rolledUpTo(RollupLevel::Minute);
     const qint64 hourDone = rolledUpTo(RollupLevel::Hour);
-    const qint64 rawSince = id < 0 ? std::numeric_limits<qint64>::max()
-                                   : scalar(readerDb(readConnection(), m_path),
-                                            QStringLiteral("SELECT min(t_ms) FROM samples WHERE host_id = %1").arg(id),
-                                            std::numeric_limits<qint64>::max());
+    const qint64 rawSince = oldestSampleOf(id);
     // Raw samples gone from the start of the span (retention, the size cap) leave roll-ups there.
     const bool rawCovers =
         rawSince <= fromMs ||
@@ -921,8 +918,12 @@ HistorySlice HistoryStore::slice(const QString& name, const QString& address, qi
 
 qint64 HistoryStore::oldestSample(const QString& name, const QString& address) const
 {
+    return oldestSampleOf(readHostId(name, address));
+}
+
+qint64 HistoryStore::oldestSampleOf(qint64 id) const
+{
     const qint64 none = std::numeric_limits<qint64>::max();
-    const qint64 id = readHostId(name, address);
     if (id < 0)
         return none;
     return scalar(readerDb(readConnection(), m_path),

@@ -165,6 +165,7 @@ private:
     QVector<HistoryPoint> querySamples(qint64 id, qint64 fromMs, qint64 toMs) const;
     QVector<HistoryRollup> queryRollups(qint64 id, RollupLevel level, qint64 fromMs, qint64 toMs) const;
     QVector<StateEvent> queryEvents(qint64 id, qint64 fromMs, qint64 toMs) const;
+    qint64 oldestSampleOf(qint64 id) const;
     template <typename T, typename Make>
     QVector<T> hostRows(const char* columns, const char* table, qint64 id, qint64 fromMs, qint64 toMs, Make make) const;
     bool openOnWriter();
